@@ -1,0 +1,127 @@
+#include "app/config.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "text/line_reader.h"
+#include "text/numbers.h"
+
+namespace mc {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+std::string_view unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::string bytes;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return bytes;
+    char block[64 << 10];
+    for (;;) {
+        ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        bytes.append(block, size_t(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+std::string currentDirectory() {
+    std::string directory(256, '\0');
+    for (;;) {
+        if (::getcwd(directory.data(), directory.size())) {
+            directory.resize(directory.find('\0'));
+            return directory;
+        }
+        if (errno != ERANGE) return ".";
+        directory.resize(directory.size() * 2);
+    }
+}
+
+std::string lookupProfileValue(std::string_view bytes, std::string_view section,
+                               std::string_view key) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    bool inSection = false;
+    while (!bytes.empty()) {
+        size_t lineEnd = bytes.find('\n');
+        std::string_view line = trimBlanks(bytes.substr(0, lineEnd));
+        bytes.remove_prefix(lineEnd == std::string_view::npos ? bytes.size() : lineEnd + 1);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            std::string_view name = line.substr(1, line.find(']') - 1);
+            inSection = equalsIgnoringCase(trimBlanks(name), section);
+            continue;
+        }
+        if (!inSection) continue;
+        size_t equals = line.find('=');
+        if (!equalsIgnoringCase(trimBlanks(line.substr(0, equals)), key)) continue;
+        if (equals == std::string_view::npos) return {};
+        return std::string(unquote(trimBlanks(line.substr(equals + 1))));
+    }
+    return {};
+}
+
+ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) {
+    if (fileSize(configPath) == 0) return {ConfigStatus::fileNotFound, {}};
+    const std::string bytes = readWholeFile(configPath);
+
+    static constexpr std::string_view KEYS[] = {"lat_min",    "lat_max",     "long_min",
+                                                "long_max",   "input_file",  "output_file",
+                                                "nb_max_vertex", "nb_max_tris"};
+    std::string values[std::size(KEYS)];
+    for (size_t i = 0; i < std::size(KEYS); ++i) {
+        values[i] = lookupProfileValue(bytes, CONFIG_SECTION, KEYS[i]);
+        if (values[i].empty()) return {ConfigStatus::keyMissing, KEYS[i]};
+    }
+    settings.latMin = parseNumber(values[0]);
+    settings.latMax = parseNumber(values[1]);
+    settings.longMin = parseNumber(values[2]);
+    settings.longMax = parseNumber(values[3]);
+    settings.inputFile = values[4];
+    settings.outputFile = values[5];
+    settings.maxVertices = roundToInt32(parseNumber(values[6]));
+    settings.maxIndices = roundToInt32(parseNumber(values[7]));
+    return {};
+}
+
+std::string toPlatformPath(std::string_view configured) {
+    std::string path(configured);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+}  // namespace mc

@@ -1,0 +1,70 @@
+#include "app/run.h"
+
+#include "app/config.h"
+#include "pipeline/pipeline.h"
+
+namespace mc {
+
+namespace {
+
+constexpr int FAILED = -1;
+
+std::string failureLine(Failure failure, const RunSettings& settings, const TempFile& temp) {
+    switch (failure) {
+        case Failure::none: return {};
+        case Failure::openInput: return "Error opening input file " + settings.inputFile;
+        case Failure::readInput: return "Error reading input file " + settings.inputFile;
+        case Failure::tempInUse: return std::string(TEMP_FILE_NAME) + " is in use by another run";
+        case Failure::writeTemp: return "Error writing temporary file " + temp.path;
+        case Failure::readTemp: return "Error reading temporary file " + temp.path;
+        case Failure::vertexCapacity:
+            return "vertex number too large; increase nb_max_vertex in ini file";
+        case Failure::indexCapacity: return "TRIs number too large; increase nb_max_tri in ini file";
+        case Failure::writeOutput: return "Error writing output file " + settings.outputFile;
+    }
+    return {};
+}
+
+Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& console,
+                    const RunOptions& options) {
+    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+    int32_t keptCount = 0;
+    Failure failure = runSelectionPass(window, toPlatformPath(settings.inputFile), temp, console,
+                                       keptCount, options.readBlockSize);
+    if (failure != Failure::none) return failure;
+    MeshBuffers mesh;
+    failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
+                                  keptCount, console, mesh, options.readBlockSize);
+    if (failure != Failure::none) return failure;
+    return writeObjectAndReport(mesh, temp, toPlatformPath(settings.outputFile), console);
+}
+
+}  // namespace
+
+int runMeshCarver(const std::string& workingDirectory, OutputTarget& console,
+                  const RunOptions& options) {
+    const std::string configPath = workingDirectory + "/" + std::string(CONFIG_FILE_NAME);
+    TempFile temp;
+    temp.path = workingDirectory + "/" + std::string(TEMP_FILE_NAME);
+
+    RunSettings settings;
+    ConfigResult config = loadSettings(configPath, settings);
+    if (config.status == ConfigStatus::fileNotFound) {
+        writeLine(console,
+                  "mesh_carver.ini file not found; This file shall be in the same directory as "
+                  "mesh_carver.exe");
+        return FAILED;
+    }
+    if (config.status == ConfigStatus::keyMissing) {
+        writeLine(console, "Error reading " + std::string(config.missingKey) + " in ini file");
+        return FAILED;
+    }
+
+    Failure failure = runPipeline(settings, temp, console, options);
+    releaseTempFile(temp);
+    if (failure == Failure::none) return 0;
+    writeLine(console, failureLine(failure, settings, temp));
+    return FAILED;
+}
+
+}  // namespace mc

@@ -1,0 +1,143 @@
+#include <cmath>
+
+#include "pipeline/pipeline.h"
+#include "text/line_reader.h"
+
+namespace mc {
+
+namespace {
+
+constexpr int32_t TRIANGLE_LIST = 0;
+constexpr int32_t TRIANGLE_FAN = 2;
+
+struct PendingVertex {
+    VertexPosition position;
+    uint64_t sourceOffset;
+    uint64_t sourceLength;
+};
+
+// Neighbouring vertices mostly share a latitude; the cosine is the costly part of a projection.
+struct CosineCache {
+    double lat = NAN;
+    long double cosine = 0;
+};
+
+// Carried with a 64-bit significand and rounded to double where a value is stored, so the
+// object matches the tool's long-standing output to the last bit.
+StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, CosineCache& cache) {
+    if (!(p.position.lat == cache.lat)) {
+        cache.lat = p.position.lat;
+        cache.cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * p.position.lat);
+    }
+    double xm = double((static_cast<long double>(p.position.lon) - w.longMin) * cache.cosine *
+                       METRES_PER_DEGREE);
+    double zm = double((static_cast<long double>(p.position.lat) - w.latMin) * METRES_PER_DEGREE);
+    StoredVertex v;
+    v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
+    v.y = double(static_cast<long double>(p.position.elev) / SCALE_DIVISOR);
+    v.z = double((-1.0L * zm) / SCALE_DIVISOR);
+    v.sourceOffset = p.sourceOffset;
+    v.sourceLength = p.sourceLength;
+    return v;
+}
+
+struct Assembly {
+    const SelectionWindow& window;
+    int32_t maxVertices;
+    int32_t maxIndices;
+    MeshBuffers& mesh;
+    CosineCache cosine;
+};
+
+bool appendVertex(Assembly& a, const StoredVertex& v) {
+    a.mesh.vertices.push(v);
+    return int64_t(a.mesh.vertices.count) < a.maxVertices;
+}
+
+bool appendIndex(Assembly& a, size_t vertexNumber) {
+    a.mesh.indices.push(int32_t(vertexNumber));
+    return int64_t(a.mesh.indices.count) < a.maxIndices;
+}
+
+// A fan keeps every vertex and turns around its first one; fewer than three make no triangle.
+Failure storeFan(Assembly& a, const std::vector<PendingVertex>& lines) {
+    if (lines.size() < 3) return Failure::none;
+    size_t first = a.mesh.vertices.count;
+    for (const PendingVertex& line : lines) {
+        if (!appendVertex(a, projectVertex(line, a.window, a.cosine))) {
+            return Failure::vertexCapacity;
+        }
+    }
+    size_t last = first + lines.size() - 1;
+    for (size_t c = first + 2; c <= last; ++c) {
+        if (!appendIndex(a, first) || !appendIndex(a, c - 1) || !appendIndex(a, c)) {
+            return Failure::indexCapacity;
+        }
+    }
+    return Failure::none;
+}
+
+// A triangle list keeps the complete groups of three that touch the window; vertices are never
+// shared between triangles.
+Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
+    for (size_t g = 0; g + 3 <= lines.size(); g += 3) {
+        bool touches = false;
+        for (size_t k = 0; k < 3; ++k) {
+            const VertexPosition& p = lines[g + k].position;
+            if (isInsideWindow(a.window, p.lon, p.lat)) touches = true;
+        }
+        if (!touches) continue;
+        for (size_t k = 0; k < 3; ++k) {
+            size_t vertexNumber = a.mesh.vertices.count;
+            bool vertexFits = appendVertex(a, projectVertex(lines[g + k], a.window, a.cosine));
+            bool indexFits = appendIndex(a, vertexNumber);
+            if (!vertexFits) return Failure::vertexCapacity;
+            if (!indexFits) return Failure::indexCapacity;
+        }
+    }
+    return Failure::none;
+}
+
+}  // namespace
+
+Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices,
+                            int32_t maxIndices, const TempFile& temp, int32_t keptCount,
+                            OutputTarget& console, MeshBuffers& mesh, size_t readBlockSize) {
+    LineReader reader;
+    if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
+    Assembly assembly{window, maxVertices, maxIndices, mesh, {}};
+    std::vector<PendingVertex> blockLines;  // block lines 2 to n + 1, read as vertices
+    bool inBlock = false;
+    int32_t type = 0;
+    int32_t blockNumber = 0;
+    Failure failure = Failure::none;
+    while (failure == Failure::none && !atEnd(reader)) {
+        std::string_view line = readLine(reader);
+        if (line.empty()) continue;
+        SplitText split = splitFirstField(line);
+        if (split.first == BEGIN_PRIMITIVE) {
+            inBlock = true;
+            blockLines.clear();
+            type = parseInteger(takeField(line).rest);
+            ++blockNumber;
+            writeProgressLine(console, "Step 2: ", blockNumber, keptCount);
+            continue;
+        }
+        if (!inBlock) continue;
+        if (split.first == END_PRIMITIVE) {
+            inBlock = false;
+            if (type == TRIANGLE_FAN) failure = storeFan(assembly, blockLines);
+            if (type == TRIANGLE_LIST) failure = storeTriangles(assembly, blockLines);
+            continue;
+        }
+        if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
+            blockLines.push_back({readVertexPosition(split.rest), reader.lineOffset, line.size()});
+        }
+    }
+    bool readFailed = reader.readFailed;
+    closeReader(reader);
+    if (failure == Failure::none && readFailed) return Failure::readTemp;
+    return failure;
+}
+
+}  // namespace mc

@@ -1,0 +1,191 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "pipeline/pipeline.h"
+#include "text/fixed6.h"
+
+namespace mc {
+
+namespace {
+
+constexpr size_t SOURCE_WINDOW_SIZE = 1 << 20;
+
+// Vertex source lines are read back from the temporary file, in file order, through a window.
+struct SourceLines {
+    int fd = -1;
+    std::vector<char> window;
+    uint64_t windowStart = 0;
+    size_t windowSize = 0;
+};
+
+bool fetchSourceLine(SourceLines& s, uint64_t offset, uint64_t length, std::string_view& line) {
+    if (offset < s.windowStart || offset + length > s.windowStart + s.windowSize) {
+        size_t wanted = std::max<size_t>(SOURCE_WINDOW_SIZE, size_t(length));
+        if (s.window.size() < wanted) s.window.resize(wanted);
+        s.windowStart = offset;
+        s.windowSize = 0;
+        while (s.windowSize < length) {
+            ssize_t got = ::pread(s.fd, s.window.data() + s.windowSize,
+                                  s.window.size() - s.windowSize, off_t(offset + s.windowSize));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            s.windowSize += size_t(got);
+        }
+    }
+    line = std::string_view(s.window.data() + (offset - s.windowStart), size_t(length));
+    return true;
+}
+
+// A regular file (or nothing yet) is written beside its name and renamed over it when complete;
+// devices, FIFOs and links are written in place.
+struct ObjectFile {
+    OutputFile out;
+    std::string finalPath;
+    std::string partialPath;  // empty when writing in place
+};
+
+bool openObjectFile(ObjectFile& object, const std::string& path) {
+    object.finalPath = path;
+    struct stat st;
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return openForWriting(object.out, path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = path + ".partial" + std::to_string(::getpid());
+        if (attempt > 0) candidate.append("-").append(std::to_string(attempt));
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return false;
+        if (exists) ::fchmod(fd, st.st_mode & 07777);  // the replaced object keeps its mode
+        object.partialPath = candidate;
+        attachDescriptor(object.out, fd);
+        return true;
+    }
+    return false;
+}
+
+bool finishObjectFile(ObjectFile& object) {
+    bool written = closeFile(object.out);
+    if (object.partialPath.empty()) return written;
+    if (written && ::rename(object.partialPath.c_str(), object.finalPath.c_str()) == 0) {
+        return true;
+    }
+    ::unlink(object.partialPath.c_str());
+    return false;
+}
+
+// Differences carry a 64-bit significand before they are stored as doubles.
+double relative(double value, double origin) {
+    return double(static_cast<long double>(value) - static_cast<long double>(origin));
+}
+
+void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
+                     std::string_view sourceLine) {
+    char text[3 * FIXED6_MAX_TEXT + 64];
+    char* p = text;
+    *p++ = 'V', *p++ = 'T', *p++ = ' ';
+    p = fixed6ToText(relative(v.x, origin.x), p);
+    *p++ = ' ';
+    p = fixed6ToText(relative(v.y, origin.y), p);
+    *p++ = ' ';
+    p = fixed6ToText(relative(v.z, origin.z), p);
+    constexpr std::string_view TAIL = "  0.0 1.0 0.0 0.0 1.0 # ";
+    p = std::copy(TAIL.begin(), TAIL.end(), p);
+    writeText(out, std::string_view(text, size_t(p - text)));
+    writeLine(out, sourceLine);
+}
+
+bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex& origin,
+                 std::string_view originLine, SourceLines& sources) {
+    OutputFile& out = object.out;
+    const size_t vertexCount = mesh.vertices.count;
+    const size_t indexCount = mesh.indices.count;
+    writeText(out, "I\r\n800\r\nOBJ\r\n\r\nTEXTURE\r\n");
+    writeLine(out, "POINT_COUNTS " + intToText(int64_t(vertexCount)) + " 0 0 " +
+                       intToText(int64_t(indexCount)));
+    endLine(out);
+    for (size_t i = 0; i < vertexCount; ++i) {
+        const StoredVertex& v = mesh.vertices[i];
+        std::string_view source;
+        if (!fetchSourceLine(sources, v.sourceOffset, v.sourceLength, source)) return false;
+        writeVertexLine(out, v, origin, source);
+    }
+    endLine(out);
+    char text[64];
+    for (size_t i = 0; i < indexCount; ++i) {
+        char* p = std::copy_n("IDX ", 4, text);
+        p = doubleToText(double(mesh.indices[i]), p);
+        *p++ = '\r', *p++ = '\n';
+        writeText(out, std::string_view(text, size_t(p - text)));
+    }
+    endLine(out);
+    writeLine(out, "TRIS 0 " + intToText(int64_t(indexCount)));
+    endLine(out);
+    writeText(out, "# Origin: ");
+    writeLine(out, originLine);
+    return true;
+}
+
+}  // namespace
+
+OriginVertex findOrigin(const MeshBuffers& mesh) {
+    OriginVertex origin;
+    for (size_t i = 0; i < mesh.vertices.count; ++i) {
+        const StoredVertex& v = mesh.vertices[i];
+        if (v.y > origin.y) {
+            origin.x = v.x;
+            origin.y = v.y;
+            origin.z = v.z;
+            origin.index = int64_t(i);
+        }
+    }
+    return origin;
+}
+
+Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
+                             const std::string& outputPath, OutputTarget& console) {
+    const OriginVertex origin = findOrigin(mesh);
+    SourceLines sources;
+    if (mesh.vertices.count > 0) {
+        sources.fd = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (sources.fd < 0) return Failure::readTemp;
+    }
+    std::string originLine;
+    if (origin.index >= 0) {
+        const StoredVertex& v = mesh.vertices[size_t(origin.index)];
+        std::string_view line;
+        if (!fetchSourceLine(sources, v.sourceOffset, v.sourceLength, line)) {
+            ::close(sources.fd);
+            return Failure::readTemp;
+        }
+        originLine = line;
+    }
+
+    endLine(console);
+    writeLine(console, "Writing output file");
+    ObjectFile object;
+    Failure failure = Failure::none;
+    if (!openObjectFile(object, outputPath)) {
+        failure = Failure::writeOutput;
+    } else if (!writeObject(object, mesh, origin, originLine, sources)) {
+        closeFile(object.out);
+        if (!object.partialPath.empty()) ::unlink(object.partialPath.c_str());
+        failure = Failure::readTemp;
+    } else if (!finishObjectFile(object)) {
+        failure = Failure::writeOutput;
+    }
+    if (sources.fd >= 0) ::close(sources.fd);
+    if (failure != Failure::none) return failure;
+
+    endLine(console);
+    writeLine(console, "Coordinates of the vertex correponding to the origin of the output object:");
+    writeLine(console, "             longitude  latitude    altitude(m)");
+    writeLine(console, originLine);
+    return Failure::none;
+}
+
+}  // namespace mc

@@ -1,0 +1,134 @@
+// The window cutting pipeline: selection pass, mesh assembly pass, object writer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/fields.h"
+#include "text/numbers.h"
+#include "text/output.h"
+
+namespace mc {
+
+constexpr std::string_view BEGIN_PRIMITIVE = "BEGIN_PRIMITIVE";
+constexpr std::string_view PATCH_VERTEX = "PATCH_VERTEX";
+constexpr std::string_view END_PRIMITIVE = "END_PRIMITIVE";
+
+constexpr double DEG_TO_RAD = 3.1415927 / 180;  // the tool's own pi, kept for identical output
+constexpr double METRES_PER_DEGREE = 111120.0;
+constexpr double SCALE_DIVISOR = 100.0;
+constexpr double NO_ORIGIN_Y = -2000000.0;
+
+/// What stopped a run; the driver turns it into the one console line.
+enum class Failure {
+    none,
+    openInput,
+    readInput,
+    tempInUse,
+    writeTemp,
+    readTemp,
+    vertexCapacity,
+    indexCapacity,
+    writeOutput,
+};
+
+/// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees.
+struct SelectionWindow {
+    double latMin = 0, latMax = 0, longMin = 0, longMax = 0;
+};
+
+inline bool isInsideWindow(const SelectionWindow& w, double lon, double lat) {
+    return w.latMin < lat && lat < w.latMax && w.longMin < lon && lon < w.longMax;
+}
+
+/// Longitude, latitude and elevation: the first three fields after the keyword, the last of
+/// them running to the end of the line when nothing follows it.
+struct VertexPosition {
+    double lon = 0, lat = 0, elev = 0;
+};
+inline VertexPosition readVertexPosition(std::string_view remainder) {
+    VertexPosition v;
+    SplitText field = splitFirstField(remainder);
+    v.lon = parseNumber(field.first);
+    field = splitFirstField(field.rest);
+    v.lat = parseNumber(field.first);
+    v.elev = parseNumber(splitFirstField(field.rest).first);
+    return v;
+}
+
+/// "Step 1:  3/ 10": a label, then two counts in the console integer form.
+inline void writeProgressLine(OutputTarget& console, std::string_view label, int32_t done,
+                              int32_t total) {
+    writeText(console, label);
+    writeInteger(console, done, false);
+    writeText(console, "/");
+    writeInteger(console, total, true);
+}
+
+/// The temporary file shared by both passes. lockFd holds an advisory lock on it for the whole
+/// run, so a second run in the same directory cannot empty it under the first.
+struct TempFile {
+    std::string path;
+    int lockFd = -1;
+};
+void releaseTempFile(TempFile& temp);
+
+/// Step 1: copies every primitive block with a vertex strictly inside the window to the
+/// temporary file, printing a "Step 1" line per kept block. keptCount is set even on failure.
+Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
+                         TempFile& temp, OutputTarget& console, int32_t& keptCount,
+                         size_t readBlockSize);
+
+/// A growable array in fixed chunks: no reallocation copies, no slack beyond one chunk.
+template <typename T>
+struct ChunkedArray {
+    static constexpr size_t CHUNK_BITS = 16;
+    static constexpr size_t CHUNK_SIZE = size_t(1) << CHUNK_BITS;
+    std::vector<std::unique_ptr<T[]>> chunks;
+    size_t count = 0;
+
+    void push(const T& value) {
+        if ((count >> CHUNK_BITS) == chunks.size()) {
+            chunks.push_back(std::make_unique_for_overwrite<T[]>(CHUNK_SIZE));
+        }
+        chunks[count >> CHUNK_BITS][count & (CHUNK_SIZE - 1)] = value;
+        ++count;
+    }
+    const T& operator[](size_t i) const { return chunks[i >> CHUNK_BITS][i & (CHUNK_SIZE - 1)]; }
+};
+
+/// A vertex in the object's frame (units of 100 m) and where its line is in the temporary file.
+struct StoredVertex {
+    double x, y, z;
+    uint64_t sourceOffset;
+    uint64_t sourceLength;
+};
+
+struct MeshBuffers {
+    ChunkedArray<StoredVertex> vertices;  // the vertex table
+    ChunkedArray<int32_t> indices;        // the index list, three entries per triangle
+};
+
+/// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
+/// of triangle lists, printing a "Step 2" line per block. Capacities count as reached when a
+/// count gets to them.
+Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices,
+                            int32_t maxIndices, const TempFile& temp, int32_t keptCount,
+                            OutputTarget& console, MeshBuffers& mesh, size_t readBlockSize);
+
+/// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
+struct OriginVertex {
+    double x = 0, y = NO_ORIGIN_Y, z = 0;
+    int64_t index = -1;
+};
+OriginVertex findOrigin(const MeshBuffers& mesh);
+
+/// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
+/// replaced only once complete), then prints the origin report.
+Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
+                             const std::string& outputPath, OutputTarget& console);
+
+}  // namespace mc

@@ -1,0 +1,114 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "pipeline/pipeline.h"
+#include "text/line_reader.h"
+
+namespace mc {
+
+namespace {
+
+// Outside a block only the keyword matters, so a longer line is skipped unread.
+constexpr size_t HEAD_LIMIT = 64 << 10;
+
+// Locks before emptying: a second run must find the first one's file as it was.
+Failure openTempForWriting(TempFile& temp, OutputFile& out) {
+    int fd;
+    do {
+        fd = ::open(temp.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Failure::writeTemp;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return Failure::tempInUse;
+    }
+    struct stat st;
+    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    int writeFd = regular && ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
+    if (!regular) writeFd = ::open(temp.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (writeFd < 0) {
+        ::close(fd);
+        return Failure::writeTemp;
+    }
+    temp.lockFd = fd;
+    attachDescriptor(out, writeFd);
+    return Failure::none;
+}
+
+}  // namespace
+
+void releaseTempFile(TempFile& temp) {
+    if (temp.lockFd >= 0) ::close(temp.lockFd);
+    temp.lockFd = -1;
+}
+
+Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
+                         TempFile& temp, OutputTarget& console, int32_t& keptCount,
+                         size_t readBlockSize) {
+    keptCount = 0;
+    LineReader input;
+    if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
+    OutputFile out;
+    if (Failure failure = openTempForWriting(temp, out); failure != Failure::none) {
+        closeReader(input);
+        return failure;
+    }
+
+    bool inBlock = false;
+    bool touches = false;
+    int32_t seenCount = 0;
+    uint64_t blockStart = 0;  // temporary-file size before the open block
+    while (!atEnd(input)) {
+        std::string_view line = readLine(input, inBlock ? WHOLE_LINE : HEAD_LIMIT);
+        if (input.lineCut) {
+            if (!line.starts_with(BEGIN_PRIMITIVE)) {
+                skipLine(input);
+                continue;
+            }
+            line = readLine(input);
+        }
+        if (line.empty()) continue;
+        SplitText split = splitFirstField(line);
+        if (split.first == BEGIN_PRIMITIVE) {
+            if (inBlock) dropTail(out, blockStart);  // an unfinished block is abandoned
+            inBlock = true;
+            touches = false;
+            ++seenCount;
+            blockStart = bytesWritten(out);
+            out.keepFrom = blockStart;
+            writeLine(out, line);
+            continue;
+        }
+        if (!inBlock) continue;
+        writeLine(out, line);
+        if (split.first == PATCH_VERTEX) {
+            if (!touches) {
+                SplitText lon = splitFirstField(split.rest);
+                touches = isInsideWindow(window, parseNumber(lon.first),
+                                         parseNumber(splitFirstField(lon.rest).first));
+            }
+        } else if (split.first == END_PRIMITIVE) {
+            inBlock = false;
+            out.keepFrom = UINT64_MAX;
+            if (touches) {
+                touches = false;
+                ++keptCount;
+                writeProgressLine(console, "Step 1: ", keptCount, seenCount);
+            } else {
+                dropTail(out, blockStart);
+            }
+        }
+    }
+    if (inBlock) dropTail(out, blockStart);  // a block still open at the end is dropped
+    bool readFailed = input.readFailed;
+    closeReader(input);
+    bool written = closeFile(out);
+    if (readFailed) return Failure::readInput;
+    return written ? Failure::none : Failure::writeTemp;
+}
+
+}  // namespace mc

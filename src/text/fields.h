@@ -1,0 +1,27 @@
+// Space-separated fields of a text line: the only separator is the byte 0x20.
+#pragma once
+
+#include <string_view>
+
+namespace mc {
+
+struct SplitText {
+    std::string_view first;
+    std::string_view rest;
+};
+
+/// Keyword before the first space and the remainder after it; the whole line when it holds none.
+inline SplitText splitFirstField(std::string_view line) {
+    size_t space = line.find(' ');
+    if (space == std::string_view::npos) return {line, {}};
+    return {line.substr(0, space), line.substr(space + 1)};
+}
+
+/// Field before the first space and the rest after it; an empty field when there is no space.
+inline SplitText takeField(std::string_view text) {
+    size_t space = text.find(' ');
+    if (space == std::string_view::npos) return {{}, text};
+    return {text.substr(0, space), text.substr(space + 1)};
+}
+
+}  // namespace mc

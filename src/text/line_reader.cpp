@@ -1,0 +1,164 @@
+#include "text/line_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace mc {
+
+namespace {
+
+constexpr char CTRL_Z = 0x1A;
+
+// Makes room for one more block after the unread bytes: the partial line moves to the front, and
+// the buffer doubles only when that line alone leaves no room.
+void makeRoomForBlock(LineReader& r) {
+    if (r.begin > 0) {
+        size_t unread = r.end - r.begin;
+        if (unread > 0) std::memmove(r.buffer.data(), r.buffer.data() + r.begin, unread);
+        r.bufferOffset += r.begin;
+        r.end = unread;
+        r.begin = 0;
+    }
+    if (r.buffer.size() - r.end < r.blockSize) {
+        size_t grown = r.buffer.size() * 2;
+        while (grown - r.end < r.blockSize) grown *= 2;
+        r.buffer.resize(grown);
+    }
+}
+
+// Reads one more block; false when no byte came. Text mode ends the data at a 0x1A byte.
+bool readBlock(LineReader& r) {
+    if (r.dataEnded) return false;
+    makeRoomForBlock(r);
+    ssize_t got;
+    do {
+        got = ::read(r.fd, r.buffer.data() + r.end, r.blockSize);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        r.readFailed = got < 0;
+        r.dataEnded = true;
+        return false;
+    }
+    char* fresh = r.buffer.data() + r.end;
+    if (auto* stop = static_cast<char*>(std::memchr(fresh, CTRL_Z, size_t(got)))) {
+        got = stop - fresh;
+        r.dataEnded = true;
+    }
+    r.end += size_t(got);
+    return got > 0;
+}
+
+std::string_view dropLineEndCRs(const char* first, const char* last) {
+    // CR LF folds into LF, then one CR directly before the LF is dropped as well
+    if (last > first && last[-1] == '\r') --last;
+    if (last > first && last[-1] == '\r') --last;
+    return {first, size_t(last - first)};
+}
+
+std::string_view trimDataEnd(const char* first, const char* last) {
+    while (last > first && last[-1] == '\0') --last;
+    if (last > first && last[-1] == '\r') --last;
+    return {first, size_t(last - first)};
+}
+
+}  // namespace
+
+bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
+    if (r.fd >= 0) return true;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    r.fd = fd;
+    r.blockSize = blockSize == 0 ? 1 : blockSize;
+    if (r.buffer.size() < 2 * r.blockSize) r.buffer.resize(2 * r.blockSize);
+    r.begin = r.end = 0;
+    r.bufferOffset = 0;
+    r.dataEnded = r.readFailed = r.lineCut = false;
+    r.lineOffset = 0;
+    return true;
+}
+
+bool atEnd(LineReader& r) {
+    if (r.fd < 0) return true;
+    if (r.begin < r.end) return false;
+    return !readBlock(r);
+}
+
+std::string_view readLine(LineReader& r, size_t holdLimit) {
+    r.lineCut = false;
+    r.lineOffset = r.bufferOffset + r.begin;
+    if (r.fd < 0) return {};
+    size_t scanFrom = r.begin;
+    for (;;) {
+        const char* data = r.buffer.data();
+        if (const void* lf = std::memchr(data + scanFrom, '\n', r.end - scanFrom)) {
+            const char* lineEnd = static_cast<const char*>(lf);
+            const char* first = data + r.begin;
+            r.begin = size_t(lineEnd - data) + 1;
+            return dropLineEndCRs(first, lineEnd);
+        }
+        if (r.end - r.begin > holdLimit) {
+            r.lineCut = true;
+            return {data + r.begin, holdLimit};
+        }
+        scanFrom = r.end - r.begin;  // offsets survive the move to the front
+        if (!readBlock(r)) {
+            const char* first = r.buffer.data() + r.begin;
+            const char* last = r.buffer.data() + r.end;
+            r.begin = r.end;
+            return trimDataEnd(first, last);
+        }
+        scanFrom += r.begin;
+    }
+}
+
+void skipLine(LineReader& r) {
+    r.lineCut = false;
+    if (r.fd < 0) return;
+    for (;;) {
+        const char* data = r.buffer.data();
+        if (const void* lf = std::memchr(data + r.begin, '\n', r.end - r.begin)) {
+            r.begin = size_t(static_cast<const char*>(lf) - data) + 1;
+            return;
+        }
+        r.begin = r.end;  // nothing of a skipped line is kept
+        if (!readBlock(r)) return;
+    }
+}
+
+void closeReader(LineReader& r) {
+    if (r.fd >= 0) ::close(r.fd);
+    r.fd = -1;
+    r.begin = r.end = 0;
+}
+
+int64_t fileSize(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st;
+    int64_t size = 0;
+    if (::fstat(fd, &st) == 0) {
+        if (S_ISREG(st.st_mode)) {
+            size = st.st_size;
+        } else if (S_ISBLK(st.st_mode)) {
+            off_t at = ::lseek(fd, 0, SEEK_END);
+            size = at < 0 ? 0 : at;
+        }
+    }
+    ::close(fd);
+    return size;
+}
+
+}  // namespace mc

@@ -1,0 +1,51 @@
+// Streams a file as lines, with the byte rules of a Windows text-mode reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mc {
+
+constexpr size_t DEFAULT_READ_BLOCK = 1 << 20;
+constexpr size_t WHOLE_LINE = SIZE_MAX;
+
+struct LineReader {
+    int fd = -1;
+    size_t blockSize = DEFAULT_READ_BLOCK;  // bytes asked of each read()
+    std::vector<char> buffer;
+    size_t begin = 0;  // unread data is buffer[begin, end)
+    size_t end = 0;
+    uint64_t bufferOffset = 0;  // file offset of buffer[0]
+    bool dataEnded = false;     // end of file, a read error or a 0x1A byte
+    bool readFailed = false;
+    uint64_t lineOffset = 0;  // file offset where the last line handed out starts
+    bool lineCut = false;     // the last line handed out is only a head (see readLine)
+};
+
+/// Opens a file, a pipe or a device for reading; the reader stays closed when that fails or when
+/// the path is a directory. Returns whether the reader is open.
+bool openForReading(LineReader& reader, const std::string& path,
+                    size_t blockSize = DEFAULT_READ_BLOCK);
+
+/// True when no byte of data is left; a closed reader is at its end.
+bool atEnd(LineReader& reader);
+
+/// The next line without its terminator, valid until the next call on the reader.
+/// A line ends at LF; up to two CRs before it go (a CR LF pair folds into LF, then one CR before
+/// the LF is dropped). At the end of the data, trailing NULs go and then one trailing CR.
+/// When the line is longer than holdLimit bytes, only its first holdLimit bytes are returned,
+/// lineCut is set and nothing is consumed: call skipLine or readLine with a larger limit.
+std::string_view readLine(LineReader& reader, size_t holdLimit = WHOLE_LINE);
+
+/// Consumes the current line without holding it in memory.
+void skipLine(LineReader& reader);
+
+void closeReader(LineReader& reader);
+
+/// Size in bytes of a regular file (or block device); 0 for anything that cannot be read as one.
+int64_t fileSize(const std::string& path);
+
+}  // namespace mc

@@ -1,0 +1,155 @@
+#include "text/numbers.h"
+
+#include <locale.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace mc {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// strtod's white space, skipped after the leading spaces
+bool isCWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+const char* skipSpaces(const char* p, const char* last) {
+    while (p < last && *p == ' ') ++p;
+    return p;
+}
+
+bool hasRadixPrefix(const char* p, const char* last) {
+    if (last - p < 2 || p[0] != '&') return false;
+    switch (p[1]) {
+        case 'H': case 'h': case 'O': case 'o': case 'B': case 'b': return true;
+        default: return false;
+    }
+}
+
+int digitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 99;
+}
+
+// Digits run to the first byte that is not a digit of the base; the value wraps modulo 2^32.
+int32_t radixValue(const char* p, const char* last) {
+    char kind = p[1];
+    unsigned base = (kind == 'H' || kind == 'h') ? 16 : (kind == 'O' || kind == 'o') ? 8 : 2;
+    uint32_t value = 0;
+    for (p += 2; p < last; ++p) {
+        unsigned digit = unsigned(digitValue(*p));
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    return int32_t(value);
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+double slowDecimal(const char* first, const char* last) {
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    std::string copy(first, last);
+    return strtod_l(copy.c_str(), nullptr, cLocale);
+}
+
+}  // namespace
+
+double parseNumber(const char* first, const char* last) {
+    const char* p = skipSpaces(first, last);
+    if (hasRadixPrefix(p, last)) return radixValue(p, last);
+    while (p < last && isCWhiteSpace(*p)) ++p;
+    const char* start = p;
+    bool negative = false;
+    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+
+    // Up to 19 significant digits fit an unsigned 64-bit mantissa exactly.
+    uint64_t mantissa = 0;
+    int significant = 0;
+    int dropped = 0;  // significant digits beyond the 19 kept
+    int fractionDigits = 0;
+    bool anyDigit = false;
+    for (; p < last && isDigit(*p); ++p) {
+        anyDigit = true;
+        if (mantissa == 0 && *p == '0') continue;
+        if (significant < 19) {
+            mantissa = mantissa * 10 + unsigned(*p - '0');
+            ++significant;
+        } else {
+            ++dropped;
+        }
+    }
+    if (p < last && *p == '.') {
+        for (++p; p < last && isDigit(*p); ++p) {
+            anyDigit = true;
+            if (mantissa == 0 && *p == '0') {
+                ++fractionDigits;
+                continue;
+            }
+            if (significant < 19) {
+                mantissa = mantissa * 10 + unsigned(*p - '0');
+                ++significant;
+                ++fractionDigits;
+            } else {
+                ++dropped;
+            }
+        }
+    }
+    if (!anyDigit) return 0.0;
+    int64_t exponent = 0;
+    const char* numberEnd = p;
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        const char* q = p + 1;
+        bool negativeExponent = false;
+        if (q < last && (*q == '+' || *q == '-')) negativeExponent = *q++ == '-';
+        if (q < last && isDigit(*q)) {
+            for (; q < last && isDigit(*q); ++q) {
+                if (exponent < 100000000) exponent = exponent * 10 + (*q - '0');
+            }
+            if (negativeExponent) exponent = -exponent;
+            numberEnd = q;
+        }
+    }
+    if (dropped == 0) {
+        int64_t scale = exponent - fractionDigits;
+        if (mantissa == 0) return negative ? -0.0 : 0.0;
+        // Clinger's fast path: both operands exact, so one IEEE operation rounds correctly
+        if (mantissa <= (uint64_t(1) << 53) && scale >= -22 && scale <= 22) {
+            double m = double(mantissa);
+            double value = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
+            return negative ? -value : value;
+        }
+    }
+    return slowDecimal(start, numberEnd);
+}
+
+int32_t parseInteger(const char* first, const char* last) {
+    const char* p = skipSpaces(first, last);
+    if (hasRadixPrefix(p, last)) return radixValue(p, last);
+    while (p < last && isCWhiteSpace(*p)) ++p;
+    bool negative = false;
+    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    int64_t magnitude = 0;
+    for (; p < last && isDigit(*p); ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > int64_t(INT32_MAX) + 1) magnitude = int64_t(INT32_MAX) + 1;
+    }
+    int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX) return INT32_MAX;
+    return int32_t(value);
+}
+
+int32_t roundToInt32(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0) return INT32_MAX;
+    if (value <= -2147483648.0) return INT32_MIN;
+    return int32_t(std::nearbyint(value));  // the default rounding mode: halves to even
+}
+
+}  // namespace mc

@@ -1,0 +1,207 @@
+#include "text/output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace mc {
+
+namespace {
+
+constexpr size_t MAX_HELD_BYTES = size_t(16) << 20;
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t done = ::write(fd, data, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += done;
+        size -= size_t(done);
+    }
+    return true;
+}
+
+// Hands the first `count` buffered bytes to the system and moves the rest to the front.
+void flushPrefix(OutputFile& f, size_t count) {
+    if (count == 0) return;
+    if (!writeAll(f.fd, f.buffer.data(), count) && !f.isConsole) f.failed = true;
+    std::memmove(f.buffer.data(), f.buffer.data() + count, f.used - count);
+    f.used -= count;
+    f.flushedBytes += count;
+}
+
+size_t bytesBeforeKeepMark(const OutputFile& f) {
+    if (f.keepFrom >= f.flushedBytes + f.used) return f.used;
+    return f.keepFrom > f.flushedBytes ? size_t(f.keepFrom - f.flushedBytes) : 0;
+}
+
+// Frees room for `need` more bytes: the bytes before keepFrom go out first; the held tail may
+// grow the buffer up to MAX_HELD_BYTES before it has to go out too.
+void makeRoom(OutputFile& f, size_t need) {
+    flushPrefix(f, bytesBeforeKeepMark(f));
+    if (f.buffer.size() - f.used >= need) return;
+    if (f.used + need <= MAX_HELD_BYTES) {
+        size_t grown = f.buffer.size() * 2;
+        while (grown < f.used + need) grown *= 2;
+        f.buffer.resize(grown);
+        return;
+    }
+    flushPrefix(f, f.used);
+}
+
+}  // namespace
+
+OutputTarget& console() {
+    static OutputFile target = [] {
+        OutputFile f;
+        f.fd = STDOUT_FILENO;
+        f.isConsole = true;
+        f.buffer.resize(64 << 10);
+        return f;
+    }();
+    return target;
+}
+
+void attachDescriptor(OutputFile& f, int fd) {
+    f.fd = fd;
+    f.failed = false;
+    f.used = 0;
+    f.flushedBytes = 0;
+    f.keepFrom = UINT64_MAX;
+    if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
+}
+
+bool openForWriting(OutputFile& f, const std::string& path) {
+    if (f.fd >= 0) return true;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    attachDescriptor(f, fd);
+    return true;
+}
+
+void flushOutput(OutputFile& f) {
+    if (f.fd >= 0 && !f.failed) flushPrefix(f, f.used);
+    f.used = 0;
+}
+
+bool closeFile(OutputFile& f) {
+    if (f.fd < 0) return !f.failed;
+    flushOutput(f);
+    if (::close(f.fd) != 0) f.failed = true;
+    f.fd = -1;
+    return !f.failed;
+}
+
+void writeTextSlow(OutputTarget& f, std::string_view text) {
+    if (f.capture) {
+        f.capture->append(text);
+        return;
+    }
+    if (f.fd < 0 || f.failed || text.empty()) return;
+    if (f.buffer.size() - f.used < text.size()) makeRoom(f, text.size());
+    if (f.buffer.size() - f.used < text.size()) {
+        // larger than any buffer we keep: straight through
+        if (!writeAll(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;
+        f.flushedBytes += text.size();
+        return;
+    }
+    std::memcpy(f.buffer.data() + f.used, text.data(), text.size());
+    f.used += text.size();
+}
+
+void endLine(OutputTarget& target) {
+    writeText(target, LINE_END);
+    if (target.isConsole) flushOutput(target);
+}
+
+void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd) {
+    char text[16];
+    char* p = text;
+    if (value >= 0) *p++ = ' ';
+    p = intToText(value, p);
+    writeText(target, std::string_view(text, size_t(p - text)));
+    if (withLineEnd) endLine(target);
+}
+
+bool dropTail(OutputFile& f, uint64_t size) {
+    if (f.capture) {
+        if (size < f.capture->size()) f.capture->resize(size);
+        return true;
+    }
+    if (f.fd < 0 || f.failed) return !f.failed;
+    if (size >= f.flushedBytes) {
+        if (size - f.flushedBytes < f.used) f.used = size_t(size - f.flushedBytes);
+        return true;
+    }
+    if (::lseek(f.fd, off_t(size), SEEK_SET) < 0 || ::ftruncate(f.fd, off_t(size)) != 0) {
+        f.failed = true;
+        return false;
+    }
+    f.flushedBytes = size;
+    f.used = 0;
+    return true;
+}
+
+char* intToText(int64_t value, char* out) {
+    uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+    if (value < 0) *out++ = '-';
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+std::string intToText(int64_t value) {
+    char text[24];
+    return std::string(text, intToText(value, text));
+}
+
+char* doubleToText(double value, char* out) {
+    if (value == 0) {
+        *out++ = '0';
+        return out;
+    }
+    if (std::fabs(value) < 1e15 && value == std::trunc(value)) return intToText(int64_t(value), out);
+    // 16 significant digits; fixed notation for decimal exponents -1 to 15, else exponential
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15e", value);
+    int exponent = std::atoi(std::strchr(text, 'e') + 1);
+    if (std::isfinite(value) && exponent >= -1 && exponent <= 15) {
+        std::snprintf(text, sizeof text, "%.*f", 15 - exponent, value);
+    }
+    char* e = std::strchr(text, 'e');
+    std::string mantissa(text, e ? e : text + std::strlen(text));
+    if (mantissa.find('.') != std::string::npos) {
+        while (mantissa.back() == '0') mantissa.pop_back();
+        if (mantissa.back() == '.') mantissa.pop_back();
+    }
+    if (e) mantissa += e;
+    std::memcpy(out, mantissa.data(), mantissa.size());
+    return out + mantissa.size();
+}
+
+std::string doubleToText(double value) {
+    char text[64];
+    return std::string(text, doubleToText(value, text));
+}
+
+void endRun(int status) {
+    flushOutput(console());
+    std::exit(status);
+}
+
+}  // namespace mc

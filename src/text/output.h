@@ -1,0 +1,75 @@
+// Text output: the console, buffered files, CR LF line ends and the integer renderings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mc {
+
+constexpr std::string_view LINE_END = "\r\n";
+constexpr size_t OUTPUT_BUFFER_SIZE = 1 << 20;
+
+/// The console or a file. Files are buffered; the console hands each line to the system as soon
+/// as its line end is written. A target opened on nothing (or whose file failed) drops its text.
+struct OutputFile {
+    int fd = -1;
+    bool isConsole = false;
+    bool failed = false;               // a write or close was refused; later text is dropped
+    std::string* capture = nullptr;    // when set, text is appended here instead (tests)
+    std::vector<char> buffer;
+    size_t used = 0;
+    uint64_t flushedBytes = 0;         // bytes already handed to the system
+    uint64_t keepFrom = UINT64_MAX;    // bytes from here stay buffered while they fit (see dropTail)
+};
+using OutputTarget = OutputFile;
+
+/// Standard output, written byte for byte.
+OutputTarget& console();
+
+/// Creates or empties the file. Returns whether it is open; a failed open leaves it closed.
+bool openForWriting(OutputFile& file, const std::string& path);
+/// Takes over an open descriptor (a file created by the caller).
+void attachDescriptor(OutputFile& file, int fd);
+/// Writes out the buffer and closes; false when any write or the close was refused.
+bool closeFile(OutputFile& file);
+/// Hands the buffered bytes to the system.
+void flushOutput(OutputFile& file);
+
+void writeTextSlow(OutputTarget& target, std::string_view text);
+inline void writeText(OutputTarget& target, std::string_view text) {
+    if (target.used + text.size() <= target.buffer.size() && !target.capture) {
+        if (!text.empty()) __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
+        target.used += text.size();
+        return;
+    }
+    writeTextSlow(target, text);
+}
+void endLine(OutputTarget& target);
+inline void writeLine(OutputTarget& target, std::string_view text) {
+    writeText(target, text);
+    endLine(target);
+}
+
+/// Console integer form: a space (or "-") as sign position, then the digits.
+void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd);
+
+/// Total bytes written to the file so far, buffered ones included.
+inline uint64_t bytesWritten(const OutputFile& file) { return file.flushedBytes + file.used; }
+/// Takes back everything written after the first `size` bytes (truncating the file if they
+/// were already handed to the system). Returns false when that is impossible.
+bool dropTail(OutputFile& file, uint64_t size);
+
+/// Plain integer form: "-" for negatives, then the digits. Writes into out, returns the end.
+char* intToText(int64_t value, char* out);
+std::string intToText(int64_t value);
+/// Whole-number form: whole numbers below 10^15 as their digits; other values with 16
+/// significant digits, trailing fraction zeros and point dropped.
+char* doubleToText(double value, char* out);
+std::string doubleToText(double value);
+
+/// Ends the process with the status (-1 shows as 255) after writing out the console.
+[[noreturn]] void endRun(int status);
+
+}  // namespace mc
