@@ -42,7 +42,8 @@ void emit(Tile& t, const char* format, double a = 0, double b = 0, double c = 0,
 }
 
 double elevationAt(double lon, double lat) {
-    return 420.0 + 180.0 * std::sin(lon * 37.0) * std::cos(lat * 23.0) + 40.0 * std::sin(lat * 211.0);
+    return 420.0 + 180.0 * std::sin(lon * 37.0) * std::cos(lat * 23.0) +
+           40.0 * std::sin(lat * 211.0);
 }
 
 void emitVertex(Tile& t, double lon, double lat) {
@@ -101,10 +102,9 @@ int main(int argc, char** argv) {
     emit(t, "PROPERTY sim/north %.0f\nPROPERTY sim/south %.0f\n", south + 1, south);
     emit(t, "PROPERTY sim/planet earth\nPROPERTY sim/creation_agent make_tile\n");
     emit(t, "TERRAIN_DEF terrain_Water\n");
-    const char* terrains[] = {"lib/g10/terrain10/fst_tmp_wet_hill.ter",
-                              "lib/g10/terrain10/crop_tmp_sdry_flat.ter",
-                              "lib/g10/terrain10/grs_tmp_wet_hill.ter",
-                              "lib/g10/terrain10/urb_tmp_wet_flat.ter"};
+    const char* terrains[] = {
+        "lib/g10/terrain10/fst_tmp_wet_hill.ter", "lib/g10/terrain10/crop_tmp_sdry_flat.ter",
+        "lib/g10/terrain10/grs_tmp_wet_hill.ter", "lib/g10/terrain10/urb_tmp_wet_flat.ter"};
     for (const char* terrain : terrains) {
         t.text += "TERRAIN_DEF ";
         t.text += terrain;
@@ -117,8 +117,10 @@ int main(int argc, char** argv) {
         emit(t, "BEGIN_PATCH %.0f 0.000000 -1.000000 1 5\n", 1 + patch % 4);
         int primitives = 8 + t.random.below(24);
         for (int k = 0; k < primitives; ++k) {
-            double lon = t.west + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
-            double lat = t.south + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
+            double lon =
+                t.west + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
+            double lat =
+                t.south + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
             emitPrimitive(t, lon, lat, cell * 0.6);
         }
         emit(t, "END_PATCH\n");

@@ -23,7 +23,9 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -97,8 +99,8 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) 
     if (fileSize(configPath) == 0) return {ConfigStatus::fileNotFound, {}};
     const std::string bytes = readWholeFile(configPath);
 
-    static constexpr std::string_view KEYS[] = {"lat_min",    "lat_max",     "long_min",
-                                                "long_max",   "input_file",  "output_file",
+    static constexpr std::string_view KEYS[] = {"lat_min",       "lat_max",    "long_min",
+                                                "long_max",      "input_file", "output_file",
                                                 "nb_max_vertex", "nb_max_tris"};
     std::string values[std::size(KEYS)];
     for (size_t i = 0; i < std::size(KEYS); ++i) {

@@ -11,16 +11,24 @@ constexpr int FAILED = -1;
 
 std::string failureLine(Failure failure, const RunSettings& settings, const TempFile& temp) {
     switch (failure) {
-        case Failure::none: return {};
-        case Failure::openInput: return "Error opening input file " + settings.inputFile;
-        case Failure::readInput: return "Error reading input file " + settings.inputFile;
-        case Failure::tempInUse: return std::string(TEMP_FILE_NAME) + " is in use by another run";
-        case Failure::writeTemp: return "Error writing temporary file " + temp.path;
-        case Failure::readTemp: return "Error reading temporary file " + temp.path;
+        case Failure::none:
+            return {};
+        case Failure::openInput:
+            return "Error opening input file " + settings.inputFile;
+        case Failure::readInput:
+            return "Error reading input file " + settings.inputFile;
+        case Failure::tempInUse:
+            return std::string(TEMP_FILE_NAME) + " is in use by another run";
+        case Failure::writeTemp:
+            return "Error writing temporary file " + temp.path;
+        case Failure::readTemp:
+            return "Error reading temporary file " + temp.path;
         case Failure::vertexCapacity:
             return "vertex number too large; increase nb_max_vertex in ini file";
-        case Failure::indexCapacity: return "TRIs number too large; increase nb_max_tri in ini file";
-        case Failure::writeOutput: return "Error writing output file " + settings.outputFile;
+        case Failure::indexCapacity:
+            return "TRIs number too large; increase nb_max_tri in ini file";
+        case Failure::writeOutput:
+            return "Error writing output file " + settings.outputFile;
     }
     return {};
 }

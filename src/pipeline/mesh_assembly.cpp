@@ -100,9 +100,9 @@ Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
 
 }  // namespace
 
-Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices,
-                            int32_t maxIndices, const TempFile& temp, int32_t keptCount,
-                            OutputTarget& console, MeshBuffers& mesh, size_t readBlockSize) {
+Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
+                            const TempFile& temp, int32_t keptCount, OutputTarget& console,
+                            MeshBuffers& mesh, size_t readBlockSize) {
     LineReader reader;
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
     Assembly assembly{window, maxVertices, maxIndices, mesh, {}};

@@ -182,7 +182,8 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     if (failure != Failure::none) return failure;
 
     endLine(console);
-    writeLine(console, "Coordinates of the vertex correponding to the origin of the output object:");
+    writeLine(console,
+              "Coordinates of the vertex correponding to the origin of the output object:");
     writeLine(console, "             longitude  latitude    altitude(m)");
     writeLine(console, originLine);
     return Failure::none;

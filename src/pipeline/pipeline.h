@@ -115,9 +115,9 @@ struct MeshBuffers {
 /// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
 /// of triangle lists, printing a "Step 2" line per block. Capacities count as reached when a
 /// count gets to them.
-Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices,
-                            int32_t maxIndices, const TempFile& temp, int32_t keptCount,
-                            OutputTarget& console, MeshBuffers& mesh, size_t readBlockSize);
+Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
+                            const TempFile& temp, int32_t keptCount, OutputTarget& console,
+                            MeshBuffers& mesh, size_t readBlockSize);
 
 /// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
 struct OriginVertex {

@@ -105,23 +105,23 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
         const char* data = r.buffer.data();
         if (const void* lf = std::memchr(data + scanFrom, '\n', r.end - scanFrom)) {
             const char* lineEnd = static_cast<const char*>(lf);
-            const char* first = data + r.begin;
+            std::string_view line = dropLineEndCRs(data + r.begin, lineEnd);
+            if (line.size() > holdLimit) break;
             r.begin = size_t(lineEnd - data) + 1;
-            return dropLineEndCRs(first, lineEnd);
+            return line;
         }
-        if (r.end - r.begin > holdLimit) {
-            r.lineCut = true;
-            return {data + r.begin, holdLimit};
-        }
+        if (r.end - r.begin > holdLimit) break;
         scanFrom = r.end - r.begin;  // offsets survive the move to the front
         if (!readBlock(r)) {
-            const char* first = r.buffer.data() + r.begin;
-            const char* last = r.buffer.data() + r.end;
+            std::string_view line = trimDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
+            if (line.size() > holdLimit) break;
             r.begin = r.end;
-            return trimDataEnd(first, last);
+            return line;
         }
         scanFrom += r.begin;
     }
+    r.lineCut = true;
+    return {r.buffer.data() + r.begin, holdLimit};
 }
 
 void skipLine(LineReader& r) {

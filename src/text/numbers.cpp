@@ -10,10 +10,14 @@ namespace mc {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // strtod's white space, skipped after the leading spaces
-bool isCWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isCWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 const char* skipSpaces(const char* p, const char* last) {
     while (p < last && *p == ' ') ++p;
@@ -23,8 +27,15 @@ const char* skipSpaces(const char* p, const char* last) {
 bool hasRadixPrefix(const char* p, const char* last) {
     if (last - p < 2 || p[0] != '&') return false;
     switch (p[1]) {
-        case 'H': case 'h': case 'O': case 'o': case 'B': case 'b': return true;
-        default: return false;
+        case 'H':
+        case 'h':
+        case 'O':
+        case 'o':
+        case 'B':
+        case 'b':
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -175,7 +175,8 @@ char* doubleToText(double value, char* out) {
         *out++ = '0';
         return out;
     }
-    if (std::fabs(value) < 1e15 && value == std::trunc(value)) return intToText(int64_t(value), out);
+    if (std::fabs(value) < 1e15 && value == std::trunc(value))
+        return intToText(int64_t(value), out);
     // 16 significant digits; fixed notation for decimal exponents -1 to 15, else exponential
     char text[64];
     std::snprintf(text, sizeof text, "%.15e", value);

@@ -16,12 +16,12 @@ constexpr size_t OUTPUT_BUFFER_SIZE = 1 << 20;
 struct OutputFile {
     int fd = -1;
     bool isConsole = false;
-    bool failed = false;               // a write or close was refused; later text is dropped
-    std::string* capture = nullptr;    // when set, text is appended here instead (tests)
+    bool failed = false;             // a write or close was refused; later text is dropped
+    std::string* capture = nullptr;  // when set, text is appended here instead (tests)
     std::vector<char> buffer;
     size_t used = 0;
-    uint64_t flushedBytes = 0;         // bytes already handed to the system
-    uint64_t keepFrom = UINT64_MAX;    // bytes from here stay buffered while they fit (see dropTail)
+    uint64_t flushedBytes = 0;       // bytes already handed to the system
+    uint64_t keepFrom = UINT64_MAX;  // bytes from here stay buffered while they fit (see dropTail)
 };
 using OutputTarget = OutputFile;
 
@@ -40,7 +40,8 @@ void flushOutput(OutputFile& file);
 void writeTextSlow(OutputTarget& target, std::string_view text);
 inline void writeText(OutputTarget& target, std::string_view text) {
     if (target.used + text.size() <= target.buffer.size() && !target.capture) {
-        if (!text.empty()) __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
+        if (!text.empty())
+            __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
         target.used += text.size();
         return;
     }
@@ -56,7 +57,9 @@ inline void writeLine(OutputTarget& target, std::string_view text) {
 void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd);
 
 /// Total bytes written to the file so far, buffered ones included.
-inline uint64_t bytesWritten(const OutputFile& file) { return file.flushedBytes + file.used; }
+inline uint64_t bytesWritten(const OutputFile& file) {
+    return file.flushedBytes + file.used;
+}
 /// Takes back everything written after the first `size` bytes (truncating the file if they
 /// were already handed to the system). Returns false when that is impossible.
 bool dropTail(OutputFile& file, uint64_t size);

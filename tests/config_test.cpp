@@ -1,0 +1,101 @@
+#include "app/config.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace mc {
+namespace {
+
+struct LookupCase {
+    std::string file;
+    std::string key;
+    std::string value;
+};
+
+TEST(LookupProfileValue, FollowsTheWindowsProfileRules) {
+    const LookupCase cases[] = {
+        {"[mesh_carver]\nlat_min=1.5\n", "lat_min", "1.5"},
+        {"[mesh_carver]\r\nlat_min=1.5\r\n", "lat_min", "1.5"},
+        {"\xEF\xBB\xBF[mesh_carver]\nlat_min=2\n", "lat_min", "2"},
+        {"[MESH_Carver]\nLAT_MIN=3\n", "lat_min", "3"},
+        {" [ mesh_carver ] trailing\n\t lat_min \t=\t 4 \r\n", "lat_min", "4"},
+        {"[mesh_carver]\nlat_min=\"  quoted  \"\n", "lat_min", "  quoted  "},
+        {"[mesh_carver]\nlat_min='single'\n", "lat_min", "single"},
+        {"[mesh_carver]\nlat_min=\"mismatched'\n", "lat_min", "\"mismatched'"},
+        {"[mesh_carver]\nlat_min=\"\n", "lat_min", "\""},
+        {"[mesh_carver]\nlat_min=\"\"\n", "lat_min", ""},
+        {"[mesh_carver]\n;lat_min=5\n  ; lat_min=6\nlat_min=7\n", "lat_min", "7"},
+        {"[mesh_carver]\nlat_min=a=b ; not a comment\n", "lat_min", "a=b ; not a comment"},
+        {"[mesh_carver]\nlat_min\nlat_min=8\n", "lat_min", ""},
+        {"[mesh_carver]\nlat_min=\nlat_min=8\n", "lat_min", ""},
+        {"[other]\nlat_min=9\n[mesh_carver]\nlat_max=1\n", "lat_min", ""},
+        {"lat_min=9\n[mesh_carver]\n", "lat_min", ""},
+        {"[mesh_carver]\nlat_max=1\n[other]\nlat_min=2\n[mesh_carver]\nlat_min=3\n", "lat_min",
+         "3"},
+        {"[mesh_carver]\nlat_min=1\n[mesh_carver]\nlat_min=2\n", "lat_min", "1"},
+        {"[mesh_carver]\ninput_file=C:\\tiles\\+47+012.txt\n", "input_file",
+         "C:\\tiles\\+47+012.txt"},
+        {"[mesh_carver]\nlat_min=10\x1A\n", "lat_min", "10"},
+        {"[mesh_carver\nlat_min=11\n", "lat_min", "11"},
+        {"", "lat_min", ""},
+    };
+    for (const LookupCase& c : cases) {
+        EXPECT_EQ(lookupProfileValue(c.file, "mesh_carver", c.key), c.value) << c.file;
+    }
+}
+
+TEST(ToPlatformPath, TakesBackslashesAsSeparators) {
+    EXPECT_EQ(toPlatformPath("tiles\\+47+012.txt"), "tiles/+47+012.txt");
+    EXPECT_EQ(toPlatformPath("/abs/path.txt"), "/abs/path.txt");
+}
+
+const char NOT_FOUND[] =
+    "mesh_carver.ini file not found; This file shall be in the same directory as "
+    "mesh_carver.exe\r\n";
+
+TEST(Configuration, MissingOrEmptyFileIsReportedAlone) {
+    test::TempDir dir;
+    test::ToolRun run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
+
+    test::writeFile(dir / "mesh_carver.ini", "");
+    run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+    EXPECT_EQ(run.status, 255);
+
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::remove(dir / "mesh_carver.ini");
+    std::filesystem::create_directory(dir / "mesh_carver.ini");
+    run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+}
+
+TEST(Configuration, FirstMissingOrEmptyKeyIsNamed) {
+    const char* keys[] = {"lat_min",    "lat_max",     "long_min",      "long_max",
+                          "input_file", "output_file", "nb_max_vertex", "nb_max_tris"};
+    const char* values[] = {"1", "2", "3", "4", "in.txt", "out.obj", "10", "10"};
+    test::TempDir dir;
+    for (int missing = 0; missing < 8; ++missing) {
+        for (bool emptyValue : {false, true}) {
+            std::string ini = "[mesh_carver]\n";
+            // the keys after the failing one are left out too: they must never be needed
+            for (int k = 0; k < missing; ++k) ini += std::string(keys[k]) + "=" + values[k] + "\n";
+            if (emptyValue) ini += std::string(keys[missing]) + "=  \n";
+            test::writeFile(dir / "mesh_carver.ini", ini);
+            test::ToolRun run = test::runTool(dir.path);
+            EXPECT_EQ(run.console,
+                      "Error reading " + std::string(keys[missing]) + " in ini file\r\n");
+            EXPECT_EQ(run.status, 255);
+            EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace mc

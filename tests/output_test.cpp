@@ -1,0 +1,118 @@
+#include "text/output.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace mc {
+namespace {
+
+std::string captured(void (*write)(OutputTarget&)) {
+    std::string bytes;
+    OutputFile target;
+    target.capture = &bytes;
+    write(target);
+    return bytes;
+}
+
+TEST(Output, LinesEndInCrLfAndIntegersKeepASignPosition) {
+    EXPECT_EQ(captured([](OutputTarget& t) { writeLine(t, ""); }), "\r\n");
+    EXPECT_EQ(captured([](OutputTarget& t) { writeLine(t, "trailing  "); }), "trailing  \r\n");
+    EXPECT_EQ(captured([](OutputTarget& t) {
+                  writeText(t, "Step 1: ");
+                  writeInteger(t, 3, false);
+                  writeText(t, "/");
+                  writeInteger(t, 10, true);
+              }),
+              "Step 1:  3/ 10\r\n");
+    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, -5, false); }), "-5");
+    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, 0, false); }), " 0");
+    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, 2147483647, false); }), " 2147483647");
+    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, -2147483647 - 1, false); }),
+              "-2147483648");
+}
+
+TEST(Output, IntToTextHasNoSignPosition) {
+    const std::pair<int64_t, std::string> cases[] = {
+        {0, "0"},
+        {9, "9"},
+        {30, "30"},
+        {-12, "-12"},
+        {-2147483648LL, "-2147483648"},
+        {INT64_MIN, "-9223372036854775808"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(intToText(value), text);
+    EXPECT_EQ("POINT_COUNTS " + intToText(5) + " 0 0 " + intToText(9), "POINT_COUNTS 5 0 0 9");
+}
+
+TEST(Output, DoubleToTextWritesWholeNumbersAsDigits) {
+    const std::pair<double, std::string> cases[] = {
+        {0.0, "0"},
+        {-0.0, "0"},
+        {17.0, "17"},
+        {-3.0, "-3"},
+        {999999999999999.0, "999999999999999"},
+        {2147483647.0, "2147483647"},
+        {0.5, "0.5"},
+        {0.1, "0.1"},
+        {1234.25, "1234.25"},
+        {1e15, "1000000000000000"},
+        {1e16, "1e+16"},
+        {0.01, "1e-02"},
+        {1.0 / 3, "0.3333333333333333"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(doubleToText(value), text) << value;
+}
+
+TEST(Output, FilesAreEmptiedOnOpenAndKeepBytesUnchanged) {
+    test::TempDir dir;
+    test::writeFile(dir / "out", "old content that is longer");
+    OutputFile file;
+    ASSERT_TRUE(openForWriting(file, dir / "out"));
+    writeLine(file, "a\rb");
+    writeText(file, std::string("\0\x1A", 2));
+    EXPECT_TRUE(closeFile(file));
+    EXPECT_EQ(test::readFile(dir / "out"), std::string("a\rb\r\n\0\x1A", 7));
+
+    ASSERT_TRUE(openForWriting(file, dir / "out"));
+    EXPECT_TRUE(closeFile(file));
+    EXPECT_EQ(test::readFile(dir / "out"), "");
+}
+
+TEST(Output, WritesToAFileThatCouldNotBeCreatedAreDropped) {
+    test::TempDir dir;
+    OutputFile file;
+    EXPECT_FALSE(openForWriting(file, dir / "missing/out"));
+    writeLine(file, "lost");
+    EXPECT_TRUE(closeFile(file));
+    EXPECT_FALSE(test::fileExists(dir / "missing/out"));
+}
+
+TEST(Output, FullDeviceIsReportedAtClose) {
+    OutputFile file;
+    ASSERT_TRUE(openForWriting(file, "/dev/full"));
+    writeLine(file, "nowhere to go");
+    EXPECT_FALSE(closeFile(file));
+}
+
+TEST(Output, DropTailTakesBackBytesBufferedOrAlreadyWritten) {
+    test::TempDir dir;
+    OutputFile file;
+    ASSERT_TRUE(openForWriting(file, dir / "out"));
+    writeLine(file, "kept");
+    uint64_t mark = bytesWritten(file);
+    writeLine(file, "dropped while buffered");
+    EXPECT_TRUE(dropTail(file, mark));
+    // a block larger than what is held in memory goes to the file and is truncated away
+    file.keepFrom = mark;
+    std::string big(40 << 20, 'x');
+    writeText(file, big);
+    EXPECT_TRUE(dropTail(file, mark));
+    file.keepFrom = UINT64_MAX;
+    writeLine(file, "end");
+    EXPECT_TRUE(closeFile(file));
+    EXPECT_EQ(test::readFile(dir / "out"), "kept\r\nend\r\n");
+}
+
+}  // namespace
+}  // namespace mc

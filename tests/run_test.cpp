@@ -1,0 +1,376 @@
+// End-to-end runs of the built tool: console bytes, mesh_carver.tmp and the object file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace mc {
+namespace {
+
+struct Vertex {
+    const char* lon;
+    const char* lat;
+    const char* elev;
+};
+
+std::string block(int type, std::initializer_list<Vertex> vertices) {
+    std::string text = "BEGIN_PRIMITIVE " + std::to_string(type) + "\n";
+    for (const Vertex& v : vertices) {
+        text += std::string("PATCH_VERTEX ") + v.lon + " " + v.lat + " " + v.elev + " 0.5 0.5\n";
+    }
+    return text + "END_PRIMITIVE\n";
+}
+
+// Window -1 < lat < 1, -1 < lon < 1: at latitude 0 the projection is plain arithmetic.
+struct Scenario {
+    test::TempDir dir;
+    std::string maxVertex = "1000";
+    std::string maxTris = "1000";
+    test::ToolRun run;
+
+    test::ToolRun& carve(const std::string& tile) {
+        test::writeFile(dir / "tile.txt", tile);
+        test::writeFile(dir / "mesh_carver.ini",
+                        test::iniText(-1, 1, -1, 1, "tile.txt", "out.obj", maxVertex, maxTris));
+        run = test::runTool(dir.path);
+        return run;
+    }
+    std::string temp() const { return test::readFile(dir / "mesh_carver.tmp"); }
+    std::string object() const { return test::readFile(dir / "out.obj"); }
+};
+
+std::string crlf(std::string text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+const std::string REPORT_HEAD =
+    "\r\nWriting output file\r\n\r\n"
+    "Coordinates of the vertex correponding to the origin of the output object:\r\n"
+    "             longitude  latitude    altitude(m)\r\n";
+
+const Vertex IN = {"0.5", "0.5", "10"};
+const Vertex OUT = {"5", "5", "1"};
+
+TEST(Run, KeepsOnlyBlocksTouchingTheWindowAndCountsThem) {
+    Scenario s;
+    std::string second = block(1, {OUT, IN, OUT});
+    std::string third = block(1, {IN});
+    s.carve("HEADER line\n" + block(1, {OUT, OUT, OUT}) + "between\n" + second + "\n" + third);
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_EQ(s.run.console.substr(0, s.run.console.find("\r\n\r\n") + 2),
+              "Step 1:  1/ 2\r\nStep 1:  2/ 3\r\nStep 2:  1/ 2\r\nStep 2:  2/ 2\r\n");
+    EXPECT_EQ(s.temp(), crlf(second + third));
+    EXPECT_EQ(s.run.errors, "");
+}
+
+TEST(Run, BlockGrammarEdgeCases) {
+    struct Case {
+        const char* name;
+        std::string tile;
+        std::string temp;
+    };
+    const std::string kept = block(1, {IN});
+    const Case cases[] = {
+        {"vertices on the window's edges are outside",
+         block(1, {{"1", "0", "0"}, {"0", "-1", "0"}, {"-1", "0.5", "0"}, {"0.5", "1", "0"}}), ""},
+        {"an abandoned block does not make the next one kept",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 0.5 0.5 1\n" + block(1, {OUT}), ""},
+        {"an abandoned block is replaced by the new one",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 5 5 1\n" + kept, kept},
+        {"vertex and end lines outside blocks are ignored",
+         "PATCH_VERTEX 0.5 0.5 1\nEND_PRIMITIVE\n" + block(1, {OUT}), ""},
+        {"blank lines inside a block are not copied",
+         "BEGIN_PRIMITIVE 1\n\nPATCH_VERTEX 0.5 0.5 1\n\r\nEND_PRIMITIVE\n",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 0.5 0.5 1\nEND_PRIMITIVE\n"},
+        {"space-led lines are copied inside a block only",
+         " outside\nBEGIN_PRIMITIVE 1\n inside\nPATCH_VERTEX 0.5 0.5 1\nEND_PRIMITIVE\n",
+         "BEGIN_PRIMITIVE 1\n inside\nPATCH_VERTEX 0.5 0.5 1\nEND_PRIMITIVE\n"},
+        {"a block open at the end is dropped", kept + "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 0.5 0.5 1\n",
+         kept},
+        {"the last field of a vertex line counts",
+         block(1, {}) + "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 0.5 0.5\nEND_PRIMITIVE\n",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX 0.5 0.5\nEND_PRIMITIVE\n"},
+        {"a byte-order mark hides the keyword", "\xEF\xBB\xBF" + kept, ""},
+        {"lines after Ctrl-Z are never read", "\x1A" + kept, ""},
+        {"CR LF input gives the same blocks", crlf(kept), kept},
+        {"no primitives", "I\n800\nDSF2TEXT\n", ""},
+    };
+    for (const Case& c : cases) {
+        Scenario s;
+        s.carve(c.tile);
+        EXPECT_EQ(s.run.status, 0) << c.name;
+        EXPECT_EQ(s.temp(), crlf(c.temp)) << c.name;
+    }
+}
+
+TEST(Run, FanOfFiveGivesNineIndicesAndTheWholeObject) {
+    Scenario s;
+    s.carve(block(2, {{"0", "0", "100"},
+                      {"0.5", "0", "50"},
+                      {"0.5", "0", "0"},
+                      {"-0.5", "0", "100"},
+                      {"0", "0", "-250"}}));
+    ASSERT_EQ(s.run.status, 0);
+    const std::string tail = "  0.0 1.0 0.0 0.0 1.0 # PATCH_VERTEX ";
+    EXPECT_EQ(
+        s.object(),
+        "I\r\n800\r\nOBJ\r\n\r\nTEXTURE\r\nPOINT_COUNTS 5 0 0 9\r\n\r\n"
+        "VT 0.000000 0.000000 0.000000" +
+            tail +
+            "0 0 100 0.5 0.5\r\n"
+            "VT 555.600000 -0.500000 0.000000" +
+            tail +
+            "0.5 0 50 0.5 0.5\r\n"
+            "VT 555.600000 -1.000000 0.000000" +
+            tail +
+            "0.5 0 0 0.5 0.5\r\n"
+            "VT -555.600000 0.000000 0.000000" +
+            tail +
+            "-0.5 0 100 0.5 0.5\r\n"
+            "VT 0.000000 -3.500000 0.000000" +
+            tail +
+            "0 0 -250 0.5 0.5\r\n"
+            "\r\nIDX 0\r\nIDX 1\r\nIDX 2\r\nIDX 0\r\nIDX 2\r\nIDX 3\r\nIDX 0\r\nIDX 3\r\nIDX 4\r\n"
+            "\r\nTRIS 0 9\r\n\r\n# Origin: PATCH_VERTEX 0 0 100 0.5 0.5\r\n");
+    EXPECT_EQ(s.run.console, "Step 1:  1/ 1\r\nStep 2:  1/ 1\r\n" + REPORT_HEAD +
+                                 "PATCH_VERTEX 0 0 100 0.5 0.5\r\n");
+}
+
+TEST(Run, TriangleListsKeepOnlyTouchingTriangles) {
+    Scenario s;
+    // only the second triangle touches; a seventh line is a leftover and END_PRIMITIVE no vertex
+    s.carve(block(0, {OUT, OUT, OUT, OUT, {"0.5", "0.25", "7"}, {"2", "2", "8"}, IN}) +
+            block(0, {IN, {"0.25", "0.25", "3"}, IN, {"0.25", "0.25", "3"}, IN, IN}) +
+            block(1, {IN, IN, IN}) + block(2, {IN, IN}));
+    ASSERT_EQ(s.run.status, 0);
+    std::string object = s.object();
+    EXPECT_NE(object.find("POINT_COUNTS 9 0 0 9\r\n"), std::string::npos) << object;
+    EXPECT_NE(object.find("# PATCH_VERTEX 0.5 0.25 7 0.5 0.5\r\n"), std::string::npos);
+    EXPECT_NE(object.find("# PATCH_VERTEX 2 2 8 0.5 0.5\r\n"), std::string::npos);
+    EXPECT_EQ(object.find("# END_PRIMITIVE"), std::string::npos);
+    // the origin is the highest vertex: elevation 10, the first of the equal ones stored
+    EXPECT_NE(object.find("# Origin: PATCH_VERTEX 0.5 0.5 10 0.5 0.5\r\n"), std::string::npos);
+    EXPECT_NE(
+        object.find("VT 0.000000 0.000000 0.000000  0.0 1.0 0.0 0.0 1.0 # PATCH_VERTEX 0.5 0.5 10"),
+        std::string::npos);
+}
+
+TEST(Run, EmptyMeshGivesTheBareObject) {
+    Scenario s;
+    s.carve(block(1, {IN}));
+    ASSERT_EQ(s.run.status, 0);
+    EXPECT_EQ(
+        s.object(),
+        "I\r\n800\r\nOBJ\r\n\r\nTEXTURE\r\nPOINT_COUNTS 0 0 0 0\r\n\r\n\r\n\r\nTRIS 0 0\r\n\r\n"
+        "# Origin: \r\n");
+    EXPECT_EQ(s.run.console, "Step 1:  1/ 1\r\nStep 2:  1/ 1\r\n" + REPORT_HEAD + "\r\n");
+}
+
+TEST(Run, ThreeValueVertexLineKeepsItsElevation) {
+    Scenario s;
+    s.carve(
+        "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 300\nPATCH_VERTEX 0 0 200\nPATCH_VERTEX 0 0\n"
+        "END_PRIMITIVE\n");
+    ASSERT_EQ(s.run.status, 0);
+    EXPECT_NE(s.object().find(
+                  "VT 0.000000 -1.000000 0.000000  0.0 1.0 0.0 0.0 1.0 # PATCH_VERTEX 0 0 200\r\n"),
+              std::string::npos);
+    EXPECT_NE(s.object().find(
+                  "VT 0.000000 -3.000000 0.000000  0.0 1.0 0.0 0.0 1.0 # PATCH_VERTEX 0 0\r\n"),
+              std::string::npos);
+}
+
+struct CapacityCase {
+    const char* maxVertex;
+    const char* maxTris;
+    std::string tile;
+    std::string message;
+};
+
+TEST(Run, CapacitiesStopTheRunWithTheirMessage) {
+    const std::string vertexMessage =
+        "vertex number too large; increase nb_max_vertex in ini file\r\n";
+    const std::string trisMessage = "TRIs number too large; increase nb_max_tri in ini file\r\n";
+    const std::string fan4 = block(2, {IN, IN, IN, IN});
+    const std::string twoTriangles = block(0, {IN, IN, IN, IN, IN, IN});
+    const CapacityCase cases[] = {
+        {"4", "1000", fan4, vertexMessage},
+        {"5", "1000", fan4, ""},
+        {"1000", "4", twoTriangles, trisMessage},
+        {"4", "4", twoTriangles, vertexMessage},
+        {"1000", "3", block(0, {IN, IN, IN}), trisMessage},
+        {"0", "1000", fan4, vertexMessage},
+        {"-7", "-7", fan4, vertexMessage},
+        {"10.5", "1000", block(2, {IN, IN, IN, IN, IN, IN, IN, IN, IN, IN, IN}), vertexMessage},
+        {"11.5", "1000", block(2, {IN, IN, IN, IN, IN, IN, IN, IN, IN, IN, IN}), ""},
+        {"1000", "&H4", twoTriangles, trisMessage},
+    };
+    for (const CapacityCase& c : cases) {
+        Scenario s;
+        s.maxVertex = c.maxVertex;
+        s.maxTris = c.maxTris;
+        test::writeFile(s.dir / "out.obj", "previous object");
+        s.carve(c.tile);
+        std::string label = std::string(c.maxVertex) + "/" + c.maxTris;
+        if (c.message.empty()) {
+            EXPECT_EQ(s.run.status, 0) << label;
+            continue;
+        }
+        EXPECT_EQ(s.run.status, 255) << label;
+        EXPECT_EQ(s.run.console.substr(s.run.console.size() - c.message.size()), c.message)
+            << label;
+        EXPECT_EQ(s.run.console.find("Writing"), std::string::npos) << label;
+        EXPECT_EQ(s.object(), "previous object") << label;
+        EXPECT_EQ(s.temp(), crlf(c.tile)) << label;
+    }
+}
+
+TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
+    {
+        Scenario s;
+        test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(-1, 1, -1, 1, "missing\\tile.txt", "out.obj", "9", "9"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_EQ(s.run.console, "Error opening input file missing\\tile.txt\r\n");
+        EXPECT_EQ(s.run.status, 255);
+        EXPECT_EQ(s.temp(), "earlier run");
+    }
+    {
+        Scenario s;
+        std::filesystem::create_directory(s.dir / "adir");
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(-1, 1, -1, 1, "adir", "out.obj", "9", "9"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_EQ(s.run.console, "Error opening input file adir\r\n");
+    }
+    {
+        Scenario s;
+        std::filesystem::create_directory(s.dir / "mesh_carver.tmp");
+        s.carve(block(2, {IN, IN, IN}));
+        EXPECT_EQ(s.run.console,
+                  "Error writing temporary file " + s.dir.path + "/mesh_carver.tmp\r\n");
+        EXPECT_EQ(s.run.status, 255);
+    }
+    {
+        Scenario s;
+        test::writeFile(s.dir / "tile.txt", block(2, {IN, IN, IN}));
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(-1, 1, -1, 1, "tile.txt", "no/such/dir/out.obj", "9", "9"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_EQ(s.run.console,
+                  "Step 1:  1/ 1\r\nStep 2:  1/ 1\r\n\r\nWriting output file\r\n"
+                  "Error writing output file no/such/dir/out.obj\r\n");
+        EXPECT_EQ(s.run.status, 255);
+    }
+    {
+        Scenario s;
+        test::writeFile(s.dir / "tile.txt", block(2, {IN, IN, IN}));
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(-1, 1, -1, 1, "tile.txt", "/dev/full", "9", "9"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_NE(
+            s.run.console.find("Writing output file\r\nError writing output file /dev/full\r\n"),
+            std::string::npos);
+        EXPECT_EQ(s.run.status, 255);
+    }
+}
+
+TEST(Run, ObjectIsReplacedWholeOrNotAtAll) {
+    Scenario s;
+    test::writeFile(s.dir / "out.obj", "previous object");
+    ::chmod((s.dir / "out.obj").c_str(), 0640);
+    // a file-size limit hit while writing the object: the old object stays, no stray file
+    test::writeFile(s.dir / "tile.txt", block(2, {IN, IN, IN, IN, IN, IN, IN, IN, IN, IN, IN, IN}));
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(-1, 1, -1, 1, "tile.txt", "out.obj", "1000", "1000"));
+    s.run = test::runTool(s.dir.path, "trap '' XFSZ; ulimit -f 1;");
+    EXPECT_EQ(s.run.status, 255);
+    EXPECT_NE(s.run.console.find("Error writing output file out.obj\r\n"), std::string::npos);
+    EXPECT_EQ(s.object(), "previous object");
+    size_t files = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(s.dir.path)) ++files;
+    EXPECT_EQ(files, 4u);  // ini, tile, tmp, object
+
+    s.run = test::runTool(s.dir.path);
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_NE(s.object().find("POINT_COUNTS 12 0 0 30\r\n"), std::string::npos);
+    struct stat st;
+    ::stat((s.dir / "out.obj").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Run, ArgumentsAndBackslashPathsWork) {
+    Scenario s;
+    std::filesystem::create_directory(s.dir / "sub");
+    test::writeFile(s.dir / "sub/tile.txt", block(2, {IN, IN, IN}));
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(-1, 1, -1, 1, "sub\\tile.txt", "sub\\out.obj", "9", "9"));
+    s.run = test::runTool(s.dir.path, "set -- --help;");
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_TRUE(test::fileExists(s.dir / "sub/out.obj"));
+}
+
+TEST(Run, SampleInExamplesCarves) {
+    Scenario s;
+    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
+    std::filesystem::copy(SOURCE_DIR "/examples/mesh_carver.ini", s.dir / "mesh_carver.ini");
+    s.run = test::runTool(s.dir.path);
+    EXPECT_EQ(s.run.status, 0);
+    EXPECT_EQ(s.run.console, test::readFile(SOURCE_DIR "/examples/expected_console.txt"));
+    EXPECT_EQ(test::readFile(s.dir / "sample_cut.obj"),
+              test::readFile(SOURCE_DIR "/examples/expected_sample_cut.obj"));
+}
+
+// Real scenery text from public projects, when the shared folder is beside the project.
+TEST(Run, RealTilesGiveConsistentObjects) {
+    const std::filesystem::path tiles = SOURCE_DIR "/../shared/data/tiles";
+    if (!std::filesystem::is_directory(tiles)) GTEST_SKIP() << "no shared tiles folder";
+    int carved = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tiles)) {
+        if (entry.path().extension() != ".txt") continue;
+        std::string text = test::readFile(entry.path().string());
+        // a window just around every vertex of the file
+        double west = 180, east = -180, south = 90, north = -90;
+        std::regex vertex("PATCH_VERTEX ([-0-9.]+) ([-0-9.]+)");
+        for (std::sregex_iterator m(text.begin(), text.end(), vertex), end; m != end; ++m) {
+            double lon = std::stod((*m)[1]), lat = std::stod((*m)[2]);
+            west = std::min(west, lon), east = std::max(east, lon);
+            south = std::min(south, lat), north = std::max(north, lat);
+        }
+        if (west > east) west = 0, east = 1, south = 0, north = 1;
+        Scenario s;
+        std::filesystem::copy(entry.path(), s.dir / "tile.txt");
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(south - 0.001, north + 0.001, west - 0.001, east + 0.001,
+                                      "tile.txt", "out.obj", "100000", "100000"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_EQ(s.run.status, 0) << entry.path();
+        std::string object = s.object();
+        std::smatch counts;
+        ASSERT_TRUE(
+            std::regex_search(object, counts, std::regex("POINT_COUNTS (\\d+) 0 0 (\\d+)\r\n")))
+            << entry.path();
+        size_t vertices = 0, indices = 0;
+        for (size_t at = 0; (at = object.find("\nVT ", at)) != std::string::npos; ++at) ++vertices;
+        for (size_t at = 0; (at = object.find("\nIDX ", at)) != std::string::npos; ++at) ++indices;
+        EXPECT_EQ(std::to_string(vertices), counts[1].str()) << entry.path();
+        EXPECT_EQ(std::to_string(indices), counts[2].str()) << entry.path();
+        EXPECT_NE(object.find("\r\nTRIS 0 " + counts[2].str() + "\r\n"), std::string::npos);
+        ++carved;
+    }
+    EXPECT_GT(carved, 0);
+}
+
+}  // namespace
+}  // namespace mc
