@@ -190,6 +190,25 @@ TEST(Run, ThreeValueVertexLineKeepsItsElevation) {
               std::string::npos);
 }
 
+TEST(Run, VertexLinesReachTheObjectAsTheSecondPassReadThem) {
+    Scenario s;
+    const std::string longTail(3 << 20, 'x');  // longer than any read window
+    s.carve(std::string("BEGIN_PRIMITIVE 2\r\n") + "PATCH_VERTEX 0 0 1 a\rb\r\n" +
+            std::string("PATCH_VERTEX 0 0 2 n\0l\n", 23) + "PATCH_VERTEX 0 0 3 cr\r\r\r\n" +
+            "PATCH_VERTEX 0 0 4 " + longTail + "\n" + "END_PRIMITIVE\n");
+    ASSERT_EQ(s.run.status, 0);
+    const std::string tail = "  0.0 1.0 0.0 0.0 1.0 # ";
+    std::string object = s.object();
+    EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 1 a\rb\r\n"), std::string::npos);
+    EXPECT_NE(object.find(tail + std::string("PATCH_VERTEX 0 0 2 n\0l\r\n", 24)), std::string::npos);
+    // one CR survives the first read, and the temporary file's CR LF takes it on the second
+    EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 3 cr\r\n"), std::string::npos);
+    EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 4 " + longTail + "\r\n"), std::string::npos);
+    EXPECT_NE(object.find("# Origin: PATCH_VERTEX 0 0 4 " + longTail + "\r\n"), std::string::npos);
+    EXPECT_NE(s.run.console.find("altitude(m)\r\nPATCH_VERTEX 0 0 4 " + longTail + "\r\n"),
+              std::string::npos);
+}
+
 struct CapacityCase {
     const char* maxVertex;
     const char* maxTris;

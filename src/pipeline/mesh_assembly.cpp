@@ -13,7 +13,6 @@ constexpr int32_t TRIANGLE_FAN = 2;
 struct PendingVertex {
     VertexPosition position;
     uint64_t sourceOffset;
-    uint64_t sourceLength;
 };
 
 // Neighbouring vertices mostly share a latitude; the cosine is the costly part of a projection.
@@ -37,7 +36,6 @@ StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, Cos
     v.y = double(static_cast<long double>(p.position.elev) / SCALE_DIVISOR);
     v.z = double((-1.0L * zm) / SCALE_DIVISOR);
     v.sourceOffset = p.sourceOffset;
-    v.sourceLength = p.sourceLength;
     return v;
 }
 
@@ -131,7 +129,7 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
             continue;
         }
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
-            blockLines.push_back({readVertexPosition(split.rest), reader.lineOffset, line.size()});
+            blockLines.push_back({readVertexPosition(split.rest), reader.lineOffset});
         }
     }
     bool readFailed = reader.readFailed;

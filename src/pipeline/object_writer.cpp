@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "pipeline/pipeline.h"
 #include "text/fixed6.h"
+#include "text/line_reader.h"
 
 namespace mc {
 
@@ -23,22 +25,46 @@ struct SourceLines {
     size_t windowSize = 0;
 };
 
-bool fetchSourceLine(SourceLines& s, uint64_t offset, uint64_t length, std::string_view& line) {
-    if (offset < s.windowStart || offset + length > s.windowStart + s.windowSize) {
-        size_t wanted = std::max<size_t>(SOURCE_WINDOW_SIZE, size_t(length));
-        if (s.window.size() < wanted) s.window.resize(wanted);
-        s.windowStart = offset;
-        s.windowSize = 0;
-        while (s.windowSize < length) {
-            ssize_t got = ::pread(s.fd, s.window.data() + s.windowSize,
-                                  s.window.size() - s.windowSize, off_t(offset + s.windowSize));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            s.windowSize += size_t(got);
-        }
+// Fills the window from `offset` on; false on a read error.
+bool readWindowAt(SourceLines& s, uint64_t offset) {
+    s.windowStart = offset;
+    s.windowSize = 0;
+    while (s.windowSize < s.window.size()) {
+        ssize_t got = ::pread(s.fd, s.window.data() + s.windowSize, s.window.size() - s.windowSize,
+                              off_t(offset + s.windowSize));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        s.windowSize += size_t(got);
     }
-    line = std::string_view(s.window.data() + (offset - s.windowStart), size_t(length));
     return true;
+}
+
+// The line at `offset`, by the same rule the reader applied when the vertex was stored.
+bool fetchSourceLine(SourceLines& s, uint64_t offset, std::string_view& line) {
+    if (s.window.empty()) s.window.resize(SOURCE_WINDOW_SIZE);
+    bool fresh = false;
+    if (offset < s.windowStart || offset >= s.windowStart + s.windowSize) {
+        if (!readWindowAt(s, offset)) return false;
+        fresh = true;
+    }
+    for (;;) {
+        const char* first = s.window.data() + (offset - s.windowStart);
+        const char* last = s.window.data() + s.windowSize;
+        if (const void* lf = std::memchr(first, '\n', size_t(last - first))) {
+            line = lineBeforeLineFeed(first, static_cast<const char*>(lf));
+            return true;
+        }
+        bool atFileEnd = s.windowSize < s.window.size();
+        if (atFileEnd && fresh) {
+            line = lineAtDataEnd(first, last);
+            return true;
+        }
+        // the line runs past the window: read again from its start, with room for all of it
+        if (fresh) s.window.resize(s.window.size() * 2);
+        if (!readWindowAt(s, offset)) return false;
+        fresh = true;
+    }
 }
 
 // A regular file (or nothing yet) is written beside its name and renamed over it when complete;
@@ -111,7 +137,7 @@ bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex
     for (size_t i = 0; i < vertexCount; ++i) {
         const StoredVertex& v = mesh.vertices[i];
         std::string_view source;
-        if (!fetchSourceLine(sources, v.sourceOffset, v.sourceLength, source)) return false;
+        if (!fetchSourceLine(sources, v.sourceOffset, source)) return false;
         writeVertexLine(out, v, origin, source);
     }
     endLine(out);
@@ -158,7 +184,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     if (origin.index >= 0) {
         const StoredVertex& v = mesh.vertices[size_t(origin.index)];
         std::string_view line;
-        if (!fetchSourceLine(sources, v.sourceOffset, v.sourceLength, line)) {
+        if (!fetchSourceLine(sources, v.sourceOffset, line)) {
             ::close(sources.fd);
             return Failure::readTemp;
         }

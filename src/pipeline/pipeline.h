@@ -100,11 +100,11 @@ struct ChunkedArray {
     const T& operator[](size_t i) const { return chunks[i >> CHUNK_BITS][i & (CHUNK_SIZE - 1)]; }
 };
 
-/// A vertex in the object's frame (units of 100 m) and where its line is in the temporary file.
+/// A vertex in the object's frame (units of 100 m) and where its line starts in the temporary
+/// file: the line itself is read back from there when the object is written.
 struct StoredVertex {
     double x, y, z;
     uint64_t sourceOffset;
-    uint64_t sourceLength;
 };
 
 struct MeshBuffers {

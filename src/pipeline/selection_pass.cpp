@@ -39,6 +39,15 @@ Failure openTempForWriting(TempFile& temp, OutputFile& out) {
     return Failure::none;
 }
 
+// Most vertices of a tile miss the window in longitude already; the latitude is read only then.
+bool isVertexInsideWindow(const SelectionWindow& window, std::string_view remainder) {
+    SplitText lon = splitFirstField(remainder);
+    double longitude = parseNumber(lon.first);
+    if (!(window.longMin < longitude && longitude < window.longMax)) return false;
+    double latitude = parseNumber(splitFirstField(lon.rest).first);
+    return window.latMin < latitude && latitude < window.latMax;
+}
+
 }  // namespace
 
 void releaseTempFile(TempFile& temp) {
@@ -86,11 +95,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         if (!inBlock) continue;
         writeLine(out, line);
         if (split.first == PATCH_VERTEX) {
-            if (!touches) {
-                SplitText lon = splitFirstField(split.rest);
-                touches = isInsideWindow(window, parseNumber(lon.first),
-                                         parseNumber(splitFirstField(lon.rest).first));
-            }
+            if (!touches) touches = isVertexInsideWindow(window, split.rest);
         } else if (split.first == END_PRIMITIVE) {
             inBlock = false;
             out.keepFrom = UINT64_MAX;

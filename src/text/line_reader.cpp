@@ -52,20 +52,20 @@ bool readBlock(LineReader& r) {
     return got > 0;
 }
 
-std::string_view dropLineEndCRs(const char* first, const char* last) {
+}  // namespace
+
+std::string_view lineBeforeLineFeed(const char* first, const char* last) {
     // CR LF folds into LF, then one CR directly before the LF is dropped as well
     if (last > first && last[-1] == '\r') --last;
     if (last > first && last[-1] == '\r') --last;
     return {first, size_t(last - first)};
 }
 
-std::string_view trimDataEnd(const char* first, const char* last) {
+std::string_view lineAtDataEnd(const char* first, const char* last) {
     while (last > first && last[-1] == '\0') --last;
     if (last > first && last[-1] == '\r') --last;
     return {first, size_t(last - first)};
 }
-
-}  // namespace
 
 bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
     if (r.fd >= 0) return true;
@@ -105,7 +105,7 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
         const char* data = r.buffer.data();
         if (const void* lf = std::memchr(data + scanFrom, '\n', r.end - scanFrom)) {
             const char* lineEnd = static_cast<const char*>(lf);
-            std::string_view line = dropLineEndCRs(data + r.begin, lineEnd);
+            std::string_view line = lineBeforeLineFeed(data + r.begin, lineEnd);
             if (line.size() > holdLimit) break;
             r.begin = size_t(lineEnd - data) + 1;
             return line;
@@ -113,7 +113,7 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
         if (r.end - r.begin > holdLimit) break;
         scanFrom = r.end - r.begin;  // offsets survive the move to the front
         if (!readBlock(r)) {
-            std::string_view line = trimDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
+            std::string_view line = lineAtDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
             if (line.size() > holdLimit) break;
             r.begin = r.end;
             return line;

@@ -40,6 +40,11 @@ bool atEnd(LineReader& reader);
 /// lineCut is set and nothing is consumed; call skipLine or readLine with a larger limit.
 std::string_view readLine(LineReader& reader, size_t holdLimit = WHOLE_LINE);
 
+/// The line whose terminating LF is at `lf`: up to two CRs before the LF are not part of it.
+std::string_view lineBeforeLineFeed(const char* first, const char* lf);
+/// The last line of the data, when no LF ends it: trailing NULs go, then one trailing CR.
+std::string_view lineAtDataEnd(const char* first, const char* last);
+
 /// Consumes the current line without holding it in memory.
 void skipLine(LineReader& reader);
 

@@ -80,41 +80,20 @@ double parseNumber(const char* first, const char* last) {
     bool negative = false;
     if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
 
-    // Up to 19 significant digits fit an unsigned 64-bit mantissa exactly.
+    // Up to 19 digits fit an unsigned 64-bit mantissa exactly; longer numbers go to strtod.
+    const char* integerStart = p;
     uint64_t mantissa = 0;
-    int significant = 0;
-    int dropped = 0;  // significant digits beyond the 19 kept
-    int fractionDigits = 0;
-    bool anyDigit = false;
-    for (; p < last && isDigit(*p); ++p) {
-        anyDigit = true;
-        if (mantissa == 0 && *p == '0') continue;
-        if (significant < 19) {
-            mantissa = mantissa * 10 + unsigned(*p - '0');
-            ++significant;
-        } else {
-            ++dropped;
-        }
-    }
+    while (p < last && isDigit(*p)) mantissa = mantissa * 10 + unsigned(*p++ - '0');
+    size_t digitCount = size_t(p - integerStart);
+    size_t fractionDigits = 0;
     if (p < last && *p == '.') {
-        for (++p; p < last && isDigit(*p); ++p) {
-            anyDigit = true;
-            if (mantissa == 0 && *p == '0') {
-                ++fractionDigits;
-                continue;
-            }
-            if (significant < 19) {
-                mantissa = mantissa * 10 + unsigned(*p - '0');
-                ++significant;
-                ++fractionDigits;
-            } else {
-                ++dropped;
-            }
-        }
+        const char* fractionStart = ++p;
+        while (p < last && isDigit(*p)) mantissa = mantissa * 10 + unsigned(*p++ - '0');
+        fractionDigits = size_t(p - fractionStart);
+        digitCount += fractionDigits;
     }
-    if (!anyDigit) return 0.0;
+    if (digitCount == 0) return 0.0;
     int64_t exponent = 0;
-    const char* numberEnd = p;
     if (p < last && (*p == 'e' || *p == 'E')) {
         const char* q = p + 1;
         bool negativeExponent = false;
@@ -124,20 +103,20 @@ double parseNumber(const char* first, const char* last) {
                 if (exponent < 100000000) exponent = exponent * 10 + (*q - '0');
             }
             if (negativeExponent) exponent = -exponent;
-            numberEnd = q;
+            p = q;
         }
     }
-    if (dropped == 0) {
-        int64_t scale = exponent - fractionDigits;
+    if (digitCount <= 19) {
         if (mantissa == 0) return negative ? -0.0 : 0.0;
         // Clinger's fast path: both operands exact, so one IEEE operation rounds correctly
+        int64_t scale = exponent - int64_t(fractionDigits);
         if (mantissa <= (uint64_t(1) << 53) && scale >= -22 && scale <= 22) {
             double m = double(mantissa);
             double value = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
             return negative ? -value : value;
         }
     }
-    return slowDecimal(start, numberEnd);
+    return slowDecimal(start, p);
 }
 
 int32_t parseInteger(const char* first, const char* last) {
