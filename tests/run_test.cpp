@@ -351,6 +351,29 @@ TEST(Run, SampleInExamplesCarves) {
               test::readFile(SOURCE_DIR "/examples/expected_sample_cut.obj"));
 }
 
+uint64_t fnv1a(std::string_view bytes) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    return hash;
+}
+
+// Pins every output byte of a generated tile, so that a faster path cannot drift.
+TEST(Run, GeneratedTileOutputIsPinned) {
+    Scenario s;
+    std::string make = "'" MAKE_TILE_EXE "' 3000000 42 12 47 0.05 > '" + (s.dir / "tile.txt") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(47.01, 47.03, 12.015, 12.04, "tile.txt", "out.obj", "1000000",
+                                  "1000000"));
+    s.run = test::runTool(s.dir.path);
+    ASSERT_EQ(s.run.status, 0);
+    EXPECT_NE(s.object().find("POINT_COUNTS 4957 0 0 8169\r\n"), std::string::npos);
+    EXPECT_EQ(fnv1a(test::readFile(s.dir / "tile.txt")), 6550348615196644796ull);
+    EXPECT_EQ(fnv1a(s.run.console), 16705677149028669403ull);
+    EXPECT_EQ(fnv1a(s.temp()), 3032431762955651944ull);
+    EXPECT_EQ(fnv1a(s.object()), 7038759513334967748ull);
+}
+
 // Real scenery text from public projects, when the shared folder is beside the project.
 TEST(Run, RealTilesGiveConsistentObjects) {
     const std::filesystem::path tiles = SOURCE_DIR "/../shared/data/tiles";
