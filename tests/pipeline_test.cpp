@@ -48,13 +48,19 @@ TEST(SelectionPass, HugeBlocksAndLinesAreHandledWhole) {
     std::string longType = "BEGIN_PRIMITIVE 2" + std::string(100000, ' ') + "\n";
     std::string kept = longType + "PATCH_VERTEX 0.5 0.5 1\nEND_PRIMITIVE\n";
     std::string noise = std::string(200000, 'x') + "\n" + std::string(300000, '\0') + "\n";
-    test::writeFile(dir / "tile.txt", hugeDropped + noise + kept + hugeDropped);
+    std::string hugeKept = hugeDropped;
+    hugeKept.insert(hugeKept.size() - 14, "PATCH_VERTEX 0.5 0.5 1\r\n\n");
+    test::writeFile(dir / "tile.txt", hugeDropped + noise + kept + hugeKept + hugeDropped);
     PassOutput result = select(dir, {-1, 1, -1, 1}, 1 << 16);
     EXPECT_EQ(result.failure, Failure::none);
-    EXPECT_EQ(result.keptCount, 1);
-    EXPECT_EQ(result.console, "Step 1:  1/ 2\r\n");
+    EXPECT_EQ(result.keptCount, 2);
+    EXPECT_EQ(result.console, "Step 1:  1/ 2\r\nStep 1:  2/ 3\r\n");
+    std::string keptHuge;
+    for (int i = 0; i < 400000; ++i) keptHuge += "PATCH_VERTEX 5.000000000 5.000000000 1 2 3\r\n";
     EXPECT_EQ(result.temp, longType.substr(0, longType.size() - 1) +
-                               "\r\nPATCH_VERTEX 0.5 0.5 1\r\nEND_PRIMITIVE\r\n");
+                               "\r\nPATCH_VERTEX 0.5 0.5 1\r\nEND_PRIMITIVE\r\n" +
+                               "BEGIN_PRIMITIVE 0\r\n" + keptHuge +
+                               "PATCH_VERTEX 0.5 0.5 1\r\nEND_PRIMITIVE\r\n");
 }
 
 TEST(FindOrigin, HighestFirstVertexOrNone) {

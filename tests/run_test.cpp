@@ -200,7 +200,8 @@ TEST(Run, VertexLinesReachTheObjectAsTheSecondPassReadThem) {
     const std::string tail = "  0.0 1.0 0.0 0.0 1.0 # ";
     std::string object = s.object();
     EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 1 a\rb\r\n"), std::string::npos);
-    EXPECT_NE(object.find(tail + std::string("PATCH_VERTEX 0 0 2 n\0l\r\n", 24)), std::string::npos);
+    EXPECT_NE(object.find(tail + std::string("PATCH_VERTEX 0 0 2 n\0l\r\n", 24)),
+              std::string::npos);
     // one CR survives the first read, and the temporary file's CR LF takes it on the second
     EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 3 cr\r\n"), std::string::npos);
     EXPECT_NE(object.find(tail + "PATCH_VERTEX 0 0 4 " + longTail + "\r\n"), std::string::npos);
@@ -362,9 +363,9 @@ TEST(Run, GeneratedTileOutputIsPinned) {
     Scenario s;
     std::string make = "'" MAKE_TILE_EXE "' 3000000 42 12 47 0.05 > '" + (s.dir / "tile.txt") + "'";
     ASSERT_EQ(std::system(make.c_str()), 0);
-    test::writeFile(s.dir / "mesh_carver.ini",
-                    test::iniText(47.01, 47.03, 12.015, 12.04, "tile.txt", "out.obj", "1000000",
-                                  "1000000"));
+    test::writeFile(
+        s.dir / "mesh_carver.ini",
+        test::iniText(47.01, 47.03, 12.015, 12.04, "tile.txt", "out.obj", "1000000", "1000000"));
     s.run = test::runTool(s.dir.path);
     ASSERT_EQ(s.run.status, 0);
     EXPECT_NE(s.object().find("POINT_COUNTS 4957 0 0 8169\r\n"), std::string::npos);

@@ -109,22 +109,6 @@ double relative(double value, double origin) {
     return double(static_cast<long double>(value) - static_cast<long double>(origin));
 }
 
-void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
-                     std::string_view sourceLine) {
-    char text[3 * FIXED6_MAX_TEXT + 64];
-    char* p = text;
-    *p++ = 'V', *p++ = 'T', *p++ = ' ';
-    p = fixed6ToText(relative(v.x, origin.x), p);
-    *p++ = ' ';
-    p = fixed6ToText(relative(v.y, origin.y), p);
-    *p++ = ' ';
-    p = fixed6ToText(relative(v.z, origin.z), p);
-    constexpr std::string_view TAIL = "  0.0 1.0 0.0 0.0 1.0 # ";
-    p = std::copy(TAIL.begin(), TAIL.end(), p);
-    writeText(out, std::string_view(text, size_t(p - text)));
-    writeLine(out, sourceLine);
-}
-
 bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex& origin,
                  std::string_view originLine, SourceLines& sources) {
     OutputFile& out = object.out;
@@ -157,6 +141,22 @@ bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex
 }
 
 }  // namespace
+
+void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
+                     std::string_view sourceLine) {
+    char text[3 * FIXED6_MAX_TEXT + 64];
+    char* p = text;
+    *p++ = 'V', *p++ = 'T', *p++ = ' ';
+    p = fixed6ToText(relative(v.x, origin.x), p);
+    *p++ = ' ';
+    p = fixed6ToText(relative(v.y, origin.y), p);
+    *p++ = ' ';
+    p = fixed6ToText(relative(v.z, origin.z), p);
+    constexpr std::string_view TAIL = "  0.0 1.0 0.0 0.0 1.0 # ";
+    p = std::copy(TAIL.begin(), TAIL.end(), p);
+    writeText(out, std::string_view(text, size_t(p - text)));
+    writeLine(out, sourceLine);
+}
 
 OriginVertex findOrigin(const MeshBuffers& mesh) {
     OriginVertex origin;

@@ -126,6 +126,11 @@ struct OriginVertex {
 };
 OriginVertex findOrigin(const MeshBuffers& mesh);
 
+/// "VT x y z  0.0 1.0 0.0 0.0 1.0 # " and the source line: coordinates relative to the origin,
+/// each difference carried with a 64-bit significand before it is rounded to double.
+void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
+                     std::string_view sourceLine);
+
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
 /// replaced only once complete), then prints the origin report.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,

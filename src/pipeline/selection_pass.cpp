@@ -14,6 +14,7 @@ namespace {
 
 // Outside a block only the keyword matters, so a longer line is skipped unread.
 constexpr size_t HEAD_LIMIT = 64 << 10;
+constexpr uint64_t MAX_PINNED_BLOCK = 16 << 20;
 
 // Locks before emptying: a second run must find the first one's file as it was.
 Failure openTempForWriting(TempFile& temp, OutputFile& out) {
@@ -48,6 +49,19 @@ bool isVertexInsideWindow(const SelectionWindow& window, std::string_view remain
     return window.latMin < latitude && latitude < window.latMax;
 }
 
+// Writes the lines of the pinned block read so far, as readLine gave them, blank ones left out.
+void copyPinnedLines(OutputFile& out, const LineReader& input) {
+    std::string_view bytes = pinnedBytes(input);
+    while (!bytes.empty()) {
+        size_t lf = bytes.find('\n');
+        std::string_view line = lf == std::string_view::npos
+                                    ? lineAtDataEnd(bytes.data(), bytes.data() + bytes.size())
+                                    : lineBeforeLineFeed(bytes.data(), bytes.data() + lf);
+        if (!line.empty()) writeLine(out, line);
+        bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+    }
+}
+
 }  // namespace
 
 void releaseTempFile(TempFile& temp) {
@@ -67,10 +81,13 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         return failure;
     }
 
+    // An open block normally stays in the read buffer (pinned) and is copied only when kept;
+    // a block too large for that is copied as it is read and taken back when dropped.
     bool inBlock = false;
+    bool copying = false;
     bool touches = false;
     int32_t seenCount = 0;
-    uint64_t blockStart = 0;  // temporary-file size before the open block
+    uint64_t blockStart = 0;  // the block's offset in the input, or in the temporary file
     while (!atEnd(input)) {
         std::string_view line = readLine(input, inBlock ? WHOLE_LINE : HEAD_LIMIT);
         if (input.lineCut) {
@@ -81,34 +98,45 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
             line = readLine(input);
         }
         if (line.empty()) continue;
-        SplitText split = splitFirstField(line);
-        if (split.first == BEGIN_PRIMITIVE) {
-            if (inBlock) dropTail(out, blockStart);  // an unfinished block is abandoned
+        if (hasKeyword(line, BEGIN_PRIMITIVE)) {
+            if (copying) dropTail(out, blockStart);  // an unfinished block is abandoned
             inBlock = true;
+            copying = false;
             touches = false;
             ++seenCount;
-            blockStart = bytesWritten(out);
-            out.keepFrom = blockStart;
-            writeLine(out, line);
+            blockStart = input.lineOffset;
+            pinFrom(input, blockStart);
             continue;
         }
         if (!inBlock) continue;
-        writeLine(out, line);
-        if (split.first == PATCH_VERTEX) {
-            if (!touches) touches = isVertexInsideWindow(window, split.rest);
-        } else if (split.first == END_PRIMITIVE) {
+        if (copying) {
+            writeLine(out, line);
+        } else if (readOffset(input) - blockStart > MAX_PINNED_BLOCK) {
+            copying = true;
+            blockStart = bytesWritten(out);
+            out.keepFrom = blockStart;
+            copyPinnedLines(out, input);
+            unpin(input);
+        }
+        if (hasKeyword(line, PATCH_VERTEX)) {
+            if (!touches)
+                touches = isVertexInsideWindow(window, line.substr(PATCH_VERTEX.size() + 1));
+        } else if (hasKeyword(line, END_PRIMITIVE)) {
             inBlock = false;
-            out.keepFrom = UINT64_MAX;
             if (touches) {
+                if (!copying) copyPinnedLines(out, input);
                 touches = false;
                 ++keptCount;
                 writeProgressLine(console, "Step 1: ", keptCount, seenCount);
-            } else {
+            } else if (copying) {
                 dropTail(out, blockStart);
             }
+            copying = false;
+            out.keepFrom = UINT64_MAX;
+            unpin(input);
         }
     }
-    if (inBlock) dropTail(out, blockStart);  // a block still open at the end is dropped
+    if (copying) dropTail(out, blockStart);  // a block still open at the end is dropped
     bool readFailed = input.readFailed;
     closeReader(input);
     bool written = closeFile(out);

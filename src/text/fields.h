@@ -24,4 +24,10 @@ inline SplitText takeField(std::string_view text) {
     return {text.substr(0, space), text.substr(space + 1)};
 }
 
+/// Whether splitFirstField(line) would give this keyword, without searching for the space.
+inline bool hasKeyword(std::string_view line, std::string_view keyword) {
+    return line.starts_with(keyword) &&
+           (line.size() == keyword.size() || line[keyword.size()] == ' ');
+}
+
 }  // namespace mc

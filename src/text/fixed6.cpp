@@ -1,5 +1,7 @@
 #include "text/fixed6.h"
 
+#include "text/digits.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,17 +18,6 @@ bool rendersAsZero(double magnitude) {
     if (magnitude >= 1.01e-6) return false;
     if (magnitude < 0.99e-6) return true;
     return std::floor(std::log10(magnitude)) + 1 <= -6;
-}
-
-char* writeDigits(uint64_t value, int minDigits, char* out) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + value % 10);
-        value /= 10;
-    } while (value != 0 || count < minDigits);
-    while (count > 0) *out++ = digits[--count];
-    return out;
 }
 
 }  // namespace
@@ -54,9 +45,9 @@ char* fixed6ToText(double x, char* out) {
         // I + H / 10^6 exactly: H has the sign of I (or I is zero), so integers carry the digits
         uint64_t millionths = uint64_t(std::fabs(whole)) * 1000000u + uint64_t(std::llabs(sixths));
         if (millionths != 0 && (whole < 0 || sixths < 0)) *out++ = '-';
-        out = writeDigits(millionths / 1000000u, 1, out);
+        out = writeDecimal(millionths / 1000000u, out);
         *out++ = '.';
-        return writeDigits(millionths % 1000000u, 6, out);
+        return writeSixDigits(uint32_t(millionths % 1000000u), out);
     }
     // no six decimals fit here: the stored double itself, to six decimals
     char text[FIXED6_MAX_TEXT];

@@ -16,12 +16,14 @@ constexpr char CTRL_Z = 0x1A;
 // Makes room for one more block after the unread bytes: the partial line moves to the front, and
 // the buffer doubles only when that line alone leaves no room.
 void makeRoomForBlock(LineReader& r) {
-    if (r.begin > 0) {
-        size_t unread = r.end - r.begin;
-        if (unread > 0) std::memmove(r.buffer.data(), r.buffer.data() + r.begin, unread);
-        r.bufferOffset += r.begin;
-        r.end = unread;
-        r.begin = 0;
+    size_t keepFrom = r.begin;
+    if (r.pinOffset < r.bufferOffset + r.begin) keepFrom = size_t(r.pinOffset - r.bufferOffset);
+    if (keepFrom > 0) {
+        size_t kept = r.end - keepFrom;
+        if (kept > 0) std::memmove(r.buffer.data(), r.buffer.data() + keepFrom, kept);
+        r.bufferOffset += keepFrom;
+        r.end = kept;
+        r.begin -= keepFrom;
     }
     if (r.buffer.size() - r.end < r.blockSize) {
         size_t grown = r.buffer.size() * 2;
@@ -87,6 +89,7 @@ bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
     r.bufferOffset = 0;
     r.dataEnded = r.readFailed = r.lineCut = false;
     r.lineOffset = 0;
+    r.pinOffset = UINT64_MAX;
     return true;
 }
 
@@ -111,9 +114,10 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
             return line;
         }
         if (r.end - r.begin > holdLimit) break;
-        scanFrom = r.end - r.begin;  // offsets survive the move to the front
+        scanFrom = r.end - r.begin;  // offsets from begin survive the move to the front
         if (!readBlock(r)) {
-            std::string_view line = lineAtDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
+            std::string_view line =
+                lineAtDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
             if (line.size() > holdLimit) break;
             r.begin = r.end;
             return line;

@@ -21,8 +21,9 @@ struct LineReader {
     uint64_t bufferOffset = 0;  // file offset of buffer[0]
     bool dataEnded = false;     // end of file, a read error or a 0x1A byte
     bool readFailed = false;
-    uint64_t lineOffset = 0;  // file offset where the last line handed out starts
-    bool lineCut = false;     // the last line handed out is only a head (see readLine)
+    uint64_t lineOffset = 0;          // file offset where the last line handed out starts
+    bool lineCut = false;             // the last line handed out is only a head (see readLine)
+    uint64_t pinOffset = UINT64_MAX;  // bytes from this file offset on stay in the buffer
 };
 
 /// Opens a file, a pipe or a device for reading; the reader stays closed when that fails or when
@@ -44,6 +45,24 @@ std::string_view readLine(LineReader& reader, size_t holdLimit = WHOLE_LINE);
 std::string_view lineBeforeLineFeed(const char* first, const char* lf);
 /// The last line of the data, when no LF ends it: trailing NULs go, then one trailing CR.
 std::string_view lineAtDataEnd(const char* first, const char* last);
+
+/// Keeps the bytes from a file offset already read (a line's lineOffset) in the buffer until
+/// unpinned, so that they can be looked at again with pinnedBytes.
+inline void pinFrom(LineReader& reader, uint64_t offset) {
+    reader.pinOffset = offset;
+}
+inline void unpin(LineReader& reader) {
+    reader.pinOffset = UINT64_MAX;
+}
+/// The bytes from the pinned offset to the end of the last line handed out, terminator included.
+inline std::string_view pinnedBytes(const LineReader& reader) {
+    size_t first = size_t(reader.pinOffset - reader.bufferOffset);
+    return {reader.buffer.data() + first, reader.begin - first};
+}
+/// File offset just after the last line handed out.
+inline uint64_t readOffset(const LineReader& reader) {
+    return reader.bufferOffset + reader.begin;
+}
 
 /// Consumes the current line without holding it in memory.
 void skipLine(LineReader& reader);

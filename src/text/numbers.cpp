@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace mc {
@@ -59,6 +60,37 @@ int32_t radixValue(const char* p, const char* last) {
     return int32_t(value);
 }
 
+// Eight ASCII digits at once, as one little-endian 64-bit word.
+uint64_t loadEight(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+bool areEightDigits(uint64_t word) {
+    return ((word & 0xF0F0F0F0F0F0F0F0) |
+            (((word + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) == 0x3333333333333333;
+}
+
+uint64_t valueOfEightDigits(uint64_t word) {
+    word -= 0x3030303030303030;
+    word = (word * 10) + (word >> 8);
+    return (((word & 0x000000FF000000FF) * 0x000F424000000064) +
+            (((word >> 16) & 0x000000FF000000FF) * 0x0000271000000001)) >>
+           32;
+}
+
+// Appends the run of digits at p to the mantissa (wrapping past 19 digits: the caller checks).
+[[gnu::always_inline]] inline const char* accumulateDigits(const char* p, const char* last,
+                                                           uint64_t& mantissa) {
+    while (last - p >= 8 && areEightDigits(loadEight(p))) {
+        mantissa = mantissa * 100000000 + valueOfEightDigits(loadEight(p));
+        p += 8;
+    }
+    while (p < last && isDigit(*p)) mantissa = mantissa * 10 + unsigned(*p++ - '0');
+    return p;
+}
+
 // Powers of ten that a double holds exactly.
 constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -83,12 +115,12 @@ double parseNumber(const char* first, const char* last) {
     // Up to 19 digits fit an unsigned 64-bit mantissa exactly; longer numbers go to strtod.
     const char* integerStart = p;
     uint64_t mantissa = 0;
-    while (p < last && isDigit(*p)) mantissa = mantissa * 10 + unsigned(*p++ - '0');
+    p = accumulateDigits(p, last, mantissa);
     size_t digitCount = size_t(p - integerStart);
     size_t fractionDigits = 0;
     if (p < last && *p == '.') {
         const char* fractionStart = ++p;
-        while (p < last && isDigit(*p)) mantissa = mantissa * 10 + unsigned(*p++ - '0');
+        p = accumulateDigits(p, last, mantissa);
         fractionDigits = size_t(p - fractionStart);
         digitCount += fractionDigits;
     }

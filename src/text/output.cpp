@@ -1,5 +1,7 @@
 #include "text/output.h"
 
+#include "text/digits.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -119,11 +121,6 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
     f.used += text.size();
 }
 
-void endLine(OutputTarget& target) {
-    writeText(target, LINE_END);
-    if (target.isConsole) flushOutput(target);
-}
-
 void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd) {
     char text[16];
     char* p = text;
@@ -153,16 +150,8 @@ bool dropTail(OutputFile& f, uint64_t size) {
 }
 
 char* intToText(int64_t value, char* out) {
-    uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
     if (value < 0) *out++ = '-';
-    char digits[20];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (count > 0) *out++ = digits[--count];
-    return out;
+    return writeDecimal(value < 0 ? 0 - uint64_t(value) : uint64_t(value), out);
 }
 
 std::string intToText(int64_t value) {

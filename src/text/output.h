@@ -47,7 +47,10 @@ inline void writeText(OutputTarget& target, std::string_view text) {
     }
     writeTextSlow(target, text);
 }
-void endLine(OutputTarget& target);
+inline void endLine(OutputTarget& target) {
+    writeText(target, LINE_END);
+    if (target.isConsole) flushOutput(target);
+}
 inline void writeLine(OutputTarget& target, std::string_view text) {
     writeText(target, text);
     endLine(target);

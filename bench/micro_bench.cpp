@@ -1,0 +1,101 @@
+// Micro-benchmarks of the hot paths: line input, number parsing, six-decimal rendering and the
+// object writer's vertex line.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "text/fixed6.h"
+#include "text/line_reader.h"
+#include "text/numbers.h"
+
+namespace {
+
+std::string vertexLine(std::mt19937_64& random) {
+    std::uniform_real_distribution<double> unit(0, 1);
+    char line[160];
+    std::snprintf(line, sizeof line, "PATCH_VERTEX %.9f %.9f %.9f %.9f %.9f", 12 + unit(random),
+                  47 + unit(random), 200 + 800 * unit(random), unit(random) - 0.5,
+                  unit(random) - 0.5);
+    return line;
+}
+
+// A 64 MiB file of vertex lines, read through the reader with the default block size.
+void BM_readLine(benchmark::State& state) {
+    std::string path = "/tmp/mesh_carver_bench_lines.txt";
+    std::mt19937_64 random(1);
+    std::string text;
+    while (text.size() < (64 << 20)) text += vertexLine(random) + "\n";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    for (auto _ : state) {
+        mc::LineReader reader;
+        mc::openForReading(reader, path);
+        size_t lines = 0;
+        while (!mc::atEnd(reader)) lines += mc::readLine(reader).size() > 0;
+        mc::closeReader(reader);
+        benchmark::DoNotOptimize(lines);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * text.size()));
+    ::unlink(path.c_str());
+}
+BENCHMARK(BM_readLine)->Unit(benchmark::kMillisecond);
+
+void BM_parseNumber(benchmark::State& state) {
+    std::mt19937_64 random(2);
+    std::vector<std::string> fields;
+    for (int i = 0; i < 4096; ++i) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9f", 12 + double(random() % 1000000000) * 1e-9);
+        fields.push_back(text);
+    }
+    size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(mc::parseNumber(fields[i++ & 4095]));
+    state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_parseNumber);
+
+void BM_fixed6ToText(benchmark::State& state) {
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> coordinate(-300, 300);
+    std::vector<double> values(4096);
+    for (double& v : values) v = coordinate(random);
+    char text[mc::FIXED6_MAX_TEXT];
+    size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(mc::fixed6ToText(values[i++ & 4095], text));
+    state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_fixed6ToText);
+
+// Whole vertex lines into a file buffer, written to /dev/null: the object writer's inner loop.
+void BM_writeVertexLine(benchmark::State& state) {
+    std::mt19937_64 random(4);
+    std::uniform_real_distribution<double> coordinate(-300, 300);
+    std::vector<mc::StoredVertex> vertices(4096);
+    std::vector<std::string> sources(4096);
+    for (size_t i = 0; i < vertices.size(); ++i) {
+        vertices[i] = {coordinate(random), coordinate(random) / 10, coordinate(random), 0};
+        sources[i] = vertexLine(random);
+    }
+    mc::OriginVertex origin{1.5, 7.25, -3.5, 0};
+    mc::OutputFile out;
+    mc::openForWriting(out, "/dev/null");
+    size_t i = 0;
+    uint64_t before = mc::bytesWritten(out);
+    for (auto _ : state) {
+        size_t k = i++ & 4095;
+        mc::writeVertexLine(out, vertices[k], origin, sources[k]);
+    }
+    state.SetBytesProcessed(int64_t(mc::bytesWritten(out) - before));
+    state.SetItemsProcessed(int64_t(state.iterations()));
+    mc::closeFile(out);
+}
+BENCHMARK(BM_writeVertexLine);
+
+}  // namespace

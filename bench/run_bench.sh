@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Times mesh_carver against the floor of reading the file (grep -c) and an awk selection pass,
+# on one generated tile, in one run. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
+# With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
+# of that size.
+set -euo pipefail
+BUILD=$(cd "${1:-build}" && pwd)
+SIZE_MIB=${2:-1024}
+RUNS=${3:-5}
+WORK=${BENCH_WORK:-/tmp/mesh_carver_bench}
+HERE=$(cd "$(dirname "$0")" && pwd)
+TOOL=$BUILD/mesh_carver
+mkdir -p "$WORK"
+
+tile() {  # tile SIZE_MIB -> path, generated once per size (seed 42)
+    local path=$WORK/tile_${1}m.txt
+    [ -s "$path" ] || "$BUILD/make_tile" $(( $1 * 1048576 )) 42 > "$path"
+    echo "$path"
+}
+
+ini() {  # ini DIR TILE LAT_MIN LAT_MAX LONG_MIN LONG_MAX OUTPUT
+    mkdir -p "$1"
+    printf '[mesh_carver]\nlat_min=%s\nlat_max=%s\nlong_min=%s\nlong_max=%s\ninput_file=%s\noutput_file=%s\nnb_max_vertex=100000000\nnb_max_tris=300000000\n' \
+        "$3" "$4" "$5" "$6" "$2" "$7" > "$1/mesh_carver.ini"
+}
+
+seconds() { date +%s.%N; }
+
+median() {  # median of the numbers on stdin
+    sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+timeRuns() {  # timeRuns N COMMAND... -> median wall seconds
+    local n=$1; shift
+    for _ in $(seq "$n"); do
+        local start; start=$(seconds)
+        "$@" > "$WORK/stdout.txt"  # not /dev/null: grep stops at the first match there
+        echo "$(seconds) - $start" | bc
+    done | median
+}
+
+peakKiB() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
+
+TILE=$(tile "$SIZE_MIB")
+cat "$TILE" > /dev/null  # in the page cache, like every run after the first
+SMALL=$WORK/small WHOLE=$WORK/whole
+ini "$SMALL" "$TILE" 47.4 47.4225 12.4 12.4225 small.obj
+ini "$WHOLE" "$TILE" 46.9 48.1 11.9 13.1 whole.obj
+
+grepTime=$(timeRuns "$RUNS" grep -c PATCH_VERTEX "$TILE")
+smallTime=$(cd "$SMALL" && timeRuns "$RUNS" "$TOOL")
+awkTime=$(cd "$SMALL" && timeRuns 3 awk -v latMin=47.4 -v latMax=47.4225 -v lonMin=12.4 \
+    -v lonMax=12.4225 -v out=awk.tmp -f "$HERE/reference.awk" "$TILE")
+smallKept=$(cd "$SMALL" && "$TOOL" | grep -c '^Step 1')
+smallPeak=$(cd "$SMALL" && peakKiB "$TOOL")
+
+# whole tile: total time, and the writer's share from the console's own timeline
+wholeTimes=()
+writerTimes=()
+for _ in $(seq 3); do
+    start=$(seconds)
+    marks=$(cd "$WHOLE" && "$TOOL" | grep --line-buffered -E '^(Writing|Coordinates)' |
+        while IFS= read -r _; do seconds; done)
+    end=$(seconds)
+    wholeTimes+=("$(echo "$end - $start" | bc)")
+    writerTimes+=("$(echo "$marks" | awk 'NR == 1 { a = $1 } NR == 2 { print $1 - a }')")
+done
+wholeTime=$(printf '%s\n' "${wholeTimes[@]}" | median)
+writerTime=$(printf '%s\n' "${writerTimes[@]}" | median)
+wholePeak=$(cd "$WHOLE" && peakKiB "$TOOL")
+vertices=$(sed -n 6p "$WHOLE/whole.obj" | awk '{ print $2 }')
+objectBytes=$(stat -c %s "$WHOLE/whole.obj")
+
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB, $(uname -sr)"
+echo "tile: $SIZE_MIB MiB, $(grep -c PATCH_VERTEX "$TILE") vertex lines; medians of $RUNS runs (awk and whole tile: 3)"
+printf '%-44s %8.3f s\n' "grep -c PATCH_VERTEX (the floor)" "$grepTime"
+printf '%-44s %8.3f s  %.2fx grep, %.1fx faster than awk, %s kept blocks, peak %s KiB\n' \
+    "mesh_carver, small window" "$smallTime" "$(echo "$smallTime / $grepTime" | bc -l)" \
+    "$(echo "$awkTime / $smallTime" | bc -l)" "$smallKept" "$smallPeak"
+printf '%-44s %8.3f s\n' "awk reference selection pass" "$awkTime"
+printf '%-44s %8.3f s  %s vertices, peak %s KiB, %.1f bytes/vertex above the small window\n' \
+    "mesh_carver, whole tile" "$wholeTime" "$vertices" "$wholePeak" \
+    "$(echo "($wholePeak - $smallPeak) * 1024 / $vertices" | bc -l)"
+printf '%-44s %8.3f s  %.0f MB/s of object text (%s bytes)\n' "object writer phase (whole tile)" \
+    "$writerTime" "$(echo "$objectBytes / $writerTime / 1000000" | bc -l)" "$objectBytes"
+
+if [ -n "${BIG_MIB:-}" ]; then
+    BIG=$(tile "$BIG_MIB")
+    ini "$WORK/big" "$BIG" 47.4 47.4225 12.4 12.4225 small.obj
+    cat "$BIG" > /dev/null
+    bigTime=$(cd "$WORK/big" && timeRuns 1 "$TOOL")
+    printf '%-44s %8.3f s  peak %s KiB\n' "mesh_carver, small window, $BIG_MIB MiB tile" "$bigTime" \
+        "$(cd "$WORK/big" && peakKiB "$TOOL")"
+fi
