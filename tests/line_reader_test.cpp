@@ -125,6 +125,22 @@ TEST(LineReader, HoldLimitHandsOutHeadsAndSkipsTheRest) {
     }
 }
 
+// Whether a line is cut depends on its bytes in the file, never on where reads end.
+TEST(LineReader, CutCountsTheFileBytesOfTheLine) {
+    test::TempDir dir;
+    const std::pair<std::string, Lines> cases[] = {
+        {std::string("\n\f\0\0\0\0\0\0\0", 9), {"", std::string("\f\0\0<cut>", 8)}},
+        {"abc\r\r\nabc\n", {"abc<cut>", "abc"}},
+        {"abcd", {"abc<cut>"}},
+    };
+    for (const auto& [bytes, lines] : cases) {
+        test::writeFile(dir / "in", bytes);
+        for (size_t blockSize : {1, 2, 11, 1 << 20}) {
+            EXPECT_EQ(readAllLines(dir / "in", blockSize, 3), lines) << blockSize;
+        }
+    }
+}
+
 TEST(LineReader, CutLineCanStillBeReadWhole) {
     test::TempDir dir;
     test::writeFile(dir / "in", "BEGIN_PRIMITIVE " + std::string(70, '7') + "\nnext\n");

@@ -108,17 +108,17 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
         const char* data = r.buffer.data();
         if (const void* lf = std::memchr(data + scanFrom, '\n', r.end - scanFrom)) {
             const char* lineEnd = static_cast<const char*>(lf);
+            if (size_t(lineEnd - (data + r.begin)) > holdLimit) break;
             std::string_view line = lineBeforeLineFeed(data + r.begin, lineEnd);
-            if (line.size() > holdLimit) break;
             r.begin = size_t(lineEnd - data) + 1;
             return line;
         }
         if (r.end - r.begin > holdLimit) break;
         scanFrom = r.end - r.begin;  // offsets from begin survive the move to the front
         if (!readBlock(r)) {
+            if (r.end - r.begin > holdLimit) break;
             std::string_view line =
                 lineAtDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
-            if (line.size() > holdLimit) break;
             r.begin = r.end;
             return line;
         }

@@ -37,8 +37,9 @@ bool atEnd(LineReader& reader);
 /// The next line without its terminator, valid until the next call on the reader.
 /// A line ends at LF; up to two CRs before it go (a CR LF pair folds into LF, then one CR before
 /// the LF is dropped). At the end of the data, trailing NULs go and then one trailing CR.
-/// A line longer than holdLimit bytes is not held whole: its first holdLimit bytes are returned,
-/// lineCut is set and nothing is consumed; call skipLine or readLine with a larger limit.
+/// A line of more than holdLimit bytes in the file (CRs and NULs before its end counted, the LF
+/// not) is not held whole: its first holdLimit bytes are returned, lineCut is set and nothing is
+/// consumed; call skipLine or readLine with a larger limit.
 std::string_view readLine(LineReader& reader, size_t holdLimit = WHOLE_LINE);
 
 /// The line whose terminating LF is at `lf`: up to two CRs before the LF are not part of it.
