@@ -97,5 +97,22 @@ TEST(Configuration, FirstMissingOrEmptyKeyIsNamed) {
     }
 }
 
+// An ini as Windows editors leave it: byte-order mark, CR LF, comments, padding, quotes, any case.
+TEST(Configuration, WindowsStyleFileIsRead) {
+    test::TempDir dir;
+    test::writeFile(dir / "tile.txt", "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 1\nPATCH_VERTEX 0.5 0 1\n"
+                                      "PATCH_VERTEX 0 0.5 1\nEND_PRIMITIVE\n");
+    test::writeFile(dir / "mesh_carver.ini",
+                    "\xEF\xBB\xBF; carving settings\r\n[Other]\r\nlat_min=50\r\n"
+                    "  [ MESH_CARVER ]  \r\n\r\n  ; the window\r\n"
+                    "LAT_MIN = -1\r\nLat_Max\t=\t\"1\"\r\n long_min='-1'\r\nlong_max = 1 \r\n"
+                    "input_file = \"tile.txt\"\r\nOutput_File=out.obj\r\n"
+                    "nb_max_vertex=4.5\r\nnb_max_tris= 3.5\r\n");
+    test::ToolRun run = test::runTool(dir.path);
+    EXPECT_EQ(run.status, 0) << run.console;
+    // 4.5 counts as 4, 3.5 as 4: the fan's three vertices and three indices fit
+    EXPECT_NE(test::readFile(dir / "out.obj").find("POINT_COUNTS 3 0 0 3\r\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace mc
