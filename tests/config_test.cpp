@@ -100,8 +100,9 @@ TEST(Configuration, FirstMissingOrEmptyKeyIsNamed) {
 // An ini as Windows editors leave it: byte-order mark, CR LF, comments, padding, quotes, any case.
 TEST(Configuration, WindowsStyleFileIsRead) {
     test::TempDir dir;
-    test::writeFile(dir / "tile.txt", "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 1\nPATCH_VERTEX 0.5 0 1\n"
-                                      "PATCH_VERTEX 0 0.5 1\nEND_PRIMITIVE\n");
+    test::writeFile(dir / "tile.txt",
+                    "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 1\nPATCH_VERTEX 0.5 0 1\n"
+                    "PATCH_VERTEX 0 0.5 1\nEND_PRIMITIVE\n");
     test::writeFile(dir / "mesh_carver.ini",
                     "\xEF\xBB\xBF; carving settings\r\n[Other]\r\nlat_min=50\r\n"
                     "  [ MESH_CARVER ]  \r\n\r\n  ; the window\r\n"

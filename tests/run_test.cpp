@@ -104,6 +104,11 @@ TEST(Run, BlockGrammarEdgeCases) {
         {"lines after Ctrl-Z are never read", "\x1A" + kept, ""},
         {"CR LF input gives the same blocks", crlf(kept), kept},
         {"no primitives", "I\n800\nDSF2TEXT\n", ""},
+        {"a vertex line without fields is at 0, 0",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX\nEND_PRIMITIVE\n",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX\nEND_PRIMITIVE\n"},
+        {"a vertex line with a tab is one field",
+         "BEGIN_PRIMITIVE 1\nPATCH_VERTEX\t0.5 0.5\nEND_PRIMITIVE\n", ""},
     };
     for (const Case& c : cases) {
         Scenario s;

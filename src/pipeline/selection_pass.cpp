@@ -27,10 +27,16 @@ Failure openTempForWriting(TempFile& temp, OutputFile& out) {
         ::close(fd);
         return Failure::tempInUse;
     }
+    // a device such as /dev/null is written as it is; a FIFO nobody reads would block the run
     struct stat st;
-    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    int writeFd = regular && ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
-    if (!regular) writeFd = ::open(temp.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool known = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+    bool regular = known && S_ISREG(st.st_mode);
+    int writeFd = -1;
+    if (regular) {
+        writeFd = ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
+    } else if (known) {
+        writeFd = ::open(temp.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    }
     if (writeFd < 0) {
         ::close(fd);
         return Failure::writeTemp;
@@ -100,6 +106,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         if (line.empty()) continue;
         if (hasKeyword(line, BEGIN_PRIMITIVE)) {
             if (copying) dropTail(out, blockStart);  // an unfinished block is abandoned
+            out.keepFrom = UINT64_MAX;
             inBlock = true;
             copying = false;
             touches = false;
@@ -120,7 +127,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         }
         if (hasKeyword(line, PATCH_VERTEX)) {
             if (!touches)
-                touches = isVertexInsideWindow(window, line.substr(PATCH_VERTEX.size() + 1));
+                touches = isVertexInsideWindow(window, keywordRemainder(line, PATCH_VERTEX));
         } else if (hasKeyword(line, END_PRIMITIVE)) {
             inBlock = false;
             if (touches) {

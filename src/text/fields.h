@@ -30,4 +30,9 @@ inline bool hasKeyword(std::string_view line, std::string_view keyword) {
            (line.size() == keyword.size() || line[keyword.size()] == ' ');
 }
 
+/// The remainder after a keyword that hasKeyword found at the start of the line.
+inline std::string_view keywordRemainder(std::string_view line, std::string_view keyword) {
+    return line.size() > keyword.size() ? line.substr(keyword.size() + 1) : std::string_view();
+}
+
 }  // namespace mc
