@@ -24,6 +24,7 @@ sanitize:
 bench:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMESH_CARVER_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
+	$(BUILD)/bench/mesh_carver_bench
 	bench/run_bench.sh $(BUILD)
 
 clean:
