@@ -68,6 +68,12 @@ done
 wholeTime=$(printf '%s\n' "${wholeTimes[@]}" | median)
 writerTime=$(printf '%s\n' "${writerTimes[@]}" | median)
 wholePeak=$(cd "$WHOLE" && peakKiB "$TOOL")
+# the writer alone, without the file system: the object goes to /dev/null
+NULLOUT=$WORK/nullout
+ini "$NULLOUT" "$TILE" 46.9 48.1 11.9 13.1 /dev/null
+nullMarks=$(cd "$NULLOUT" && "$TOOL" | grep --line-buffered -E '^(Writing|Coordinates)' |
+    while IFS= read -r _; do seconds; done)
+nullWriterTime=$(echo "$nullMarks" | awk 'NR == 1 { a = $1 } NR == 2 { print $1 - a }')
 vertices=$(sed -n 6p "$WHOLE/whole.obj" | awk '{ print $2 }')
 objectBytes=$(stat -c %s "$WHOLE/whole.obj")
 
@@ -83,6 +89,9 @@ printf '%-44s %8.3f s  %s vertices, peak %s KiB, %.1f bytes/vertex above the sma
     "$(echo "($wholePeak - $smallPeak) * 1024 / $vertices" | bc -l)"
 printf '%-44s %8.3f s  %.0f MB/s of object text (%s bytes)\n' "object writer phase (whole tile)" \
     "$writerTime" "$(echo "$objectBytes / $writerTime / 1000000" | bc -l)" "$objectBytes"
+
+printf '%-44s %8.3f s  %.0f MB/s of object text\n' "object writer phase, object to /dev/null" \
+    "$nullWriterTime" "$(echo "$objectBytes / $nullWriterTime / 1000000" | bc -l)"
 
 if [ -n "${BIG_MIB:-}" ]; then
     BIG=$(tile "$BIG_MIB")
