@@ -31,12 +31,14 @@ struct Scenario {
     test::TempDir dir;
     std::string maxVertex = "1000";
     std::string maxTris = "1000";
+    std::string input = "tile.txt";
+    std::string output = "out.obj";
     test::ToolRun run;
 
     test::ToolRun& carve(const std::string& tile) {
         test::writeFile(dir / "tile.txt", tile);
         test::writeFile(dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, "tile.txt", "out.obj", maxVertex, maxTris));
+                        test::iniText(-1, 1, -1, 1, input, output, maxVertex, maxTris));
         run = test::runTool(dir.path);
         return run;
     }
@@ -260,54 +262,40 @@ TEST(Run, CapacitiesStopTheRunWithTheirMessage) {
     }
 }
 
+struct FileFailureCase {
+    const char* input;
+    const char* output;
+    const char* directoryInTheWay;  // made before the run, where a file is expected
+    std::string consoleEnd;         // "@" stands for the run's folder
+};
+
 TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
-    {
+    const std::string writing = "Step 1:  1/ 1\r\nStep 2:  1/ 1\r\n\r\nWriting output file\r\n";
+    const FileFailureCase cases[] = {
+        {"missing\\tile.txt", "out.obj", "", "Error opening input file missing\\tile.txt\r\n"},
+        {"adir", "out.obj", "adir", "Error opening input file adir\r\n"},
+        {"tile.txt", "out.obj", "mesh_carver.tmp",
+         "Error writing temporary file @/mesh_carver.tmp\r\n"},
+        {"tile.txt", "no/such/dir/out.obj", "",
+         writing + "Error writing output file no/such/dir/out.obj\r\n"},
+        {"tile.txt", "/dev/full", "", writing + "Error writing output file /dev/full\r\n"},
+    };
+    for (const FileFailureCase& c : cases) {
         Scenario s;
-        test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
-        test::writeFile(s.dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, "missing\\tile.txt", "out.obj", "9", "9"));
-        s.run = test::runTool(s.dir.path);
-        EXPECT_EQ(s.run.console, "Error opening input file missing\\tile.txt\r\n");
-        EXPECT_EQ(s.run.status, 255);
-        EXPECT_EQ(s.temp(), "earlier run");
-    }
-    {
-        Scenario s;
-        std::filesystem::create_directory(s.dir / "adir");
-        test::writeFile(s.dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, "adir", "out.obj", "9", "9"));
-        s.run = test::runTool(s.dir.path);
-        EXPECT_EQ(s.run.console, "Error opening input file adir\r\n");
-    }
-    {
-        Scenario s;
-        std::filesystem::create_directory(s.dir / "mesh_carver.tmp");
+        s.input = c.input;
+        s.output = c.output;
+        if (*c.directoryInTheWay) std::filesystem::create_directory(s.dir / c.directoryInTheWay);
+        if (!*c.directoryInTheWay) test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
         s.carve(block(2, {IN, IN, IN}));
-        EXPECT_EQ(s.run.console,
-                  "Error writing temporary file " + s.dir.path + "/mesh_carver.tmp\r\n");
+        std::string expected = c.consoleEnd;
+        if (size_t at = expected.find('@'); at != std::string::npos)
+            expected.replace(at, 1, s.dir.path);
+        EXPECT_EQ(s.run.console, expected) << c.input << " " << c.output;
         EXPECT_EQ(s.run.status, 255);
-    }
-    {
-        Scenario s;
-        test::writeFile(s.dir / "tile.txt", block(2, {IN, IN, IN}));
-        test::writeFile(s.dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, "tile.txt", "no/such/dir/out.obj", "9", "9"));
-        s.run = test::runTool(s.dir.path);
-        EXPECT_EQ(s.run.console,
-                  "Step 1:  1/ 1\r\nStep 2:  1/ 1\r\n\r\nWriting output file\r\n"
-                  "Error writing output file no/such/dir/out.obj\r\n");
-        EXPECT_EQ(s.run.status, 255);
-    }
-    {
-        Scenario s;
-        test::writeFile(s.dir / "tile.txt", block(2, {IN, IN, IN}));
-        test::writeFile(s.dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, "tile.txt", "/dev/full", "9", "9"));
-        s.run = test::runTool(s.dir.path);
-        EXPECT_NE(
-            s.run.console.find("Writing output file\r\nError writing output file /dev/full\r\n"),
-            std::string::npos);
-        EXPECT_EQ(s.run.status, 255);
+        // an input that cannot be opened leaves the earlier temporary file as it was
+        if (expected.starts_with("Error opening") && !*c.directoryInTheWay) {
+            EXPECT_EQ(s.temp(), "earlier run");
+        }
     }
 }
 
