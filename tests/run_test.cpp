@@ -279,6 +279,7 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
         {"tile.txt", "no/such/dir/out.obj", "",
          writing + "Error writing output file no/such/dir/out.obj\r\n"},
         {"tile.txt", "/dev/full", "", writing + "Error writing output file /dev/full\r\n"},
+        {"tile.txt", "./tile.txt", "", writing + "Error writing output file ./tile.txt\r\n"},
     };
     for (const FileFailureCase& c : cases) {
         Scenario s;
@@ -292,6 +293,7 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
             expected.replace(at, 1, s.dir.path);
         EXPECT_EQ(s.run.console, expected) << c.input << " " << c.output;
         EXPECT_EQ(s.run.status, 255);
+        EXPECT_EQ(test::readFile(s.dir / "tile.txt"), block(2, {IN, IN, IN}));  // never replaced
         // an input that cannot be opened leaves the earlier temporary file as it was
         if (expected.starts_with("Error opening") && !*c.directoryInTheWay) {
             EXPECT_EQ(s.temp(), "earlier run");

@@ -37,14 +37,16 @@ Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& c
                     const RunOptions& options) {
     SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
     int32_t keptCount = 0;
-    Failure failure = runSelectionPass(window, toPlatformPath(settings.inputFile), temp, console,
-                                       keptCount, options.readBlockSize);
+    const std::string inputPath = toPlatformPath(settings.inputFile);
+    Failure failure =
+        runSelectionPass(window, inputPath, temp, console, keptCount, options.readBlockSize);
     if (failure != Failure::none) return failure;
     MeshBuffers mesh;
     failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
                                   keptCount, console, mesh, options.readBlockSize);
     if (failure != Failure::none) return failure;
-    return writeObjectAndReport(mesh, temp, toPlatformPath(settings.outputFile), console);
+    return writeObjectAndReport(mesh, temp, toPlatformPath(settings.outputFile), inputPath,
+                                console);
 }
 
 }  // namespace

@@ -75,7 +75,15 @@ struct ObjectFile {
     std::string partialPath;  // empty when writing in place
 };
 
-bool openObjectFile(ObjectFile& object, const std::string& path) {
+bool isSameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool openObjectFile(ObjectFile& object, const std::string& path, const std::string& inputPath) {
+    // an output_file naming the tile itself would replace it with the object
+    if (isSameFile(path, inputPath)) return false;
     object.finalPath = path;
     struct stat st;
     bool exists = ::lstat(path.c_str(), &st) == 0;
@@ -173,7 +181,8 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
 }
 
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const std::string& outputPath, OutputTarget& console) {
+                             const std::string& outputPath, const std::string& inputPath,
+                             OutputTarget& console) {
     const OriginVertex origin = findOrigin(mesh);
     SourceLines sources;
     if (mesh.vertices.count > 0) {
@@ -195,7 +204,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     writeLine(console, "Writing output file");
     ObjectFile object;
     Failure failure = Failure::none;
-    if (!openObjectFile(object, outputPath)) {
+    if (!openObjectFile(object, outputPath, inputPath)) {
         failure = Failure::writeOutput;
     } else if (!writeObject(object, mesh, origin, originLine, sources)) {
         closeFile(object.out);

@@ -132,8 +132,10 @@ void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex&
                      std::string_view sourceLine);
 
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
-/// replaced only once complete), then prints the origin report.
+/// replaced only once complete, and never when it is the input tile), then prints the origin
+/// report.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const std::string& outputPath, OutputTarget& console);
+                             const std::string& outputPath, const std::string& inputPath,
+                             OutputTarget& console);
 
 }  // namespace mc
