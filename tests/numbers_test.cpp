@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -94,16 +93,6 @@ TEST(ParseNumber, MatchesStrtodOnSeededRandomDecimals) {
         if (!hasDigit) expected = 0;
         ASSERT_EQ(parseNumber(text), expected) << "'" << text << "'";
     }
-}
-
-TEST(ParseNumber, IgnoresTheLocaleDecimalComma) {
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8")) {
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
-    }
-    EXPECT_EQ(parseNumber("1.5"), 1.5);
-    EXPECT_EQ(parseNumber("1.00000000000000000000000001"), 1.0);
-    EXPECT_EQ(parseNumber("1,5"), 1.0);
-    std::setlocale(LC_ALL, "C");
 }
 
 TEST(ParseInteger, FollowsAtoiWithSaturation) {
