@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,15 @@ TEST(Concurrency, RunsStartedTogetherNeverMixTheirFiles) {
         EXPECT_FALSE(a == inUse && b == inUse);
         EXPECT_EQ(test::readFile(dir / "mesh_carver.tmp"), expectedTemp);
     }
+}
+
+TEST(HostileInput, FifoAsTemporaryFileIsRefusedNotWaitedOn) {
+    test::TempDir dir;
+    prepareRun(dir, FAN);
+    ASSERT_EQ(::mkfifo((dir / "mesh_carver.tmp").c_str(), 0600), 0);
+    test::ToolRun run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, "Error writing temporary file " + dir.path + "/mesh_carver.tmp\r\n");
+    EXPECT_EQ(run.status, 255);
 }
 
 // Peak resident memory of one run of the tool, in KiB.
