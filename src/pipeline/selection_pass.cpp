@@ -106,7 +106,6 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         if (line.empty()) continue;
         if (hasKeyword(line, BEGIN_PRIMITIVE)) {
             if (copying) dropTail(out, blockStart);  // an unfinished block is abandoned
-            out.keepFrom = UINT64_MAX;
             inBlock = true;
             copying = false;
             touches = false;
@@ -121,7 +120,6 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         } else if (readOffset(input) - blockStart > MAX_PINNED_BLOCK) {
             copying = true;
             blockStart = bytesWritten(out);
-            out.keepFrom = blockStart;
             copyPinnedLines(out, input);
             unpin(input);
         }
@@ -139,7 +137,6 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
                 dropTail(out, blockStart);
             }
             copying = false;
-            out.keepFrom = UINT64_MAX;
             unpin(input);
         }
     }

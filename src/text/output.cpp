@@ -15,8 +15,6 @@ namespace mc {
 
 namespace {
 
-constexpr size_t MAX_HELD_BYTES = size_t(16) << 20;
-
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t done = ::write(fd, data, size);
@@ -30,32 +28,11 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// Hands the first `count` buffered bytes to the system and moves the rest to the front.
-void flushPrefix(OutputFile& f, size_t count) {
-    if (count == 0) return;
-    if (!writeAll(f.fd, f.buffer.data(), count) && !f.isConsole) f.failed = true;
-    std::memmove(f.buffer.data(), f.buffer.data() + count, f.used - count);
-    f.used -= count;
-    f.flushedBytes += count;
-}
-
-size_t bytesBeforeKeepMark(const OutputFile& f) {
-    if (f.keepFrom >= f.flushedBytes + f.used) return f.used;
-    return f.keepFrom > f.flushedBytes ? size_t(f.keepFrom - f.flushedBytes) : 0;
-}
-
-// Frees room for `need` more bytes: the bytes before keepFrom go out first; the held tail may
-// grow the buffer up to MAX_HELD_BYTES before it has to go out too.
-void makeRoom(OutputFile& f, size_t need) {
-    flushPrefix(f, bytesBeforeKeepMark(f));
-    if (f.buffer.size() - f.used >= need) return;
-    if (f.used + need <= MAX_HELD_BYTES) {
-        size_t grown = f.buffer.size() * 2;
-        while (grown < f.used + need) grown *= 2;
-        f.buffer.resize(grown);
-        return;
-    }
-    flushPrefix(f, f.used);
+// Hands the buffered bytes to the system.
+void flushBuffer(OutputFile& f) {
+    if (f.used > 0 && !writeAll(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
+    f.flushedBytes += f.used;
+    f.used = 0;
 }
 
 }  // namespace
@@ -76,7 +53,6 @@ void attachDescriptor(OutputFile& f, int fd) {
     f.failed = false;
     f.used = 0;
     f.flushedBytes = 0;
-    f.keepFrom = UINT64_MAX;
     if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
 }
 
@@ -92,7 +68,7 @@ bool openForWriting(OutputFile& f, const std::string& path) {
 }
 
 void flushOutput(OutputFile& f) {
-    if (f.fd >= 0 && !f.failed) flushPrefix(f, f.used);
+    if (f.fd >= 0 && !f.failed) flushBuffer(f);
     f.used = 0;
 }
 
@@ -110,7 +86,7 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
         return;
     }
     if (f.fd < 0 || f.failed || text.empty()) return;
-    if (f.buffer.size() - f.used < text.size()) makeRoom(f, text.size());
+    if (f.buffer.size() - f.used < text.size()) flushBuffer(f);
     if (f.buffer.size() - f.used < text.size()) {
         // larger than any buffer we keep: straight through
         if (!writeAll(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;

@@ -20,8 +20,7 @@ struct OutputFile {
     std::string* capture = nullptr;  // when set, text is appended here instead (tests)
     std::vector<char> buffer;
     size_t used = 0;
-    uint64_t flushedBytes = 0;       // bytes already handed to the system
-    uint64_t keepFrom = UINT64_MAX;  // bytes from here stay buffered while they fit (see dropTail)
+    uint64_t flushedBytes = 0;  // bytes already handed to the system
 };
 using OutputTarget = OutputFile;
 
