@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -368,6 +369,108 @@ TEST(Run, GeneratedTileOutputIsPinned) {
     EXPECT_EQ(fnv1a(s.run.console), 16705677149028669403ull);
     EXPECT_EQ(fnv1a(s.temp()), 3032431762955651944ull);
     EXPECT_EQ(fnv1a(s.object()), 7038759513334967748ull);
+}
+
+// One carve of `input` (copied in as `name`) through the built tool.
+struct Carve {
+    int status = 0;
+    std::string console, temp, object;
+};
+Carve carveFile(const std::string& input, const std::string& name, double latMin, double latMax,
+                double longMin, double longMax) {
+    Scenario s;
+    std::filesystem::copy(input, s.dir / name);
+    test::writeFile(s.dir / "mesh_carver.ini", test::iniText(latMin, latMax, longMin, longMax, name,
+                                                             "out.obj", "9999999", "9999999"));
+    s.run = test::runTool(s.dir.path);
+    return {s.run.status, s.run.console, s.temp(), s.object()};
+}
+
+// Windows whose edges are exactly the printed coordinates of vertices of the text form, and
+// one around the whole tile.
+std::vector<std::array<double, 4>> windowsOnVertices(const std::string& text) {
+    std::vector<std::pair<double, double>> points;
+    std::regex vertex("PATCH_VERTEX ([-0-9.]+) ([-0-9.]+)");
+    for (std::sregex_iterator m(text.begin(), text.end(), vertex), end; m != end; ++m) {
+        points.push_back({std::stod((*m)[1]), std::stod((*m)[2])});
+    }
+    std::vector<std::array<double, 4>> windows = {{-90, 90, -180, 180}};
+    for (size_t k = 1; k + 1 < points.size() && windows.size() < 6; k += points.size() / 5) {
+        auto [lonA, latA] = points[k];
+        auto [lonB, latB] = points[points.size() - 1 - k];
+        windows.push_back({std::min(latA, latB), std::max(latA, latB), std::min(lonA, lonB),
+                           std::max(lonA, lonB)});
+    }
+    return windows;
+}
+
+void expectFormsCarveAlike(const std::string& textPath, const std::vector<std::string>& binary) {
+    std::string text = test::readFile(textPath);
+    for (const auto& w : windowsOnVertices(text)) {
+        Carve expected = carveFile(textPath, "tile.txt", w[0], w[1], w[2], w[3]);
+        ASSERT_EQ(expected.status, 0) << textPath;
+        for (const std::string& path : binary) {
+            if (!test::fileExists(path)) continue;
+            Carve got = carveFile(path, "+45+007.dsf", w[0], w[1], w[2], w[3]);
+            std::string where =
+                path + " window " + std::to_string(w[0]) + " " + std::to_string(w[2]);
+            EXPECT_EQ(got.status, 0) << where;
+            EXPECT_EQ(got.console, expected.console) << where;
+            EXPECT_EQ(got.temp, expected.temp) << where;
+            EXPECT_EQ(got.object, expected.object) << where;
+        }
+    }
+}
+
+// The shared tiles in binary, 7z (LZMA and LZMA2) and text form, made by the usual converter.
+TEST(Run, BinaryTilesCarveLikeTheirTextForm) {
+    const std::string folder = SOURCE_DIR "/../shared/data/dsf/";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no shared dsf folder";
+    for (const char* name : {"tiny", "mesh_small", "ranges", "raster_small", "overlay_only"}) {
+        std::string base = folder + name;
+        expectFormsCarveAlike(base + ".txt",
+                              {base + ".dsf", base + ".7z.dsf", base + ".lzma2.7z.dsf"});
+    }
+}
+
+// A generated tile with full 65,535-point pools, through the benchmark's binary writer.
+TEST(Run, GeneratedBinaryTileCarvesLikeItsTextForm) {
+    test::TempDir dir;
+    std::string make = "'" MAKE_TILE_EXE "' 2000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
+                       "' && '" MAKE_DSF_EXE "' '" + (dir / "gen.txt") + "' '" + (dir / "gen.dsf") +
+                       "' '" + (dir / "gen_dsf.txt") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    expectFormsCarveAlike(dir / "gen_dsf.txt", {dir / "gen.dsf"});
+}
+
+// Damaged binary tiles end the run with the read failure; the user's object stays as it was.
+TEST(Run, DamagedBinaryTilesAreRefused) {
+    const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
+    const std::string ours = SOURCE_DIR "/tests/data/";
+    const std::pair<std::string, const char*> cases[] = {
+        {shared + "corrupt/bad_cookie.dsf", ""},
+        {shared + "corrupt/truncated.dsf", ""},
+        {shared + "corrupt/index_out_of_range.dsf", "Step 1:  1/ 1\r\n"},
+        {shared + "corrupt/corrupt.7z.dsf", ""},
+        {ours + "empty.7z.dsf", ""},
+        {ours + "folder_first.7z.dsf", ""},
+        {ours + "encrypted.7z.dsf", ""},
+        {ours + "deflate64.7z.dsf", ""},
+        {ours + "text_inside.7z.dsf", ""},
+    };
+    for (const auto& [path, steps] : cases) {
+        if (!test::fileExists(path)) continue;
+        Scenario s;
+        std::filesystem::copy(path, s.dir / "in.dsf");
+        test::writeFile(s.dir / "out.obj", "the user's object");
+        test::writeFile(s.dir / "mesh_carver.ini",
+                        test::iniText(45, 46, 7, 8, "in.dsf", "out.obj", "9999", "9999"));
+        s.run = test::runTool(s.dir.path);
+        EXPECT_EQ(s.run.status, 255) << path;
+        EXPECT_EQ(s.run.console, steps + std::string("Error reading input file in.dsf\r\n"))
+            << path;
+        EXPECT_EQ(s.object(), "the user's object") << path;
+    }
 }
 
 // Real scenery text from public projects, when the shared folder is beside the project.

@@ -82,6 +82,11 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
                          size_t readBlockSize);
 
+/// The selection pass over the bytes of a binary tile: the blocks, lines and "Step 1" lines its
+/// text form would give. Damage anywhere in the tile is a read failure.
+Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
+                       OutputFile& out, OutputTarget& console, int32_t& keptCount);
+
 /// A growable array in fixed chunks: no reallocation copies, no slack beyond one chunk.
 template <typename T>
 struct ChunkedArray {

@@ -5,7 +5,10 @@
 
 #include <cerrno>
 
+#include "dsf/archive.h"
+#include "dsf/tile.h"
 #include "pipeline/pipeline.h"
+#include "platform/platform.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -68,6 +71,39 @@ void copyPinnedLines(OutputFile& out, const LineReader& input) {
     }
 }
 
+enum class InputForm { text, tile, packedTile };
+
+// By content, not by name: a tile starts with its cookie, a 7z archive with its signature. A
+// cookie damaged in its last letter still marks a tile (to be refused), not text.
+InputForm detectInputForm(const std::string& path) {
+    char start[8];
+    size_t got = 0;
+    if (!readFileStart(path, start, sizeof start, got)) return InputForm::text;
+    std::string_view head(start, got);
+    if (head.starts_with(dsf::DSF_COOKIE.substr(0, 7))) return InputForm::tile;
+    if (head.starts_with(dsf::SEVEN_ZIP_SIGNATURE)) return InputForm::packedTile;
+    return InputForm::text;
+}
+
+Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
+                             const std::string& inputPath, TempFile& temp, OutputTarget& console,
+                             int32_t& keptCount) {
+    OutputFile out;
+    if (Failure failure = openTempForWriting(temp, out); failure != Failure::none) {
+        return failure;
+    }
+    ByteBuffer bytes;
+    const char* damage = nullptr;
+    bool loaded = form == InputForm::tile ? readWholeFile(inputPath, bytes)
+                                          : dsf::unpackFirstEntry(inputPath, bytes, damage);
+    Failure failure = loaded
+                          ? selectFromTile(window, bytes.data, bytes.size, out, console, keptCount)
+                          : Failure::readInput;
+    bool written = closeFile(out);
+    if (failure != Failure::none) return failure;
+    return written ? Failure::none : Failure::writeTemp;
+}
+
 }  // namespace
 
 void releaseTempFile(TempFile& temp) {
@@ -79,6 +115,9 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
                          size_t readBlockSize) {
     keptCount = 0;
+    if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
+        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount);
+    }
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
     OutputFile out;

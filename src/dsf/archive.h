@@ -1,0 +1,15 @@
+// 7z-packed tiles: the first entry of the archive, unpacked into memory.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace mc::dsf {
+
+/// Unpacks the first entry of a 7z archive whole. Fails (naming why in `damage`) when the
+/// archive is damaged, empty, starts with a folder, uses a method the library cannot decode, or
+/// its data or CRC do not check out; never hands out part of an entry.
+bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage);
+
+}  // namespace mc::dsf

@@ -1,0 +1,224 @@
+#include "dsf/commands.h"
+
+#include <algorithm>
+
+namespace mc::dsf {
+
+namespace {
+
+enum Command : uint8_t {
+    POOL_SELECT = 1,
+    JUNCTION_OFFSET = 2,
+    DEFINITION_8 = 3,
+    DEFINITION_16 = 4,
+    DEFINITION_32 = 5,
+    ROAD_SUBTYPE = 6,
+    OBJECT = 7,
+    OBJECT_RANGE = 8,
+    ROAD_CHAIN = 9,
+    ROAD_CHAIN_RANGE = 10,
+    ROAD_CHAIN_32 = 11,
+    POLYGON = 12,
+    POLYGON_RANGE = 13,
+    NESTED_POLYGON = 14,
+    NESTED_POLYGON_RANGE = 15,
+    PATCH = 16,
+    PATCH_FLAGS = 17,
+    PATCH_FLAGS_LOD = 18,
+    TRIANGLES = 23,  // then cross-pool and range forms; strips at 26, fans at 29
+    FAN_RANGE = 31,
+    COMMENT_8 = 32,
+    COMMENT_16 = 33,
+    COMMENT_32 = 34,
+};
+
+// Skips a u8 count followed by that many items of the given size.
+bool skipCountedList(Cursor& c, size_t itemSize) {
+    uint8_t count;
+    return readValue(c, count) && skipBytes(c, count * itemSize);
+}
+
+// Steps over a command that says nothing about terrain; false when it is cut short.
+bool skipOperands(Cursor& c, uint8_t id) {
+    switch (id) {
+        case JUNCTION_OFFSET:
+        case DEFINITION_32:
+            return skipBytes(c, 4);
+        case DEFINITION_8:
+        case ROAD_SUBTYPE:
+        case PATCH_FLAGS:
+            return skipBytes(c, 1);
+        case DEFINITION_16:
+        case OBJECT:
+            return skipBytes(c, 2);
+        case OBJECT_RANGE:
+        case ROAD_CHAIN_RANGE:
+            return skipBytes(c, 4);
+        case ROAD_CHAIN:
+            return skipCountedList(c, 2);
+        case ROAD_CHAIN_32:
+            return skipCountedList(c, 4);
+        case POLYGON:
+            return skipBytes(c, 2) && skipCountedList(c, 2);
+        case POLYGON_RANGE:
+            return skipBytes(c, 6);
+        case NESTED_POLYGON: {
+            uint8_t windings;
+            if (!skipBytes(c, 2) || !readValue(c, windings)) return false;
+            for (uint8_t w = 0; w < windings; ++w) {
+                if (!skipCountedList(c, 2)) return false;
+            }
+            return true;
+        }
+        case NESTED_POLYGON_RANGE: {
+            uint8_t windings;
+            return skipBytes(c, 2) && readValue(c, windings) && skipBytes(c, 2 + windings * 2);
+        }
+        case PATCH_FLAGS_LOD:
+            return skipBytes(c, 9);
+        case COMMENT_8: {
+            uint8_t length;
+            return readValue(c, length) && skipBytes(c, length);
+        }
+        case COMMENT_16: {
+            uint16_t length;
+            return readValue(c, length) && skipBytes(c, length);
+        }
+        case COMMENT_32: {
+            uint32_t length;
+            return readValue(c, length) && skipBytes(c, length);
+        }
+    }
+    return false;
+}
+
+bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, const char*& damage) {
+    if (pool >= tile.pools.size()) {
+        damage = "a vertex names a pool that does not exist";
+        return false;
+    }
+    if (tile.pools[pool].planeCount != primitive.depth) {
+        damage = "a vertex comes from a pool whose plane count is not the patch depth";
+        return false;
+    }
+    return true;
+}
+
+bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, const char*& damage) {
+    if (index < tile.pools[pool].pointCount) return true;
+    damage = "a vertex names a point outside its pool";
+    return false;
+}
+
+// Reads the operands of one of the nine primitive commands into `primitive`.
+bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& primitive,
+                   const char*& damage) {
+    int form = (id - TRIANGLES) % 3;  // 0 current pool, 1 cross-pool, 2 range
+    primitive.type = (id - TRIANGLES) / 3;
+    primitive.vertices.clear();
+    if (w.patchDepth == NO_PATCH || (form != 1 && w.currentPool == NO_POOL)) {
+        damage = "a primitive comes before its patch or pool";
+        return false;
+    }
+    if (!w.depthValid) {
+        damage = "a patch opened while no 16-bit pool was current";
+        return false;
+    }
+    primitive.depth = uint32_t(w.patchDepth);
+    primitive.onePool = form == 1 ? -1 : w.currentPool;
+    uint32_t pool = uint32_t(w.currentPool);
+    if (form != 1 && !checkPool(tile, primitive, pool, damage)) return false;
+    Cursor& c = w.stream;
+    if (form == 2) {
+        uint16_t first, end;
+        if (!readValue(c, first) || !readValue(c, end)) {
+            damage = "a command is cut short";
+            return false;
+        }
+        if (first > end || (end > first && !checkIndex(tile, pool, end - 1u, damage))) {
+            if (first > end) damage = "a range ends before it starts";
+            return false;
+        }
+        for (uint32_t index = first; index < end; ++index) {
+            primitive.vertices.push_back({pool, index});
+        }
+        return true;
+    }
+    uint8_t count;
+    if (!readValue(c, count) || bytesLeft(c) < size_t(count) * (form + 1) * 2) {
+        damage = "a command is cut short";
+        return false;
+    }
+    primitive.vertices.resize(count);
+    if (form == 0) {
+        uint32_t highest = 0;
+        for (uint8_t k = 0; k < count; ++k) {
+            uint32_t index = loadU16(c.at + k * 2);
+            highest = std::max(highest, index);
+            primitive.vertices[k] = {pool, index};
+        }
+        c.at += size_t(count) * 2;
+        return count == 0 || checkIndex(tile, pool, highest, damage);
+    }
+    for (uint8_t k = 0; k < count; ++k) {
+        uint32_t vertexPool = loadU16(c.at), index = loadU16(c.at + 2);
+        c.at += 4;
+        if (!checkPool(tile, primitive, vertexPool, damage) ||
+            !checkIndex(tile, vertexPool, index, damage)) {
+            return false;
+        }
+        primitive.vertices[k] = {vertexPool, index};
+    }
+    return true;
+}
+
+}  // namespace
+
+void startWalk(CommandWalker& walker, const Tile& tile) {
+    walker = CommandWalker{};
+    walker.stream = {tile.commands, tile.commandsEnd};
+}
+
+WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive,
+                       const char*& damage) {
+    Cursor& c = w.stream;
+    while (bytesLeft(c) > 0) {
+        uint8_t id = *c.at++;
+        if (id >= TRIANGLES && id <= FAN_RANGE) {
+            if (!readPrimitive(w, tile, id, primitive, damage)) return WalkStep::damaged;
+            return WalkStep::primitive;
+        }
+        if (id == POOL_SELECT) {
+            uint16_t pool;
+            if (!readValue(c, pool)) {
+                damage = "a command is cut short";
+                return WalkStep::damaged;
+            }
+            if (pool >= tile.pools.size() && pool >= tile.widePoolCount) {
+                damage = "a pool select names no pool";
+                return WalkStep::damaged;
+            }
+            w.currentPool = pool;
+            continue;
+        }
+        if (id == PATCH || id == PATCH_FLAGS || id == PATCH_FLAGS_LOD) {
+            // flags and LOD say nothing about the mesh; the depth is the current pool's
+            w.depthValid = w.currentPool != NO_POOL && size_t(w.currentPool) < tile.pools.size();
+            w.patchDepth = w.depthValid ? tile.pools[size_t(w.currentPool)].planeCount : 0;
+            if (id != PATCH && !skipOperands(c, id)) {
+                damage = "a command is cut short";
+                return WalkStep::damaged;
+            }
+            continue;
+        }
+        if (!skipOperands(c, id)) {
+            bool known = (id >= JUNCTION_OFFSET && id <= NESTED_POLYGON_RANGE) ||
+                         (id >= COMMENT_8 && id <= COMMENT_32);
+            damage = known ? "a command is cut short" : "an unknown command";
+            return WalkStep::damaged;
+        }
+    }
+    return WalkStep::end;
+}
+
+}  // namespace mc::dsf

@@ -1,0 +1,45 @@
+// The command stream of a binary tile, walked one terrain primitive at a time.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "dsf/cursor.h"
+#include "dsf/tile.h"
+
+namespace mc::dsf {
+
+struct VertexRef {
+    uint32_t pool;
+    uint32_t index;
+};
+
+/// One triangle (0), strip (1) or fan (2) command: its vertices in stored order, every one
+/// checked to name a point of a pool whose plane count is the patch depth.
+struct Primitive {
+    int32_t type = 0;
+    uint32_t depth = 0;
+    int64_t onePool = -1;             // the pool of every vertex, or -1 when they name several
+    std::vector<VertexRef> vertices;  // reused from primitive to primitive
+};
+
+constexpr int64_t NO_POOL = -1;
+constexpr int64_t NO_PATCH = -1;
+
+struct CommandWalker {
+    Cursor stream;
+    int64_t currentPool = NO_POOL;
+    int64_t patchDepth = NO_PATCH;  // plane count of the pool current when the patch opened
+    bool depthValid = false;        // that pool was a 16-bit pool
+};
+
+enum class WalkStep { primitive, end, damaged };
+
+void startWalk(CommandWalker& walker, const Tile& tile);
+
+/// Steps over every other command to the next primitive. On damage (an unknown or truncated
+/// command, a bad pool or index, a depth mismatch) names it in `damage`.
+WalkStep nextPrimitive(CommandWalker& walker, const Tile& tile, Primitive& primitive,
+                       const char*& damage);
+
+}  // namespace mc::dsf

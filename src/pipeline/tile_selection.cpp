@@ -1,0 +1,173 @@
+// The selection pass over a binary tile: the same blocks, lines and decisions as over its text.
+#include <cstring>
+#include <vector>
+
+#include "dsf/commands.h"
+#include "dsf/point_values.h"
+#include "pipeline/pipeline.h"
+#include "text/fixed9.h"
+
+namespace mc {
+
+namespace {
+
+constexpr int32_t RAW_VALUES = 65536;
+constexpr int LONGITUDE_PLANE = 0;
+constexpr int LATITUDE_PLANE = 1;
+
+// The raw integers whose printed value lies strictly between two edges, low..high inclusive
+// (empty when low > high).
+struct RawRange {
+    int32_t low = 1, high = 0;
+};
+
+// What the text form reads back: the value printed with nine decimals, then parsed.
+double printedValue(dsf::PlaneScale s, uint16_t raw) {
+    char text[FIXED9_MAX_TEXT];
+    char* end = fixed9ToText(dsf::decodeValue(s, raw), text);
+    return parseNumber(text, end);
+}
+
+template <typename Predicate>
+int32_t firstTrue(Predicate holds) {  // holds goes false..true over 0..65535
+    int32_t low = 0, high = RAW_VALUES;
+    while (low < high) {
+        int32_t middle = (low + high) / 2;
+        if (holds(uint16_t(middle))) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+// The printed value only grows (or only shrinks) with the raw integer, so the raw integers
+// inside the edges form one range, found by the exact test at its ends.
+RawRange rangeBetween(dsf::PlaneScale s, double lowEdge, double highEdge) {
+    auto above = [&](uint16_t raw) { return lowEdge < printedValue(s, raw); };
+    auto below = [&](uint16_t raw) { return printedValue(s, raw) < highEdge; };
+    RawRange r;
+    if (s.scale < 0) {
+        r.low = firstTrue(below);
+        r.high = firstTrue([&](uint16_t raw) { return !above(raw); }) - 1;
+    } else {
+        r.low = firstTrue(above);
+        r.high = firstTrue([&](uint16_t raw) { return !below(raw); }) - 1;
+    }
+    return r;
+}
+
+// A vertex line with fewer values reads the missing ones as 0: one constant raw value 0.
+RawRange rangeOfMissingPlane(double lowEdge, double highEdge) {
+    RawRange r;
+    if (lowEdge < 0.0 && 0.0 < highEdge) r = {0, 0};
+    return r;
+}
+
+struct PoolWindow {
+    bool known = false;
+    bool possible = false;  // some point of the pool may lie inside the window
+    RawRange longitude, latitude;
+};
+
+struct TileSelection {
+    const SelectionWindow& window;
+    dsf::Tile& tile;
+    dsf::PointValues values;
+    std::vector<PoolWindow> poolWindows;
+    std::vector<char> line;  // one vertex line, reused
+};
+
+const PoolWindow& poolWindow(TileSelection& s, uint32_t pool) {
+    PoolWindow& w = s.poolWindows[pool];
+    if (w.known) return w;
+    uint32_t planes = s.tile.pools[pool].planeCount;
+    const SelectionWindow& win = s.window;
+    w.longitude =
+        planes > LONGITUDE_PLANE
+            ? rangeBetween(dsf::planeScale(s.tile, pool, LONGITUDE_PLANE), win.longMin, win.longMax)
+            : rangeOfMissingPlane(win.longMin, win.longMax);
+    w.latitude =
+        planes > LATITUDE_PLANE
+            ? rangeBetween(dsf::planeScale(s.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
+            : rangeOfMissingPlane(win.latMin, win.latMax);
+    w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
+    w.known = true;
+    return w;
+}
+
+uint16_t rawOrZero(TileSelection& s, const dsf::Pool& pool, int plane, uint32_t index) {
+    return pool.planeCount > uint32_t(plane) ? dsf::rawValue(s.values, pool, plane, index) : 0;
+}
+
+bool isInside(RawRange r, uint16_t raw) {
+    return r.low <= raw && raw <= r.high;
+}
+
+bool touchesWindow(TileSelection& s, const dsf::Primitive& primitive) {
+    // most primitives lie in one pool whose scale alone keeps it out of the window
+    if (primitive.onePool >= 0 && !poolWindow(s, uint32_t(primitive.onePool)).possible) {
+        return false;
+    }
+    for (const dsf::VertexRef& v : primitive.vertices) {
+        const PoolWindow& w = poolWindow(s, v.pool);
+        if (!w.possible) continue;
+        const dsf::Pool& pool = s.tile.pools[v.pool];
+        if (isInside(w.longitude, rawOrZero(s, pool, LONGITUDE_PLANE, v.index)) &&
+            isInside(w.latitude, rawOrZero(s, pool, LATITUDE_PLANE, v.index))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The block as the text form prints it: "BEGIN_PRIMITIVE t", "PATCH_VERTEX" and the patch's
+// depth values with nine decimals per vertex, "END_PRIMITIVE".
+void writeBlock(TileSelection& s, const dsf::Primitive& primitive, OutputFile& out) {
+    char type[24];
+    writeText(out, "BEGIN_PRIMITIVE ");
+    writeLine(out, {type, size_t(intToText(primitive.type, type) - type)});
+    size_t longest = PATCH_VERTEX.size() + size_t(primitive.depth) * (FIXED9_MAX_TEXT + 1);
+    if (s.line.size() < longest) s.line.resize(longest);
+    for (const dsf::VertexRef& v : primitive.vertices) {
+        const dsf::Pool& pool = s.tile.pools[v.pool];
+        char* at = s.line.data();
+        std::memcpy(at, PATCH_VERTEX.data(), PATCH_VERTEX.size());
+        at += PATCH_VERTEX.size();
+        for (uint32_t p = 0; p < primitive.depth; ++p) {
+            *at++ = ' ';
+            uint16_t raw = dsf::rawValue(s.values, pool, p, v.index);
+            at = fixed9ToText(dsf::decodeValue(dsf::planeScale(s.tile, v.pool, p), raw), at);
+        }
+        writeLine(out, {s.line.data(), size_t(at - s.line.data())});
+    }
+    writeLine(out, END_PRIMITIVE);
+}
+
+}  // namespace
+
+Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
+                       OutputFile& out, OutputTarget& console, int32_t& keptCount) {
+    dsf::Tile tile;
+    const char* damage = nullptr;
+    if (!dsf::openTile(bytes, size, tile, damage)) return Failure::readInput;
+    TileSelection s{window, tile, {}, std::vector<PoolWindow>(tile.pools.size()), {}};
+    dsf::attachTile(s.values, tile);
+    dsf::CommandWalker walker;
+    dsf::startWalk(walker, tile);
+    dsf::Primitive primitive;
+    int32_t seenCount = 0;
+    dsf::WalkStep step;
+    while ((step = dsf::nextPrimitive(walker, tile, primitive, damage)) ==
+           dsf::WalkStep::primitive) {
+        ++seenCount;
+        if (!touchesWindow(s, primitive)) continue;
+        writeBlock(s, primitive, out);
+        ++keptCount;
+        writeProgressLine(console, "Step 1: ", keptCount, seenCount);
+    }
+    return step == dsf::WalkStep::end ? Failure::none : Failure::readInput;
+}
+
+}  // namespace mc
