@@ -1,0 +1,212 @@
+// Turns a scenery text tile (as make_tile writes it) into a binary DSF and the text form a
+// converter prints for that binary: vertices quantised into 16-bit pools per 1/8-degree bucket
+// (run-length differenced planes; longitude and latitude scale 0.125 from the bucket's edge,
+// elevation in whole metres, normals scale 2 offset -1), one command per primitive.
+//   make_dsf TILE.txt OUT.dsf OUT.txt
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int PLANES = 5;
+constexpr uint32_t POOL_LIMIT = 65535;
+constexpr double RECIPROCAL = 1.0 / 65535.0;
+const float SCALES[PLANES] = {0.125f, 0.125f, 65535.0f, 2.0f, 2.0f};
+
+struct Pool {
+    float offsets[PLANES];
+    std::vector<uint16_t> values[PLANES];
+};
+
+struct Writer {
+    std::vector<Pool> pools;
+    std::map<std::pair<int, int>, size_t> openPool;  // bucket -> pool still taking points
+    std::string commands;
+    int currentPool = -1;
+};
+
+void put8(std::string& s, uint32_t v) {
+    s.push_back(char(v));
+}
+void put16(std::string& s, uint32_t v) {
+    put8(s, v & 0xFF), put8(s, v >> 8);
+}
+void put32(std::string& s, uint32_t v) {
+    put16(s, v & 0xFFFF), put16(s, v >> 16);
+}
+void putFloat(std::string& s, float f) {
+    uint32_t v;
+    std::memcpy(&v, &f, 4);
+    put32(s, v);
+}
+
+std::string atom(const char* id, const std::string& contents) {
+    std::string s;
+    put32(s, uint32_t(uint8_t(id[0])) << 24 | uint8_t(id[1]) << 16 | uint8_t(id[2]) << 8 |
+                 uint8_t(id[3]));
+    put32(s, uint32_t(contents.size() + 8));
+    return s + contents;
+}
+
+uint16_t quantise(double value, float scale, float offset) {
+    double raw = std::nearbyint((value - offset) * 65535.0 / scale);
+    return uint16_t(std::fmin(std::fmax(raw, 0.0), 65535.0));
+}
+
+// Adds a vertex to its bucket's pool; returns (pool, index).
+std::pair<uint32_t, uint32_t> addPoint(Writer& w, const double* v) {
+    std::pair<int, int> bucket{int(std::floor(v[0] * 8)), int(std::floor(v[1] * 8))};
+    auto found = w.openPool.find(bucket);
+    if (found == w.openPool.end() || w.pools[found->second].values[0].size() >= POOL_LIMIT) {
+        Pool pool{{float(bucket.first / 8.0), float(bucket.second / 8.0), 0.0f, -1.0f, -1.0f}, {}};
+        w.pools.push_back(pool);
+        w.openPool[bucket] = w.pools.size() - 1;
+        found = w.openPool.find(bucket);
+    }
+    Pool& pool = w.pools[found->second];
+    for (int p = 0; p < PLANES; ++p) {
+        pool.values[p].push_back(quantise(v[p], SCALES[p], pool.offsets[p]));
+    }
+    return {uint32_t(found->second), uint32_t(pool.values[0].size() - 1)};
+}
+
+// Plane encoding 3: differences, then runs of equal values or of literals.
+void encodePlane(std::string& s, const std::vector<uint16_t>& values) {
+    put8(s, 3);
+    std::vector<uint16_t> d(values.size());
+    uint16_t previous = 0;
+    for (size_t i = 0; i < values.size(); ++i)
+        d[i] = uint16_t(values[i] - previous), previous = values[i];
+    size_t i = 0;
+    while (i < d.size()) {
+        size_t same = 1;
+        while (i + same < d.size() && same < 127 && d[i + same] == d[i]) ++same;
+        if (same >= 3) {
+            put8(s, 0x80 | uint32_t(same)), put16(s, d[i]);
+            i += same;
+            continue;
+        }
+        size_t literal = 0;
+        while (i + literal < d.size() && literal < 127) {
+            size_t run = 1;
+            while (i + literal + run < d.size() && run < 3 &&
+                   d[i + literal + run] == d[i + literal])
+                ++run;
+            if (run >= 3) break;
+            ++literal;
+        }
+        put8(s, uint32_t(literal));
+        for (size_t k = 0; k < literal; ++k) put16(s, d[i + k]);
+        i += literal;
+    }
+}
+
+void printValue(FILE* out, const Pool& pool, int plane, uint16_t raw) {
+    double value =
+        ((double(raw) * double(SCALES[plane])) * RECIPROCAL) + double(pool.offsets[plane]);
+    std::fprintf(out, " %.9f", value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_dsf TILE.txt OUT.dsf OUT.txt\n");
+        return 2;
+    }
+    FILE* in = std::fopen(argv[1], "rb");
+    FILE* text = std::fopen(argv[3], "wb");
+    if (!in || !text) return 1;
+    Writer w;
+    std::vector<std::pair<uint32_t, uint32_t>> refs;
+    int type = 0;
+    bool patchStarted = false;
+    bool anyPatch = false;
+    std::string line;
+    char buffer[512];
+    std::fprintf(text, "I\n800 written by make_dsf\nDSF2TEXT\n\n");
+    std::fprintf(text, "PROPERTY sim/west 12\nPROPERTY sim/east 13\nPROPERTY sim/north 48\n");
+    std::fprintf(text, "PROPERTY sim/south 47\nTERRAIN_DEF terrain_Water\n");
+    while (std::fgets(buffer, sizeof buffer, in)) {
+        if (std::strncmp(buffer, "BEGIN_PATCH", 11) == 0) {
+            patchStarted = false;
+        } else if (std::strncmp(buffer, "BEGIN_PRIMITIVE", 15) == 0) {
+            type = std::atoi(buffer + 16);
+            refs.clear();
+        } else if (std::strncmp(buffer, "PATCH_VERTEX", 12) == 0) {
+            double v[PLANES];
+            std::sscanf(buffer + 12, "%lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3], &v[4]);
+            refs.push_back(addPoint(w, v));
+        } else if (std::strncmp(buffer, "END_PRIMITIVE", 13) == 0) {
+            bool onePool = true;
+            for (auto& r : refs) onePool = onePool && r.first == refs[0].first;
+            if (onePool && int(refs[0].first) != w.currentPool) {
+                w.currentPool = int(refs[0].first);
+                put8(w.commands, 1), put16(w.commands, uint32_t(w.currentPool));
+            }
+            if (!patchStarted) {  // depth comes from the current pool: every pool has five planes
+                if (w.currentPool < 0)
+                    put8(w.commands, 1), put16(w.commands, refs[0].first),
+                        w.currentPool = int(refs[0].first);
+                put8(w.commands, 3), put8(w.commands, 0);
+                put8(w.commands, 18), put8(w.commands, 1), putFloat(w.commands, 0.0f),
+                    putFloat(w.commands, -1.0f);
+                if (anyPatch) std::fprintf(text, "END_PATCH\n");
+                std::fprintf(text, "BEGIN_PATCH 0 0.000000 -1.000000 1 5\n");
+                patchStarted = anyPatch = true;
+            }
+            put8(w.commands, 23 + 3 * uint32_t(type) + (onePool ? 0 : 1));
+            put8(w.commands, uint32_t(refs.size()));
+            for (auto& r : refs) {
+                if (!onePool) put16(w.commands, r.first);
+                put16(w.commands, r.second);
+            }
+            std::fprintf(text, "BEGIN_PRIMITIVE %d\n", type);
+            for (auto& r : refs) {
+                std::fprintf(text, "PATCH_VERTEX");
+                for (int p = 0; p < PLANES; ++p) {
+                    printValue(text, w.pools[r.first], p, w.pools[r.first].values[p][r.second]);
+                }
+                std::fprintf(text, "\n");
+            }
+            std::fprintf(text, "END_PRIMITIVE\n");
+        }
+    }
+    std::fprintf(text, "END_PATCH\n# Result code: 0\n");
+    std::fclose(text);
+    std::fclose(in);
+
+    std::string props;
+    for (const char* p :
+         {"sim/west", "12", "sim/east", "13", "sim/north", "48", "sim/south", "47"}) {
+        props += p, props.push_back('\0');
+    }
+    std::string terrain = std::string("terrain_Water") + '\0';
+    std::string geometry, scales;
+    for (const Pool& pool : w.pools) {
+        std::string s;
+        put32(s, uint32_t(pool.values[0].size())), put8(s, PLANES);
+        for (int p = 0; p < PLANES; ++p) encodePlane(s, pool.values[p]);
+        geometry += atom("POOL", s);
+        std::string sc;
+        for (int p = 0; p < PLANES; ++p) putFloat(sc, SCALES[p]), putFloat(sc, pool.offsets[p]);
+        scales += atom("SCAL", sc);
+    }
+    std::string file = "XPLNEDSF";
+    put32(file, 1);
+    file += atom("HEAD", atom("PROP", props));
+    file += atom("DEFN", atom("TERT", terrain) + atom("OBJT", "") + atom("POLY", "") +
+                             atom("NETW", "") + atom("DEMN", ""));
+    file += atom("GEOD", geometry + scales);
+    file += atom("CMDS", w.commands);
+    file += std::string(16, '\0');  // the digest footer, which readers do not check
+    FILE* out = std::fopen(argv[2], "wb");
+    if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size()) return 1;
+    return std::fclose(out) == 0 ? 0 : 1;
+}
