@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Times mesh_carver against the floor of reading the file (grep -c) and an awk selection pass,
-# on one generated tile, in one run. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
+# on one generated tile, in one run; then the same tile as a binary DSF (plain and 7z) against
+# its text form and against unpacking alone. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
 # With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
-# of that size.
+# of that size; with ONLY_BINARY=1 it measures the binary forms only. The 7z form needs 7zz
+# (Debian 7zip) and bsdtar (libarchive-tools).
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
 SIZE_MIB=${2:-1024}
@@ -46,6 +48,48 @@ cat "$TILE" > /dev/null  # in the page cache, like every run after the first
 SMALL=$WORK/small WHOLE=$WORK/whole
 ini "$SMALL" "$TILE" 47.4 47.4225 12.4 12.4225 small.obj
 ini "$WHOLE" "$TILE" 46.9 48.1 11.9 13.1 whole.obj
+
+binaryForms() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf text=$WORK/tile_${SIZE_MIB}m_dsf.txt packed=$WORK/tile_${SIZE_MIB}m.7z.dsf
+    [ -s "$dsf" ] && [ -s "$text" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$text"
+    if [ ! -s "$packed" ]; then
+        rm -f "$WORK/packing.7z"
+        (cd "$WORK" && 7zz a -t7z -m0=LZMA -mx=5 packing.7z "$(basename "$dsf")" > /dev/null)
+        mv "$WORK/packing.7z" "$packed"
+    fi
+    cat "$dsf" "$text" "$packed" > /dev/null
+    for form in text dsf packed; do
+        local file=$text
+        [ $form = dsf ] && file=$dsf
+        [ $form = packed ] && file=$packed
+        ini "$WORK/b_small_$form" "$file" 47.4 47.4225 12.4 12.4225 small.obj
+        ini "$WORK/b_whole_$form" "$file" 46.9 48.1 11.9 13.1 whole.obj
+    done
+    local textSmall dsfSmall packedSmall unpack textWhole dsfWhole
+    textSmall=$(cd "$WORK/b_small_text" && timeRuns "$RUNS" "$TOOL")
+    dsfSmall=$(cd "$WORK/b_small_dsf" && timeRuns "$RUNS" "$TOOL")
+    packedSmall=$(cd "$WORK/b_small_packed" && timeRuns 3 "$TOOL")
+    unpack=$(timeRuns 3 sh -c "bsdtar -xOf '$packed' > /dev/null")
+    textWhole=$(cd "$WORK/b_whole_text" && timeRuns 3 "$TOOL")
+    dsfWhole=$(cd "$WORK/b_whole_dsf" && timeRuns 3 "$TOOL")
+    cmp -s "$WORK/b_small_text/small.obj" "$WORK/b_small_dsf/small.obj" || echo "DIFFERENT small objects"
+    cmp -s "$WORK/b_whole_text/whole.obj" "$WORK/b_whole_dsf/whole.obj" || echo "DIFFERENT whole objects"
+    echo "binary: $(stat -c %s "$dsf") bytes, 7z: $(stat -c %s "$packed") bytes, text form: $(stat -c %s "$text") bytes"
+    printf '%-44s %8.3f s\n' "text form, small window" "$textSmall"
+    printf '%-44s %8.3f s  %.3f of the text form, peak %s KiB\n' "binary, small window" "$dsfSmall" \
+        "$(echo "$dsfSmall / $textSmall" | bc -l)" "$(cd "$WORK/b_small_dsf" && peakKiB "$TOOL")"
+    printf '%-44s %8.3f s\n' "bsdtar -xOf of the 7z form (unpacking alone)" "$unpack"
+    printf '%-44s %8.3f s  %.2fx unpacking alone, peak %s KiB\n' "7z, small window" "$packedSmall" \
+        "$(echo "$packedSmall / $unpack" | bc -l)" "$(cd "$WORK/b_small_packed" && peakKiB "$TOOL")"
+    printf '%-44s %8.3f s\n' "text form, whole tile" "$textWhole"
+    printf '%-44s %8.3f s  %.2fx the text form, peak %s KiB\n' "binary, whole tile" "$dsfWhole" \
+        "$(echo "$dsfWhole / $textWhole" | bc -l)" "$(cd "$WORK/b_whole_dsf" && peakKiB "$TOOL")"
+}
+
+if [ -n "${ONLY_BINARY:-}" ]; then
+    binaryForms
+    exit 0
+fi
 
 grepTime=$(timeRuns "$RUNS" grep -c PATCH_VERTEX "$TILE")
 smallTime=$(cd "$SMALL" && timeRuns "$RUNS" "$TOOL")
@@ -101,3 +145,5 @@ if [ -n "${BIG_MIB:-}" ]; then
     printf '%-44s %8.3f s  peak %s KiB\n' "mesh_carver, small window, $BIG_MIB MiB tile" "$bigTime" \
         "$(cd "$WORK/big" && peakKiB "$TOOL")"
 fi
+
+binaryForms

@@ -1,4 +1,5 @@
 #include "app/config.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 

@@ -19,8 +19,9 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     OutputFile console;
     console.capture = &result.console;
     TempFile temp{dir / "mesh_carver.tmp"};
-    result.failure =
-        runSelectionPass(window, dir / "tile.txt", temp, console, result.keptCount, blockSize);
+    ElevationRaster raster;
+    result.failure = runSelectionPass(window, dir / "tile.txt", temp, console, result.keptCount,
+                                      raster, blockSize);
     releaseTempFile(temp);
     result.temp = test::readFile(temp.path);
     return result;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -371,17 +373,17 @@ TEST(Run, GeneratedTileOutputIsPinned) {
     EXPECT_EQ(fnv1a(s.object()), 7038759513334967748ull);
 }
 
-// One carve of `input` (copied in as `name`) through the built tool.
+// One carve of `input` (a path from the root) through the built tool.
 struct Carve {
     int status = 0;
     std::string console, temp, object;
 };
-Carve carveFile(const std::string& input, const std::string& name, double latMin, double latMax,
-                double longMin, double longMax) {
+Carve carveFile(const std::string& input, double latMin, double latMax, double longMin,
+                double longMax) {
     Scenario s;
-    std::filesystem::copy(input, s.dir / name);
-    test::writeFile(s.dir / "mesh_carver.ini", test::iniText(latMin, latMax, longMin, longMax, name,
-                                                             "out.obj", "9999999", "9999999"));
+    test::writeFile(
+        s.dir / "mesh_carver.ini",
+        test::iniText(latMin, latMax, longMin, longMax, input, "out.obj", "9999999", "9999999"));
     s.run = test::runTool(s.dir.path);
     return {s.run.status, s.run.console, s.temp(), s.object()};
 }
@@ -407,11 +409,11 @@ std::vector<std::array<double, 4>> windowsOnVertices(const std::string& text) {
 void expectFormsCarveAlike(const std::string& textPath, const std::vector<std::string>& binary) {
     std::string text = test::readFile(textPath);
     for (const auto& w : windowsOnVertices(text)) {
-        Carve expected = carveFile(textPath, "tile.txt", w[0], w[1], w[2], w[3]);
+        Carve expected = carveFile(textPath, w[0], w[1], w[2], w[3]);
         ASSERT_EQ(expected.status, 0) << textPath;
         for (const std::string& path : binary) {
             if (!test::fileExists(path)) continue;
-            Carve got = carveFile(path, "+45+007.dsf", w[0], w[1], w[2], w[3]);
+            Carve got = carveFile(path, w[0], w[1], w[2], w[3]);
             std::string where =
                 path + " window " + std::to_string(w[0]) + " " + std::to_string(w[2]);
             EXPECT_EQ(got.status, 0) << where;
@@ -433,44 +435,143 @@ TEST(Run, BinaryTilesCarveLikeTheirTextForm) {
     }
 }
 
-// A generated tile with full 65,535-point pools, through the benchmark's binary writer.
+// A generated tile with full 65,535-point pools, through the benchmark's binary writer; once
+// with stored heights, once flagged with a 1201 x 1201 elevation raster.
 TEST(Run, GeneratedBinaryTileCarvesLikeItsTextForm) {
-    test::TempDir dir;
-    std::string make = "'" MAKE_TILE_EXE "' 2000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
-                       "' && '" MAKE_DSF_EXE "' '" + (dir / "gen.txt") + "' '" + (dir / "gen.dsf") +
-                       "' '" + (dir / "gen_dsf.txt") + "'";
-    ASSERT_EQ(std::system(make.c_str()), 0);
-    expectFormsCarveAlike(dir / "gen_dsf.txt", {dir / "gen.dsf"});
+    for (const char* option : {"", "--raster"}) {
+        test::TempDir dir;
+        std::string make = "'" MAKE_TILE_EXE "' 2000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
+                           "' && '" MAKE_DSF_EXE "' " + option + " '" + (dir / "gen.txt") + "' '" +
+                           (dir / "gen.dsf") + "' '" + (dir / "gen_dsf.txt") + "'";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        expectFormsCarveAlike(dir / "gen_dsf.txt", {dir / "gen.dsf"});
+    }
 }
 
-// Damaged binary tiles end the run with the read failure; the user's object stays as it was.
-TEST(Run, DamagedBinaryTilesAreRefused) {
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// Damaged tiles and rasters end the run with the read failure; the user's object stays as it
+// was. Text tiles print their "Step 1" lines first: their raster is read after the pass.
+TEST(Run, DamagedBinaryTilesAndRastersAreRefused) {
     const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
     const std::string ours = SOURCE_DIR "/tests/data/";
-    const std::pair<std::string, const char*> cases[] = {
-        {shared + "corrupt/bad_cookie.dsf", ""},
-        {shared + "corrupt/truncated.dsf", ""},
-        {shared + "corrupt/index_out_of_range.dsf", "Step 1:  1/ 1\r\n"},
-        {shared + "corrupt/corrupt.7z.dsf", ""},
-        {ours + "empty.7z.dsf", ""},
-        {ours + "folder_first.7z.dsf", ""},
-        {ours + "encrypted.7z.dsf", ""},
-        {ours + "deflate64.7z.dsf", ""},
-        {ours + "text_inside.7z.dsf", ""},
+    if (!test::fileExists(shared + "raster_small.dsf")) GTEST_SKIP() << "no shared dsf folder";
+    using Files = std::vector<std::pair<std::string, std::string>>;  // name, bytes
+    auto copied = [](const std::string& path) { return Files{{"in.dsf", test::readFile(path)}}; };
+    const std::string rasterText = test::readFile(shared + "raster_small.txt");
+    const std::string raw = test::readFile(shared + "raster_small.txt.elevation.raw");
+    const std::string rawName = "raster_small.txt.elevation.raw";
+    const std::string rasterTile = test::readFile(shared + "raster_small.dsf");
+    const size_t header = rasterTile.find("IMED") + 8;  // version, bytes per pixel, flags, width
+    auto patchedTile = [&](size_t at, const std::string& bytes) {
+        std::string tile = rasterTile;
+        return Files{{"in.dsf", tile.replace(header + at, bytes.size(), bytes)}};
     };
-    for (const auto& [path, steps] : cases) {
-        if (!test::fileExists(path)) continue;
+    auto textTile = [&](const std::string& tile, const std::string& side) {
+        return Files{{"in.dsf", tile}, {rawName, side}};
+    };
+    const struct {
+        const char* name;
+        Files files;
+        const char* steps;  // nullptr: whatever "Step 1" lines the pass printed
+    } cases[] = {
+        {"bad cookie", copied(shared + "corrupt/bad_cookie.dsf"), ""},
+        {"truncated", copied(shared + "corrupt/truncated.dsf"), ""},
+        {"index out of range", copied(shared + "corrupt/index_out_of_range.dsf"),
+         "Step 1:  1/ 1\r\n"},
+        {"damaged 7z data", copied(shared + "corrupt/corrupt.7z.dsf"), ""},
+        {"empty 7z", copied(ours + "empty.7z.dsf"), ""},
+        {"7z holding a folder first", copied(ours + "folder_first.7z.dsf"), ""},
+        {"encrypted 7z", copied(ours + "encrypted.7z.dsf"), ""},
+        {"7z method the library cannot decode", copied(ours + "deflate64.7z.dsf"), ""},
+        {"7z holding text", copied(ours + "text_inside.7z.dsf"), ""},
+        {"raster version 2", patchedTile(0, std::string("\x02", 1)), ""},
+        {"raster of 3-byte pixels", patchedTile(1, std::string("\x03", 1)), ""},
+        {"raster wider than its pixels", patchedTile(4, std::string("\x7a", 1)), ""},
+        {"raster post-centric 1 wide", patchedTile(4, std::string("\x01\x00\x00\x00", 4)), ""},
+        {"raster side file missing", textTile(rasterText, ""), nullptr},
+        {"raster side file one byte short", textTile(rasterText, raw.substr(1)), nullptr},
+        {"raster line without its width", textTile(replaced(rasterText, "width=121 ", ""), raw),
+         nullptr},
+        {"raster line without a file", textTile(replaced(rasterText, " " + rawName, ""), raw),
+         nullptr},
+        {"raster of 3-byte pixels in text", textTile(replaced(rasterText, "bpp=2", "bpp=3"), raw),
+         nullptr},
+    };
+    for (const auto& c : cases) {
         Scenario s;
-        std::filesystem::copy(path, s.dir / "in.dsf");
+        for (const auto& [name, bytes] : c.files) {
+            if (!bytes.empty()) test::writeFile(s.dir / name, bytes);
+        }
         test::writeFile(s.dir / "out.obj", "the user's object");
         test::writeFile(s.dir / "mesh_carver.ini",
                         test::iniText(45, 46, 7, 8, "in.dsf", "out.obj", "9999", "9999"));
         s.run = test::runTool(s.dir.path);
-        EXPECT_EQ(s.run.status, 255) << path;
-        EXPECT_EQ(s.run.console, steps + std::string("Error reading input file in.dsf\r\n"))
-            << path;
-        EXPECT_EQ(s.object(), "the user's object") << path;
+        const std::string line = "Error reading input file in.dsf\r\n";
+        EXPECT_EQ(s.run.status, 255) << c.name;
+        if (c.steps) {
+            EXPECT_EQ(s.run.console, c.steps + line) << c.name;
+        } else {
+            EXPECT_TRUE(s.run.console.starts_with("Step 1:  1/ 1\r\n")) << c.name;
+            EXPECT_TRUE(s.run.console.ends_with("\r\n" + line)) << c.name;
+        }
+        EXPECT_EQ(s.object(), "the user's object") << c.name;
     }
+}
+
+// Flagged vertices of the shared raster tile take heights from its 121 x 121 posts: checked
+// against the posts read here, exactly on posts, to the printed digits between them.
+TEST(Run, RasterTileCarvesToRealTerrain) {
+    const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
+    if (!test::fileExists(shared + "raster_small.dsf")) GTEST_SKIP() << "no shared dsf folder";
+    const std::string raw = test::readFile(shared + "raster_small.txt.elevation.raw");
+    auto post = [&](int column, int row) {
+        int16_t v;
+        std::memcpy(&v, raw.data() + 2 * (row * 121 + column), 2);
+        return double(v);
+    };
+    Carve carve = carveFile(shared + "raster_small.dsf", 45, 46, 7, 8);
+    ASSERT_EQ(carve.status, 0);
+    EXPECT_EQ(carve.object.find("-32768"), std::string::npos);
+    std::regex comment("# PATCH_VERTEX ([-0-9.]+) ([-0-9.]+) ([-0-9.]+) ");
+    int onPost = 0, between = 0;
+    for (std::sregex_iterator m(carve.object.begin(), carve.object.end(), comment), end; m != end;
+         ++m) {
+        double x = (std::stod((*m)[1]) - 7) * 120, y = (std::stod((*m)[2]) - 45) * 120;
+        double height = std::stod((*m)[3]);
+        if ((*m)[3] == "812.000000000") continue;  // the pad keeps its own height
+        int c = int(x), r = int(y);
+        if (std::fabs(x - std::round(x)) < 1e-6 && std::fabs(y - std::round(y)) < 1e-6) {
+            EXPECT_EQ(height, post(int(std::round(x)), int(std::round(y)))) << (*m)[0];
+            ++onPost;
+            continue;
+        }
+        double tx = x - c, ty = y - r;
+        double expected = (post(c, r) * (1 - tx) + post(c + 1, r) * tx) * (1 - ty) +
+                          (post(c, r + 1) * (1 - tx) + post(c + 1, r + 1) * tx) * ty;
+        EXPECT_NEAR(height, expected, 1e-6) << (*m)[0];
+        ++between;
+    }
+    EXPECT_GE(onPost, 10);  // fans and triangles; strips are not carved
+    EXPECT_GE(between, 20);
+    // the report gives the author the altitude: the highest vertex, near the 2414 m hilltop
+    std::string report = carve.console.substr(carve.console.rfind("PATCH_VERTEX"));
+    EXPECT_NEAR(std::stod(report.substr(report.find(' ', 26))), 2400, 100) << report;
+    EXPECT_NE(carve.object.find("# Origin: " + report.substr(0, report.size() - 2)),
+              std::string::npos);
+}
+
+// A flagged vertex of a tile without an elevation raster is carved as it is stored.
+TEST(Run, FlaggedVertexWithoutRasterKeepsItsElevation) {
+    Scenario s;
+    s.carve(block(2, {{"0", "0", "-32768.000000000"}, {"0.5", "0", "10"}, {"0", "0.5", "10"}}));
+    ASSERT_EQ(s.run.status, 0);
+    EXPECT_NE(s.object().find("VT -555.600000 -327.780000 0.000000  0.0 1.0 0.0 0.0 1.0 # "
+                              "PATCH_VERTEX 0 0 -32768.000000000 0.5 0.5\r\n"),
+              std::string::npos);
 }
 
 // Real scenery text from public projects, when the shared folder is beside the project.
@@ -495,7 +596,25 @@ TEST(Run, RealTilesGiveConsistentObjects) {
         test::writeFile(s.dir / "mesh_carver.ini",
                         test::iniText(south - 0.001, north + 0.001, west - 0.001, east + 0.001,
                                       "tile.txt", "out.obj", "100000", "100000"));
+        // the raster side file the converter writes beside the text is not part of a fragment
+        std::smatch raster;
+        if (std::regex_search(text, raster,
+                              std::regex("RASTER_DATA .*bpp=(\\d+) .*width=(\\d+) "
+                                         "height=(\\d+) .* (\\S+)\n"))) {
+            test::writeFile(
+                s.dir / raster[4].str(),
+                std::string(std::stoul(raster[1]) * std::stoul(raster[2]) * std::stoul(raster[3]),
+                            '\0'));
+        }
         s.run = test::runTool(s.dir.path);
+        if (text.find("RASTER_DEF elevation") != std::string::npos &&
+            text.find("sim/north") == std::string::npos) {
+            // a raster cannot be placed without all four bounds of the tile
+            EXPECT_EQ(s.run.status, 255) << entry.path();
+            EXPECT_TRUE(s.run.console.ends_with("\r\nError reading input file tile.txt\r\n"))
+                << entry.path();
+            continue;
+        }
         EXPECT_EQ(s.run.status, 0) << entry.path();
         std::string object = s.object();
         std::smatch counts;

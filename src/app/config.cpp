@@ -118,12 +118,4 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) 
     return {};
 }
 
-std::string toPlatformPath(std::string_view configured) {
-    std::string path(configured);
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
-}
-
 }  // namespace mc

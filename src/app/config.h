@@ -44,7 +44,4 @@ struct ConfigResult {
 /// Reads the eight keys in their order; stops at the first one that is absent or empty.
 ConfigResult loadSettings(const std::string& configPath, RunSettings& settings);
 
-/// A configured path as this platform opens it: "\" counts as a directory separator too.
-std::string toPlatformPath(std::string_view configured);
-
 }  // namespace mc

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "pipeline/pipeline.h"
+#include "platform/platform.h"
 
 namespace mc {
 
@@ -38,14 +39,15 @@ Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& c
     SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
     int32_t keptCount = 0;
     const std::string inputPath = toPlatformPath(settings.inputFile);
-    Failure failure =
-        runSelectionPass(window, inputPath, temp, console, keptCount, options.readBlockSize);
+    ElevationRaster raster;
+    Failure failure = runSelectionPass(window, inputPath, temp, console, keptCount, raster,
+                                       options.readBlockSize);
     if (failure != Failure::none) return failure;
     MeshBuffers mesh;
     failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
-                                  keptCount, console, mesh, options.readBlockSize);
+                                  keptCount, console, raster, mesh, options.readBlockSize);
     if (failure != Failure::none) return failure;
-    return writeObjectAndReport(mesh, temp, toPlatformPath(settings.outputFile), inputPath,
+    return writeObjectAndReport(mesh, temp, raster, toPlatformPath(settings.outputFile), inputPath,
                                 console);
 }
 

@@ -1,8 +1,11 @@
 #include "dsf/tile.h"
 
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 #include "dsf/cursor.h"
+#include "text/numbers.h"
 
 namespace mc::dsf {
 
@@ -17,7 +20,9 @@ constexpr uint32_t HEAD = atomId("HEAD"), PROP = atomId("PROP"), DEFN = atomId("
                    TERT = atomId("TERT"), OBJT = atomId("OBJT"), POLY = atomId("POLY"),
                    NETW = atomId("NETW"), DEMN = atomId("DEMN"), GEOD = atomId("GEOD"),
                    POOL = atomId("POOL"), SCAL = atomId("SCAL"), PO32 = atomId("PO32"),
-                   SC32 = atomId("SC32"), CMDS = atomId("CMDS");
+                   SC32 = atomId("SC32"), CMDS = atomId("CMDS"), DEMS = atomId("DEMS"),
+                   DEMI = atomId("DEMI"), DEMD = atomId("DEMD");
+constexpr size_t RASTER_HEADER_SIZE = 20;
 constexpr size_t HEADER_SIZE = 12;
 constexpr size_t FOOTER_SIZE = 16;
 constexpr size_t ATOM_HEADER = 8;
@@ -69,7 +74,7 @@ int64_t countStrings(Cursor table) {
     return count;
 }
 
-bool checkHeader(Cursor head, const char*& damage) {
+bool checkHeader(Cursor head, Cursor& properties, const char*& damage) {
     const uint32_t ids[] = {PROP};
     Cursor found[1] = {};
     bool present[1];
@@ -83,10 +88,33 @@ bool checkHeader(Cursor head, const char*& damage) {
         damage = "property table is not name and value pairs";
         return false;
     }
+    properties = found[0];
     return true;
 }
 
-bool checkDefinitions(Cursor definitions, const char*& damage) {
+std::string_view nextString(Cursor& table) {
+    const char* first = reinterpret_cast<const char*>(table.at);
+    size_t length = std::strlen(first);  // the table ends with a NUL: checked before
+    table.at += length + 1;
+    return {first, length};
+}
+
+void readBounds(Cursor properties, Tile& tile) {
+    const std::string_view names[4] = {"sim/west", "sim/east", "sim/south", "sim/north"};
+    bool has[4] = {false, false, false, false};
+    while (bytesLeft(properties) > 0) {
+        std::string_view name = nextString(properties), value = nextString(properties);
+        for (int k = 0; k < 4; ++k) {
+            if (name == names[k] && !has[k]) {
+                tile.bounds[k] = parseNumber(value);
+                has[k] = true;
+            }
+        }
+    }
+    tile.hasBounds = has[0] && has[1] && has[2] && has[3];
+}
+
+bool checkDefinitions(Cursor definitions, int64_t& elevationIndex, const char*& damage) {
     const uint32_t ids[] = {TERT, OBJT, POLY, NETW, DEMN};
     Cursor found[5] = {};
     bool present[5];
@@ -100,6 +128,41 @@ bool checkDefinitions(Cursor definitions, const char*& damage) {
             damage = "a definition table ends without NUL";
             return false;
         }
+    }
+    elevationIndex = -1;
+    for (int64_t k = 0; present[4] && bytesLeft(found[4]) > 0; ++k) {
+        if (nextString(found[4]) == "elevation") {
+            elevationIndex = k;
+            break;
+        }
+    }
+    return true;
+}
+
+// The n-th header pairs with the n-th pixel atom, each id counted on its own.
+bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, const char*& damage) {
+    int64_t headers = 0, pixels = 0;
+    while (bytesLeft(rasters) > 0) {
+        Atom atom;
+        if (!nextAtom(rasters, atom, damage)) return false;
+        if (atom.id == DEMI && headers++ == index) {
+            if (bytesLeft(atom.contents) != RASTER_HEADER_SIZE) {
+                damage = "raster header has the wrong size";
+                return false;
+            }
+            Cursor c = atom.contents;
+            readValue(c, raster.version), readValue(c, raster.bytesPerPixel);
+            readValue(c, raster.flags), readValue(c, raster.width), readValue(c, raster.height);
+            readValue(c, raster.scale), readValue(c, raster.offset);
+            raster.found = true;
+        } else if (atom.id == DEMD && pixels++ == index) {
+            raster.pixels = atom.contents.at;
+            raster.pixelBytes = bytesLeft(atom.contents);
+        }
+    }
+    if (!raster.found || !raster.pixels) {
+        damage = "the elevation raster has no header or no pixels";
+        return false;
     }
     return true;
 }
@@ -218,20 +281,31 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage
         return false;
     }
     // the MD5 footer is not checked: the simulator's own tools do not either
-    const uint32_t ids[] = {HEAD, DEFN, GEOD, CMDS};
-    Cursor found[4] = {};
-    bool present[4];
+    const uint32_t ids[] = {HEAD, DEFN, GEOD, CMDS, DEMS};
+    Cursor found[5] = {};
+    bool present[5];
     Cursor atoms{bytes + HEADER_SIZE, bytes + size - FOOTER_SIZE};
-    if (!findAtoms(atoms, ids, found, present, 4, damage)) return false;
-    for (bool p : present) {
-        if (!p) {
+    if (!findAtoms(atoms, ids, found, present, 5, damage)) return false;
+    for (int k = 0; k < 4; ++k) {
+        if (!present[k]) {
             damage = "a required atom is missing";
             return false;
         }
     }
-    if (!checkHeader(found[0], damage) || !checkDefinitions(found[1], damage) ||
+    Cursor properties{};
+    int64_t elevationIndex = -1;
+    if (!checkHeader(found[0], properties, damage) ||
+        !checkDefinitions(found[1], elevationIndex, damage) ||
         !readGeometry(found[2], tile, damage)) {
         return false;
+    }
+    readBounds(properties, tile);
+    if (elevationIndex >= 0) {
+        if (!present[4]) {
+            damage = "the elevation raster has no data";
+            return false;
+        }
+        if (!readRaster(found[4], elevationIndex, tile.elevation, damage)) return false;
     }
     tile.commands = found[3].at;
     tile.commandsEnd = found[3].end;

@@ -39,6 +39,17 @@ struct Pool {
     uint32_t scaleOffset;  // the pool's scale atom contents, in the geometry atom's contents
 };
 
+/// The raster named "elevation", as stored (DEMI header, DEMD pixels).
+struct TileRaster {
+    bool found = false;
+    uint8_t version = 0, bytesPerPixel = 0;
+    uint16_t flags = 0;
+    uint32_t width = 0, height = 0;
+    float scale = 0, offset = 0;
+    const uint8_t* pixels = nullptr;
+    size_t pixelBytes = 0;
+};
+
 struct Tile {
     const uint8_t* geometry = nullptr;  // contents of the geometry atom
     std::vector<Pool> pools;            // 16-bit pools, in file order
@@ -47,11 +58,14 @@ struct Tile {
     size_t widePoolCount = 0;  // 32-bit pools: never terrain, but selectable
     const uint8_t* commands = nullptr;
     const uint8_t* commandsEnd = nullptr;
+    double bounds[4] = {0, 0, 0, 0};  // sim/west, sim/east, sim/south, sim/north
+    bool hasBounds = false;
+    TileRaster elevation;
 };
 
 /// Checks the cookie, version, every atom length and string table, and indexes the pools (every
-/// run of every plane checked against its atom). The tile points into the bytes, which must
-/// outlive it. On damage returns false and names it in `damage`.
+/// run of every plane checked against its atom) and finds the elevation raster, if any. The tile
+/// points into the bytes, which must outlive it. On damage returns false and names it in `damage`.
 bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage);
 
 /// Scale and offset of a plane, as stored (single precision) and widened.

@@ -100,7 +100,8 @@ Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
 
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            MeshBuffers& mesh, size_t readBlockSize) {
+                            const ElevationRaster& raster, MeshBuffers& mesh,
+                            size_t readBlockSize) {
     LineReader reader;
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
     Assembly assembly{window, maxVertices, maxIndices, mesh, {}};
@@ -129,7 +130,11 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
             continue;
         }
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
-            blockLines.push_back({readVertexPosition(split.rest), reader.lineOffset});
+            VertexPosition position = readVertexPosition(split.rest);
+            if (raster.present && position.elev == RASTER_HEIGHT_FLAG) {
+                position.elev = rasterHeight(raster, position.lon, position.lat);
+            }
+            blockLines.push_back({position, reader.lineOffset});
         }
     }
     bool readFailed = reader.readFailed;

@@ -118,7 +118,7 @@ double relative(double value, double origin) {
 }
 
 bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex& origin,
-                 std::string_view originLine, SourceLines& sources) {
+                 std::string_view originLine, SourceLines& sources, const ElevationRaster& raster) {
     OutputFile& out = object.out;
     const size_t vertexCount = mesh.vertices.count;
     const size_t indexCount = mesh.indices.count;
@@ -126,11 +126,12 @@ bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex
     writeLine(out, "POINT_COUNTS " + intToText(int64_t(vertexCount)) + " 0 0 " +
                        intToText(int64_t(indexCount)));
     endLine(out);
+    std::string resolved;  // a vertex line with the raster's height, reused
     for (size_t i = 0; i < vertexCount; ++i) {
         const StoredVertex& v = mesh.vertices[i];
         std::string_view source;
         if (!fetchSourceLine(sources, v.sourceOffset, source)) return false;
-        writeVertexLine(out, v, origin, source);
+        writeVertexLine(out, v, origin, lineWithRasterHeight(source, raster, resolved));
     }
     endLine(out);
     char text[64];
@@ -181,8 +182,8 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
 }
 
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const std::string& outputPath, const std::string& inputPath,
-                             OutputTarget& console) {
+                             const ElevationRaster& raster, const std::string& outputPath,
+                             const std::string& inputPath, OutputTarget& console) {
     const OriginVertex origin = findOrigin(mesh);
     SourceLines sources;
     if (mesh.vertices.count > 0) {
@@ -197,7 +198,8 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
             ::close(sources.fd);
             return Failure::readTemp;
         }
-        originLine = line;
+        std::string resolved;
+        originLine = lineWithRasterHeight(line, raster, resolved);
     }
 
     endLine(console);
@@ -206,7 +208,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     Failure failure = Failure::none;
     if (!openObjectFile(object, outputPath, inputPath)) {
         failure = Failure::writeOutput;
-    } else if (!writeObject(object, mesh, origin, originLine, sources)) {
+    } else if (!writeObject(object, mesh, origin, originLine, sources, raster)) {
         closeFile(object.out);
         if (!object.partialPath.empty()) ::unlink(object.partialPath.c_str());
         failure = Failure::readTemp;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/elevation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 #include "text/output.h"
@@ -77,15 +78,17 @@ struct TempFile {
 void releaseTempFile(TempFile& temp);
 
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
-/// temporary file, printing a "Step 1" line per kept block. keptCount is set even on failure.
+/// temporary file, printing a "Step 1" line per kept block, and reads the tile's elevation
+/// raster, if it has one. keptCount is set even on failure.
 Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
-                         size_t readBlockSize);
+                         ElevationRaster& raster, size_t readBlockSize);
 
 /// The selection pass over the bytes of a binary tile: the blocks, lines and "Step 1" lines its
-/// text form would give. Damage anywhere in the tile is a read failure.
+/// text form would give, and its elevation raster. Damage anywhere in the tile is a read failure.
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
-                       OutputFile& out, OutputTarget& console, int32_t& keptCount);
+                       OutputFile& out, OutputTarget& console, int32_t& keptCount,
+                       ElevationRaster& raster);
 
 /// A growable array in fixed chunks: no reallocation copies, no slack beyond one chunk.
 template <typename T>
@@ -119,10 +122,10 @@ struct MeshBuffers {
 
 /// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
 /// of triangle lists, printing a "Step 2" line per block. Capacities count as reached when a
-/// count gets to them.
+/// count gets to them. Flagged elevations take the raster's height.
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            MeshBuffers& mesh, size_t readBlockSize);
+                            const ElevationRaster& raster, MeshBuffers& mesh, size_t readBlockSize);
 
 /// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
 struct OriginVertex {
@@ -138,9 +141,9 @@ void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex&
 
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
 /// replaced only once complete, and never when it is the input tile), then prints the origin
-/// report.
+/// report. Vertex lines with a flagged elevation show the raster's height instead.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const std::string& outputPath, const std::string& inputPath,
-                             OutputTarget& console);
+                             const ElevationRaster& raster, const std::string& outputPath,
+                             const std::string& inputPath, OutputTarget& console);
 
 }  // namespace mc

@@ -87,7 +87,7 @@ InputForm detectInputForm(const std::string& path) {
 
 Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
                              const std::string& inputPath, TempFile& temp, OutputTarget& console,
-                             int32_t& keptCount) {
+                             int32_t& keptCount, ElevationRaster& raster) {
     OutputFile out;
     if (Failure failure = openTempForWriting(temp, out); failure != Failure::none) {
         return failure;
@@ -96,9 +96,9 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
     const char* damage = nullptr;
     bool loaded = form == InputForm::tile ? readWholeFile(inputPath, bytes)
                                           : dsf::unpackFirstEntry(inputPath, bytes, damage);
-    Failure failure = loaded
-                          ? selectFromTile(window, bytes.data, bytes.size, out, console, keptCount)
-                          : Failure::readInput;
+    Failure failure =
+        loaded ? selectFromTile(window, bytes.data, bytes.size, out, console, keptCount, raster)
+               : Failure::readInput;
     bool written = closeFile(out);
     if (failure != Failure::none) return failure;
     return written ? Failure::none : Failure::writeTemp;
@@ -113,11 +113,12 @@ void releaseTempFile(TempFile& temp) {
 
 Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
-                         size_t readBlockSize) {
+                         ElevationRaster& raster, size_t readBlockSize) {
     keptCount = 0;
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount);
+        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount, raster);
     }
+    TextRasterLines rasterLines;
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
     OutputFile out;
@@ -153,7 +154,10 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
             pinFrom(input, blockStart);
             continue;
         }
-        if (!inBlock) continue;
+        if (!inBlock) {
+            noteTileLine(rasterLines, line);
+            continue;
+        }
         if (copying) {
             writeLine(out, line);
         } else if (readOffset(input) - blockStart > MAX_PINNED_BLOCK) {
@@ -183,7 +187,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     bool readFailed = input.readFailed;
     closeReader(input);
     bool written = closeFile(out);
-    if (readFailed) return Failure::readInput;
+    if (readFailed || !loadTextRaster(rasterLines, inputPath, raster)) return Failure::readInput;
     return written ? Failure::none : Failure::writeTemp;
 }
 

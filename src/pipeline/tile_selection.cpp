@@ -145,13 +145,39 @@ void writeBlock(TileSelection& s, const dsf::Primitive& primitive, OutputFile& o
     writeLine(out, END_PRIMITIVE);
 }
 
+// The raster is copied out: the tile's bytes are gone once the pass ends.
+bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
+    const dsf::TileRaster& stored = tile.elevation;
+    if (!stored.found) return true;
+    ElevationRaster r;
+    r.bytesPerPixel = stored.bytesPerPixel;
+    r.format = PixelFormat(stored.flags & 3);
+    r.postCentric = (stored.flags & 4) != 0;
+    r.width = stored.width;
+    r.height = stored.height;
+    r.scale = stored.scale;
+    r.offset = stored.offset;
+    r.west = tile.bounds[0], r.east = tile.bounds[1];
+    r.south = tile.bounds[2], r.north = tile.bounds[3];
+    if (!tile.hasBounds || !isConsistentRaster(stored.version, r) ||
+        stored.pixelBytes != uint64_t(r.width) * r.height * r.bytesPerPixel ||
+        !takePixels(r, stored.pixels, stored.pixelBytes)) {
+        return false;
+    }
+    raster = std::move(r);
+    return true;
+}
+
 }  // namespace
 
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
-                       OutputFile& out, OutputTarget& console, int32_t& keptCount) {
+                       OutputFile& out, OutputTarget& console, int32_t& keptCount,
+                       ElevationRaster& raster) {
     dsf::Tile tile;
     const char* damage = nullptr;
-    if (!dsf::openTile(bytes, size, tile, damage)) return Failure::readInput;
+    if (!dsf::openTile(bytes, size, tile, damage) || !takeElevationRaster(tile, raster)) {
+        return Failure::readInput;
+    }
     TileSelection s{window, tile, {}, std::vector<PoolWindow>(tile.pools.size()), {}};
     dsf::attachTile(s.values, tile);
     dsf::CommandWalker walker;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace mc {
 
@@ -19,6 +20,12 @@ struct ByteBuffer {
     ByteBuffer& operator=(const ByteBuffer&) = delete;
     ~ByteBuffer();
 };
+
+/// A configured path as this platform opens it: "\" counts as a directory separator too.
+std::string toPlatformPath(std::string_view configured);
+
+/// Whether a platform path names its file from the root rather than from the run folder.
+bool isAbsolutePath(std::string_view path);
 
 /// The first bytes of a regular file, up to `size`; false when the path is no regular file or
 /// cannot be read (pipes and devices are left unread for the caller to stream).

@@ -40,6 +40,18 @@ bool readFully(int fd, uint8_t* out, size_t size, size_t& got) {
 
 }  // namespace
 
+std::string toPlatformPath(std::string_view configured) {
+    std::string path(configured);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+bool isAbsolutePath(std::string_view path) {
+    return path.starts_with('/');
+}
+
 bool readFileStart(const std::string& path, char* out, size_t size, size_t& got) {
     struct stat st;
     int fd = openRegularFile(path, st);

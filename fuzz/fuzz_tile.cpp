@@ -1,0 +1,26 @@
+// The binary tile reader over arbitrary bytes: the selection pass must refuse or read them
+// without a crash, a read outside the bytes or a hang, for a window around everything and a
+// small one.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "pipeline/pipeline.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // an exact-size copy, so that AddressSanitizer sees a read one byte past the end
+    auto bytes = std::make_unique<uint8_t[]>(size ? size : 1);
+    if (size) std::memcpy(bytes.get(), data, size);
+    const mc::SelectionWindow windows[] = {{-90, 90, -180, 180}, {45.5, 45.6, 7.5, 7.6}};
+    for (const mc::SelectionWindow& window : windows) {
+        std::string console, temp;
+        mc::OutputFile consoleTarget, tempTarget;
+        consoleTarget.capture = &console;
+        tempTarget.capture = &temp;
+        int32_t kept = 0;
+        mc::ElevationRaster raster;
+        mc::selectFromTile(window, bytes.get(), size, tempTarget, consoleTarget, kept, raster);
+    }
+    return 0;
+}

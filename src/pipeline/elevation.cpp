@@ -1,0 +1,197 @@
+#include "pipeline/elevation.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "text/fields.h"
+#include "text/fixed9.h"
+#include "text/numbers.h"
+
+namespace mc {
+
+namespace {
+
+// A vertex line prints nine decimals: a point this close to a pixel's position is on it.
+constexpr double ON_PIXEL = 1e-9;
+constexpr uint64_t MAX_PIXELS = uint64_t(1) << 32;
+
+double pixelValue(const ElevationRaster& r, uint32_t column, uint32_t row) {
+    const uint8_t* p = r.pixels.data() + (size_t(row) * r.width + column) * r.bytesPerPixel;
+    double raw = 0;
+    switch (r.bytesPerPixel * 4 + uint32_t(r.format)) {
+        case 4 * 4 + uint32_t(PixelFormat::floating): {
+            float f;
+            std::memcpy(&f, p, 4);
+            raw = f;
+            break;
+        }
+        case 1 * 4 + uint32_t(PixelFormat::signedInteger):
+            raw = int8_t(p[0]);
+            break;
+        case 2 * 4 + uint32_t(PixelFormat::signedInteger): {
+            int16_t v;
+            std::memcpy(&v, p, 2);
+            raw = v;
+            break;
+        }
+        case 4 * 4 + uint32_t(PixelFormat::signedInteger): {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            raw = v;
+            break;
+        }
+        default: {  // unsigned, plain or normalised to 0..1
+            uint32_t v = 0;
+            std::memcpy(&v, p, r.bytesPerPixel);
+            raw = v;
+            if (r.format == PixelFormat::normalized) {
+                raw /= double((uint64_t(1) << (8 * r.bytesPerPixel)) - 1);
+            }
+        }
+    }
+    return raw * r.scale + r.offset;
+}
+
+// Position of a point in pixel units along one axis, snapped to a pixel it lies on, clamped.
+double pixelCoordinate(double value, double low, double high, uint32_t count, bool post) {
+    double span = high - low;
+    double at = post ? (value - low) * (count - 1) / span : (value - low) * count / span - 0.5;
+    double nearest = std::nearbyint(at);
+    double pixelAt =
+        post ? low + nearest * span / (count - 1) : low + (nearest + 0.5) * span / count;
+    if (std::fabs(value - pixelAt) <= ON_PIXEL) at = nearest;
+    return std::fmin(std::fmax(at, 0.0), double(count - 1));
+}
+
+}  // namespace
+
+bool isConsistentRaster(uint32_t version, const ElevationRaster& r) {
+    bool sizeFits = r.format == PixelFormat::floating
+                        ? r.bytesPerPixel == 4
+                        : r.bytesPerPixel == 1 || r.bytesPerPixel == 2 || r.bytesPerPixel == 4;
+    uint32_t least = r.postCentric ? 2 : 1;
+    return version == 1 && sizeFits && uint32_t(r.format) <= 3 && r.width >= least &&
+           r.height >= least && uint64_t(r.width) * r.height <= MAX_PIXELS &&
+           std::isfinite(r.scale) && std::isfinite(r.offset) && r.west < r.east &&
+           r.south < r.north && std::isfinite(r.east - r.west) && std::isfinite(r.north - r.south);
+}
+
+bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
+    uint64_t needed = uint64_t(r.width) * r.height * r.bytesPerPixel;
+    if (size < needed) return false;
+    r.pixels.assign(bytes, bytes + needed);
+    if (r.format == PixelFormat::floating) {
+        for (uint32_t row = 0; row < r.height; ++row) {
+            for (uint32_t column = 0; column < r.width; ++column) {
+                if (!std::isfinite(pixelValue(r, column, row))) {
+                    r.pixels.clear();
+                    return false;
+                }
+            }
+        }
+    }
+    r.present = true;
+    return true;
+}
+
+double rasterHeight(const ElevationRaster& r, double lon, double lat) {
+    double x = pixelCoordinate(lon, r.west, r.east, r.width, r.postCentric);
+    double y = pixelCoordinate(lat, r.south, r.north, r.height, r.postCentric);
+    uint32_t x0 = std::min(uint32_t(x), r.width > 1 ? r.width - 2 : 0);
+    uint32_t y0 = std::min(uint32_t(y), r.height > 1 ? r.height - 2 : 0);
+    double tx = x - x0, ty = y - y0;
+    // a weight of zero leaves its neighbours out, so a point on a pixel gets its value exactly
+    auto along = [&](uint32_t row) {
+        double left = pixelValue(r, x0, row);
+        return tx == 0 ? left : left * (1 - tx) + pixelValue(r, x0 + 1, row) * tx;
+    };
+    double south = along(y0);
+    return ty == 0 ? south : south * (1 - ty) + along(y0 + 1) * ty;
+}
+
+std::string_view lineWithRasterHeight(std::string_view line, const ElevationRaster& raster,
+                                      std::string& scratch) {
+    if (!raster.present) return line;
+    SplitText lon = splitFirstField(splitFirstField(line).rest);
+    SplitText lat = splitFirstField(lon.rest);
+    SplitText elev = splitFirstField(lat.rest);
+    if (parseNumber(elev.first) != RASTER_HEIGHT_FLAG) return line;
+    char height[FIXED9_MAX_TEXT];
+    char* end =
+        fixed9ToText(rasterHeight(raster, parseNumber(lon.first), parseNumber(lat.first)), height);
+    size_t before = size_t(elev.first.data() - line.data());
+    scratch.assign(line.substr(0, before));
+    scratch.append(height, end);
+    scratch.append(line.substr(before + elev.first.size()));
+    return scratch;
+}
+
+void noteTileLine(TextRasterLines& lines, std::string_view line) {
+    SplitText split = splitFirstField(line);
+    if (split.first == "PROPERTY") {
+        SplitText name = takeField(split.rest);
+        const std::string_view bounds[4] = {"sim/west", "sim/east", "sim/south", "sim/north"};
+        for (int k = 0; k < 4; ++k) {
+            if (name.first == bounds[k] && !lines.hasBound[k]) {
+                lines.bounds[k] = parseNumber(name.rest);
+                lines.hasBound[k] = true;
+            }
+        }
+    } else if (split.first == "RASTER_DEF") {
+        if (split.rest == ELEVATION_RASTER_NAME && lines.elevationIndex < 0) {
+            lines.elevationIndex = lines.rasterCount;
+        }
+        ++lines.rasterCount;
+    } else if (split.first == "RASTER_DATA") {
+        lines.dataLines.emplace_back(split.rest);
+    }
+}
+
+bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
+                    ElevationRaster& raster) {
+    if (lines.elevationIndex < 0) return true;  // no elevation raster: nothing to do
+    if (size_t(lines.elevationIndex) >= lines.dataLines.size()) return false;
+    for (bool has : lines.hasBound) {
+        if (!has) return false;
+    }
+    // "version=1 bpp=2 flags=5 width=121 height=121 scale=1.0 offset=0.0 <raw file>"
+    std::string_view rest = lines.dataLines[size_t(lines.elevationIndex)];
+    const std::string_view keys[7] = {
+        "version=", "bpp=", "flags=", "width=", "height=", "scale=", "offset="};
+    double values[7];
+    for (int k = 0; k < 7; ++k) {
+        SplitText field = takeField(rest);
+        if (!field.first.starts_with(keys[k])) return false;
+        values[k] = parseNumber(field.first.substr(keys[k].size()));
+        rest = field.rest;
+    }
+    for (int k = 0; k < 5; ++k) {
+        if (!(values[k] >= 0 && values[k] <= 4294967295.0 && values[k] == std::floor(values[k]))) {
+            return false;
+        }
+    }
+    if (rest.empty()) return false;
+    ElevationRaster r;
+    r.bytesPerPixel = uint32_t(values[1]);
+    r.format = PixelFormat(uint32_t(values[2]) & 3);
+    r.postCentric = (uint32_t(values[2]) & 4) != 0;
+    r.width = uint32_t(values[3]);
+    r.height = uint32_t(values[4]);
+    r.scale = values[5];
+    r.offset = values[6];
+    r.west = lines.bounds[0], r.east = lines.bounds[1];
+    r.south = lines.bounds[2], r.north = lines.bounds[3];
+    if (!isConsistentRaster(uint32_t(values[0]), r)) return false;
+    std::string rawPath = toPlatformPath(rest);
+    if (!isAbsolutePath(rawPath)) {
+        size_t slash = tilePath.rfind('/');
+        if (slash != std::string::npos) rawPath = tilePath.substr(0, slash + 1) + rawPath;
+    }
+    ByteBuffer bytes;
+    if (!readWholeFile(rawPath, bytes) || !takePixels(r, bytes.data, bytes.size)) return false;
+    raster = std::move(r);
+    return true;
+}
+
+}  // namespace mc

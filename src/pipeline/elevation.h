@@ -1,0 +1,67 @@
+// Heights from a tile's elevation raster, for vertices stored without one (-32768).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mc {
+
+/// The elevation a vertex carries when the raster holds its height.
+constexpr double RASTER_HEIGHT_FLAG = -32768.0;
+constexpr std::string_view ELEVATION_RASTER_NAME = "elevation";
+
+enum class PixelFormat : uint8_t {
+    floating = 0,
+    signedInteger = 1,
+    unsignedInteger = 2,
+    normalized = 3
+};
+
+/// The tile's elevation raster: pixels row by row from the south edge, column 0 at the west.
+struct ElevationRaster {
+    bool present = false;
+    uint32_t width = 0, height = 0;
+    uint32_t bytesPerPixel = 0;
+    PixelFormat format = PixelFormat::floating;
+    bool postCentric = false;  // pixels on the tile edges rather than at cell centres
+    double scale = 1, offset = 0;
+    double west = 0, east = 0, south = 0, north = 0;
+    std::vector<uint8_t> pixels;
+};
+
+/// Raster header fields as both tile forms state them; checks they describe a readable raster
+/// (version 1, a pixel size the format allows, posts at least 2 x 2, finite scale and bounds).
+bool isConsistentRaster(uint32_t version, const ElevationRaster& raster);
+
+/// The raster's bytes: width x height x bytesPerPixel of them. False (and nothing kept) when
+/// fewer are given or a float pixel is not a number.
+bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
+
+/// Bilinear height between the four pixels around a point, clamped at the tile edges; a point
+/// on a pixel's position (to the nine decimals vertex lines print) gets that pixel's value.
+double rasterHeight(const ElevationRaster& raster, double lon, double lat);
+
+/// The vertex line with a flagged elevation field replaced by the raster's height (nine
+/// decimals); the line itself when there is no raster or the elevation is a real one.
+std::string_view lineWithRasterHeight(std::string_view vertexLine, const ElevationRaster& raster,
+                                      std::string& scratch);
+
+/// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
+/// while the selection pass reads them.
+struct TextRasterLines {
+    double bounds[4] = {0, 0, 0, 0};  // west, east, south, north
+    bool hasBound[4] = {false, false, false, false};
+    int32_t rasterCount = 0;
+    int32_t elevationIndex = -1;
+    std::vector<std::string> dataLines;  // the fields after RASTER_DATA, raster by raster
+};
+void noteTileLine(TextRasterLines& lines, std::string_view line);
+
+/// Reads the raw file the elevation's RASTER_DATA line names (relative names start in the
+/// folder of the tile). False when the line is malformed or the file missing or short.
+bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
+                    ElevationRaster& raster);
+
+}  // namespace mc
