@@ -1,8 +1,10 @@
 // Turns a scenery text tile (as make_tile writes it) into a binary DSF and the text form a
 // converter prints for that binary: vertices quantised into 16-bit pools per 1/8-degree bucket
 // (run-length differenced planes; longitude and latitude scale 0.125 from the bucket's edge,
-// elevation in whole metres, normals scale 2 offset -1), one command per primitive.
-//   make_dsf TILE.txt OUT.dsf OUT.txt
+// elevation in whole metres, normals scale 2 offset -1), one command per primitive. With
+// --raster every vertex is stored at -32768 and the tile gets a 1201 x 1201 elevation raster of
+// the generator's terrain (the text form's side file is OUT.txt.elevation.raw).
+//   make_dsf [--raster] TILE.txt OUT.dsf OUT.txt
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,15 @@ constexpr int PLANES = 5;
 constexpr uint32_t POOL_LIMIT = 65535;
 constexpr double RECIPROCAL = 1.0 / 65535.0;
 const float SCALES[PLANES] = {0.125f, 0.125f, 65535.0f, 2.0f, 2.0f};
+constexpr uint32_t RASTER_POSTS = 1201;
+constexpr float FLAGGED = -32768.0f;
+bool withRaster = false;
+
+// The generator's terrain, as make_tile computes it.
+double elevationAt(double lon, double lat) {
+    return 420.0 + 180.0 * std::sin(lon * 37.0) * std::cos(lat * 23.0) +
+           40.0 * std::sin(lat * 211.0);
+}
 
 struct Pool {
     float offsets[PLANES];
@@ -64,14 +75,17 @@ std::pair<uint32_t, uint32_t> addPoint(Writer& w, const double* v) {
     std::pair<int, int> bucket{int(std::floor(v[0] * 8)), int(std::floor(v[1] * 8))};
     auto found = w.openPool.find(bucket);
     if (found == w.openPool.end() || w.pools[found->second].values[0].size() >= POOL_LIMIT) {
-        Pool pool{{float(bucket.first / 8.0), float(bucket.second / 8.0), 0.0f, -1.0f, -1.0f}, {}};
+        Pool pool{{float(bucket.first / 8.0), float(bucket.second / 8.0),
+                   withRaster ? FLAGGED : 0.0f, -1.0f, -1.0f},
+                  {}};
         w.pools.push_back(pool);
         w.openPool[bucket] = w.pools.size() - 1;
         found = w.openPool.find(bucket);
     }
     Pool& pool = w.pools[found->second];
     for (int p = 0; p < PLANES; ++p) {
-        pool.values[p].push_back(quantise(v[p], SCALES[p], pool.offsets[p]));
+        bool flagged = withRaster && p == 2;  // raw 0 decodes to exactly -32768
+        pool.values[p].push_back(flagged ? 0 : quantise(v[p], SCALES[p], pool.offsets[p]));
     }
     return {uint32_t(found->second), uint32_t(pool.values[0].size() - 1)};
 }
@@ -116,8 +130,12 @@ void printValue(FILE* out, const Pool& pool, int plane, uint16_t raw) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--raster") {
+        withRaster = true;
+        ++argv, --argc;
+    }
     if (argc != 4) {
-        std::fprintf(stderr, "usage: make_dsf TILE.txt OUT.dsf OUT.txt\n");
+        std::fprintf(stderr, "usage: make_dsf [--raster] TILE.txt OUT.dsf OUT.txt\n");
         return 2;
     }
     FILE* in = std::fopen(argv[1], "rb");
@@ -133,6 +151,26 @@ int main(int argc, char** argv) {
     std::fprintf(text, "I\n800 written by make_dsf\nDSF2TEXT\n\n");
     std::fprintf(text, "PROPERTY sim/west 12\nPROPERTY sim/east 13\nPROPERTY sim/north 48\n");
     std::fprintf(text, "PROPERTY sim/south 47\nTERRAIN_DEF terrain_Water\n");
+    std::string pixels;
+    if (withRaster) {
+        for (uint32_t row = 0; row < RASTER_POSTS; ++row) {
+            for (uint32_t column = 0; column < RASTER_POSTS; ++column) {
+                double lon = 12 + column / double(RASTER_POSTS - 1);
+                double lat = 47 + row / double(RASTER_POSTS - 1);
+                put16(pixels, uint32_t(int16_t(std::lround(elevationAt(lon, lat)))) & 0xFFFF);
+            }
+        }
+        std::string rawName = std::string(argv[3]) + ".elevation.raw";
+        FILE* raw = std::fopen(rawName.c_str(), "wb");
+        if (!raw || std::fwrite(pixels.data(), 1, pixels.size(), raw) != pixels.size()) return 1;
+        std::fclose(raw);
+        std::string base = rawName.substr(rawName.rfind('/') + 1);
+        std::fprintf(text, "RASTER_DEF elevation\n");
+        std::fprintf(text,
+                     "RASTER_DATA version=1 bpp=2 flags=5 width=%u height=%u scale=1.000000 "
+                     "offset=0.000000 %s\n",
+                     RASTER_POSTS, RASTER_POSTS, base.c_str());
+    }
     while (std::fgets(buffer, sizeof buffer, in)) {
         if (std::strncmp(buffer, "BEGIN_PATCH", 11) == 0) {
             patchStarted = false;
@@ -201,10 +239,18 @@ int main(int argc, char** argv) {
     std::string file = "XPLNEDSF";
     put32(file, 1);
     file += atom("HEAD", atom("PROP", props));
+    std::string rasterNames = withRaster ? std::string("elevation") + '\0' : std::string();
     file += atom("DEFN", atom("TERT", terrain) + atom("OBJT", "") + atom("POLY", "") +
-                             atom("NETW", "") + atom("DEMN", ""));
+                             atom("NETW", "") + atom("DEMN", rasterNames));
     file += atom("GEOD", geometry + scales);
     file += atom("CMDS", w.commands);
+    if (withRaster) {  // version 1, 2 bytes, signed post-centric, scale 1, offset 0
+        std::string header;
+        put8(header, 1), put8(header, 2), put16(header, 5);
+        put32(header, RASTER_POSTS), put32(header, RASTER_POSTS);
+        putFloat(header, 1.0f), putFloat(header, 0.0f);
+        file += atom("DEMS", atom("DEMI", header) + atom("DEMD", pixels));
+    }
     file += std::string(16, '\0');  // the digest footer, which readers do not check
     FILE* out = std::fopen(argv[2], "wb");
     if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size()) return 1;
