@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iomanip>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -36,12 +37,13 @@ struct Scenario {
     std::string maxTris = "1000";
     std::string input = "tile.txt";
     std::string output = "out.obj";
+    std::string extraIni;  // lines after the eight keys
     test::ToolRun run;
 
     test::ToolRun& carve(const std::string& tile) {
         test::writeFile(dir / "tile.txt", tile);
         test::writeFile(dir / "mesh_carver.ini",
-                        test::iniText(-1, 1, -1, 1, input, output, maxVertex, maxTris));
+                        test::iniText(-1, 1, -1, 1, input, output, maxVertex, maxTris) + extraIni);
         run = test::runTool(dir.path);
         return run;
     }
@@ -270,6 +272,7 @@ struct FileFailureCase {
     const char* output;
     const char* directoryInTheWay;  // made before the run, where a file is expected
     std::string consoleEnd;         // "@" stands for the run's folder
+    const char* wavefront = "";     // wavefront_file, when set
 };
 
 TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
@@ -283,11 +286,17 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
          writing + "Error writing output file no/such/dir/out.obj\r\n"},
         {"tile.txt", "/dev/full", "", writing + "Error writing output file /dev/full\r\n"},
         {"tile.txt", "./tile.txt", "", writing + "Error writing output file ./tile.txt\r\n"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file no\\dir\\cut.obj\r\n",
+         "no\\dir\\cut.obj"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file /dev/full\r\n",
+         "/dev/full"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n", "tile.txt"},
     };
     for (const FileFailureCase& c : cases) {
         Scenario s;
         s.input = c.input;
         s.output = c.output;
+        if (*c.wavefront) s.extraIni = std::string("wavefront_file=") + c.wavefront + "\n";
         if (*c.directoryInTheWay) std::filesystem::create_directory(s.dir / c.directoryInTheWay);
         if (!*c.directoryInTheWay) test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
         s.carve(block(2, {IN, IN, IN}));
@@ -572,6 +581,118 @@ TEST(Run, FlaggedVertexWithoutRasterKeepsItsElevation) {
     EXPECT_NE(s.object().find("VT -555.600000 -327.780000 0.000000  0.0 1.0 0.0 0.0 1.0 # "
                               "PATCH_VERTEX 0 0 -32768.000000000 0.5 0.5\r\n"),
               std::string::npos);
+}
+
+// The Wavefront file of a cut: welded vertices, upward faces, degenerate triangles left out.
+TEST(Run, WavefrontWeldsAndTurnsFacesUp) {
+    const Vertex P0 = {"0", "0", "10"}, P1 = {"0.5", "0", "10"}, P2 = {"0.5", "0.5", "10"},
+                 P3 = {"0", "0.5", "10"};
+    const struct {
+        const char* name;
+        std::string tile;
+        int vertices;
+        std::string faces;
+    } cases[] = {
+        {"fan and list share corners", block(2, {P0, P1, P2, P3}) + block(0, {P0, P2, P3}), 4,
+         "f 1 2 3\r\nf 1 3 4\r\nf 1 3 4\r\n"},
+        {"blocks share corners", block(0, {P0, P1, P2}) + block(0, {P2, P1, P0}), 3,
+         "f 1 2 3\r\nf 3 1 2\r\n"},
+        {"a clockwise triangle is turned", block(0, {P0, P3, P2}), 3, "f 1 3 2\r\n"},
+        {"a triangle with two equal corners is left out", block(0, {P0, P0, P1, P0, P1, P2}), 3,
+         "f 1 2 3\r\n"},
+        {"an empty cut", block(0, {OUT, OUT, OUT}), 0, ""},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        s.extraIni = "wavefront_file=cut.obj\n";
+        s.carve(c.tile);
+        ASSERT_EQ(s.run.status, 0) << c.name;
+        std::string obj = test::readFile(s.dir / "cut.obj");
+        EXPECT_TRUE(obj.starts_with("# mesh_carver cut: metres")) << c.name;
+        EXPECT_NE(obj.find("\r\no cut\r\n"), std::string::npos) << c.name;
+        int vertices = 0;
+        std::string faces;
+        for (size_t at = 0; (at = obj.find("\r\n", at)) != std::string::npos; at += 2) {
+            if (obj.compare(at + 2, 2, "v ") == 0) ++vertices;
+            if (obj.compare(at + 2, 2, "f ") == 0) {
+                faces += obj.substr(at + 2, obj.find("\r\n", at + 2) - at);
+            }
+        }
+        EXPECT_EQ(vertices, c.vertices) << c.name;
+        EXPECT_EQ(faces, c.faces) << c.name;
+    }
+    // a vertex in metres relative to the origin: 0.5 degree east at the equator is 55,560 m
+    Scenario s;
+    s.extraIni = "wavefront_file=cut.obj\n";
+    s.carve(block(0, {P0, P1, {"0", "0.5", "20"}}));
+    EXPECT_NE(test::readFile(s.dir / "cut.obj")
+                  .find("v 4.231109 -10.000000 55560.000000\r\nv 55564.231109 -10.000000 "
+                        "55560.000000\r\nv 0.000000 0.000000 0.000000\r\n"),
+              std::string::npos);
+}
+
+// Without the key, or with it empty, nothing is written beside the object and the console is
+// as before; an existing Wavefront file survives a failed run.
+TEST(Run, WavefrontKeyAbsentOrEmptyChangesNothing) {
+    const std::string tile = block(2, {IN, IN, IN});
+    Scenario plain, empty;
+    plain.carve(tile);
+    empty.extraIni = "wavefront_file=\n";
+    empty.carve(tile);
+    EXPECT_EQ(empty.run.console, plain.run.console);
+    EXPECT_EQ(empty.object(), plain.object());
+    size_t files = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(empty.dir.path)) {
+        ++files;
+    }
+    EXPECT_EQ(files, 4u);  // ini, tile, tmp, object
+    Scenario failing;
+    failing.extraIni = "wavefront_file=cut.obj\n";
+    failing.maxVertex = "2";
+    test::writeFile(failing.dir / "cut.obj", "the author's model");
+    failing.carve(tile);
+    EXPECT_EQ(failing.run.status, 255);
+    EXPECT_EQ(test::readFile(failing.dir / "cut.obj"), "the author's model");
+}
+
+// The sample's Wavefront file opened by Blender's own importer with its default axes.
+TEST(Run, WavefrontImportsIntoBlender) {
+    if (std::system("command -v blender > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "Blender is not installed";
+    }
+    Scenario s;
+    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::readFile(SOURCE_DIR "/examples/mesh_carver.ini") +
+                        "wavefront_file=sample_cut_blender.obj\n");
+    s.run = test::runTool(s.dir.path);
+    ASSERT_EQ(s.run.status, 0);
+    // counts and extent as the file states them, on Blender's axes: -Z forward, Y up
+    std::string obj = test::readFile(s.dir / "sample_cut_blender.obj");
+    int vertices = 0, faces = 0;
+    double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
+    std::istringstream lines(obj);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("f ")) ++faces;
+        if (!line.starts_with("v ")) continue;
+        ++vertices;
+        std::istringstream v(line.substr(2));
+        double x, y, z;
+        v >> x >> y >> z;
+        double blender[3] = {x, -z, y};
+        for (int k = 0; k < 3; ++k) {
+            low[k] = std::min(low[k], blender[k]), high[k] = std::max(high[k], blender[k]);
+        }
+    }
+    ASSERT_GT(faces, 10);
+    std::ostringstream command;
+    command << std::setprecision(17) << "cd '" << s.dir.path << "' && blender -b --factory-startup -noaudio "
+            << "--python-exit-code 3 --python '" SOURCE_DIR "/tests/blender_import_check.py' -- "
+            << "sample_cut_blender.obj " << vertices << " " << faces;
+    for (int k = 0; k < 3; ++k) command << " " << low[k] << " " << high[k];
+    command << " > blender.log 2>&1";
+    int status = std::system(command.str().c_str());
+    EXPECT_EQ(status, 0) << test::readFile(s.dir / "blender.log");
 }
 
 // Real scenery text from public projects, when the shared folder is beside the project.

@@ -115,6 +115,7 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) 
     settings.outputFile = values[5];
     settings.maxVertices = roundToInt32(parseNumber(values[6]));
     settings.maxIndices = roundToInt32(parseNumber(values[7]));
+    settings.wavefrontFile = lookupProfileValue(bytes, CONFIG_SECTION, "wavefront_file");
     return {};
 }
 

@@ -20,6 +20,7 @@ struct RunSettings {
     std::string outputFile;  // as written in the ini file
     int32_t maxVertices = 0;
     int32_t maxIndices = 0;
+    std::string wavefrontFile;  // optional: empty when the ini names none
 };
 
 /// The working directory, whatever its length; "." when the system cannot tell.
@@ -41,7 +42,8 @@ struct ConfigResult {
     std::string_view missingKey;  // the first key that was absent or empty
 };
 
-/// Reads the eight keys in their order; stops at the first one that is absent or empty.
+/// Reads the eight keys in their order; stops at the first one that is absent or empty. Then
+/// the optional keys, which are never reported missing.
 ConfigResult loadSettings(const std::string& configPath, RunSettings& settings);
 
 }  // namespace mc

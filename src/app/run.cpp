@@ -30,6 +30,8 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
             return "TRIs number too large; increase nb_max_tri in ini file";
         case Failure::writeOutput:
             return "Error writing output file " + settings.outputFile;
+        case Failure::writeWavefront:
+            return "Error writing output file " + settings.wavefrontFile;
     }
     return {};
 }
@@ -47,8 +49,9 @@ Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& c
     failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
                                   keptCount, console, raster, mesh, options.readBlockSize);
     if (failure != Failure::none) return failure;
-    return writeObjectAndReport(mesh, temp, raster, toPlatformPath(settings.outputFile), inputPath,
-                                console);
+    OutputPaths paths{inputPath, toPlatformPath(settings.outputFile),
+                      toPlatformPath(settings.wavefrontFile), window};
+    return writeObjectAndReport(mesh, temp, raster, paths, console);
 }
 
 }  // namespace

@@ -67,21 +67,15 @@ bool fetchSourceLine(SourceLines& s, uint64_t offset, std::string_view& line) {
     }
 }
 
-// A regular file (or nothing yet) is written beside its name and renamed over it when complete;
-// devices, FIFOs and links are written in place.
-struct ObjectFile {
-    OutputFile out;
-    std::string finalPath;
-    std::string partialPath;  // empty when writing in place
-};
-
 bool isSameFile(const std::string& a, const std::string& b) {
     struct stat first, second;
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool openObjectFile(ObjectFile& object, const std::string& path, const std::string& inputPath) {
+}  // namespace
+
+bool openWholeFile(WholeFile& object, const std::string& path, const std::string& inputPath) {
     // an output_file naming the tile itself would replace it with the object
     if (isSameFile(path, inputPath)) return false;
     object.finalPath = path;
@@ -102,7 +96,7 @@ bool openObjectFile(ObjectFile& object, const std::string& path, const std::stri
     return false;
 }
 
-bool finishObjectFile(ObjectFile& object) {
+bool finishWholeFile(WholeFile& object) {
     bool written = closeFile(object.out);
     if (object.partialPath.empty()) return written;
     if (written && ::rename(object.partialPath.c_str(), object.finalPath.c_str()) == 0) {
@@ -112,12 +106,19 @@ bool finishObjectFile(ObjectFile& object) {
     return false;
 }
 
+void abandonWholeFile(WholeFile& object) {
+    closeFile(object.out);
+    if (!object.partialPath.empty()) ::unlink(object.partialPath.c_str());
+}
+
+namespace {
+
 // Differences carry a 64-bit significand before they are stored as doubles.
 double relative(double value, double origin) {
     return double(static_cast<long double>(value) - static_cast<long double>(origin));
 }
 
-bool writeObject(ObjectFile& object, const MeshBuffers& mesh, const OriginVertex& origin,
+bool writeObject(WholeFile& object, const MeshBuffers& mesh, const OriginVertex& origin,
                  std::string_view originLine, SourceLines& sources, const ElevationRaster& raster) {
     OutputFile& out = object.out;
     const size_t vertexCount = mesh.vertices.count;
@@ -182,8 +183,8 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
 }
 
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const ElevationRaster& raster, const std::string& outputPath,
-                             const std::string& inputPath, OutputTarget& console) {
+                             const ElevationRaster& raster, const OutputPaths& paths,
+                             OutputTarget& console) {
     const OriginVertex origin = findOrigin(mesh);
     SourceLines sources;
     if (mesh.vertices.count > 0) {
@@ -204,18 +205,20 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
 
     endLine(console);
     writeLine(console, "Writing output file");
-    ObjectFile object;
+    WholeFile object;
     Failure failure = Failure::none;
-    if (!openObjectFile(object, outputPath, inputPath)) {
+    if (!openWholeFile(object, paths.object, paths.input)) {
         failure = Failure::writeOutput;
     } else if (!writeObject(object, mesh, origin, originLine, sources, raster)) {
-        closeFile(object.out);
-        if (!object.partialPath.empty()) ::unlink(object.partialPath.c_str());
+        abandonWholeFile(object);
         failure = Failure::readTemp;
-    } else if (!finishObjectFile(object)) {
+    } else if (!finishWholeFile(object)) {
         failure = Failure::writeOutput;
     }
     if (sources.fd >= 0) ::close(sources.fd);
+    if (failure == Failure::none && !paths.wavefront.empty()) {
+        failure = writeWavefront(mesh, origin, originLine, paths);
+    }
     if (failure != Failure::none) return failure;
 
     endLine(console);

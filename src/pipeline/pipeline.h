@@ -34,6 +34,7 @@ enum class Failure {
     vertexCapacity,
     indexCapacity,
     writeOutput,
+    writeWavefront,
 };
 
 /// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees.
@@ -139,11 +140,37 @@ OriginVertex findOrigin(const MeshBuffers& mesh);
 void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
                      std::string_view sourceLine);
 
+/// A file written whole or not at all: a regular file (or nothing yet) is written beside its
+/// name and renamed over it when complete; devices, FIFOs and links are written in place. A
+/// path naming the input tile is refused.
+struct WholeFile {
+    OutputFile out;
+    std::string finalPath;
+    std::string partialPath;  // empty when writing in place
+};
+bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath);
+/// Closes and puts the file in place; false (and the old file kept) when anything failed.
+bool finishWholeFile(WholeFile& file);
+void abandonWholeFile(WholeFile& file);
+
+struct OutputPaths {
+    std::string input;
+    std::string object;
+    std::string wavefront;  // empty: no Wavefront file
+    SelectionWindow window;
+};
+
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
-/// replaced only once complete, and never when it is the input tile), then prints the origin
-/// report. Vertex lines with a flagged elevation show the raster's height instead.
+/// replaced only once complete, and never when it is the input tile), then the Wavefront file
+/// when one is asked for, then prints the origin report. Vertex lines with a flagged elevation
+/// show the raster's height instead.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const ElevationRaster& raster, const std::string& outputPath,
-                             const std::string& inputPath, OutputTarget& console);
+                             const ElevationRaster& raster, const OutputPaths& paths,
+                             OutputTarget& console);
+
+/// The cut as a Wavefront OBJ for modellers: welded vertices in metres relative to the origin,
+/// on the object's axes, and every triangle wound to face up (+Y); degenerate ones left out.
+Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
+                       std::string_view originLine, const OutputPaths& paths);
 
 }  // namespace mc
