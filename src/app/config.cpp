@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/platform.h"
 #include "text/line_reader.h"
 #include "text/numbers.h"
 
@@ -13,8 +14,14 @@ namespace mc {
 
 namespace {
 
+// CR is no blank: like LF, it ends a line.
 bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1a';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+// Names and values are C strings to the system: a NUL ends them.
+std::string_view untilNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
 }
 
 std::string_view trimBlanks(std::string_view text) {
@@ -58,6 +65,23 @@ std::string readWholeFile(const std::string& path) {
     return bytes;
 }
 
+// A byte-order mark tells the encoding: UTF-16 text is converted to the narrow form the system
+// hands to programs; a UTF-8 mark is dropped and the bytes used as they are.
+std::string profileText(std::string_view bytes) {
+    bool little = bytes.starts_with("\xFF\xFE"), big = bytes.starts_with("\xFE\xFF");
+    if (!little && !big) {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+        return std::string(bytes);
+    }
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        uint8_t first = uint8_t(bytes[i]), second = uint8_t(bytes[i + 1]);
+        units.push_back(char16_t(little ? first | second << 8 : first << 8 | second));
+    }
+    return narrowFromUtf16(units);
+}
+
 }  // namespace
 
 std::string currentDirectory() {
@@ -72,25 +96,29 @@ std::string currentDirectory() {
     }
 }
 
-std::string lookupProfileValue(std::string_view bytes, std::string_view section,
+std::string lookupProfileValue(std::string_view fileBytes, std::string_view section,
                                std::string_view key) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    const std::string text = profileText(fileBytes);
+    std::string_view bytes = text;
     bool inSection = false;
     while (!bytes.empty()) {
-        size_t lineEnd = bytes.find('\n');
+        size_t lineEnd = bytes.find_first_of("\r\n");
         std::string_view line = trimBlanks(bytes.substr(0, lineEnd));
         bytes.remove_prefix(lineEnd == std::string_view::npos ? bytes.size() : lineEnd + 1);
         if (line.empty() || line.front() == ';') continue;
-        if (line.front() == '[') {
-            std::string_view name = line.substr(1, line.find(']') - 1);
-            inSection = equalsIgnoringCase(trimBlanks(name), section);
+        size_t close = line.rfind(']');
+        if (line.front() == '[' && close != std::string_view::npos) {
+            // only the first section of the name counts; a later one is never searched
+            if (inSection) return {};
+            inSection =
+                equalsIgnoringCase(untilNul(trimBlanks(line.substr(1, close - 1))), section);
             continue;
         }
         if (!inSection) continue;
         size_t equals = line.find('=');
-        if (!equalsIgnoringCase(trimBlanks(line.substr(0, equals)), key)) continue;
+        if (!equalsIgnoringCase(untilNul(trimBlanks(line.substr(0, equals))), key)) continue;
         if (equals == std::string_view::npos) return {};
-        return std::string(unquote(trimBlanks(line.substr(equals + 1))));
+        return std::string(unquote(untilNul(trimBlanks(line.substr(equals + 1)))));
     }
     return {};
 }

@@ -26,11 +26,13 @@ struct RunSettings {
 /// The working directory, whatever its length; "." when the system cannot tell.
 std::string currentDirectory();
 
-/// Profile-file lookup with the rules Windows users' ini files rely on: a UTF-8 byte-order mark
-/// is skipped, blanks (space, tab, CR, VT, FF, 0x1A) around lines, names and values are ignored,
-/// ";" lines are comments, section and key names match without regard to ASCII case, a value
-/// wrapped in a pair of matching quotes loses them, and the first line naming the key in any
-/// section of that name wins. Returns the value, empty when the key is absent.
+/// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)
+/// is converted to the system's narrow text, a UTF-8 byte-order mark is skipped; lines end at LF
+/// or CR; blanks (space, tab, VT, FF, 0x1A) around lines, names and values are ignored; ";"
+/// lines are comments; a line starting "[" and holding "]" opens the section named up to its
+/// last "]"; names match without regard to ASCII case; only the first section of the name is
+/// searched, and in it the first line naming the key; a NUL ends a name or a value; a value
+/// wrapped in a pair of matching quotes loses them. Returns the value, empty when absent.
 std::string lookupProfileValue(std::string_view fileBytes, std::string_view section,
                                std::string_view key);
 

@@ -24,6 +24,10 @@ struct ByteBuffer {
 /// A configured path as this platform opens it: "\" counts as a directory separator too.
 std::string toPlatformPath(std::string_view configured);
 
+/// UTF-16 text in the narrow form the system hands to programs (here UTF-8); what cannot be
+/// converted (an unpaired surrogate) becomes "?".
+std::string narrowFromUtf16(std::u16string_view text);
+
 /// Whether a platform path names its file from the root rather than from the run folder.
 bool isAbsolutePath(std::string_view path);
 
