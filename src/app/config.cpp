@@ -1,9 +1,5 @@
 #include "app/config.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
 #include "platform/platform.h"
@@ -50,18 +46,15 @@ std::string_view unquote(std::string_view value) {
     return value;
 }
 
-std::string readWholeFile(const std::string& path) {
+std::string readIniFile(const std::string& path) {
     std::string bytes;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return bytes;
+    FileHandle handle = openReadHandle(path);
+    if (handle == NO_FILE) return bytes;
     char block[64 << 10];
-    for (;;) {
-        ssize_t got = ::read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
+    for (int64_t got; (got = readHandle(handle, block, sizeof block)) > 0;) {
         bytes.append(block, size_t(got));
     }
-    ::close(fd);
+    closeHandle(handle);
     return bytes;
 }
 
@@ -83,18 +76,6 @@ std::string profileText(std::string_view bytes) {
 }
 
 }  // namespace
-
-std::string currentDirectory() {
-    std::string directory(256, '\0');
-    for (;;) {
-        if (::getcwd(directory.data(), directory.size())) {
-            directory.resize(directory.find('\0'));
-            return directory;
-        }
-        if (errno != ERANGE) return ".";
-        directory.resize(directory.size() * 2);
-    }
-}
 
 std::string lookupProfileValue(std::string_view fileBytes, std::string_view section,
                                std::string_view key) {
@@ -125,7 +106,7 @@ std::string lookupProfileValue(std::string_view fileBytes, std::string_view sect
 
 ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) {
     if (fileSize(configPath) == 0) return {ConfigStatus::fileNotFound, {}};
-    const std::string bytes = readWholeFile(configPath);
+    const std::string bytes = readIniFile(configPath);
 
     static constexpr std::string_view KEYS[] = {"lat_min",       "lat_max",    "long_min",
                                                 "long_max",      "input_file", "output_file",

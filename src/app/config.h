@@ -23,9 +23,6 @@ struct RunSettings {
     std::string wavefrontFile;  // optional: empty when the ini names none
 };
 
-/// The working directory, whatever its length; "." when the system cannot tell.
-std::string currentDirectory();
-
 /// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)
 /// is converted to the system's narrow text, a UTF-8 byte-order mark is skipped; lines end at LF
 /// or CR; blanks (space, tab, VT, FF, 0x1A) around lines, names and values are ignored; ";"

@@ -1,10 +1,7 @@
-#include <csignal>
-
-#include "app/config.h"
 #include "app/run.h"
+#include "platform/platform.h"
 
 int main() {
-    // a closed console must not end the run: its text is simply lost
-    std::signal(SIGPIPE, SIG_IGN);
+    mc::prepareForInterruptions();
     mc::endRun(mc::runMeshCarver(mc::currentDirectory(), mc::console()));
 }

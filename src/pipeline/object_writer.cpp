@@ -1,7 +1,3 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -19,7 +15,7 @@ constexpr size_t SOURCE_WINDOW_SIZE = 1 << 20;
 
 // Vertex source lines are read back from the temporary file, in file order, through a window.
 struct SourceLines {
-    int fd = -1;
+    FileHandle fd = NO_FILE;
     std::vector<char> window;
     uint64_t windowStart = 0;
     size_t windowSize = 0;
@@ -30,9 +26,8 @@ bool readWindowAt(SourceLines& s, uint64_t offset) {
     s.windowStart = offset;
     s.windowSize = 0;
     while (s.windowSize < s.window.size()) {
-        ssize_t got = ::pread(s.fd, s.window.data() + s.windowSize, s.window.size() - s.windowSize,
-                              off_t(offset + s.windowSize));
-        if (got < 0 && errno == EINTR) continue;
+        int64_t got = readHandleAt(s.fd, s.window.data() + s.windowSize,
+                                   s.window.size() - s.windowSize, offset + s.windowSize);
         if (got < 0) return false;
         if (got == 0) break;
         s.windowSize += size_t(got);
@@ -67,48 +62,28 @@ bool fetchSourceLine(SourceLines& s, uint64_t offset, std::string_view& line) {
     }
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 }  // namespace
 
-bool openWholeFile(WholeFile& object, const std::string& path, const std::string& inputPath) {
-    // an output_file naming the tile itself would replace it with the object
-    if (isSameFile(path, inputPath)) return false;
-    object.finalPath = path;
-    struct stat st;
-    bool exists = ::lstat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return openForWriting(object.out, path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = path + ".partial" + std::to_string(::getpid());
-        if (attempt > 0) candidate.append("-").append(std::to_string(attempt));
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) return false;
-        if (exists) ::fchmod(fd, st.st_mode & 07777);  // the replaced object keeps its mode
-        object.partialPath = candidate;
-        attachDescriptor(object.out, fd);
-        return true;
-    }
-    return false;
+bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath) {
+    // a path naming the tile itself would replace it with the object
+    if (isSameFile(path, inputPath) || !beginReplacement(file.pending, path)) return false;
+    attachDescriptor(file.out, file.pending.handle);
+    return true;
 }
 
-bool finishWholeFile(WholeFile& object) {
-    bool written = closeFile(object.out);
-    if (object.partialPath.empty()) return written;
-    if (written && ::rename(object.partialPath.c_str(), object.finalPath.c_str()) == 0) {
-        return true;
+bool finishWholeFile(WholeFile& file) {
+    flushOutput(file.out);
+    file.out.fd = NO_FILE;  // the pending file closes its own handle
+    if (file.out.failed) {
+        abandonReplacement(file.pending);
+        return false;
     }
-    ::unlink(object.partialPath.c_str());
-    return false;
+    return commitReplacement(file.pending);
 }
 
-void abandonWholeFile(WholeFile& object) {
-    closeFile(object.out);
-    if (!object.partialPath.empty()) ::unlink(object.partialPath.c_str());
+void abandonWholeFile(WholeFile& file) {
+    file.out.fd = NO_FILE;
+    abandonReplacement(file.pending);
 }
 
 namespace {
@@ -188,15 +163,15 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     const OriginVertex origin = findOrigin(mesh);
     SourceLines sources;
     if (mesh.vertices.count > 0) {
-        sources.fd = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (sources.fd < 0) return Failure::readTemp;
+        sources.fd = openReadHandle(temp.path);
+        if (sources.fd == NO_FILE) return Failure::readTemp;
     }
     std::string originLine;
     if (origin.index >= 0) {
         const StoredVertex& v = mesh.vertices[size_t(origin.index)];
         std::string_view line;
         if (!fetchSourceLine(sources, v.sourceOffset, line)) {
-            ::close(sources.fd);
+            closeHandle(sources.fd);
             return Failure::readTemp;
         }
         std::string resolved;
@@ -215,7 +190,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     } else if (!finishWholeFile(object)) {
         failure = Failure::writeOutput;
     }
-    if (sources.fd >= 0) ::close(sources.fd);
+    closeHandle(sources.fd);
     if (failure == Failure::none && !paths.wavefront.empty()) {
         failure = writeWavefront(mesh, origin, originLine, paths);
     }

@@ -74,7 +74,7 @@ inline void writeProgressLine(OutputTarget& console, std::string_view label, int
 /// run, so a second run in the same directory cannot empty it under the first.
 struct TempFile {
     std::string path;
-    int lockFd = -1;
+    FileHandle lockFd = NO_FILE;
 };
 void releaseTempFile(TempFile& temp);
 
@@ -145,8 +145,7 @@ void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex&
 /// path naming the input tile is refused.
 struct WholeFile {
     OutputFile out;
-    std::string finalPath;
-    std::string partialPath;  // empty when writing in place
+    PendingFile pending;
 };
 bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath);
 /// Closes and puts the file in place; false (and the old file kept) when anything failed.

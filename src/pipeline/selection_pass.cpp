@@ -1,10 +1,3 @@
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "dsf/archive.h"
 #include "dsf/tile.h"
 #include "pipeline/pipeline.h"
@@ -19,33 +12,17 @@ namespace {
 constexpr size_t HEAD_LIMIT = 64 << 10;
 constexpr uint64_t MAX_PINNED_BLOCK = 16 << 20;
 
-// Locks before emptying: a second run must find the first one's file as it was.
 Failure openTempForWriting(TempFile& temp, OutputFile& out) {
-    int fd;
-    do {
-        fd = ::open(temp.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return Failure::writeTemp;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
-        return Failure::tempInUse;
+    FileHandle write = NO_FILE;
+    switch (lockTemporaryFile(temp.path, temp.lockFd, write)) {
+        case TempLock::inUse:
+            return Failure::tempInUse;
+        case TempLock::failed:
+            return Failure::writeTemp;
+        case TempLock::taken:
+            break;
     }
-    // a device such as /dev/null is written as it is; a FIFO nobody reads would block the run
-    struct stat st;
-    bool known = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
-    bool regular = known && S_ISREG(st.st_mode);
-    int writeFd = -1;
-    if (regular) {
-        writeFd = ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
-    } else if (known) {
-        writeFd = ::open(temp.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    }
-    if (writeFd < 0) {
-        ::close(fd);
-        return Failure::writeTemp;
-    }
-    temp.lockFd = fd;
-    attachDescriptor(out, writeFd);
+    attachDescriptor(out, write);
     return Failure::none;
 }
 
@@ -107,8 +84,8 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
 }  // namespace
 
 void releaseTempFile(TempFile& temp) {
-    if (temp.lockFd >= 0) ::close(temp.lockFd);
-    temp.lockFd = -1;
+    closeHandle(temp.lockFd);
+    temp.lockFd = NO_FILE;
 }
 
 Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,

@@ -1,4 +1,6 @@
-// What the tool asks of the operating system beyond line input and output.
+// Everything the tool asks of the operating system: files, the console, the lock on the
+// temporary file, replacing a file whole, file identity, paths and interruptions. posix.cpp and
+// win32.cpp implement it; nothing else in the tool knows which system it runs on.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,69 @@
 #include <string_view>
 
 namespace mc {
+
+/// An open file, pipe, device or console.
+using FileHandle = intptr_t;
+constexpr FileHandle NO_FILE = -1;
+
+/// Opens an existing file, pipe or device for reading, leaving others free to read and write
+/// it; NO_FILE when that fails or the path names a directory.
+FileHandle openReadHandle(const std::string& path);
+/// Creates or empties a file for writing; NO_FILE when that fails.
+FileHandle createWriteHandle(const std::string& path);
+FileHandle standardOutputHandle();
+
+/// Reads up to `size` bytes: how many came, 0 at the end, -1 on an error.
+int64_t readHandle(FileHandle handle, void* out, size_t size);
+/// The same at a file offset, leaving the file position alone.
+int64_t readHandleAt(FileHandle handle, void* out, size_t size, uint64_t offset);
+/// Writes every byte; false when the system refused some.
+bool writeHandle(FileHandle handle, const void* data, size_t size);
+/// Cuts the file to `size` bytes and goes on writing there.
+bool truncateHandle(FileHandle handle, uint64_t size);
+bool closeHandle(FileHandle handle);
+
+/// Size in bytes of a regular file (or block device); 0 for anything that cannot be read as one.
+int64_t fileSize(const std::string& path);
+/// Whether two paths name the same existing file.
+bool isSameFile(const std::string& a, const std::string& b);
+/// The working directory, whatever its length; "." when the system cannot tell.
+std::string currentDirectory();
+
+/// A configured path as this platform opens it: "\" counts as a directory separator too.
+std::string toPlatformPath(std::string_view configured);
+/// Whether a platform path names its file from the root rather than from the run folder.
+bool isAbsolutePath(std::string_view path);
+
+/// UTF-16 text in the narrow form the system hands to programs (Linux: UTF-8; Windows: the ANSI
+/// code page); what cannot be converted becomes "?".
+std::string narrowFromUtf16(std::u16string_view text);
+
+enum class TempLock { taken, inUse, failed };
+/// Opens the run's temporary file, locks it (at once or not at all: another run holding it
+/// gives inUse, with nothing changed), then empties it. `lock` stays open for the whole run;
+/// `write` is for writing. FIFOs and sockets are refused: nobody would read them.
+TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write);
+
+/// A file that replaces `finalPath` only once it is complete. A regular file (or nothing yet)
+/// is written unnamed or beside it and put in place at the end; an interruption (Ctrl-C, a
+/// closed console, SIGTERM, SIGHUP) leaves nothing behind. Devices and FIFOs are written in
+/// place.
+struct PendingFile {
+    FileHandle handle = NO_FILE;
+    std::string finalPath;
+    std::string partialPath;  // the name written under, when it has one
+    bool inPlace = false;
+    bool unnamed = false;
+};
+bool beginReplacement(PendingFile& file, const std::string& finalPath);
+/// Closes the file and puts it in place; false (the old file kept, nothing left) on failure.
+bool commitReplacement(PendingFile& file);
+void abandonReplacement(PendingFile& file);
+
+/// Makes interruptions remove a partial file before the run ends, and lets a closed console
+/// lose the tool's text instead of ending the run.
+void prepareForInterruptions();
 
 /// Bytes of a whole file: unpacked into memory, or the file mapped read-only.
 struct ByteBuffer {
@@ -20,16 +85,6 @@ struct ByteBuffer {
     ByteBuffer& operator=(const ByteBuffer&) = delete;
     ~ByteBuffer();
 };
-
-/// A configured path as this platform opens it: "\" counts as a directory separator too.
-std::string toPlatformPath(std::string_view configured);
-
-/// UTF-16 text in the narrow form the system hands to programs (here UTF-8); what cannot be
-/// converted (an unpaired surrogate) becomes "?".
-std::string narrowFromUtf16(std::u16string_view text);
-
-/// Whether a platform path names its file from the root rather than from the run folder.
-bool isAbsolutePath(std::string_view path);
 
 /// The first bytes of a regular file, up to `size`; false when the path is no regular file or
 /// cannot be read (pipes and devices are left unread for the caller to stream).

@@ -1,9 +1,12 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
@@ -12,11 +15,16 @@ namespace mc {
 
 namespace {
 
-int openRegularFile(const std::string& path, struct stat& st) {
+FileHandle openRetrying(const char* path, int flags, mode_t mode = 0666) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int openRegularFile(const std::string& path, struct stat& st) {
+    int fd = int(openRetrying(path.c_str(), O_RDONLY));
     if (fd < 0) return -1;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -38,7 +46,220 @@ bool readFully(int fd, uint8_t* out, size_t size, size_t& got) {
     return true;
 }
 
+// The name a partial file has while an interruption could strike, for the signal handler; a
+// fixed buffer, since a handler may not allocate.
+char partialName[4096];
+
+void removePartialAndEnd(int signal) {
+    if (partialName[0]) ::unlink(partialName);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void notePartial(const std::string& path) {
+    if (path.size() < sizeof partialName) {
+        std::memcpy(partialName, path.c_str(), path.size() + 1);
+    }
+}
+
+void forgetPartial() {
+    partialName[0] = '\0';
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
+
+FileHandle openReadHandle(const std::string& path) {
+    int fd = int(openRetrying(path.c_str(), O_RDONLY));
+    if (fd < 0) return NO_FILE;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return NO_FILE;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+FileHandle createWriteHandle(const std::string& path) {
+    FileHandle fd = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+    return fd < 0 ? NO_FILE : fd;
+}
+
+FileHandle standardOutputHandle() {
+    return STDOUT_FILENO;
+}
+
+int64_t readHandle(FileHandle handle, void* out, size_t size) {
+    ssize_t got;
+    do {
+        got = ::read(int(handle), out, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+int64_t readHandleAt(FileHandle handle, void* out, size_t size, uint64_t offset) {
+    ssize_t got;
+    do {
+        got = ::pread(int(handle), out, size, off_t(offset));
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+bool writeHandle(FileHandle handle, const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t done = ::write(int(handle), bytes, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += done;
+        size -= size_t(done);
+    }
+    return true;
+}
+
+bool truncateHandle(FileHandle handle, uint64_t size) {
+    return ::lseek(int(handle), off_t(size), SEEK_SET) >= 0 &&
+           ::ftruncate(int(handle), off_t(size)) == 0;
+}
+
+bool closeHandle(FileHandle handle) {
+    return handle == NO_FILE || ::close(int(handle)) == 0;
+}
+
+int64_t fileSize(const std::string& path) {
+    int fd = int(openRetrying(path.c_str(), O_RDONLY));
+    if (fd < 0) return 0;
+    struct stat st;
+    int64_t size = 0;
+    if (::fstat(fd, &st) == 0) {
+        if (S_ISREG(st.st_mode)) {
+            size = st.st_size;
+        } else if (S_ISBLK(st.st_mode)) {
+            off_t at = ::lseek(fd, 0, SEEK_END);
+            size = at < 0 ? 0 : at;
+        }
+    }
+    ::close(fd);
+    return size;
+}
+
+bool isSameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string currentDirectory() {
+    std::string directory(256, '\0');
+    for (;;) {
+        if (::getcwd(directory.data(), directory.size())) {
+            directory.resize(directory.find('\0'));
+            return directory;
+        }
+        if (errno != ERANGE) return ".";
+        directory.resize(directory.size() * 2);
+    }
+}
+
+TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write) {
+    // locked before it is emptied: a second run must find the first one's file as it was
+    int fd = int(openRetrying(path.c_str(), O_RDWR | O_CREAT));
+    if (fd < 0) return TempLock::failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return TempLock::inUse;
+    }
+    // a device such as /dev/null is written as it is; a FIFO nobody reads would block the run
+    struct stat st;
+    bool known = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode);
+    int writeFd = -1;
+    if (known && S_ISREG(st.st_mode)) {
+        writeFd = ::ftruncate(fd, 0) == 0 ? ::dup(fd) : -1;
+    } else if (known) {
+        writeFd = int(openRetrying(path.c_str(), O_WRONLY | O_TRUNC));
+    }
+    if (writeFd < 0) {
+        ::close(fd);
+        return TempLock::failed;
+    }
+    lock = fd;
+    write = writeFd;
+    return TempLock::taken;
+}
+
+bool beginReplacement(PendingFile& file, const std::string& finalPath) {
+    file = PendingFile{};
+    file.finalPath = finalPath;
+    struct stat st;
+    bool exists = ::lstat(finalPath.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        file.inPlace = true;
+        file.handle = createWriteHandle(finalPath);
+        return file.handle != NO_FILE;
+    }
+    // unnamed until complete: nothing can be left behind, whatever ends the run
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        int fd = int(openRetrying(folderOf(finalPath).c_str(), O_TMPFILE | O_WRONLY));
+        if (fd >= 0) {
+            if (exists) ::fchmod(fd, st.st_mode & 07777);  // the replaced file keeps its mode
+            file.handle = fd;
+            file.unnamed = true;
+            return true;
+        }
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = finalPath + ".partial" + std::to_string(::getpid());
+        if (attempt > 0) candidate.append("-").append(std::to_string(attempt));
+        int fd = int(openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL));
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return false;
+        notePartial(candidate);
+        if (exists) ::fchmod(fd, st.st_mode & 07777);
+        file.partialPath = candidate;
+        file.handle = fd;
+        return true;
+    }
+    return false;
+}
+
+bool commitReplacement(PendingFile& file) {
+    bool ok = true;
+    if (file.unnamed) {
+        file.partialPath = file.finalPath + ".partial" + std::to_string(::getpid());
+        notePartial(file.partialPath);
+        std::string self = "/proc/self/fd/" + std::to_string(file.handle);
+        ::unlink(file.partialPath.c_str());
+        ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, file.partialPath.c_str(),
+                      AT_SYMLINK_FOLLOW) == 0;
+    }
+    ok = closeHandle(file.handle) && ok;
+    file.handle = NO_FILE;
+    if (!file.inPlace && ok) ok = ::rename(file.partialPath.c_str(), file.finalPath.c_str()) == 0;
+    if (!ok && !file.partialPath.empty()) ::unlink(file.partialPath.c_str());
+    forgetPartial();
+    return ok;
+}
+
+void abandonReplacement(PendingFile& file) {
+    closeHandle(file.handle);
+    file.handle = NO_FILE;
+    if (!file.inPlace && !file.partialPath.empty()) ::unlink(file.partialPath.c_str());
+    forgetPartial();
+}
+
+void prepareForInterruptions() {
+    // a closed console must not end the run: its text is simply lost
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removePartialAndEnd);
+}
 
 std::string toPlatformPath(std::string_view configured) {
     std::string path(configured);

@@ -1,10 +1,5 @@
 #include "text/line_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace mc {
@@ -36,10 +31,7 @@ void makeRoomForBlock(LineReader& r) {
 bool readBlock(LineReader& r) {
     if (r.dataEnded) return false;
     makeRoomForBlock(r);
-    ssize_t got;
-    do {
-        got = ::read(r.fd, r.buffer.data() + r.end, r.blockSize);
-    } while (got < 0 && errno == EINTR);
+    int64_t got = readHandle(r.fd, r.buffer.data() + r.end, r.blockSize);
     if (got <= 0) {
         r.readFailed = got < 0;
         r.dataEnded = true;
@@ -70,18 +62,9 @@ std::string_view lineAtDataEnd(const char* first, const char* last) {
 }
 
 bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
-    if (r.fd >= 0) return true;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (r.fd != NO_FILE) return true;
+    FileHandle fd = openReadHandle(path);
+    if (fd == NO_FILE) return false;
     r.fd = fd;
     r.blockSize = blockSize == 0 ? 1 : blockSize;
     if (r.buffer.size() < 2 * r.blockSize) r.buffer.resize(2 * r.blockSize);
@@ -94,7 +77,7 @@ bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
 }
 
 bool atEnd(LineReader& r) {
-    if (r.fd < 0) return true;
+    if (r.fd == NO_FILE) return true;
     if (r.begin < r.end) return false;
     return !readBlock(r);
 }
@@ -102,7 +85,7 @@ bool atEnd(LineReader& r) {
 std::string_view readLine(LineReader& r, size_t holdLimit) {
     r.lineCut = false;
     r.lineOffset = r.bufferOffset + r.begin;
-    if (r.fd < 0) return {};
+    if (r.fd == NO_FILE) return {};
     size_t scanFrom = r.begin;
     for (;;) {
         const char* data = r.buffer.data();
@@ -130,7 +113,7 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
 
 void skipLine(LineReader& r) {
     r.lineCut = false;
-    if (r.fd < 0) return;
+    if (r.fd == NO_FILE) return;
     for (;;) {
         const char* data = r.buffer.data();
         if (const void* lf = std::memchr(data + r.begin, '\n', r.end - r.begin)) {
@@ -143,26 +126,9 @@ void skipLine(LineReader& r) {
 }
 
 void closeReader(LineReader& r) {
-    if (r.fd >= 0) ::close(r.fd);
-    r.fd = -1;
+    closeHandle(r.fd);
+    r.fd = NO_FILE;
     r.begin = r.end = 0;
-}
-
-int64_t fileSize(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    struct stat st;
-    int64_t size = 0;
-    if (::fstat(fd, &st) == 0) {
-        if (S_ISREG(st.st_mode)) {
-            size = st.st_size;
-        } else if (S_ISBLK(st.st_mode)) {
-            off_t at = ::lseek(fd, 0, SEEK_END);
-            size = at < 0 ? 0 : at;
-        }
-    }
-    ::close(fd);
-    return size;
 }
 
 }  // namespace mc

@@ -7,13 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace mc {
 
 constexpr size_t DEFAULT_READ_BLOCK = 1 << 20;
 constexpr size_t WHOLE_LINE = SIZE_MAX;
 
 struct LineReader {
-    int fd = -1;
+    FileHandle fd = NO_FILE;
     size_t blockSize = DEFAULT_READ_BLOCK;  // bytes asked of each read()
     std::vector<char> buffer;
     size_t begin = 0;  // unread data is buffer[begin, end)
@@ -69,8 +71,5 @@ inline uint64_t readOffset(const LineReader& reader) {
 void skipLine(LineReader& reader);
 
 void closeReader(LineReader& reader);
-
-/// Size in bytes of a regular file (or block device); 0 for anything that cannot be read as one.
-int64_t fileSize(const std::string& path);
 
 }  // namespace mc

@@ -2,10 +2,6 @@
 
 #include "text/digits.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,22 +11,9 @@ namespace mc {
 
 namespace {
 
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t done = ::write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += done;
-        size -= size_t(done);
-    }
-    return true;
-}
-
 // Hands the buffered bytes to the system.
 void flushBuffer(OutputFile& f) {
-    if (f.used > 0 && !writeAll(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
+    if (f.used > 0 && !writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
     f.flushedBytes += f.used;
     f.used = 0;
 }
@@ -40,7 +23,7 @@ void flushBuffer(OutputFile& f) {
 OutputTarget& console() {
     static OutputFile target = [] {
         OutputFile f;
-        f.fd = STDOUT_FILENO;
+        f.fd = standardOutputHandle();
         f.isConsole = true;
         f.buffer.resize(64 << 10);
         return f;
@@ -48,7 +31,7 @@ OutputTarget& console() {
     return target;
 }
 
-void attachDescriptor(OutputFile& f, int fd) {
+void attachDescriptor(OutputFile& f, FileHandle fd) {
     f.fd = fd;
     f.failed = false;
     f.used = 0;
@@ -57,26 +40,23 @@ void attachDescriptor(OutputFile& f, int fd) {
 }
 
 bool openForWriting(OutputFile& f, const std::string& path) {
-    if (f.fd >= 0) return true;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (f.fd != NO_FILE) return true;
+    FileHandle fd = createWriteHandle(path);
+    if (fd == NO_FILE) return false;
     attachDescriptor(f, fd);
     return true;
 }
 
 void flushOutput(OutputFile& f) {
-    if (f.fd >= 0 && !f.failed) flushBuffer(f);
+    if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
     f.used = 0;
 }
 
 bool closeFile(OutputFile& f) {
-    if (f.fd < 0) return !f.failed;
+    if (f.fd == NO_FILE) return !f.failed;
     flushOutput(f);
-    if (::close(f.fd) != 0) f.failed = true;
-    f.fd = -1;
+    if (!closeHandle(f.fd)) f.failed = true;
+    f.fd = NO_FILE;
     return !f.failed;
 }
 
@@ -85,11 +65,11 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
         f.capture->append(text);
         return;
     }
-    if (f.fd < 0 || f.failed || text.empty()) return;
+    if (f.fd == NO_FILE || f.failed || text.empty()) return;
     if (f.buffer.size() - f.used < text.size()) flushBuffer(f);
     if (f.buffer.size() - f.used < text.size()) {
         // larger than any buffer we keep: straight through
-        if (!writeAll(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;
+        if (!writeHandle(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;
         f.flushedBytes += text.size();
         return;
     }
@@ -111,12 +91,12 @@ bool dropTail(OutputFile& f, uint64_t size) {
         if (size < f.capture->size()) f.capture->resize(size);
         return true;
     }
-    if (f.fd < 0 || f.failed) return !f.failed;
+    if (f.fd == NO_FILE || f.failed) return !f.failed;
     if (size >= f.flushedBytes) {
         if (size - f.flushedBytes < f.used) f.used = size_t(size - f.flushedBytes);
         return true;
     }
-    if (::lseek(f.fd, off_t(size), SEEK_SET) < 0 || ::ftruncate(f.fd, off_t(size)) != 0) {
+    if (!truncateHandle(f.fd, size)) {
         f.failed = true;
         return false;
     }

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace mc {
 
 constexpr std::string_view LINE_END = "\r\n";
@@ -14,7 +16,7 @@ constexpr size_t OUTPUT_BUFFER_SIZE = 1 << 20;
 /// The console or a file. Files are buffered; the console hands each line to the system as soon
 /// as its line end is written. A target opened on nothing (or whose file failed) drops its text.
 struct OutputFile {
-    int fd = -1;
+    FileHandle fd = NO_FILE;
     bool isConsole = false;
     bool failed = false;             // a write or close was refused; later text is dropped
     std::string* capture = nullptr;  // when set, text is appended here instead (tests)
@@ -29,8 +31,8 @@ OutputTarget& console();
 
 /// Creates or empties the file. Returns whether it is open; a failed open leaves it closed.
 bool openForWriting(OutputFile& file, const std::string& path);
-/// Takes over an open descriptor (a file created by the caller).
-void attachDescriptor(OutputFile& file, int fd);
+/// Takes over an open handle (a file created by the caller).
+void attachDescriptor(OutputFile& file, FileHandle fd);
 /// Writes out the buffer and closes; false when any write or the close was refused.
 bool closeFile(OutputFile& file);
 /// Hands the buffered bytes to the system.
