@@ -129,5 +129,35 @@ TEST(HostileInput, LinesWithoutEndAndNulRunsKeepMemoryBounded) {
     }
 }
 
+// A run ended by a signal while it writes the object leaves no partial file beside it, and the
+// object it would have replaced stays as it was.
+TEST(Interruption, SignalWhileWritingLeavesNothingBehind) {
+    test::TempDir dir;
+    std::string make = "'" MAKE_TILE_EXE "' 60000000 3 12 47 0.2 > '" + (dir / "tile.txt") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(dir / "mesh_carver.ini",
+                    test::iniText(46, 48, 11, 13, "tile.txt", "out.obj", "99999999", "99999999"));
+    for (const char* signal : {"TERM", "INT", "HUP"}) {
+        test::writeFile(dir / "out.obj", "the object before");
+        // job control keeps SIGINT deliverable to the background run
+        test::writeFile(dir / "interrupt.sh",
+                        std::string("set -m\nrm -f console status\nmkfifo console\n'") +
+                            MESH_CARVER_EXE +
+                            "' > console &\n"
+                            "grep -q -m1 '^Writing output file' < console\nkill -" +
+                            signal + " %1\nwait %1\necho $? > status\n");
+        std::system(("cd '" + dir.path + "' && bash interrupt.sh 2>/dev/null").c_str());
+        EXPECT_NE(test::readFile(dir / "status"), "0\n") << signal << ": the run ended first";
+        EXPECT_EQ(test::readFile(dir / "out.obj"), "the object before") << signal;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+            std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "tile.txt" || name == "mesh_carver.ini" || name == "out.obj" ||
+                        name == "mesh_carver.tmp" || name == "console" || name == "status" ||
+                        name == "interrupt.sh")
+                << signal << " left " << name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mc

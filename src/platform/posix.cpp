@@ -258,7 +258,10 @@ void abandonReplacement(PendingFile& file) {
 void prepareForInterruptions() {
     // a closed console must not end the run: its text is simply lost
     std::signal(SIGPIPE, SIG_IGN);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removePartialAndEnd);
+    // a signal the run was started ignoring (nohup, a background job) stays ignored
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (std::signal(signal, removePartialAndEnd) == SIG_IGN) std::signal(signal, SIG_IGN);
+    }
 }
 
 std::string toPlatformPath(std::string_view configured) {
