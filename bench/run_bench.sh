@@ -72,6 +72,15 @@ binaryForms() {
     unpack=$(timeRuns 3 sh -c "bsdtar -xOf '$packed' > /dev/null")
     textWhole=$(cd "$WORK/b_whole_text" && timeRuns 3 "$TOOL")
     dsfWhole=$(cd "$WORK/b_whole_dsf" && timeRuns 3 "$TOOL")
+    # the same tile flagged with an elevation raster, and the Wavefront file on top of the object
+    local raster=$WORK/tile_${SIZE_MIB}m_raster.dsf
+    [ -s "$raster" ] || "$BUILD/make_dsf" --raster "$TILE" "$raster" "$WORK/tile_${SIZE_MIB}m_raster_dsf.txt"
+    ini "$WORK/b_whole_raster" "$raster" 46.9 48.1 11.9 13.1 whole.obj
+    ini "$WORK/b_whole_wavefront" "$dsf" 46.9 48.1 11.9 13.1 whole.obj
+    echo "wavefront_file=whole_blender.obj" >> "$WORK/b_whole_wavefront/mesh_carver.ini"
+    local rasterWhole wavefrontWhole
+    rasterWhole=$(cd "$WORK/b_whole_raster" && timeRuns 3 "$TOOL")
+    wavefrontWhole=$(cd "$WORK/b_whole_wavefront" && timeRuns 3 "$TOOL")
     cmp -s "$WORK/b_small_text/small.obj" "$WORK/b_small_dsf/small.obj" || echo "DIFFERENT small objects"
     cmp -s "$WORK/b_whole_text/whole.obj" "$WORK/b_whole_dsf/whole.obj" || echo "DIFFERENT whole objects"
     echo "binary: $(stat -c %s "$dsf") bytes, 7z: $(stat -c %s "$packed") bytes, text form: $(stat -c %s "$text") bytes"
@@ -82,8 +91,22 @@ binaryForms() {
     printf '%-44s %8.3f s  %.2fx unpacking alone, peak %s KiB\n' "7z, small window" "$packedSmall" \
         "$(echo "$packedSmall / $unpack" | bc -l)" "$(cd "$WORK/b_small_packed" && peakKiB "$TOOL")"
     printf '%-44s %8.3f s\n' "text form, whole tile" "$textWhole"
+    local dsfPeak
+    dsfPeak=$(cd "$WORK/b_whole_dsf" && peakKiB "$TOOL")
     printf '%-44s %8.3f s  %.2fx the text form, peak %s KiB\n' "binary, whole tile" "$dsfWhole" \
-        "$(echo "$dsfWhole / $textWhole" | bc -l)" "$(cd "$WORK/b_whole_dsf" && peakKiB "$TOOL")"
+        "$(echo "$dsfWhole / $textWhole" | bc -l)" "$dsfPeak"
+    printf '%-44s %8.3f s  %+.1f%% over stored heights, peak %s KiB\n' \
+        "binary with elevation raster, whole tile" "$rasterWhole" \
+        "$(echo "($rasterWhole / $dsfWhole - 1) * 100" | bc -l)" \
+        "$(cd "$WORK/b_whole_raster" && peakKiB "$TOOL")"
+    local wavefrontPeak vertices
+    wavefrontPeak=$(cd "$WORK/b_whole_wavefront" && peakKiB "$TOOL")
+    vertices=$(sed -n 6p "$WORK/b_whole_dsf/whole.obj" | awk '{ print $2 }')
+    printf '%-44s %8.3f s  %+.1f%% over the object alone, peak %s KiB (%.1f bytes/vertex more), %s bytes\n' \
+        "binary, whole tile, with wavefront_file" "$wavefrontWhole" \
+        "$(echo "($wavefrontWhole / $dsfWhole - 1) * 100" | bc -l)" "$wavefrontPeak" \
+        "$(echo "($wavefrontPeak - $dsfPeak) * 1024 / $vertices" | bc -l)" \
+        "$(stat -c %s "$WORK/b_whole_wavefront/whole_blender.obj")"
 }
 
 if [ -n "${ONLY_BINARY:-}" ]; then

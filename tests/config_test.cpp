@@ -35,8 +35,7 @@ TEST(LookupProfileValue, FollowsTheWindowsProfileRules) {
         {"[mesh_carver]\nlat_min=\nlat_min=8\n", "lat_min", ""},
         {"[other]\nlat_min=9\n[mesh_carver]\nlat_max=1\n", "lat_min", ""},
         {"lat_min=9\n[mesh_carver]\n", "lat_min", ""},
-        {"[mesh_carver]\nlat_max=1\n[other]\nlat_min=2\n[mesh_carver]\nlat_min=3\n", "lat_min",
-         ""},
+        {"[mesh_carver]\nlat_max=1\n[other]\nlat_min=2\n[mesh_carver]\nlat_min=3\n", "lat_min", ""},
         {"[other]\nlat_min=2\n[mesh_carver]\nlat_min=3\n[mesh_carver]\nlat_min=4\n", "lat_min",
          "3"},
         {"[mesh_carver]\nlat_min=1\n[mesh_carver]\nlat_min=2\n", "lat_min", "1"},
@@ -61,74 +60,6 @@ TEST(LookupProfileValue, FollowsTheWindowsProfileRules) {
         std::string_view section = c.key == "k" ? "m" : "mesh_carver";
         EXPECT_EQ(lookupProfileValue(c.file, section, c.key), c.value) << c.file;
     }
-}
-
-TEST(ToPlatformPath, TakesBackslashesAsSeparators) {
-    EXPECT_EQ(toPlatformPath("tiles\\+47+012.txt"), "tiles/+47+012.txt");
-    EXPECT_EQ(toPlatformPath("/abs/path.txt"), "/abs/path.txt");
-}
-
-const char NOT_FOUND[] =
-    "mesh_carver.ini file not found; This file shall be in the same directory as "
-    "mesh_carver.exe\r\n";
-
-TEST(Configuration, MissingOrEmptyFileIsReportedAlone) {
-    test::TempDir dir;
-    test::ToolRun run = test::runTool(dir.path);
-    EXPECT_EQ(run.console, NOT_FOUND);
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.errors, "");
-    EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
-
-    test::writeFile(dir / "mesh_carver.ini", "");
-    run = test::runTool(dir.path);
-    EXPECT_EQ(run.console, NOT_FOUND);
-    EXPECT_EQ(run.status, 255);
-
-    std::filesystem::create_directory(dir / "sub");
-    std::filesystem::remove(dir / "mesh_carver.ini");
-    std::filesystem::create_directory(dir / "mesh_carver.ini");
-    run = test::runTool(dir.path);
-    EXPECT_EQ(run.console, NOT_FOUND);
-}
-
-TEST(Configuration, FirstMissingOrEmptyKeyIsNamed) {
-    const char* keys[] = {"lat_min",    "lat_max",     "long_min",      "long_max",
-                          "input_file", "output_file", "nb_max_vertex", "nb_max_tris"};
-    const char* values[] = {"1", "2", "3", "4", "in.txt", "out.obj", "10", "10"};
-    test::TempDir dir;
-    for (int missing = 0; missing < 8; ++missing) {
-        for (bool emptyValue : {false, true}) {
-            std::string ini = "[mesh_carver]\n";
-            // the keys after the failing one are left out too: they must never be needed
-            for (int k = 0; k < missing; ++k) ini += std::string(keys[k]) + "=" + values[k] + "\n";
-            if (emptyValue) ini += std::string(keys[missing]) + "=  \n";
-            test::writeFile(dir / "mesh_carver.ini", ini);
-            test::ToolRun run = test::runTool(dir.path);
-            EXPECT_EQ(run.console,
-                      "Error reading " + std::string(keys[missing]) + " in ini file\r\n");
-            EXPECT_EQ(run.status, 255);
-            EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
-        }
-    }
-}
-
-// An ini as Windows editors leave it: byte-order mark, CR LF, comments, padding, quotes, any case.
-TEST(Configuration, WindowsStyleFileIsRead) {
-    test::TempDir dir;
-    test::writeFile(dir / "tile.txt",
-                    "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 1\nPATCH_VERTEX 0.5 0 1\n"
-                    "PATCH_VERTEX 0 0.5 1\nEND_PRIMITIVE\n");
-    test::writeFile(dir / "mesh_carver.ini",
-                    "\xEF\xBB\xBF; carving settings\r\n[Other]\r\nlat_min=50\r\n"
-                    "  [ MESH_CARVER ]  \r\n\r\n  ; the window\r\n"
-                    "LAT_MIN = -1\r\nLat_Max\t=\t\"1\"\r\n long_min='-1'\r\nlong_max = 1 \r\n"
-                    "input_file = \"tile.txt\"\r\nOutput_File=out.obj\r\n"
-                    "nb_max_vertex=4.5\r\nnb_max_tris= 3.5\r\n");
-    test::ToolRun run = test::runTool(dir.path);
-    EXPECT_EQ(run.status, 0) << run.console;
-    // 4.5 counts as 4, 3.5 as 4: the fan's three vertices and three indices fit
-    EXPECT_NE(test::readFile(dir / "out.obj").find("POINT_COUNTS 3 0 0 3\r\n"), std::string::npos);
 }
 
 }  // namespace

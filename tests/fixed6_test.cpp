@@ -85,7 +85,7 @@ std::string fixed9(double value) {
     return std::string(text, fixed9ToText(value, text));
 }
 
-TEST(Fixed9ToText, PrintsAsPrintfDoes) {
+TEST(Fixed9ToText, PrintsAsPrintfDoesWithNineOrFourDecimals) {
     const std::pair<double, std::string> cases[] = {
         {0, "0.000000000"},
         {-0.0, "-0.000000000"},
@@ -108,6 +108,9 @@ TEST(Fixed9ToText, PrintsAsPrintfDoes) {
         if (k % 5 == 0) value = -value;
         std::snprintf(expected, sizeof expected, "%.9f", value);
         ASSERT_EQ(fixed9(value), expected) << k;
+        char four[FIXED9_MAX_TEXT];
+        std::snprintf(expected, sizeof expected, "%.4f", value);
+        ASSERT_EQ(std::string(four, fixed4ToText(value, four)), expected) << k;
     }
 }
 

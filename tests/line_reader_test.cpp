@@ -1,10 +1,8 @@
 #include "text/line_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -163,14 +161,6 @@ TEST(LineReader, MissingFilesAndDirectoriesReadAsEmpty) {
     EXPECT_EQ(readLine(reader), "");
     EXPECT_FALSE(openForReading(reader, dir.path));
     EXPECT_TRUE(atEnd(reader));
-}
-
-TEST(LineReader, PipesAreReadToTheirEnd) {
-    test::TempDir dir;
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    std::thread writer([&] { test::writeFile(dir / "fifo", "one\r\ntwo\nthree"); });
-    EXPECT_EQ(readAllLines(dir / "fifo", 2), (Lines{"one", "two", "three"}));
-    writer.join();
 }
 
 TEST(FileSize, GivesBytesOfRegularFilesAndZeroOtherwise) {

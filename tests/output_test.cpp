@@ -88,13 +88,6 @@ TEST(Output, WritesToAFileThatCouldNotBeCreatedAreDropped) {
     EXPECT_FALSE(test::fileExists(dir / "missing/out"));
 }
 
-TEST(Output, FullDeviceIsReportedAtClose) {
-    OutputFile file;
-    ASSERT_TRUE(openForWriting(file, "/dev/full"));
-    writeLine(file, "nowhere to go");
-    EXPECT_FALSE(closeFile(file));
-}
-
 TEST(Output, DropTailTakesBackBytesBufferedOrAlreadyWritten) {
     test::TempDir dir;
     OutputFile file;

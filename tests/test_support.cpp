@@ -1,21 +1,23 @@
 #include "test_support.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace mc::test {
 
 TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mesh_carver_test_XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
+    std::random_device random;
+    for (;;) {
+        std::string name =
+            "mesh_carver_test_" + std::to_string(random()) + std::to_string(random());
+        path = (std::filesystem::temp_directory_path() / name).string();
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) return;
+    }
 }
 
 TempDir::~TempDir() {
@@ -36,25 +38,9 @@ std::string readFile(const std::string& path) {
 }
 
 bool fileExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-ToolRun runTool(const std::string& directory, const std::string& shellPrefix) {
-    std::string outPath =
-        directory + "/../" + std::filesystem::path(directory).filename().string() + ".out";
-    std::string errPath = outPath + ".err";
-    std::string command = "cd '" + directory + "' && " + shellPrefix +
-                          " exec '" MESH_CARVER_EXE "' >'" + outPath + "' 2>'" + errPath +
-                          "' </dev/null";
-    int raw = std::system(command.c_str());
-    ToolRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    run.console = readFile(outPath);
-    run.errors = readFile(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
-    return run;
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() !=
+           std::filesystem::file_type::not_found;
 }
 
 std::string iniText(double latMin, double latMax, double longMin, double longMax,

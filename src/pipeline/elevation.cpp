@@ -53,15 +53,15 @@ double pixelValue(const ElevationRaster& r, uint32_t column, uint32_t row) {
     return raw * r.scale + r.offset;
 }
 
-// Position of a point in pixel units along one axis, snapped to a pixel it lies on, clamped.
+// Position of a point in pixel units along one axis, clamped, and snapped to a pixel it lies on.
 double pixelCoordinate(double value, double low, double high, uint32_t count, bool post) {
     double span = high - low;
     double at = post ? (value - low) * (count - 1) / span : (value - low) * count / span - 0.5;
-    double nearest = std::nearbyint(at);
+    at = std::fmin(std::fmax(at, 0.0), double(count - 1));
+    double nearest = (at + 0x1p52) - 0x1p52;  // round to nearest, without a library call
     double pixelAt =
         post ? low + nearest * span / (count - 1) : low + (nearest + 0.5) * span / count;
-    if (std::fabs(value - pixelAt) <= ON_PIXEL) at = nearest;
-    return std::fmin(std::fmax(at, 0.0), double(count - 1));
+    return std::fabs(value - pixelAt) <= ON_PIXEL ? nearest : at;
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ struct TileSelection {
     dsf::Tile& tile;
     dsf::PointValues values;
     std::vector<PoolWindow> poolWindows;
-    std::vector<char> line;  // one vertex line, reused
+    std::vector<char> line;               // one vertex line, reused
+    std::vector<dsf::PlaneScale> scales;  // of the pool being printed
 };
 
 const PoolWindow& poolWindow(TileSelection& s, uint32_t pool) {
@@ -130,15 +131,23 @@ void writeBlock(TileSelection& s, const dsf::Primitive& primitive, OutputFile& o
     writeLine(out, {type, size_t(intToText(primitive.type, type) - type)});
     size_t longest = PATCH_VERTEX.size() + size_t(primitive.depth) * (FIXED9_MAX_TEXT + 1);
     if (s.line.size() < longest) s.line.resize(longest);
+    int64_t scalesOf = -1;  // the pool whose plane scales are at hand
     for (const dsf::VertexRef& v : primitive.vertices) {
         const dsf::Pool& pool = s.tile.pools[v.pool];
+        if (scalesOf != int64_t(v.pool)) {
+            s.scales.resize(primitive.depth);
+            for (uint32_t p = 0; p < primitive.depth; ++p) {
+                s.scales[p] = dsf::planeScale(s.tile, v.pool, p);
+            }
+            scalesOf = v.pool;
+        }
         char* at = s.line.data();
         std::memcpy(at, PATCH_VERTEX.data(), PATCH_VERTEX.size());
         at += PATCH_VERTEX.size();
         for (uint32_t p = 0; p < primitive.depth; ++p) {
             *at++ = ' ';
             uint16_t raw = dsf::rawValue(s.values, pool, p, v.index);
-            at = fixed9ToText(dsf::decodeValue(dsf::planeScale(s.tile, v.pool, p), raw), at);
+            at = fixed9ToText(dsf::decodeValue(s.scales[p], raw), at);
         }
         writeLine(out, {s.line.data(), size_t(at - s.line.data())});
     }
@@ -178,7 +187,7 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
     if (!dsf::openTile(bytes, size, tile, damage) || !takeElevationRaster(tile, raster)) {
         return Failure::readInput;
     }
-    TileSelection s{window, tile, {}, std::vector<PoolWindow>(tile.pools.size()), {}};
+    TileSelection s{window, tile, {}, std::vector<PoolWindow>(tile.pools.size()), {}, {}};
     dsf::attachTile(s.values, tile);
     dsf::CommandWalker walker;
     dsf::startWalk(walker, tile);

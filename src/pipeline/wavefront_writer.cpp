@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "pipeline/pipeline.h"
-#include "text/fixed6.h"
 #include "text/fixed9.h"
 
 namespace mc {
@@ -40,12 +39,12 @@ Metres metresOf(const StoredVertex& v, const OriginVertex& origin) {
 }
 
 void writeVertex(OutputFile& out, const Metres& m) {
-    char text[3 * FIXED6_MAX_TEXT + 8];
+    char text[3 * FIXED9_MAX_TEXT + 8];
     char* p = text;
     *p++ = 'v';
     for (double c : {m.x, m.y, m.z}) {
         *p++ = ' ';
-        p = fixed6ToText(c, p);
+        p = fixed4ToText(c, p);
     }
     writeLine(out, {text, size_t(p - text)});
 }
@@ -88,21 +87,20 @@ void writeWeldedVertices(OutputFile& out, const MeshBuffers& mesh, const OriginV
 }
 
 // Upward (+Y) means counter-clockwise seen from above: the Y part of (b - a) x (c - a).
-double upwardTurn(const Metres& a, const Metres& b, const Metres& c) {
+double upwardTurn(const StoredVertex& a, const StoredVertex& b, const StoredVertex& c) {
     return (b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z);
 }
 
-void writeFaces(OutputFile& out, const MeshBuffers& mesh, const OriginVertex& origin,
-                const std::vector<uint32_t>& number) {
+void writeFaces(OutputFile& out, const MeshBuffers& mesh, const std::vector<uint32_t>& number) {
     for (size_t t = 0; t + 3 <= mesh.indices.count; t += 3) {
         int32_t corners[3] = {mesh.indices[t], mesh.indices[t + 1], mesh.indices[t + 2]};
         uint32_t a = number[size_t(corners[0])], b = number[size_t(corners[1])],
                  c = number[size_t(corners[2])];
         if (a == b || b == c || a == c) continue;
-        Metres pa = metresOf(mesh.vertices[size_t(corners[0])], origin);
-        Metres pb = metresOf(mesh.vertices[size_t(corners[1])], origin);
-        Metres pc = metresOf(mesh.vertices[size_t(corners[2])], origin);
-        if (upwardTurn(pa, pb, pc) < 0) std::swap(b, c);
+        if (upwardTurn(mesh.vertices[size_t(corners[0])], mesh.vertices[size_t(corners[1])],
+                       mesh.vertices[size_t(corners[2])]) < 0) {
+            std::swap(b, c);
+        }
         writeFace(out, a, b, c);
     }
 }
@@ -142,7 +140,7 @@ Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
     writeHeader(file.out, originLine, paths);
     std::vector<uint32_t> number;
     writeWeldedVertices(file.out, mesh, origin, number);
-    writeFaces(file.out, mesh, origin, number);
+    writeFaces(file.out, mesh, number);
     return finishWholeFile(file) ? Failure::none : Failure::writeWavefront;
 }
 

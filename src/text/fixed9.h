@@ -1,4 +1,5 @@
-// Nine-decimal rendering of decoded scenery values, as the scenery text form prints them.
+// Fixed-point renderings: nine decimals as the scenery text form prints decoded values, four for
+// the Wavefront file.
 #pragma once
 
 #include <cstddef>
@@ -11,5 +12,7 @@ constexpr size_t FIXED9_MAX_TEXT = 320;
 /// Writes value as "%.9f" does: correctly rounded to nine decimals, ties to even, "-" kept on
 /// negative values that round to zero. Returns the end.
 char* fixed9ToText(double value, char* out);
+/// The same with four decimals ("%.4f").
+char* fixed4ToText(double value, char* out);
 
 }  // namespace mc

@@ -1,0 +1,45 @@
+// What only a POSIX system shows: FIFOs, /dev/full and "\\" taken as a folder separator.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "platform/platform.h"
+#include "test_support.h"
+#include "text/line_reader.h"
+#include "text/output.h"
+
+namespace mc {
+namespace {
+
+std::vector<std::string> readAllLines(const std::string& path, size_t blockSize) {
+    LineReader reader;
+    std::vector<std::string> lines;
+    if (!openForReading(reader, path, blockSize)) return lines;
+    while (!atEnd(reader)) lines.emplace_back(readLine(reader));
+    closeReader(reader);
+    return lines;
+}
+
+TEST(LineReader, PipesAreReadToTheirEnd) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::thread writer([&] { test::writeFile(dir / "fifo", "one\r\ntwo\nthree"); });
+    EXPECT_EQ(readAllLines(dir / "fifo", 2), (std::vector<std::string>{"one", "two", "three"}));
+    writer.join();
+}
+
+TEST(Output, FullDeviceIsReportedAtClose) {
+    OutputFile file;
+    ASSERT_TRUE(openForWriting(file, "/dev/full"));
+    writeLine(file, "nowhere to go");
+    EXPECT_FALSE(closeFile(file));
+}
+
+TEST(ToPlatformPath, TakesBackslashesAsSeparators) {
+    EXPECT_EQ(toPlatformPath("tiles\\+47+012.txt"), "tiles/+47+012.txt");
+    EXPECT_EQ(toPlatformPath("/abs/path.txt"), "/abs/path.txt");
+}
+
+}  // namespace
+}  // namespace mc

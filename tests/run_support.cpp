@@ -1,0 +1,29 @@
+// Runs of the built tool, through the shell.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace mc::test {
+
+ToolRun runTool(const std::string& directory, const std::string& shellPrefix) {
+    std::string outPath =
+        directory + "/../" + std::filesystem::path(directory).filename().string() + ".out";
+    std::string errPath = outPath + ".err";
+    std::string command = "cd '" + directory + "' && " + shellPrefix +
+                          " exec '" MESH_CARVER_EXE "' >'" + outPath + "' 2>'" + errPath +
+                          "' </dev/null";
+    int raw = std::system(command.c_str());
+    ToolRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    run.console = readFile(outPath);
+    run.errors = readFile(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
+
+}  // namespace mc::test

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Runs mesh_carver.exe under Wine and the Linux mesh_carver on the same cases and compares the
+# console bytes, mesh_carver.tmp, the object, the Wavefront file and the exit status.
+#   tests/windows/differential.sh LINUX_BUILD WINDOWS_BUILD
+set -euo pipefail
+LINUX=$(cd "$1" && pwd)
+WINDOWS=$(cd "$2" && pwd)
+HERE=$(cd "$(dirname "$0")/../.." && pwd)
+SHARED=$HERE/../shared/data/dsf
+WORK=$WINDOWS/differential
+export WINEPREFIX=$WINDOWS/wineprefix WINEDEBUG=-all
+rm -rf "$WORK" && mkdir -p "$WORK/inputs"
+
+# inputs: the sample, generated tiles with LF and CR LF ends, text and binary DSF, a raster tile
+cp "$HERE/examples/sample_tile.txt" "$WORK/inputs/"
+"$LINUX/make_tile" 3000000 42 12 47 0.05 > "$WORK/inputs/gen_lf.txt"
+sed 's/$/\r/' "$WORK/inputs/gen_lf.txt" > "$WORK/inputs/gen_crlf.txt"
+"$LINUX/make_dsf" "$WORK/inputs/gen_lf.txt" "$WORK/inputs/gen.dsf" "$WORK/inputs/gen_dsf.txt"
+"$LINUX/make_dsf" --raster "$WORK/inputs/gen_lf.txt" "$WORK/inputs/raster.dsf" \
+    "$WORK/inputs/raster_dsf.txt"
+for f in mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf; do
+    [ -f "$SHARED/$f" ] && cp "$SHARED/$f" "$WORK/inputs/"
+done
+
+ini() {  # ini INPUT [MAX_VERTEX MAX_TRIS OUTPUT EXTRA]
+    printf '[mesh_carver]\r\nlat_min=47.01\r\nlat_max=47.03\r\nlong_min=12.015\r\nlong_max=12.04\r\n'
+    printf 'input_file=%s\r\noutput_file=%s\r\nnb_max_vertex=%s\r\nnb_max_tris=%s\r\n%s' \
+        "$1" "${4:-out.obj}" "${2:-1000000}" "${3:-1000000}" "${5:-}"
+}
+
+compared=0 failed=0
+# check NAME: runs both builds in copies of $WORK/case and compares what they leave
+check() {
+    local name=$1
+    for side in linux windows; do
+        rm -rf "$WORK/$side" && cp -r "$WORK/case" "$WORK/$side"
+        (
+            cd "$WORK/$side"
+            [ -n "${HOLD_LOCK:-}" ] && start_holder "$side"
+            status=0
+            if [ $side = linux ]; then
+                "$LINUX/mesh_carver" > console.bin 2> /dev/null || status=$?
+            else
+                wine "$WINDOWS/mesh_carver.exe" > console.bin 2> /dev/null || status=$?
+            fi
+            echo "$status" > status.txt
+            [ -n "${HOLD_LOCK:-}" ] && stop_holder
+            true
+        )
+    done
+    compared=$((compared + 1))
+    if ! diff -r -q "$WORK/linux" "$WORK/windows" > /dev/null; then
+        failed=$((failed + 1))
+        echo "DIFFERENT: $name"
+        diff -r -q "$WORK/linux" "$WORK/windows" | head -5
+    fi
+}
+
+# a first run holding the temporary file's lock: flock on Linux, LockFileEx under Wine
+start_holder() {
+    mkfifo hold.fifo
+    if [ "$1" = linux ]; then
+        flock mesh_carver.tmp sh -c 'echo locked; cat > /dev/null' < hold.fifo > hold.out &
+    else
+        wine "$WINDOWS/tests/hold_lock.exe" < hold.fifo > hold.out 2> /dev/null &
+    fi
+    exec 3> hold.fifo
+    for _ in $(seq 200); do grep -q locked hold.out 2> /dev/null && break; sleep 0.05; done
+}
+stop_holder() {
+    exec 3>&-
+    wait
+    rm -f hold.fifo hold.out
+}
+
+new_case() {  # new_case INPUT...: a fresh folder holding these inputs
+    rm -rf "$WORK/case" && mkdir -p "$WORK/case"
+    for f in "$@"; do cp "$WORK/inputs/$f" "$WORK/case/"; done
+}
+
+wine "$WINDOWS/mesh_carver.exe" --version > /dev/null 2>&1 || true  # creates the Wine prefix
+
+new_case sample_tile.txt
+cp "$HERE/examples/mesh_carver.ini" "$WORK/case/"
+check "the sample"
+for input in gen_lf.txt gen_crlf.txt gen.dsf gen_dsf.txt raster.dsf raster_dsf.txt \
+             mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf; do
+    [ -f "$WORK/inputs/$input" ] || continue
+    new_case "$input"
+    [ "$input" = raster_dsf.txt ] && cp "$WORK/inputs/raster_dsf.txt.elevation.raw" "$WORK/case/"
+    ini "$input" > "$WORK/case/mesh_carver.ini"
+    check "$input"
+    ini "$input" 1000000 1000000 out.obj "wavefront_file=cut.obj\r\n" > "$WORK/case/mesh_carver.ini"
+    check "$input with a Wavefront file"
+done
+
+new_case gen_lf.txt
+check "no ini file"
+ini gen_lf.txt | sed '/^lat_max/d' > "$WORK/case/mesh_carver.ini"
+check "a missing key"
+ini missing.txt > "$WORK/case/mesh_carver.ini"
+check "a missing input"
+ini gen_lf.txt 100 > "$WORK/case/mesh_carver.ini"
+check "the vertex capacity"
+ini gen_lf.txt 1000000 100 > "$WORK/case/mesh_carver.ini"
+check "the index capacity"
+ini gen_lf.txt 1000000 1000000 'no\folder\out.obj' > "$WORK/case/mesh_carver.ini"
+check "a missing output folder"
+ini gen_lf.txt > "$WORK/case/mesh_carver.ini"
+HOLD_LOCK=1 check "a second run while the lock is held"
+
+echo "$compared cases compared, $failed different"
+echo "$((compared - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
