@@ -1,22 +1,30 @@
 # Thin wrapper over CMake: `make demo` carves the bundled sample, `make test` runs every test.
+# Each target first installs what it misses (scripts/install_deps.sh).
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WINDOWS_DEPS = $(abspath $(WINDOWS_BUILD))/deps
 
-.PHONY: all build demo test bench sanitize clean
+.PHONY: all build demo test bench sanitize windows test-windows dist clean
 
 all: build
 
 build:
+	scripts/install_deps.sh build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
 	cd examples && ../$(BUILD)/mesh_carver
 
-test: build
+test:
+	scripts/install_deps.sh test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 
 sanitize:
+	scripts/install_deps.sh test
 	cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMESH_CARVER_SANITIZE=ON
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ctest -j $(JOBS) --output-on-failure
@@ -27,5 +35,25 @@ bench:
 	$(BUILD)/bench/mesh_carver_bench
 	bench/run_bench.sh $(BUILD)
 
+# mesh_carver.exe: MinGW-w64, static, with libarchive and liblzma built once into the build folder
+windows:
+	scripts/install_deps.sh windows
+	cmake/windows_deps.sh $(WINDOWS_DEPS)
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DMESH_CARVER_WINDOWS_DEPS=$(WINDOWS_DEPS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# the unit tests under Wine, the ini lookup against Windows' own, and whole runs of the exe
+# against the Linux build
+test-windows: windows build
+	cd $(WINDOWS_BUILD) && WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wineprefix WINEDEBUG=-all \
+		ctest --output-on-failure
+	tests/windows/differential.sh $(BUILD) $(WINDOWS_BUILD)
+
+dist: build windows
+	cd $(BUILD) && cpack
+	cd $(WINDOWS_BUILD) && cpack
+	mkdir -p dist && cp $(BUILD)/mesh_carver-*.tar.gz $(WINDOWS_BUILD)/mesh_carver-*.zip dist/
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize
+	rm -rf $(BUILD) $(BUILD)-sanitize $(WINDOWS_BUILD) dist

@@ -52,8 +52,10 @@ TEST(LookupProfileValue, FollowsTheWindowsProfileRules) {
         {"[mesh_carver\0x]\nlat_min=17\n"s, "lat_min", "17"},
         {"[mesh_carver]\nlat_min\0x=18\n"s, "lat_min", "18"},
         {"[mesh_carver]\nlat_min=19 \0 x\n"s, "lat_min", "19 "},
-        {"\xFF\xFE[\0m\0]\0\n\0k\0=\0\xE9\0\x01\xD8\n\0"s, "k", "\xC3\xA9?"},
-        {"\xFE\xFF\0[\0m\0]\0\r\0k\0=\x20\xAC"s, "k", "\xE2\x82\xAC"},
+        // UTF-16 text comes out as the system's narrow text (UTF-8 here, the ANSI code page on
+        // Windows); an unpaired surrogate as "?"
+        {"\xFF\xFE[\0m\0]\0\n\0k\0=\0\xE9\0\x01\xD8\n\0"s, "k", narrowFromUtf16(u"\u00E9") + "?"},
+        {"\xFE\xFF\0[\0m\0]\0\r\0k\0=\x20\xAC"s, "k", narrowFromUtf16(u"\u20AC")},
         {"", "lat_min", ""},
     };
     for (const LookupCase& c : cases) {

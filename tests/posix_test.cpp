@@ -41,5 +41,11 @@ TEST(ToPlatformPath, TakesBackslashesAsSeparators) {
     EXPECT_EQ(toPlatformPath("/abs/path.txt"), "/abs/path.txt");
 }
 
+TEST(NarrowFromUtf16, GivesUtf8AndQuestionMarksForLoneSurrogates) {
+    EXPECT_EQ(narrowFromUtf16(u"a\u00E9\u20AC\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(narrowFromUtf16(std::u16string(1, char16_t(0xD800)) + u"x" + char16_t(0xDC00)),
+              "?x?");
+}
+
 }  // namespace
 }  // namespace mc

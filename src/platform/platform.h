@@ -48,6 +48,9 @@ bool isAbsolutePath(std::string_view path);
 /// code page); what cannot be converted becomes "?".
 std::string narrowFromUtf16(std::u16string_view text);
 
+/// strtod's value of a decimal number in the C locale, whatever the user's locale.
+double decimalInCLocale(const char* text);
+
 enum class TempLock { taken, inUse, failed };
 /// Opens the run's temporary file, locks it (at once or not at all: another run holding it
 /// gives inUse, with nothing changed), then empties it. `lock` stays open for the whole run;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -297,6 +299,11 @@ std::string narrowFromUtf16(std::u16string_view text) {
         }
     }
     return out;
+}
+
+double decimalInCLocale(const char* text) {
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return strtod_l(text, nullptr, cLocale);
 }
 
 bool isAbsolutePath(std::string_view path) {

@@ -4,6 +4,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -168,6 +170,11 @@ std::string currentDirectory() {
 
 std::string toPlatformPath(std::string_view configured) {
     return std::string(configured);  // Windows takes "\" and "/" alike
+}
+
+double decimalInCLocale(const char* text) {
+    static _locale_t cLocale = _create_locale(LC_ALL, "C");
+    return _strtod_l(text, nullptr, cLocale);
 }
 
 bool isAbsolutePath(std::string_view path) {

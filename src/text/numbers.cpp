@@ -1,6 +1,6 @@
 #include "text/numbers.h"
 
-#include <locale.h>
+#include "platform/platform.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -97,9 +97,8 @@ constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 double slowDecimal(const char* first, const char* last) {
-    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
     std::string copy(first, last);
-    return strtod_l(copy.c_str(), nullptr, cLocale);
+    return decimalInCLocale(copy.c_str());
 }
 
 }  // namespace

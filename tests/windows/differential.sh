@@ -49,7 +49,9 @@ check() {
         )
     done
     compared=$((compared + 1))
-    if ! diff -r -q "$WORK/linux" "$WORK/windows" > /dev/null; then
+    if diff -r -q "$WORK/linux" "$WORK/windows" > /dev/null; then
+        echo "same: $name (status $(cat "$WORK/linux/status.txt"), $(ls "$WORK/linux" | wc -l) files)"
+    else
         failed=$((failed + 1))
         echo "DIFFERENT: $name"
         diff -r -q "$WORK/linux" "$WORK/windows" | head -5
@@ -90,7 +92,7 @@ for input in gen_lf.txt gen_crlf.txt gen.dsf gen_dsf.txt raster.dsf raster_dsf.t
     [ "$input" = raster_dsf.txt ] && cp "$WORK/inputs/raster_dsf.txt.elevation.raw" "$WORK/case/"
     ini "$input" > "$WORK/case/mesh_carver.ini"
     check "$input"
-    ini "$input" 1000000 1000000 out.obj "wavefront_file=cut.obj\r\n" > "$WORK/case/mesh_carver.ini"
+    ini "$input" 1000000 1000000 out.obj $'wavefront_file=cut.obj\r\n' > "$WORK/case/mesh_carver.ini"
     check "$input with a Wavefront file"
 done
 

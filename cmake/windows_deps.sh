@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds static liblzma and libarchive (only what reading 7z needs) for Windows from Debian's
+# source packages, once: a second call finds them in PREFIX and does nothing.
+#   cmake/windows_deps.sh PREFIX
+set -euo pipefail
+PREFIX=$(mkdir -p "$1" && cd "$1" && pwd)
+[ -f "$PREFIX/lib/libarchive.a" ] && [ -f "$PREFIX/lib/liblzma.a" ] && exit 0
+TOOLCHAIN=$(cd "$(dirname "$0")" && pwd)/mingw-w64.cmake
+WORK=$PREFIX/../deps-build
+JOBS=$(nproc 2>/dev/null || echo 2)
+mkdir -p "$WORK" && cd "$WORK"
+ls -d xz-utils-*/ > /dev/null 2>&1 || apt-get source -qq xz-utils
+ls -d libarchive-*/ > /dev/null 2>&1 || apt-get source -qq libarchive
+common=(-DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DMESH_CARVER_WINDOWS_DEPS="$PREFIX"
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF)
+
+cmake -S xz-utils-*/ -B xz "${common[@]}" > xz.log
+cmake --build xz --target liblzma -j "$JOBS" >> xz.log
+cmake --install xz --component liblzma_Development >> xz.log
+
+off=()
+for option in ZLIB BZip2 ZSTD LZ4 LZO LIBB2 OPENSSL MBEDTLS NETTLE LIBXML2 EXPAT PCREPOSIX \
+              LIBGCC ACL XATTR ICONV TAR CPIO CAT TEST WERROR CNG; do
+    off+=("-DENABLE_$option=OFF")
+done
+cmake -S libarchive-*/ -B libarchive "${common[@]}" -DCMAKE_C_FLAGS=-DLZMA_API_STATIC \
+    -DCMAKE_PREFIX_PATH="$PREFIX" -DENABLE_LZMA=ON "${off[@]}" -DPOSIX_REGEX_LIB=NONE \
+    > libarchive.log
+cmake --build libarchive --target archive_static -j "$JOBS" >> libarchive.log
+# installed under the plain name, so that find_package and -larchive take the static library
+mkdir -p "$PREFIX/lib" "$PREFIX/include"
+cp libarchive/libarchive/libarchive_static.a "$PREFIX/lib/libarchive.a"
+cp libarchive-*/libarchive/archive.h libarchive-*/libarchive/archive_entry.h "$PREFIX/include/"
