@@ -24,7 +24,8 @@ std::vector<ModelLine> modelLines(std::string data) {
     size_t start = 0;
     while (start < data.size()) {
         size_t lf = data.find('\n', start);
-        std::string raw = data.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
+        std::string raw =
+            data.substr(start, lf == std::string::npos ? std::string::npos : lf - start);
         std::string line = raw;
         if (lf == std::string::npos) {
             while (!line.empty() && line.back() == '\0') line.pop_back();

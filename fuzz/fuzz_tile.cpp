@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tempTarget.capture = &temp;
         int32_t kept = 0;
         mc::ElevationRaster raster;
-        mc::selectFromTile(window, bytes.get(), size, tempTarget, consoleTarget, kept, raster);
+        mc::ProgressMeter meter;
+        mc::selectFromTile(window, bytes.get(), size, tempTarget, consoleTarget, kept, raster,
+                           meter);
     }
     return 0;
 }

@@ -272,7 +272,7 @@ struct FileFailureCase {
     const char* output;
     const char* directoryInTheWay;  // made before the run, where a file is expected
     std::string consoleEnd;         // "@" stands for the run's folder
-    const char* wavefront = "";     // wavefront_file, when set
+    const char* extraIni = "";      // an optional key, when set
 };
 
 TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
@@ -287,16 +287,21 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
         {"tile.txt", "/dev/full", "", writing + "Error writing output file /dev/full\r\n"},
         {"tile.txt", "./tile.txt", "", writing + "Error writing output file ./tile.txt\r\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file no\\dir\\cut.obj\r\n",
-         "no\\dir\\cut.obj"},
+         "wavefront_file=no\\dir\\cut.obj\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file /dev/full\r\n",
-         "/dev/full"},
-        {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n", "tile.txt"},
+         "wavefront_file=/dev/full\n"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n",
+         "wavefront_file=tile.txt\n"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file no/dir/cut.svg\r\n",
+         "preview_file=no/dir/cut.svg\n"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n",
+         "preview_file=tile.txt\n"},
     };
     for (const FileFailureCase& c : cases) {
         Scenario s;
         s.input = c.input;
         s.output = c.output;
-        if (*c.wavefront) s.extraIni = std::string("wavefront_file=") + c.wavefront + "\n";
+        s.extraIni = c.extraIni;
         if (*c.directoryInTheWay) std::filesystem::create_directory(s.dir / c.directoryInTheWay);
         if (!*c.directoryInTheWay) test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
         s.carve(block(2, {IN, IN, IN}));
@@ -694,6 +699,79 @@ TEST(Run, WavefrontImportsIntoBlender) {
     command << " > blender.log 2>&1";
     int status = std::system(command.str().c_str());
     EXPECT_EQ(status, 0) << test::readFile(s.dir / "blender.log");
+}
+
+// The sample's preview, rendered by a real browser and checked against its own SVG.
+TEST(Run, PreviewRendersInChromium) {
+    Scenario s;
+    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::readFile(SOURCE_DIR "/examples/mesh_carver.ini") +
+                        "preview_file=sample_preview.svg\n");
+    s.run = test::runTool(s.dir.path);
+    ASSERT_EQ(s.run.status, 0);
+    EXPECT_EQ(s.run.console, test::readFile(SOURCE_DIR "/examples/expected_console.txt"));
+    std::string svg = test::readFile(s.dir / "sample_preview.svg");
+    ASSERT_TRUE(svg.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+    EXPECT_EQ(svg, test::readFile(SOURCE_DIR "/docs/sample_preview.svg"));  // same bytes each run
+    if (std::system("command -v chromium > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "Chromium is not installed";
+    }
+    std::smatch size;
+    ASSERT_TRUE(std::regex_search(svg, size, std::regex("width=\"(\\d+)\" height=\"(\\d+)\"")));
+    std::string command =
+        "cd '" + s.dir.path + "' && chromium --headless --no-sandbox --disable-gpu " +
+        "--disable-quic --no-first-run --disable-background-networking " +
+        "--disable-component-update --disable-sync --hide-scrollbars --user-data-dir=profile " +
+        "--window-size=" + size[1].str() + "," + size[2].str() +
+        " --screenshot=preview.png file://" + s.dir.path + "/sample_preview.svg > chromium.log " +
+        "2>&1 && python3 '" SOURCE_DIR "/tests/preview_check.py' sample_preview.svg preview.png " +
+        "> check.log 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0)
+        << test::readFile(s.dir / "check.log") << test::readFile(s.dir / "chromium.log");
+}
+
+// Beyond 100,000 triangles the preview is a grid of cells: small whatever the cut.
+TEST(Run, PreviewOfALargeCutStaysSmall) {
+    Scenario s;
+    std::string make = "'" MAKE_TILE_EXE "' 25000000 8 12 47 0.1 > '" + (s.dir / "tile.txt") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(46, 48, 11, 13, "tile.txt", "out.obj", "9999999", "9999999") +
+                        "preview_file=preview.svg\n");
+    s.run = test::runTool(s.dir.path);
+    ASSERT_EQ(s.run.status, 0);
+    std::smatch counts;
+    std::string object = s.object();
+    ASSERT_TRUE(std::regex_search(object, counts, std::regex("POINT_COUNTS \\d+ 0 0 (\\d+)")));
+    EXPECT_GT(std::stoul(counts[1]) / 3, 100000u);
+    std::string svg = test::readFile(s.dir / "preview.svg");
+    EXPECT_LT(svg.size(), 3000000u);
+    EXPECT_NE(svg.find("h"), std::string::npos);
+    EXPECT_EQ(svg.find("L"), std::string::npos);  // cells, not triangles
+}
+
+// The progress line goes to standard error only when it is a terminal, and is cleared at the
+// end; standard output stays byte for byte the same.
+TEST(Run, ProgressShowsOnATerminalOnly) {
+    Scenario s;
+    std::string make = "'" MAKE_TILE_EXE "' 60000000 3 12 47 0.2 > '" + (s.dir / "tile.txt") + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(s.dir / "mesh_carver.ini", test::iniText(47.05, 47.06, 12.05, 12.06, "tile.txt",
+                                                             "out.obj", "9999", "9999"));
+    test::ToolRun plain = test::runTool(s.dir.path);
+    EXPECT_EQ(plain.errors, "");
+    std::string command = "cd '" + s.dir.path +
+                          "' && script -qec \"'" MESH_CARVER_EXE
+                          "' > console.txt\" /dev/null > terminal.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(test::readFile(s.dir / "console.txt"), plain.console);
+    std::string terminal = test::readFile(s.dir / "terminal.txt");
+    EXPECT_NE(terminal.find("\rReading "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" of 60.0 MB  "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" MB/s"), std::string::npos) << terminal;
+    // the last thing on the terminal is the line blanked out
+    EXPECT_TRUE(std::regex_search(terminal, std::regex("\r +\r$"))) << terminal;
 }
 
 // Real scenery text from public projects, when the shared folder is beside the project.

@@ -125,6 +125,7 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) 
     settings.maxVertices = roundToInt32(parseNumber(values[6]));
     settings.maxIndices = roundToInt32(parseNumber(values[7]));
     settings.wavefrontFile = lookupProfileValue(bytes, CONFIG_SECTION, "wavefront_file");
+    settings.previewFile = lookupProfileValue(bytes, CONFIG_SECTION, "preview_file");
     return {};
 }
 

@@ -21,6 +21,7 @@ struct RunSettings {
     int32_t maxVertices = 0;
     int32_t maxIndices = 0;
     std::string wavefrontFile;  // optional: empty when the ini names none
+    std::string previewFile;    // optional: empty when the ini names none
 };
 
 /// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)

@@ -32,6 +32,8 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
             return "Error writing output file " + settings.outputFile;
         case Failure::writeWavefront:
             return "Error writing output file " + settings.wavefrontFile;
+        case Failure::writePreview:
+            return "Error writing output file " + settings.previewFile;
     }
     return {};
 }
@@ -50,7 +52,8 @@ Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& c
                                   keptCount, console, raster, mesh, options.readBlockSize);
     if (failure != Failure::none) return failure;
     OutputPaths paths{inputPath, toPlatformPath(settings.outputFile),
-                      toPlatformPath(settings.wavefrontFile), window};
+                      toPlatformPath(settings.wavefrontFile), toPlatformPath(settings.previewFile),
+                      window};
     return writeObjectAndReport(mesh, temp, raster, paths, console);
 }
 

@@ -19,7 +19,7 @@ struct ArchiveHandle {
 
 // Reads the entry's data to its end; every negative status is a failure, warnings included
 // (a CRC mismatch comes back as a warning).
-bool readEntryData(archive* a, int64_t declared, ByteBuffer& out) {
+bool readEntryData(archive* a, int64_t declared, ByteBuffer& out, ProgressMeter& meter) {
     size_t capacity = declared > 0 ? size_t(declared) : READ_STEP;
     out.owned.reset(new (std::nothrow) uint8_t[capacity]);
     if (!out.owned) return false;
@@ -42,6 +42,7 @@ bool readEntryData(archive* a, int64_t declared, ByteBuffer& out) {
         if (got < 0 || (full && got > 0)) return false;
         if (got == 0) break;
         used += size_t(got);
+        reportProgress(meter, used);
     }
     out.data = out.owned.get();
     out.size = used;
@@ -50,7 +51,8 @@ bool readEntryData(archive* a, int64_t declared, ByteBuffer& out) {
 
 }  // namespace
 
-bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage) {
+bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage,
+                      ProgressMeter& meter) {
     ArchiveHandle handle;
     archive* a = handle.a;
     if (!a || archive_read_support_format_7zip(a) != ARCHIVE_OK ||
@@ -73,7 +75,10 @@ bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& dam
         return false;
     }
     int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
-    if (!readEntryData(a, declared, out)) {
+    startProgress(meter, declared > 0 ? uint64_t(declared) : 0, "Unpacking");
+    bool unpacked = readEntryData(a, declared, out, meter);
+    clearProgress(meter);
+    if (!unpacked) {
         out.owned.reset();
         out.data = nullptr;
         out.size = 0;

@@ -4,12 +4,15 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/progress.h"
 
 namespace mc::dsf {
 
 /// Unpacks the first entry of a 7z archive whole. Fails (naming why in `damage`) when the
 /// archive is damaged, empty, starts with a folder, uses a method the library cannot decode, or
 /// its data or CRC do not check out; never hands out part of an entry.
-bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage);
+/// The meter shows the bytes unpacked.
+bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage,
+                      ProgressMeter& meter);
 
 }  // namespace mc::dsf

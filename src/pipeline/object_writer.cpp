@@ -68,11 +68,12 @@ bool openWholeFile(WholeFile& file, const std::string& path, const std::string& 
     // a path naming the tile itself would replace it with the object
     if (isSameFile(path, inputPath) || !beginReplacement(file.pending, path)) return false;
     attachDescriptor(file.out, file.pending.handle);
+    startWriteBehind(file.out);
     return true;
 }
 
 bool finishWholeFile(WholeFile& file) {
-    flushOutput(file.out);
+    stopWriteBehind(file.out);
     file.out.fd = NO_FILE;  // the pending file closes its own handle
     if (file.out.failed) {
         abandonReplacement(file.pending);
@@ -82,6 +83,7 @@ bool finishWholeFile(WholeFile& file) {
 }
 
 void abandonWholeFile(WholeFile& file) {
+    stopWriteBehind(file.out);
     file.out.fd = NO_FILE;
     abandonReplacement(file.pending);
 }
@@ -193,6 +195,9 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     closeHandle(sources.fd);
     if (failure == Failure::none && !paths.wavefront.empty()) {
         failure = writeWavefront(mesh, origin, originLine, paths);
+    }
+    if (failure == Failure::none && !paths.preview.empty()) {
+        failure = writePreview(mesh, origin, paths);
     }
     if (failure != Failure::none) return failure;
 

@@ -11,6 +11,7 @@
 #include "text/fields.h"
 #include "text/numbers.h"
 #include "text/output.h"
+#include "text/progress.h"
 
 namespace mc {
 
@@ -35,6 +36,7 @@ enum class Failure {
     indexCapacity,
     writeOutput,
     writeWavefront,
+    writePreview,
 };
 
 /// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees.
@@ -89,7 +91,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
 /// text form would give, and its elevation raster. Damage anywhere in the tile is a read failure.
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
                        OutputFile& out, OutputTarget& console, int32_t& keptCount,
-                       ElevationRaster& raster);
+                       ElevationRaster& raster, ProgressMeter& meter);
 
 /// A growable array in fixed chunks: no reallocation copies, no slack beyond one chunk.
 template <typename T>
@@ -156,13 +158,14 @@ struct OutputPaths {
     std::string input;
     std::string object;
     std::string wavefront;  // empty: no Wavefront file
+    std::string preview;    // empty: no picture
     SelectionWindow window;
 };
 
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
 /// replaced only once complete, and never when it is the input tile), then the Wavefront file
-/// when one is asked for, then prints the origin report. Vertex lines with a flagged elevation
-/// show the raster's height instead.
+/// and the picture when they are asked for, then prints the origin report. Vertex lines with a
+/// flagged elevation show the raster's height instead.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
                              const ElevationRaster& raster, const OutputPaths& paths,
                              OutputTarget& console);
@@ -171,5 +174,10 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
 /// on the object's axes, and every triangle wound to face up (+Y); degenerate ones left out.
 Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
                        std::string_view originLine, const OutputPaths& paths);
+
+/// A top view of the cut as a standalone SVG: triangles coloured by mean height (beyond
+/// 100,000 triangles a grid of at most 256 x 256 cells), the window, the origin, a legend, a
+/// scale bar and a title. The same bytes on every run.
+Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin, const OutputPaths& paths);
 
 }  // namespace mc

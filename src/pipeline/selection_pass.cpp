@@ -23,6 +23,7 @@ Failure openTempForWriting(TempFile& temp, OutputFile& out) {
             break;
     }
     attachDescriptor(out, write);
+    startWriteBehind(out);
     return Failure::none;
 }
 
@@ -71,11 +72,14 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
     }
     ByteBuffer bytes;
     const char* damage = nullptr;
+    ProgressMeter meter;
     bool loaded = form == InputForm::tile ? readWholeFile(inputPath, bytes)
-                                          : dsf::unpackFirstEntry(inputPath, bytes, damage);
-    Failure failure =
-        loaded ? selectFromTile(window, bytes.data, bytes.size, out, console, keptCount, raster)
-               : Failure::readInput;
+                                          : dsf::unpackFirstEntry(inputPath, bytes, damage, meter);
+    startProgress(meter, bytes.size, "Reading");
+    Failure failure = loaded ? selectFromTile(window, bytes.data, bytes.size, out, console,
+                                              keptCount, raster, meter)
+                             : Failure::readInput;
+    clearProgress(meter);
     bool written = closeFile(out);
     if (failure != Failure::none) return failure;
     return written ? Failure::none : Failure::writeTemp;
@@ -98,6 +102,9 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     TextRasterLines rasterLines;
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
+    ProgressMeter meter;
+    startProgress(meter, uint64_t(fileSize(inputPath)), "Reading");
+    input.progress = &meter;
     OutputFile out;
     if (Failure failure = openTempForWriting(temp, out); failure != Failure::none) {
         closeReader(input);
@@ -152,6 +159,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
                 if (!copying) copyPinnedLines(out, input);
                 touches = false;
                 ++keptCount;
+                clearProgress(meter);
                 writeProgressLine(console, "Step 1: ", keptCount, seenCount);
             } else if (copying) {
                 dropTail(out, blockStart);
@@ -163,6 +171,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     if (copying) dropTail(out, blockStart);  // a block still open at the end is dropped
     bool readFailed = input.readFailed;
     closeReader(input);
+    clearProgress(meter);
     bool written = closeFile(out);
     if (readFailed || !loadTextRaster(rasterLines, inputPath, raster)) return Failure::readInput;
     return written ? Failure::none : Failure::writeTemp;

@@ -181,7 +181,7 @@ bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
 
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
                        OutputFile& out, OutputTarget& console, int32_t& keptCount,
-                       ElevationRaster& raster) {
+                       ElevationRaster& raster, ProgressMeter& meter) {
     dsf::Tile tile;
     const char* damage = nullptr;
     if (!dsf::openTile(bytes, size, tile, damage) || !takeElevationRaster(tile, raster)) {
@@ -197,9 +197,11 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
     while ((step = dsf::nextPrimitive(walker, tile, primitive, damage)) ==
            dsf::WalkStep::primitive) {
         ++seenCount;
+        if ((seenCount & 1023) == 0) reportProgress(meter, uint64_t(walker.stream.at - bytes));
         if (!touchesWindow(s, primitive)) continue;
         writeBlock(s, primitive, out);
         ++keptCount;
+        clearProgress(meter);
         writeProgressLine(console, "Step 1: ", keptCount, seenCount);
     }
     return step == dsf::WalkStep::end ? Failure::none : Failure::readInput;

@@ -21,6 +21,9 @@ FileHandle openReadHandle(const std::string& path);
 /// Creates or empties a file for writing; NO_FILE when that fails.
 FileHandle createWriteHandle(const std::string& path);
 FileHandle standardOutputHandle();
+FileHandle standardErrorHandle();
+/// Whether the handle is an interactive terminal (a console window on Windows).
+bool isTerminal(FileHandle handle);
 
 /// Reads up to `size` bytes: how many came, 0 at the end, -1 on an error.
 int64_t readHandle(FileHandle handle, void* out, size_t size);

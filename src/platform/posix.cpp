@@ -97,6 +97,14 @@ FileHandle standardOutputHandle() {
     return STDOUT_FILENO;
 }
 
+FileHandle standardErrorHandle() {
+    return STDERR_FILENO;
+}
+
+bool isTerminal(FileHandle handle) {
+    return ::isatty(int(handle)) == 1;
+}
+
 int64_t readHandle(FileHandle handle, void* out, size_t size) {
     ssize_t got;
     do {

@@ -86,6 +86,15 @@ FileHandle standardOutputHandle() {
     return asFileHandle(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+FileHandle standardErrorHandle() {
+    return asFileHandle(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool isTerminal(FileHandle handle) {
+    DWORD mode;
+    return handle != NO_FILE && GetConsoleMode(asHandle(handle), &mode);
+}
+
 int64_t readHandle(FileHandle handle, void* out, size_t size) {
     DWORD done = 0;
     DWORD step = DWORD(std::min<size_t>(size, 1u << 30));

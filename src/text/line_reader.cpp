@@ -43,6 +43,7 @@ bool readBlock(LineReader& r) {
         r.dataEnded = true;
     }
     r.end += size_t(got);
+    if (r.progress) reportProgress(*r.progress, r.bufferOffset + r.end);
     return got > 0;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "text/progress.h"
 
 namespace mc {
 
@@ -23,9 +24,10 @@ struct LineReader {
     uint64_t bufferOffset = 0;  // file offset of buffer[0]
     bool dataEnded = false;     // end of file, a read error or a 0x1A byte
     bool readFailed = false;
-    uint64_t lineOffset = 0;          // file offset where the last line handed out starts
-    bool lineCut = false;             // the last line handed out is only a head (see readLine)
-    uint64_t pinOffset = UINT64_MAX;  // bytes from this file offset on stay in the buffer
+    uint64_t lineOffset = 0;            // file offset where the last line handed out starts
+    bool lineCut = false;               // the last line handed out is only a head (see readLine)
+    uint64_t pinOffset = UINT64_MAX;    // bytes from this file offset on stay in the buffer
+    ProgressMeter* progress = nullptr;  // told how far the reading has come
 };
 
 /// Opens a file, a pipe or a device for reading; the reader stays closed when that fails or when

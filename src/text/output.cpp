@@ -3,22 +3,87 @@
 #include "text/digits.h"
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace mc {
 
+struct WriteBehind {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<char> writing;  // the buffer the thread writes; swapped with the file's
+    size_t size = 0;
+    bool busy = false, stop = false, failed = false;
+    std::thread thread;
+};
+
 namespace {
 
-// Hands the buffered bytes to the system.
+void writeBehindLoop(WriteBehind& w, FileHandle fd) {
+    std::unique_lock<std::mutex> guard(w.lock);
+    for (;;) {
+        w.changed.wait(guard, [&] { return w.busy || w.stop; });
+        if (!w.busy) return;
+        guard.unlock();
+        bool written = writeHandle(fd, w.writing.data(), w.size);
+        guard.lock();
+        if (!written) w.failed = true;
+        w.busy = false;
+        w.changed.notify_all();
+    }
+}
+
+// Waits until the thread has written what it was given; takes over its failure.
+void drain(OutputFile& f) {
+    if (!f.behind) return;
+    WriteBehind& w = *f.behind;
+    std::unique_lock<std::mutex> guard(w.lock);
+    w.changed.wait(guard, [&] { return !w.busy; });
+    if (w.failed) f.failed = true;
+}
+
+// Hands the buffered bytes to the system: directly, or by swapping the buffer to the thread.
 void flushBuffer(OutputFile& f) {
-    if (f.used > 0 && !writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
+    if (f.used > 0 && f.behind) {
+        drain(f);
+        WriteBehind& w = *f.behind;
+        std::lock_guard<std::mutex> guard(w.lock);
+        if (w.writing.size() < f.buffer.size()) w.writing.resize(f.buffer.size());
+        std::swap(w.writing, f.buffer);
+        w.size = f.used;
+        w.busy = true;
+        w.changed.notify_all();
+    } else if (f.used > 0 && !writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) {
+        f.failed = true;
+    }
     f.flushedBytes += f.used;
     f.used = 0;
 }
 
 }  // namespace
+
+void startWriteBehind(OutputFile& f) {
+    if (f.behind || f.capture || f.isConsole || f.fd == NO_FILE) return;
+    f.behind = std::make_shared<WriteBehind>();
+    f.behind->thread = std::thread(writeBehindLoop, std::ref(*f.behind), f.fd);
+}
+
+void stopWriteBehind(OutputFile& f) {
+    if (!f.behind) return;
+    if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
+    drain(f);
+    {
+        std::lock_guard<std::mutex> guard(f.behind->lock);
+        f.behind->stop = true;
+        f.behind->changed.notify_all();
+    }
+    f.behind->thread.join();
+    f.behind.reset();
+}
 
 OutputTarget& console() {
     static OutputFile target = [] {
@@ -49,12 +114,14 @@ bool openForWriting(OutputFile& f, const std::string& path) {
 
 void flushOutput(OutputFile& f) {
     if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
+    drain(f);
     f.used = 0;
 }
 
 bool closeFile(OutputFile& f) {
     if (f.fd == NO_FILE) return !f.failed;
     flushOutput(f);
+    stopWriteBehind(f);
     if (!closeHandle(f.fd)) f.failed = true;
     f.fd = NO_FILE;
     return !f.failed;
@@ -68,7 +135,8 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
     if (f.fd == NO_FILE || f.failed || text.empty()) return;
     if (f.buffer.size() - f.used < text.size()) flushBuffer(f);
     if (f.buffer.size() - f.used < text.size()) {
-        // larger than any buffer we keep: straight through
+        // larger than any buffer we keep: straight through, after what came before it
+        drain(f);
         if (!writeHandle(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;
         f.flushedBytes += text.size();
         return;
@@ -96,6 +164,7 @@ bool dropTail(OutputFile& f, uint64_t size) {
         if (size - f.flushedBytes < f.used) f.used = size_t(size - f.flushedBytes);
         return true;
     }
+    drain(f);
     if (!truncateHandle(f.fd, size)) {
         f.failed = true;
         return false;

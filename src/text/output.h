@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,8 @@ namespace mc {
 constexpr std::string_view LINE_END = "\r\n";
 constexpr size_t OUTPUT_BUFFER_SIZE = 1 << 20;
 
+struct WriteBehind;
+
 /// The console or a file. Files are buffered; the console hands each line to the system as soon
 /// as its line end is written. A target opened on nothing (or whose file failed) drops its text.
 struct OutputFile {
@@ -22,7 +25,8 @@ struct OutputFile {
     std::string* capture = nullptr;  // when set, text is appended here instead (tests)
     std::vector<char> buffer;
     size_t used = 0;
-    uint64_t flushedBytes = 0;  // bytes already handed to the system
+    uint64_t flushedBytes = 0;            // bytes already handed to the system
+    std::shared_ptr<WriteBehind> behind;  // a thread writing the last full buffer, if started
 };
 using OutputTarget = OutputFile;
 
@@ -35,8 +39,13 @@ bool openForWriting(OutputFile& file, const std::string& path);
 void attachDescriptor(OutputFile& file, FileHandle fd);
 /// Writes out the buffer and closes; false when any write or the close was refused.
 bool closeFile(OutputFile& file);
-/// Hands the buffered bytes to the system.
+/// Hands the buffered bytes to the system (and waits for a write-behind thread to finish).
 void flushOutput(OutputFile& file);
+/// For large files: a full buffer is written by a second thread while the next one fills, so
+/// the system's write path runs beside the work that makes the text.
+void startWriteBehind(OutputFile& file);
+/// Flushes and ends the write-behind thread, leaving the handle open (closeFile does this too).
+void stopWriteBehind(OutputFile& file);
 
 void writeTextSlow(OutputTarget& target, std::string_view text);
 inline void writeText(OutputTarget& target, std::string_view text) {

@@ -1,0 +1,294 @@
+// A look at the cut before importing it: a standalone SVG top view, north up, at true
+// proportions, each triangle coloured by its mean height, the window, the origin, a legend, a
+// scale bar and a title. Large cuts are drawn as a grid of mean heights, so the file stays small.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "text/fixed9.h"
+
+namespace mc {
+
+namespace {
+
+constexpr size_t MOST_TRIANGLES_DRAWN = 100000;
+constexpr size_t MOST_TRIANGLES_WITH_EDGES = 5000;
+constexpr int GRID_CELLS = 256;
+constexpr int COLOURS = 64;
+constexpr double WIDTH_PX = 960, MARGIN_PX = 20, TITLE_PX = 40, FOOTER_PX = 70;
+constexpr double METRES_PER_UNIT = SCALE_DIVISOR;
+const char* const ORIGIN_COLOUR = "#ff00ff";
+
+// viridis, a perceptually uniform ramp, at eleven stops
+constexpr unsigned char RAMP[11][3] = {{0x44, 0x01, 0x54}, {0x48, 0x24, 0x75}, {0x41, 0x44, 0x87},
+                                       {0x35, 0x5f, 0x8d}, {0x2a, 0x78, 0x8e}, {0x21, 0x91, 0x8c},
+                                       {0x22, 0xa8, 0x84}, {0x44, 0xbf, 0x70}, {0x7a, 0xd1, 0x51},
+                                       {0xbd, 0xdf, 0x26}, {0xfd, 0xe7, 0x25}};
+
+std::string rampColour(int level) {
+    double at = double(level) / (COLOURS - 1) * 10;
+    int stop = std::min(int(at), 9);
+    double t = at - stop;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x",
+                  int(std::lround(RAMP[stop][0] * (1 - t) + RAMP[stop + 1][0] * t)),
+                  int(std::lround(RAMP[stop][1] * (1 - t) + RAMP[stop + 1][1] * t)),
+                  int(std::lround(RAMP[stop][2] * (1 - t) + RAMP[stop + 1][2] * t)));
+    return text;
+}
+
+void appendNumber(std::string& text, double value, int decimals) {
+    char digits[FIXED9_MAX_TEXT];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, value,
+                                      std::chars_format::fixed, decimals)
+                            .ptr);
+}
+
+std::string number(double value, int decimals) {
+    std::string text;
+    appendNumber(text, value, decimals);
+    return text;
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Plan position in metres: east of long_min at the middle latitude's scale, south of lat_min.
+struct Plan {
+    double east, south;
+};
+
+struct Frame {
+    const SelectionWindow& window;
+    double middleCosine;
+    double west, north, scale;  // metres at the drawing's top left, pixels per metre
+};
+
+Plan planOf(const StoredVertex& v, const Frame& f) {
+    double south = v.z * METRES_PER_UNIT;
+    double lat = f.window.latMin - south / METRES_PER_DEGREE;
+    double cosine = std::cos(DEG_TO_RAD * lat);
+    double east = std::fabs(cosine) > 1e-9 ? v.x * METRES_PER_UNIT * f.middleCosine / cosine
+                                           : v.x * METRES_PER_UNIT;
+    return {east, south};
+}
+
+double pxX(const Frame& f, double east) {
+    return MARGIN_PX + (east - f.west) * f.scale;
+}
+double pxY(const Frame& f, double south) {
+    return TITLE_PX + (south - f.north) * f.scale;
+}
+void appendPoint(std::string& text, const Frame& f, const Plan& p) {
+    appendNumber(text, pxX(f, p.east), 2);
+    text += ' ';
+    appendNumber(text, pxY(f, p.south), 2);
+}
+
+struct Heights {
+    double low = INFINITY, high = -INFINITY;
+};
+
+int levelOf(double height, const Heights& h) {
+    if (!(h.high > h.low)) return COLOURS / 2;
+    return std::clamp(int((height - h.low) / (h.high - h.low) * (COLOURS - 1) + 0.5), 0,
+                      COLOURS - 1);
+}
+
+double meanHeight(const MeshBuffers& mesh, size_t t) {
+    double sum = 0;
+    for (size_t k = 0; k < 3; ++k) sum += mesh.vertices[size_t(mesh.indices[t + k])].y;
+    return sum / 3 * METRES_PER_UNIT;
+}
+
+// Triangles grouped by colour, one path per colour.
+void writeTriangles(OutputFile& out, const MeshBuffers& mesh, const Frame& f, const Heights& h) {
+    size_t triangles = mesh.indices.count / 3;
+    std::vector<std::vector<uint32_t>> byLevel(COLOURS);
+    for (size_t t = 0; t < triangles; ++t) {
+        byLevel[size_t(levelOf(meanHeight(mesh, t * 3), h))].push_back(uint32_t(t));
+    }
+    std::string edges = triangles <= MOST_TRIANGLES_WITH_EDGES
+                            ? " stroke=\"#000\" stroke-opacity=\"0.3\" stroke-width=\"0.5\""
+                            : "";
+    for (int level = 0; level < COLOURS; ++level) {
+        if (byLevel[size_t(level)].empty()) continue;
+        writeText(out, "<path fill=\"" + rampColour(level) + "\"" + edges + " d=\"");
+        std::string text;  // one triangle's part of the path, reused
+        for (uint32_t t : byLevel[size_t(level)]) {
+            text.clear();
+            for (size_t k = 0; k < 3; ++k) {
+                const StoredVertex& v = mesh.vertices[size_t(mesh.indices[t * 3 + k])];
+                text += k == 0 ? 'M' : 'L';
+                appendPoint(text, f, planOf(v, f));
+            }
+            text += 'Z';
+            writeText(out, text);
+        }
+        writeLine(out, "\"/>");
+    }
+}
+
+// Cells of at most 256 x 256 over the drawing, each coloured by the mean height of the
+// triangles whose centre falls in it.
+void writeGrid(OutputFile& out, const MeshBuffers& mesh, const Frame& f, double widthM,
+               double heightM, const Heights& h) {
+    double cell = std::max(widthM, heightM) / GRID_CELLS;
+    int columns = std::max(1, int(std::ceil(widthM / cell))),
+        rows = std::max(1, int(std::ceil(heightM / cell)));
+    std::vector<double> sums(size_t(columns) * rows, 0);
+    std::vector<uint32_t> counts(sums.size(), 0);
+    for (size_t t = 0; t + 3 <= mesh.indices.count; t += 3) {
+        double east = 0, south = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            Plan p = planOf(mesh.vertices[size_t(mesh.indices[t + k])], f);
+            east += p.east / 3, south += p.south / 3;
+        }
+        int c = std::clamp(int((east - f.west) / cell), 0, columns - 1);
+        int r = std::clamp(int((south - f.north) / cell), 0, rows - 1);
+        sums[size_t(r) * columns + c] += meanHeight(mesh, t);
+        ++counts[size_t(r) * columns + c];
+    }
+    std::string side = number(cell * f.scale, 2);
+    for (int level = 0; level < COLOURS; ++level) {
+        std::string d;
+        for (size_t i = 0; i < sums.size(); ++i) {
+            if (counts[i] == 0 || levelOf(sums[i] / counts[i], h) != level) continue;
+            double x = pxX(f, f.west + double(i % columns) * cell);
+            double y = pxY(f, f.north + double(i / columns) * cell);
+            d += 'M';
+            appendNumber(d, x, 2);
+            d += ' ';
+            appendNumber(d, y, 2);
+            for (const char* step : {"h", "v", "h-"}) d.append(step).append(side);
+            d += 'Z';
+        }
+        if (!d.empty())
+            writeLine(out, "<path fill=\"" + rampColour(level) + "\" d=\"" + d + "\"/>");
+    }
+}
+
+// A length of 1, 2 or 5 times a power of ten, at most a quarter of the drawing.
+double scaleBarMetres(double widthM) {
+    double power = std::pow(10.0, std::floor(std::log10(std::max(widthM / 4, 1e-3))));
+    for (double step : {5.0, 2.0, 1.0}) {
+        if (step * power <= widthM / 4) return step * power;
+    }
+    return power;
+}
+
+std::string lengthText(double metres) {
+    return metres >= 1000 ? number(metres / 1000, metres >= 10000 ? 0 : 1) + " km"
+                          : number(metres, metres >= 1 ? 0 : 2) + " m";
+}
+
+}  // namespace
+
+Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin,
+                     const OutputPaths& paths) {
+    const SelectionWindow& w = paths.window;
+    double middle = (w.latMin + w.latMax) / 2;
+    Frame f{w, std::cos(DEG_TO_RAD * middle), 0, 0, 1};
+    // the drawing holds the window and every vertex of the cut
+    double west = 0, east = (w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE;
+    double north = -(w.latMax - w.latMin) * METRES_PER_DEGREE, south = 0;
+    Heights h;
+    for (size_t i = 0; i < mesh.vertices.count; ++i) {
+        Plan p = planOf(mesh.vertices[i], f);
+        west = std::min(west, p.east), east = std::max(east, p.east);
+        north = std::min(north, p.south), south = std::max(south, p.south);
+        h.low = std::min(h.low, mesh.vertices[i].y * METRES_PER_UNIT);
+        h.high = std::max(h.high, mesh.vertices[i].y * METRES_PER_UNIT);
+    }
+    if (!std::isfinite(east - west) || !std::isfinite(south - north)) return Failure::writePreview;
+    double widthM = std::max(east - west, 1e-6), heightM = std::max(south - north, 1e-6);
+    f.west = west, f.north = north;
+    f.scale = (WIDTH_PX - 2 * MARGIN_PX) / widthM;
+    double heightPx = std::min(heightM * f.scale, 4 * WIDTH_PX);  // a sliver stays viewable
+    f.scale = std::min(f.scale, heightPx / heightM);
+    double totalHeight = TITLE_PX + heightPx + FOOTER_PX;
+
+    WholeFile file;
+    if (!openWholeFile(file, paths.preview, paths.input)) return Failure::writePreview;
+    OutputFile& out = file.out;
+    std::string size = number(WIDTH_PX, 0) + "\" height=\"" + number(totalHeight, 0);
+    writeLine(out, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
+                       "\" viewBox=\"0 0 " + number(WIDTH_PX, 0) + " " + number(totalHeight, 0) +
+                       "\" font-family=\"sans-serif\" font-size=\"14\">");
+    writeLine(out, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
+    std::string input = paths.input.substr(paths.input.find_last_of("/\\") + 1);
+    writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"26\" font-size=\"16\">" +
+                       escaped(input) + ": lat " + doubleToText(w.latMin) + " to " +
+                       doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) + " to " +
+                       doubleToText(w.longMax) + "</text>");
+    size_t triangles = mesh.indices.count / 3;
+    if (triangles <= MOST_TRIANGLES_DRAWN) {
+        writeTriangles(out, mesh, f, h);
+    } else {
+        writeGrid(out, mesh, f, widthM, heightM, h);
+    }
+    // the window, then the origin on top
+    Plan corner{0, -(w.latMax - w.latMin) * METRES_PER_DEGREE};
+    writeLine(
+        out, "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
+                 number(pxY(f, corner.south), 2) + "\" width=\"" +
+                 number((w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE * f.scale, 2) +
+                 "\" height=\"" + number((w.latMax - w.latMin) * METRES_PER_DEGREE * f.scale, 2) +
+                 "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
+                 "stroke-dasharray=\"6 4\"/>");
+    if (origin.index >= 0) {
+        Plan o = planOf(mesh.vertices[size_t(origin.index)], f);
+        writeLine(out, "<circle cx=\"" + number(pxX(f, o.east), 2) + "\" cy=\"" +
+                           number(pxY(f, o.south), 2) + "\" r=\"7\" fill=\"" + ORIGIN_COLOUR +
+                           "\" stroke=\"#ffffff\" stroke-width=\"2\"/>");
+    }
+    // legend: the ramp from the lowest to the highest altitude, and a scale bar
+    double y = TITLE_PX + heightPx + 20;
+    writeLine(out, "<defs><linearGradient id=\"ramp\">");
+    for (int k = 0; k <= 10; ++k) {
+        writeLine(out, "<stop offset=\"" + number(k / 10.0, 1) + "\" stop-color=\"" +
+                           rampColour(k * (COLOURS - 1) / 10) + "\"/>");
+    }
+    writeLine(out, "</linearGradient></defs>");
+    if (triangles > 0) {
+        writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"" + number(y + 14, 0) + "\">" +
+                           number(h.low, 1) + " m</text>");
+        writeLine(out, "<rect x=\"" + number(MARGIN_PX + 80, 0) + "\" y=\"" + number(y, 0) +
+                           "\" width=\"240\" height=\"18\" fill=\"url(#ramp)\"/>");
+        writeLine(out, "<text x=\"" + number(MARGIN_PX + 330, 0) + "\" y=\"" + number(y + 14, 0) +
+                           "\">" + number(h.high, 1) + " m</text>");
+    } else {
+        writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"" + number(y + 14, 0) +
+                           "\">no terrain in the window</text>");
+    }
+    double bar = scaleBarMetres(widthM);
+    double barX = WIDTH_PX - MARGIN_PX - bar * f.scale;
+    writeLine(out, "<path d=\"M" + number(barX, 2) + " " + number(y + 18, 0) + "v-8h" +
+                       number(bar * f.scale, 2) +
+                       "v8\" fill=\"none\" stroke=\"#000\" "
+                       "stroke-width=\"2\"/>");
+    writeLine(out, "<text x=\"" + number(barX, 2) + "\" y=\"" + number(y + 36, 0) + "\">" +
+                       lengthText(bar) + "</text>");
+    writeLine(out, "</svg>");
+    return finishWholeFile(file) ? Failure::none : Failure::writePreview;
+}
+
+}  // namespace mc
