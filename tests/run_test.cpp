@@ -660,17 +660,21 @@ TEST(Run, WavefrontKeyAbsentOrEmptyChangesNothing) {
     EXPECT_EQ(test::readFile(failing.dir / "cut.obj"), "the author's model");
 }
 
+// The bundled sample carved with one more line in its ini.
+void carveSample(Scenario& s, const std::string& extraLine) {
+    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::readFile(SOURCE_DIR "/examples/mesh_carver.ini") + extraLine);
+    s.run = test::runTool(s.dir.path);
+}
+
 // The sample's Wavefront file opened by Blender's own importer with its default axes.
 TEST(Run, WavefrontImportsIntoBlender) {
     if (std::system("command -v blender > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "Blender is not installed";
     }
     Scenario s;
-    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
-    test::writeFile(s.dir / "mesh_carver.ini",
-                    test::readFile(SOURCE_DIR "/examples/mesh_carver.ini") +
-                        "wavefront_file=sample_cut_blender.obj\n");
-    s.run = test::runTool(s.dir.path);
+    carveSample(s, "wavefront_file=sample_cut_blender.obj\n");
     ASSERT_EQ(s.run.status, 0);
     // counts and extent as the file states them, on Blender's axes: -Z forward, Y up
     std::string obj = test::readFile(s.dir / "sample_cut_blender.obj");
@@ -704,11 +708,7 @@ TEST(Run, WavefrontImportsIntoBlender) {
 // The sample's preview, rendered by a real browser and checked against its own SVG.
 TEST(Run, PreviewRendersInChromium) {
     Scenario s;
-    std::filesystem::copy(SOURCE_DIR "/examples/sample_tile.txt", s.dir / "sample_tile.txt");
-    test::writeFile(s.dir / "mesh_carver.ini",
-                    test::readFile(SOURCE_DIR "/examples/mesh_carver.ini") +
-                        "preview_file=sample_preview.svg\n");
-    s.run = test::runTool(s.dir.path);
+    carveSample(s, "preview_file=sample_preview.svg\n");
     ASSERT_EQ(s.run.status, 0);
     EXPECT_EQ(s.run.console, test::readFile(SOURCE_DIR "/examples/expected_console.txt"));
     std::string svg = test::readFile(s.dir / "sample_preview.svg");
