@@ -449,12 +449,13 @@ TEST(Run, BinaryTilesCarveLikeTheirTextForm) {
     }
 }
 
-// A generated tile with full 65,535-point pools, through the benchmark's binary writer; once
-// with stored heights, once flagged with a 1201 x 1201 elevation raster.
+// A generated tile with full 65,535-point pools, through the benchmark's binary writer (large
+// enough for both cores to print it); once with stored heights, once flagged with a 1201 x 1201
+// elevation raster.
 TEST(Run, GeneratedBinaryTileCarvesLikeItsTextForm) {
     for (const char* option : {"", "--raster"}) {
         test::TempDir dir;
-        std::string make = "'" MAKE_TILE_EXE "' 2000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
+        std::string make = "'" MAKE_TILE_EXE "' 6000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
                            "' && '" MAKE_DSF_EXE "' " + option + " '" + (dir / "gen.txt") + "' '" +
                            (dir / "gen.dsf") + "' '" + (dir / "gen_dsf.txt") + "'";
         ASSERT_EQ(std::system(make.c_str()), 0);

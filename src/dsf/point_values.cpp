@@ -69,6 +69,11 @@ void decodeChunk(const Tile& tile, uint32_t plane, uint32_t chunk, uint32_t coun
 
 }  // namespace
 
+void indexPlane(Tile& tile, const Pool& pool, uint32_t planeInPool) {
+    uint32_t plane = pool.firstPlane + planeInPool;
+    if (!tile.planes[plane].chunksIndexed) indexChunks(tile, plane, pool.addressable);
+}
+
 void attachTile(PointValues& values, Tile& tile, size_t maxChunks) {
     values = PointValues{};
     values.tile = &tile;

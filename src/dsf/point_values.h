@@ -23,6 +23,10 @@ struct PointValues {
 
 void attachTile(PointValues& values, Tile& tile, size_t maxChunks = DEFAULT_CACHE_CHUNKS);
 
+/// Notes where every chunk of a pool's plane starts (done on first use otherwise); a plane
+/// indexed ahead can be read by several caches at once.
+void indexPlane(Tile& tile, const Pool& pool, uint32_t planeInPool);
+
 /// Decodes a chunk into a slot (reusing the oldest when all exist); returns the slot.
 uint32_t loadChunk(PointValues& values, const Pool& pool, uint32_t plane, uint32_t chunk);
 
