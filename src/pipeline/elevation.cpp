@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/platform.h"
 #include "text/fields.h"
@@ -95,19 +96,47 @@ bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
     return true;
 }
 
+// The four pixels around a point, read as one pixel type, weighted; a weight of zero leaves its
+// neighbours out, so a point on a pixel gets its value exactly.
+template <typename Pixel>
+double bilinear(const ElevationRaster& r, uint32_t x0, uint32_t y0, double tx, double ty) {
+    auto value = [&](uint32_t column, uint32_t row) {
+        Pixel raw;
+        std::memcpy(&raw, r.pixels.data() + (size_t(row) * r.width + column) * sizeof(Pixel),
+                    sizeof(Pixel));
+        double v = double(raw);
+        if constexpr (std::is_integral_v<Pixel>) {
+            if (r.format == PixelFormat::normalized) v /= double(Pixel(~Pixel(0)));
+        }
+        return v * r.scale + r.offset;
+    };
+    auto along = [&](uint32_t row) {
+        double left = value(x0, row);
+        return tx == 0 ? left : left * (1 - tx) + value(x0 + 1, row) * tx;
+    };
+    double south = along(y0);
+    return ty == 0 ? south : south * (1 - ty) + along(y0 + 1) * ty;
+}
+
 double rasterHeight(const ElevationRaster& r, double lon, double lat) {
     double x = pixelCoordinate(lon, r.west, r.east, r.width, r.postCentric);
     double y = pixelCoordinate(lat, r.south, r.north, r.height, r.postCentric);
     uint32_t x0 = std::min(uint32_t(x), r.width > 1 ? r.width - 2 : 0);
     uint32_t y0 = std::min(uint32_t(y), r.height > 1 ? r.height - 2 : 0);
     double tx = x - x0, ty = y - y0;
-    // a weight of zero leaves its neighbours out, so a point on a pixel gets its value exactly
-    auto along = [&](uint32_t row) {
-        double left = pixelValue(r, x0, row);
-        return tx == 0 ? left : left * (1 - tx) + pixelValue(r, x0 + 1, row) * tx;
-    };
-    double south = along(y0);
-    return ty == 0 ? south : south * (1 - ty) + along(y0 + 1) * ty;
+    bool signedInteger = r.format == PixelFormat::signedInteger;
+    switch (r.bytesPerPixel) {
+        case 1:
+            return signedInteger ? bilinear<int8_t>(r, x0, y0, tx, ty)
+                                 : bilinear<uint8_t>(r, x0, y0, tx, ty);
+        case 2:
+            return signedInteger ? bilinear<int16_t>(r, x0, y0, tx, ty)
+                                 : bilinear<uint16_t>(r, x0, y0, tx, ty);
+        default:
+            if (r.format == PixelFormat::floating) return bilinear<float>(r, x0, y0, tx, ty);
+            return signedInteger ? bilinear<int32_t>(r, x0, y0, tx, ty)
+                                 : bilinear<uint32_t>(r, x0, y0, tx, ty);
+    }
 }
 
 std::string_view lineWithRasterHeight(std::string_view line, const ElevationRaster& raster,
