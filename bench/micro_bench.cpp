@@ -80,7 +80,7 @@ void BM_writeVertexLine(benchmark::State& state) {
     std::vector<mc::StoredVertex> vertices(4096);
     std::vector<std::string> sources(4096);
     for (size_t i = 0; i < vertices.size(); ++i) {
-        vertices[i] = {coordinate(random), coordinate(random) / 10, coordinate(random), 0};
+        vertices[i] = {coordinate(random), coordinate(random) * 10, coordinate(random), 0};
         sources[i] = vertexLine(random);
     }
     mc::OriginVertex origin{1.5, 7.25, -3.5, 0};

@@ -74,20 +74,27 @@ TEST(RasterHeight, PostsCellsFormatsEdgesAndCorners) {
     for (const auto& f : formats) EXPECT_EQ(rasterHeight(f.r, 0, 0), f.height) << f.name;
 }
 
-TEST(RasterHeight, OnlyFlaggedVertexLinesChange) {
+TEST(RasterHeight, OnlyFlaggedVertexLinesShowTheirHeight) {
     const ElevationRaster r =
         raster(2, 2, true, PixelFormat::signedInteger, 2, {100, 200, 300, 400});
     std::string scratch;
-    const std::pair<std::string, std::string> cases[] = {
-        {"PATCH_VERTEX 0.5 0.5 -32768.000000000 0 0", "PATCH_VERTEX 0.5 0.5 250.000000000 0 0"},
-        {"PATCH_VERTEX 0 1 -32768", "PATCH_VERTEX 0 1 300.000000000"},
-        {"PATCH_VERTEX 0.5 0.5 -32767.000000000 0 0", "PATCH_VERTEX 0.5 0.5 -32767.000000000 0 0"},
-        {"PATCH_VERTEX 0.5 0.5", "PATCH_VERTEX 0.5 0.5"},
+    const struct {
+        std::string line;
+        double lon, lat;
+        std::string shown;
+    } cases[] = {
+        {"PATCH_VERTEX 0.5 0.5 -32768.000000000 0 0", 0.5, 0.5,
+         "PATCH_VERTEX 0.5 0.5 250.000000000 0 0"},
+        {"PATCH_VERTEX 0 1 -32768", 0, 1, "PATCH_VERTEX 0 1 300.000000000"},
+        {"PATCH_VERTEX 0.5 0.5 -32767.000000000 0 0", 0.5, 0.5,
+         "PATCH_VERTEX 0.5 0.5 -32767.000000000 0 0"},
+        {"PATCH_VERTEX 0.5 0.5", 0.5, 0.5, "PATCH_VERTEX 0.5 0.5"},
     };
-    for (const auto& [line, shown] : cases) {
-        EXPECT_EQ(lineWithRasterHeight(line, r, scratch), shown) << line;
+    for (const auto& c : cases) {
+        EXPECT_EQ(lineWithHeight(c.line, rasterHeight(r, c.lon, c.lat), r, scratch), c.shown)
+            << c.line;
     }
-    EXPECT_EQ(lineWithRasterHeight(cases[0].first, ElevationRaster{}, scratch), cases[0].first);
+    EXPECT_EQ(lineWithHeight(cases[0].line, 250, ElevationRaster{}, scratch), cases[0].line);
 }
 
 }  // namespace

@@ -68,10 +68,10 @@ TEST(FindOrigin, HighestFirstVertexOrNone) {
     MeshBuffers mesh;
     EXPECT_EQ(findOrigin(mesh).index, -1);
     EXPECT_EQ(findOrigin(mesh).y, NO_ORIGIN_Y);
-    for (double y : {1.0, 3.0, -5.0, 3.0}) mesh.vertices.push({0, y, 0, 0});
+    for (double metres : {100.0, 300.0, -500.0, 300.0}) mesh.vertices.push({0, metres, 0, 0});
     EXPECT_EQ(findOrigin(mesh).index, 1);
     MeshBuffers deep;
-    deep.vertices.push({1, -3000000.0, 1, 0});
+    deep.vertices.push({1, -300000000.0, 1, 0});
     EXPECT_EQ(findOrigin(deep).index, -1);
     EXPECT_EQ(findOrigin(deep).x, 0);
 }

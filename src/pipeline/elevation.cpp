@@ -139,19 +139,18 @@ double rasterHeight(const ElevationRaster& r, double lon, double lat) {
     }
 }
 
-std::string_view lineWithRasterHeight(std::string_view line, const ElevationRaster& raster,
-                                      std::string& scratch) {
+std::string_view lineWithHeight(std::string_view line, double height, const ElevationRaster& raster,
+                                std::string& scratch) {
     if (!raster.present) return line;
     SplitText lon = splitFirstField(splitFirstField(line).rest);
     SplitText lat = splitFirstField(lon.rest);
     SplitText elev = splitFirstField(lat.rest);
     if (parseNumber(elev.first) != RASTER_HEIGHT_FLAG) return line;
-    char height[FIXED9_MAX_TEXT];
-    char* end =
-        fixed9ToText(rasterHeight(raster, parseNumber(lon.first), parseNumber(lat.first)), height);
+    char text[FIXED9_MAX_TEXT];
+    char* end = fixed9ToText(height, text);
     size_t before = size_t(elev.first.data() - line.data());
     scratch.assign(line.substr(0, before));
-    scratch.append(height, end);
+    scratch.append(text, end);
     scratch.append(line.substr(before + elev.first.size()));
     return scratch;
 }

@@ -43,10 +43,10 @@ bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
 /// on a pixel's position (to the nine decimals vertex lines print) gets that pixel's value.
 double rasterHeight(const ElevationRaster& raster, double lon, double lat);
 
-/// The vertex line with a flagged elevation field replaced by the raster's height (nine
-/// decimals); the line itself when there is no raster or the elevation is a real one.
-std::string_view lineWithRasterHeight(std::string_view vertexLine, const ElevationRaster& raster,
-                                      std::string& scratch);
+/// The vertex line with a flagged elevation field replaced by the height the vertex was given
+/// (nine decimals); the line itself when there is no raster or the elevation is a real one.
+std::string_view lineWithHeight(std::string_view vertexLine, double height,
+                                const ElevationRaster& raster, std::string& scratch);
 
 /// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
 /// while the selection pass reads them.

@@ -33,7 +33,7 @@ StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, Cos
     double zm = double((static_cast<long double>(p.position.lat) - w.latMin) * METRES_PER_DEGREE);
     StoredVertex v;
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
-    v.y = double(static_cast<long double>(p.position.elev) / SCALE_DIVISOR);
+    v.elevation = p.position.elev;
     v.z = double((-1.0L * zm) / SCALE_DIVISOR);
     v.sourceOffset = p.sourceOffset;
     return v;

@@ -109,7 +109,7 @@ bool writeObject(WholeFile& object, const MeshBuffers& mesh, const OriginVertex&
         const StoredVertex& v = mesh.vertices[i];
         std::string_view source;
         if (!fetchSourceLine(sources, v.sourceOffset, source)) return false;
-        writeVertexLine(out, v, origin, lineWithRasterHeight(source, raster, resolved));
+        writeVertexLine(out, v, origin, lineWithHeight(source, v.elevation, raster, resolved));
     }
     endLine(out);
     char text[64];
@@ -136,7 +136,7 @@ void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex&
     *p++ = 'V', *p++ = 'T', *p++ = ' ';
     p = fixed6ToText(relative(v.x, origin.x), p);
     *p++ = ' ';
-    p = fixed6ToText(relative(v.y, origin.y), p);
+    p = fixed6ToText(relative(objectY(v), origin.y), p);
     *p++ = ' ';
     p = fixed6ToText(relative(v.z, origin.z), p);
     constexpr std::string_view TAIL = "  0.0 1.0 0.0 0.0 1.0 # ";
@@ -149,9 +149,10 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
     OriginVertex origin;
     for (size_t i = 0; i < mesh.vertices.count; ++i) {
         const StoredVertex& v = mesh.vertices[i];
-        if (v.y > origin.y) {
+        double y = objectY(v);
+        if (y > origin.y) {
             origin.x = v.x;
-            origin.y = v.y;
+            origin.y = y;
             origin.z = v.z;
             origin.index = int64_t(i);
         }
@@ -177,7 +178,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
             return Failure::readTemp;
         }
         std::string resolved;
-        originLine = lineWithRasterHeight(line, raster, resolved);
+        originLine = lineWithHeight(line, v.elevation, raster, resolved);
     }
 
     endLine(console);

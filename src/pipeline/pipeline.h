@@ -111,12 +111,18 @@ struct ChunkedArray {
     const T& operator[](size_t i) const { return chunks[i >> CHUNK_BITS][i & (CHUNK_SIZE - 1)]; }
 };
 
-/// A vertex in the object's frame (units of 100 m) and where its line starts in the temporary
-/// file: the line itself is read back from there when the object is written.
+/// A vertex in the object's frame (x and z in units of 100 m), its elevation in metres (the
+/// raster's height for a flagged vertex), and where its line starts in the temporary file: the
+/// line itself is read back from there when the object is written.
 struct StoredVertex {
-    double x, y, z;
+    double x, elevation, z;
     uint64_t sourceOffset;
 };
+
+/// The vertex's Y in the object's frame (units of 100 m), carried with a 64-bit significand.
+inline double objectY(const StoredVertex& v) {
+    return double(static_cast<long double>(v.elevation) / SCALE_DIVISOR);
+}
 
 struct MeshBuffers {
     ChunkedArray<StoredVertex> vertices;  // the vertex table

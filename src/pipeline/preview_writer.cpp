@@ -115,8 +115,8 @@ int levelOf(double height, const Heights& h) {
 
 double meanHeight(const MeshBuffers& mesh, size_t t) {
     double sum = 0;
-    for (size_t k = 0; k < 3; ++k) sum += mesh.vertices[size_t(mesh.indices[t + k])].y;
-    return sum / 3 * METRES_PER_UNIT;
+    for (size_t k = 0; k < 3; ++k) sum += mesh.vertices[size_t(mesh.indices[t + k])].elevation;
+    return sum / 3;
 }
 
 // Triangles grouped by colour, one path per colour.
@@ -215,8 +215,8 @@ Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin,
         Plan p = planOf(mesh.vertices[i], f);
         west = std::min(west, p.east), east = std::max(east, p.east);
         north = std::min(north, p.south), south = std::max(south, p.south);
-        h.low = std::min(h.low, mesh.vertices[i].y * METRES_PER_UNIT);
-        h.high = std::max(h.high, mesh.vertices[i].y * METRES_PER_UNIT);
+        h.low = std::min(h.low, mesh.vertices[i].elevation);
+        h.high = std::max(h.high, mesh.vertices[i].elevation);
     }
     if (!std::isfinite(east - west) || !std::isfinite(south - north)) return Failure::writePreview;
     double widthM = std::max(east - west, 1e-6), heightM = std::max(south - north, 1e-6);

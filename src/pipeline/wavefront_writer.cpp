@@ -16,7 +16,7 @@ constexpr double METRES_PER_UNIT = SCALE_DIVISOR;
 // Equal positions hash alike: -0.0 is folded into 0.0 first.
 uint64_t positionHash(const StoredVertex& v) {
     uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (double c : {v.x + 0.0, v.y + 0.0, v.z + 0.0}) {
+    for (double c : {v.x + 0.0, v.elevation + 0.0, v.z + 0.0}) {
         h = (h ^ std::bit_cast<uint64_t>(c)) * 0xBF58476D1CE4E5B9ull;
         h ^= h >> 29;
     }
@@ -24,7 +24,7 @@ uint64_t positionHash(const StoredVertex& v) {
 }
 
 bool samePosition(const StoredVertex& a, const StoredVertex& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
+    return a.x == b.x && a.elevation == b.elevation && a.z == b.z;
 }
 
 // The position of a stored vertex in metres, relative to the origin, as the file prints it.
@@ -35,7 +35,7 @@ Metres metresOf(const StoredVertex& v, const OriginVertex& origin) {
     auto relative = [](double value, double base) {
         return double((static_cast<long double>(value) - base) * METRES_PER_UNIT);
     };
-    return {relative(v.x, origin.x), relative(v.y, origin.y), relative(v.z, origin.z)};
+    return {relative(v.x, origin.x), relative(objectY(v), origin.y), relative(v.z, origin.z)};
 }
 
 void writeVertex(OutputFile& out, const Metres& m) {
