@@ -17,43 +17,6 @@ namespace {
 constexpr double ON_PIXEL = 1e-9;
 constexpr uint64_t MAX_PIXELS = uint64_t(1) << 32;
 
-double pixelValue(const ElevationRaster& r, uint32_t column, uint32_t row) {
-    const uint8_t* p = r.pixels.data() + (size_t(row) * r.width + column) * r.bytesPerPixel;
-    double raw = 0;
-    switch (r.bytesPerPixel * 4 + uint32_t(r.format)) {
-        case 4 * 4 + uint32_t(PixelFormat::floating): {
-            float f;
-            std::memcpy(&f, p, 4);
-            raw = f;
-            break;
-        }
-        case 1 * 4 + uint32_t(PixelFormat::signedInteger):
-            raw = int8_t(p[0]);
-            break;
-        case 2 * 4 + uint32_t(PixelFormat::signedInteger): {
-            int16_t v;
-            std::memcpy(&v, p, 2);
-            raw = v;
-            break;
-        }
-        case 4 * 4 + uint32_t(PixelFormat::signedInteger): {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            raw = v;
-            break;
-        }
-        default: {  // unsigned, plain or normalised to 0..1
-            uint32_t v = 0;
-            std::memcpy(&v, p, r.bytesPerPixel);
-            raw = v;
-            if (r.format == PixelFormat::normalized) {
-                raw /= double((uint64_t(1) << (8 * r.bytesPerPixel)) - 1);
-            }
-        }
-    }
-    return raw * r.scale + r.offset;
-}
-
 // Position of a point in pixel units along one axis, clamped, and snapped to a pixel it lies on.
 double pixelCoordinate(double value, double low, double high, uint32_t count, bool post) {
     double span = high - low;
@@ -83,12 +46,12 @@ bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
     if (size < needed) return false;
     r.pixels.assign(bytes, bytes + needed);
     if (r.format == PixelFormat::floating) {
-        for (uint32_t row = 0; row < r.height; ++row) {
-            for (uint32_t column = 0; column < r.width; ++column) {
-                if (!std::isfinite(pixelValue(r, column, row))) {
-                    r.pixels.clear();
-                    return false;
-                }
+        for (size_t at = 0; at < needed; at += sizeof(float)) {
+            float raw;
+            std::memcpy(&raw, r.pixels.data() + at, sizeof raw);
+            if (!std::isfinite(double(raw) * r.scale + r.offset)) {
+                r.pixels.clear();
+                return false;
             }
         }
     }
