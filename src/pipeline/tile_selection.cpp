@@ -1,4 +1,5 @@
 // The selection pass over a binary tile: the same blocks, lines and decisions as over its text.
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -79,9 +80,7 @@ struct PoolWindow {
 // Prints kept blocks: its own decoded-value cache and scratch, so that two can work at once.
 struct Lane {
     dsf::PointValues values;
-    std::vector<char> line;               // one vertex line
     std::vector<dsf::PlaneScale> scales;  // of the pool being printed
-    std::string text;                     // the blocks printed so far
 };
 
 struct KeptBlock {
@@ -90,10 +89,17 @@ struct KeptBlock {
     size_t firstVertex, vertexCount;
 };
 
-// Kept blocks waiting to be printed, in order.
+constexpr size_t BATCH_VERTICES = 1 << 16;
+constexpr size_t BATCH_PIECES = 8;
+
+// Kept blocks waiting to be printed, in order. They are printed in pieces, each into a text of
+// its own, so that either thread can take the next piece; the texts go to the file in order.
 struct Batch {
     std::vector<KeptBlock> blocks;
     std::vector<dsf::VertexRef> vertices;
+    size_t pieceEnds[BATCH_PIECES] = {};  // the block each piece ends before
+    TextBlock texts[BATCH_PIECES];
+    size_t nextPiece = 0, piecesDone = 0;  // under Printing::lock while the batch is printed
 };
 
 struct TileSelection {
@@ -146,16 +152,30 @@ bool touchesWindow(TileSelection& s, const dsf::Primitive& primitive) {
     return false;
 }
 
+char* append(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// Makes room for one more line in the block being printed; returns where it goes.
+char* roomFor(TextBlock& text, char* at, size_t line) {
+    size_t used = size_t(at - text.bytes.data());
+    if (text.bytes.size() - used < line) {
+        text.bytes.resize(std::max(2 * text.bytes.size(), used + line));
+        at = text.bytes.data() + used;
+    }
+    return at;
+}
+
 // The block as the text form prints it: "BEGIN_PRIMITIVE t", "PATCH_VERTEX" and the patch's
 // depth values with nine decimals per vertex, "END_PRIMITIVE"; lines end in CR LF.
-void printBlock(Lane& lane, const dsf::Tile& tile, const KeptBlock& block,
+void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBlock& block,
                 const dsf::VertexRef* vertices) {
-    char type[24];
-    lane.text += "BEGIN_PRIMITIVE ";
-    lane.text.append(type, intToText(block.type, type));
-    lane.text += LINE_END;
-    size_t longest = PATCH_VERTEX.size() + size_t(block.depth) * (FIXED9_MAX_TEXT + 1) + 2;
-    if (lane.line.size() < longest) lane.line.resize(longest);
+    size_t longestLine = PATCH_VERTEX.size() + size_t(block.depth) * (FIXED9_MAX_TEXT + 1) + 32;
+    char* at = roomFor(text, text.bytes.data() + text.used, longestLine);
+    at = append(at, "BEGIN_PRIMITIVE ");
+    at = intToText(block.type, at);
+    at = append(at, LINE_END);
     int64_t scalesOf = -1;  // the pool whose plane scales are at hand
     for (size_t k = 0; k < block.vertexCount; ++k) {
         const dsf::VertexRef& v = vertices[k];
@@ -167,110 +187,120 @@ void printBlock(Lane& lane, const dsf::Tile& tile, const KeptBlock& block,
             }
             scalesOf = v.pool;
         }
-        char* at = lane.line.data();
-        std::memcpy(at, PATCH_VERTEX.data(), PATCH_VERTEX.size());
-        at += PATCH_VERTEX.size();
+        at = roomFor(text, at, longestLine);
+        at = append(at, PATCH_VERTEX);
         for (uint32_t p = 0; p < block.depth; ++p) {
             *at++ = ' ';
             uint16_t raw = dsf::rawValue(lane.values, pool, p, v.index);
             at = fixed9ToText(dsf::decodeValue(lane.scales[p], raw), at);
         }
-        *at++ = '\r', *at++ = '\n';
-        lane.text.append(lane.line.data(), at);
+        at = append(at, LINE_END);
     }
-    lane.text += END_PRIMITIVE;
-    lane.text += LINE_END;
+    at = roomFor(text, at, longestLine);
+    at = append(at, END_PRIMITIVE);
+    at = append(at, LINE_END);
+    text.used = size_t(at - text.bytes.data());
 }
 
-void printBlocks(Lane& lane, const dsf::Tile& tile, const Batch& batch, size_t from, size_t to) {
-    for (size_t b = from; b < to; ++b) {
-        const KeptBlock& block = batch.blocks[b];
-        printBlock(lane, tile, block, batch.vertices.data() + block.firstVertex);
-    }
-}
-
-// The second core prints the later half of each large batch while the main thread prints the
-// first; everything it reads of the tile is indexed beforehand.
-struct Helper {
+// One batch is printed while the next is collected: the second core takes pieces as soon as
+// the batch is handed over, the main thread those left when it has the next batch ready.
+// Everything the helper reads of the tile is indexed before the batch is handed over.
+struct Printing {
     std::mutex lock;
     std::condition_variable changed;
     const dsf::Tile* tile = nullptr;
-    const Batch* batch = nullptr;
-    size_t from = 0, to = 0;
-    bool busy = false, stop = false;
-    Lane lane;
-    std::thread thread;
+    Batch* batch = nullptr;  // being printed
+    bool stop = false;
+    Lane helperLane;
+    std::thread helper;
 
-    ~Helper() {
-        if (!thread.joinable()) return;
+    ~Printing() {
+        if (!helper.joinable()) return;
         {
             std::lock_guard<std::mutex> guard(lock);
             stop = true;
         }
         changed.notify_all();
-        thread.join();
+        helper.join();
     }
 };
 
-void helperLoop(Helper& h) {
-    std::unique_lock<std::mutex> guard(h.lock);
-    for (;;) {
-        h.changed.wait(guard, [&] { return h.busy || h.stop; });
-        if (!h.busy) return;
+bool hasPieceLeft(const Printing& p) {
+    return p.batch && p.batch->nextPiece < BATCH_PIECES;
+}
+
+// Prints pieces of the batch until none is left to take.
+void printPieces(Printing& p, Lane& lane, std::unique_lock<std::mutex>& guard) {
+    while (hasPieceLeft(p)) {
+        Batch& batch = *p.batch;
+        size_t piece = batch.nextPiece++;
         guard.unlock();
-        printBlocks(h.lane, *h.tile, *h.batch, h.from, h.to);
+        size_t from = piece == 0 ? 0 : batch.pieceEnds[piece - 1];
+        for (size_t b = from; b < batch.pieceEnds[piece]; ++b) {
+            const KeptBlock& block = batch.blocks[b];
+            printBlock(lane, batch.texts[piece], *p.tile, block,
+                       batch.vertices.data() + block.firstVertex);
+        }
         guard.lock();
-        h.busy = false;
-        h.changed.notify_all();
+        ++batch.piecesDone;
+        p.changed.notify_all();
     }
 }
 
-constexpr size_t BATCH_VERTICES = 1 << 16;
+void helperLoop(Printing& p) {
+    std::unique_lock<std::mutex> guard(p.lock);
+    for (;;) {
+        p.changed.wait(guard, [&] { return hasPieceLeft(p) || p.stop; });
+        if (p.stop) return;
+        printPieces(p, p.helperLane, guard);
+    }
+}
 
-// Prints a batch into the temporary file, on both cores when it is large.
-void printBatch(TileSelection& s, Batch& batch, std::unique_ptr<Helper>& helper, OutputFile& out) {
-    if (batch.blocks.empty()) return;
-    bool shared =
-        batch.vertices.size() >= BATCH_VERTICES / 2 && std::thread::hardware_concurrency() > 1;
-    size_t split = batch.blocks.size();
-    if (shared) {
-        // the planes the helper reads are indexed here, so that it only reads the tile
-        int64_t last = -1;
-        for (const dsf::VertexRef& v : batch.vertices) {
-            if (int64_t(v.pool) == last) continue;
-            last = v.pool;
-            const dsf::Pool& pool = s.tile.pools[v.pool];
-            for (uint32_t p = 0; p < pool.planeCount; ++p) dsf::indexPlane(s.tile, pool, p);
-        }
-        split = 0;
-        while (split < batch.blocks.size() &&
-               batch.blocks[split].firstVertex < batch.vertices.size() / 2) {
-            ++split;
-        }
-        if (!helper) {
-            helper = std::make_unique<Helper>();
-            helper->tile = &s.tile;
-            dsf::attachTile(helper->lane.values, s.tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
-            helper->thread = std::thread(helperLoop, std::ref(*helper));
-        }
-        std::lock_guard<std::mutex> guard(helper->lock);
-        helper->batch = &batch;
-        helper->from = split;
-        helper->to = batch.blocks.size();
-        helper->busy = true;
-        helper->changed.notify_all();
+// Prints what is left of the batch being printed, waits for the helper's pieces and passes the
+// texts to the file in order.
+void finishBatch(TileSelection& s, Printing& p, OutputFile& out) {
+    if (!p.batch) return;
+    Batch& batch = *p.batch;
+    {
+        std::unique_lock<std::mutex> guard(p.lock);
+        printPieces(p, s.lane, guard);
+        p.changed.wait(guard, [&] { return batch.piecesDone == BATCH_PIECES; });
+        p.batch = nullptr;
     }
-    printBlocks(s.lane, s.tile, batch, 0, split);
-    writeText(out, s.lane.text);
-    s.lane.text.clear();
-    if (shared) {
-        std::unique_lock<std::mutex> guard(helper->lock);
-        helper->changed.wait(guard, [&] { return !helper->busy; });
-        writeText(out, helper->lane.text);
-        helper->lane.text.clear();
-    }
+    for (TextBlock& text : batch.texts) handOver(out, text);
     batch.blocks.clear();
     batch.vertices.clear();
+}
+
+// Splits the batch into pieces of about equal vertex counts and hands it to the helper.
+void startBatch(TileSelection& s, Printing& p, Batch& batch) {
+    int64_t last = -1;
+    for (const dsf::VertexRef& v : batch.vertices) {
+        if (int64_t(v.pool) == last) continue;
+        last = v.pool;
+        const dsf::Pool& pool = s.tile.pools[v.pool];
+        for (uint32_t plane = 0; plane < pool.planeCount; ++plane) {
+            dsf::indexPlane(s.tile, pool, plane);
+        }
+    }
+    size_t block = 0;
+    for (size_t piece = 0; piece < BATCH_PIECES; ++piece) {
+        size_t share = batch.vertices.size() * (piece + 1) / BATCH_PIECES;
+        while (block < batch.blocks.size() && batch.blocks[block].firstVertex < share) ++block;
+        batch.pieceEnds[piece] = block;
+    }
+    batch.pieceEnds[BATCH_PIECES - 1] = batch.blocks.size();
+    bool helped = std::thread::hardware_concurrency() > 1;
+    if (helped && !p.helper.joinable()) {
+        p.tile = &s.tile;
+        dsf::attachTile(p.helperLane.values, s.tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
+        p.helper = std::thread(helperLoop, std::ref(p));
+    }
+    std::lock_guard<std::mutex> guard(p.lock);
+    p.tile = &s.tile;
+    batch.nextPiece = batch.piecesDone = 0;
+    p.batch = &batch;
+    p.changed.notify_all();
 }
 
 // The raster is copied out: the tile's bytes are gone once the pass ends.
@@ -312,8 +342,9 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
     dsf::CommandWalker walker;
     dsf::startWalk(walker, tile);
     dsf::Primitive primitive;
-    Batch batch;
-    std::unique_ptr<Helper> helper;
+    Batch batches[2];
+    size_t filling = 0;
+    Printing printing;
     int32_t seenCount = 0;
     dsf::WalkStep step;
     while ((step = dsf::nextPrimitive(walker, tile, primitive, damage)) ==
@@ -321,16 +352,25 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
         ++seenCount;
         if ((seenCount & 1023) == 0) reportProgress(meter, uint64_t(walker.stream.at - bytes));
         if (!touchesWindow(s, primitive)) continue;
+        Batch& batch = batches[filling];
         batch.blocks.push_back(
             {primitive.type, primitive.depth, batch.vertices.size(), primitive.vertices.size()});
         batch.vertices.insert(batch.vertices.end(), primitive.vertices.begin(),
                               primitive.vertices.end());
-        if (batch.vertices.size() >= BATCH_VERTICES) printBatch(s, batch, helper, out);
+        if (batch.vertices.size() >= BATCH_VERTICES) {
+            finishBatch(s, printing, out);
+            startBatch(s, printing, batch);
+            filling ^= 1;
+        }
         ++keptCount;
         clearProgress(meter);
         writeProgressLine(console, "Step 1: ", keptCount, seenCount);
     }
-    printBatch(s, batch, helper, out);
+    finishBatch(s, printing, out);
+    if (!batches[filling].blocks.empty()) {
+        startBatch(s, printing, batches[filling]);
+        finishBatch(s, printing, out);
+    }
     return step == dsf::WalkStep::end ? Failure::none : Failure::readInput;
 }
 

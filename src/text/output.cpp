@@ -7,64 +7,98 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 namespace mc {
 
+// Blocks wait here in order; the thread writes the front one. Written blocks are kept as spares
+// so that their memory is reused.
 struct WriteBehind {
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<char> writing;  // the buffer the thread writes; swapped with the file's
-    size_t size = 0;
-    bool busy = false, stop = false, failed = false;
+    std::deque<TextBlock> queue;
+    std::vector<TextBlock> spares;
+    bool stop = false, failed = false;
     std::thread thread;
 };
 
 namespace {
 
+// Full blocks that may wait at once: enough to keep the thread busy, little memory.
+constexpr size_t MAX_QUEUED_BLOCKS = 3;
+
 void writeBehindLoop(WriteBehind& w, FileHandle fd) {
     std::unique_lock<std::mutex> guard(w.lock);
     for (;;) {
-        w.changed.wait(guard, [&] { return w.busy || w.stop; });
-        if (!w.busy) return;
+        w.changed.wait(guard, [&] { return !w.queue.empty() || w.stop; });
+        if (w.queue.empty()) return;
+        TextBlock& front = w.queue.front();
+        bool skip = w.failed;  // after a refused write the rest is dropped, as in the buffer
         guard.unlock();
-        bool written = writeHandle(fd, w.writing.data(), w.size);
+        bool written = skip || writeHandle(fd, front.bytes.data(), front.used);
         guard.lock();
         if (!written) w.failed = true;
-        w.busy = false;
+        w.spares.push_back(std::move(w.queue.front()));
+        w.queue.pop_front();
         w.changed.notify_all();
     }
 }
 
-// Waits until the thread has written what it was given; takes over its failure.
+// Waits until the thread has written everything it was given; takes over its failure.
 void drain(OutputFile& f) {
     if (!f.behind) return;
     WriteBehind& w = *f.behind;
     std::unique_lock<std::mutex> guard(w.lock);
-    w.changed.wait(guard, [&] { return !w.busy; });
+    w.changed.wait(guard, [&] { return w.queue.empty(); });
     if (w.failed) f.failed = true;
 }
 
-// Hands the buffered bytes to the system: directly, or by swapping the buffer to the thread.
+// Queues the block for the thread (waiting while the queue is full); the block comes back as
+// an empty spare.
+void queueBlock(OutputFile& f, TextBlock& block) {
+    WriteBehind& w = *f.behind;
+    std::unique_lock<std::mutex> guard(w.lock);
+    w.changed.wait(guard, [&] { return w.queue.size() < MAX_QUEUED_BLOCKS; });
+    if (w.failed) f.failed = true;
+    f.flushedBytes += block.used;
+    w.queue.push_back(std::move(block));
+    block = {};
+    if (!w.spares.empty()) {
+        block = std::move(w.spares.back());
+        w.spares.pop_back();
+    }
+    block.used = 0;
+    w.changed.notify_all();
+}
+
+// Hands the buffered bytes to the system: directly, or by passing the buffer to the thread.
 void flushBuffer(OutputFile& f) {
     if (f.used > 0 && f.behind) {
-        drain(f);
-        WriteBehind& w = *f.behind;
-        std::lock_guard<std::mutex> guard(w.lock);
-        if (w.writing.size() < f.buffer.size()) w.writing.resize(f.buffer.size());
-        std::swap(w.writing, f.buffer);
-        w.size = f.used;
-        w.busy = true;
-        w.changed.notify_all();
-    } else if (f.used > 0 && !writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) {
-        f.failed = true;
+        TextBlock block{std::move(f.buffer), f.used};
+        queueBlock(f, block);
+        f.buffer = std::move(block.bytes);
+        if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
+    } else if (f.used > 0) {
+        if (!writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
+        f.flushedBytes += f.used;
     }
-    f.flushedBytes += f.used;
     f.used = 0;
 }
 
 }  // namespace
+
+void handOver(OutputFile& f, TextBlock& block) {
+    if (block.used == 0) return;
+    if (!f.behind || f.failed) {
+        writeText(f, std::string_view(block.bytes.data(), block.used));
+        block.used = 0;
+        return;
+    }
+    flushBuffer(f);
+    queueBlock(f, block);
+}
 
 void startWriteBehind(OutputFile& f) {
     if (f.behind || f.capture || f.isConsole || f.fd == NO_FILE) return;

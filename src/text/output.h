@@ -16,6 +16,12 @@ constexpr size_t OUTPUT_BUFFER_SIZE = 1 << 20;
 
 struct WriteBehind;
 
+/// Text made apart from a file (by another thread, say) and handed to it whole.
+struct TextBlock {
+    std::vector<char> bytes;
+    size_t used = 0;
+};
+
 /// The console or a file. Files are buffered; the console hands each line to the system as soon
 /// as its line end is written. A target opened on nothing (or whose file failed) drops its text.
 struct OutputFile {
@@ -44,6 +50,9 @@ void flushOutput(OutputFile& file);
 /// For large files: a full buffer is written by a second thread while the next one fills, so
 /// the system's write path runs beside the work that makes the text.
 void startWriteBehind(OutputFile& file);
+/// Appends the block's bytes after what is buffered. With a write-behind thread the block itself
+/// is passed on, not copied, and comes back empty (with some earlier block's memory to reuse).
+void handOver(OutputFile& file, TextBlock& block);
 /// Flushes and ends the write-behind thread, leaving the handle open (closeFile does this too).
 void stopWriteBehind(OutputFile& file);
 
