@@ -78,9 +78,20 @@ struct PoolWindow {
 };
 
 // Prints kept blocks: its own decoded-value cache and scratch, so that two can work at once.
+// The text of a value lately printed in one plane: a point is printed once for every
+// primitive that uses it, and neighbours share coordinates, so values repeat within a few lines.
+struct PrintedValue {
+    uint32_t poolTag = 0;  // pool index + 1; 0 while empty
+    uint16_t raw = 0;
+    uint8_t length = 0;
+    char text[17];
+};
+constexpr size_t PRINTED_VALUES = 1024;  // per plane, by raw value: small enough to stay cached
+
 struct Lane {
     dsf::PointValues values;
     std::vector<dsf::PlaneScale> scales;  // of the pool being printed
+    std::vector<PrintedValue> printed;    // PRINTED_VALUES per plane
 };
 
 struct KeptBlock {
@@ -157,6 +168,24 @@ char* append(char* at, std::string_view text) {
     return at + text.size();
 }
 
+// Writes the value's text as lately printed, or prints and remembers it; writes up to
+// sizeof PrintedValue::text bytes past the end.
+char* printValue(PrintedValue* plane, uint32_t poolTag, dsf::PlaneScale scale, uint16_t raw,
+                 char* at) {
+    PrintedValue& known = plane[(raw * 40503u >> 6) & (PRINTED_VALUES - 1)];
+    if (known.poolTag == poolTag && known.raw == raw) {
+        std::memcpy(at, known.text, sizeof known.text);
+        return at + known.length;
+    }
+    char* end = fixed9ToText(dsf::decodeValue(scale, raw), at);
+    size_t length = size_t(end - at);
+    if (length <= sizeof known.text) {
+        std::memcpy(known.text, at, length);
+        known.poolTag = poolTag, known.raw = raw, known.length = uint8_t(length);
+    }
+    return end;
+}
+
 // Makes room for one more line in the block being printed; returns where it goes.
 char* roomFor(TextBlock& text, char* at, size_t line) {
     size_t used = size_t(at - text.bytes.data());
@@ -172,6 +201,9 @@ char* roomFor(TextBlock& text, char* at, size_t line) {
 void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBlock& block,
                 const dsf::VertexRef* vertices) {
     size_t longestLine = PATCH_VERTEX.size() + size_t(block.depth) * (FIXED9_MAX_TEXT + 1) + 32;
+    if (lane.printed.size() < block.depth * PRINTED_VALUES) {
+        lane.printed.resize(block.depth * PRINTED_VALUES);
+    }
     char* at = roomFor(text, text.bytes.data() + text.used, longestLine);
     at = append(at, "BEGIN_PRIMITIVE ");
     at = intToText(block.type, at);
@@ -192,7 +224,8 @@ void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBl
         for (uint32_t p = 0; p < block.depth; ++p) {
             *at++ = ' ';
             uint16_t raw = dsf::rawValue(lane.values, pool, p, v.index);
-            at = fixed9ToText(dsf::decodeValue(lane.scales[p], raw), at);
+            at = printValue(lane.printed.data() + p * PRINTED_VALUES, v.pool + 1, lane.scales[p],
+                            raw, at);
         }
         at = append(at, LINE_END);
     }
