@@ -1,5 +1,7 @@
 #include "dsf/point_values.h"
 
+#include <algorithm>
+
 #include "dsf/cursor.h"
 
 namespace mc::dsf {
@@ -77,8 +79,10 @@ void indexPlane(Tile& tile, const Pool& pool, uint32_t planeInPool) {
 void attachTile(PointValues& values, Tile& tile, size_t maxChunks) {
     values = PointValues{};
     values.tile = &tile;
-    values.maxChunks = maxChunks < 1 ? 1 : maxChunks;
+    values.maxChunks = std::max<size_t>(1, std::min(maxChunks, tile.chunkStarts.size()));
     values.slotOfChunk.assign(tile.chunkStarts.size(), 0);
+    values.chunkOfSlot.assign(values.maxChunks, 0);
+    values.slots = std::make_unique_for_overwrite<uint16_t[]>(values.maxChunks * CHUNK_POINTS);
 }
 
 uint32_t loadChunk(PointValues& values, const Pool& pool, uint32_t plane, uint32_t chunk) {
@@ -86,18 +90,16 @@ uint32_t loadChunk(PointValues& values, const Pool& pool, uint32_t plane, uint32
     PoolPlane& p = tile.planes[plane];
     if (!p.chunksIndexed) indexChunks(tile, plane, pool.addressable);
     uint32_t slot;
-    if (values.slots.size() < values.maxChunks) {
-        slot = uint32_t(values.slots.size());
-        values.slots.push_back(std::make_unique_for_overwrite<uint16_t[]>(CHUNK_POINTS));
-        values.chunkOfSlot.push_back(0);
+    if (values.slotsUsed < values.maxChunks) {
+        slot = uint32_t(values.slotsUsed++);
     } else {
         slot = uint32_t(values.nextVictim);
-        values.nextVictim = (values.nextVictim + 1) % values.slots.size();
+        values.nextVictim = (values.nextVictim + 1) % values.maxChunks;
         values.slotOfChunk[values.chunkOfSlot[slot]] = 0;
     }
     uint32_t first = chunk << CHUNK_BITS;
     uint32_t count = std::min(CHUNK_POINTS, pool.addressable - first);
-    decodeChunk(tile, plane, chunk, count, values.slots[slot].get());
+    decodeChunk(tile, plane, chunk, count, values.slots.get() + (size_t(slot) << CHUNK_BITS));
     values.slotOfChunk[p.firstChunk + chunk] = slot + 1;
     values.chunkOfSlot[slot] = p.firstChunk + chunk;
     return slot;

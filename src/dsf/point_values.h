@@ -17,8 +17,9 @@ struct PointValues {
     size_t maxChunks = DEFAULT_CACHE_CHUNKS;
     std::vector<uint32_t> slotOfChunk;  // per chunk of Tile::chunkStarts: slot + 1, or 0
     std::vector<uint32_t> chunkOfSlot;
-    std::vector<std::unique_ptr<uint16_t[]>> slots;
-    size_t nextVictim = 0;  // slots are reused round robin once all exist
+    std::unique_ptr<uint16_t[]> slots;  // maxChunks slots of CHUNK_POINTS, touched as used
+    size_t slotsUsed = 0;
+    size_t nextVictim = 0;  // slots are reused round robin once all are used
 };
 
 void attachTile(PointValues& values, Tile& tile, size_t maxChunks = DEFAULT_CACHE_CHUNKS);
@@ -38,7 +39,7 @@ inline uint16_t rawValue(PointValues& values, const Pool& pool, uint32_t planeIn
     uint32_t chunk = index >> CHUNK_BITS;
     uint32_t slot = p.chunksIndexed ? values.slotOfChunk[p.firstChunk + chunk] : 0;
     uint32_t at = slot ? slot - 1 : loadChunk(values, pool, plane, chunk);
-    return values.slots[at][index & (CHUNK_POINTS - 1)];
+    return values.slots[(size_t(at) << CHUNK_BITS) + (index & (CHUNK_POINTS - 1))];
 }
 
 }  // namespace mc::dsf

@@ -92,6 +92,7 @@ struct Lane {
     dsf::PointValues values;
     std::vector<dsf::PlaneScale> scales;  // of the pool being printed
     std::vector<PrintedValue> printed;    // PRINTED_VALUES per plane
+    std::vector<uint16_t> raws;           // of the vertex being printed
 };
 
 struct KeptBlock {
@@ -203,6 +204,7 @@ void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBl
     size_t longestLine = PATCH_VERTEX.size() + size_t(block.depth) * (FIXED9_MAX_TEXT + 1) + 32;
     if (lane.printed.size() < block.depth * PRINTED_VALUES) {
         lane.printed.resize(block.depth * PRINTED_VALUES);
+        lane.raws.resize(block.depth);
     }
     char* at = roomFor(text, text.bytes.data() + text.used, longestLine);
     at = append(at, "BEGIN_PRIMITIVE ");
@@ -221,11 +223,14 @@ void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBl
         }
         at = roomFor(text, at, longestLine);
         at = append(at, PATCH_VERTEX);
+        // the raw values first: their loads overlap, where each print's branch would stop them
+        for (uint32_t p = 0; p < block.depth; ++p) {
+            lane.raws[p] = dsf::rawValue(lane.values, pool, p, v.index);
+        }
         for (uint32_t p = 0; p < block.depth; ++p) {
             *at++ = ' ';
-            uint16_t raw = dsf::rawValue(lane.values, pool, p, v.index);
             at = printValue(lane.printed.data() + p * PRINTED_VALUES, v.pool + 1, lane.scales[p],
-                            raw, at);
+                            lane.raws[p], at);
         }
         at = append(at, LINE_END);
     }
