@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "dsf/commands.h"
@@ -80,8 +81,9 @@ struct PoolWindow {
 // Prints kept blocks: its own decoded-value cache and scratch, so that two can work at once.
 // The text of a value lately printed in one plane: a point is printed once for every
 // primitive that uses it, and neighbours share coordinates, so values repeat within a few lines.
+// Texts are tagged with the plane's scale, so that pools scaled alike share them.
 struct PrintedValue {
-    uint32_t poolTag = 0;  // pool index + 1; 0 while empty
+    uint32_t scaleTag = 0;  // 0 while empty
     uint16_t raw = 0;
     uint8_t length = 0;
     char text[17];
@@ -90,9 +92,12 @@ constexpr size_t PRINTED_VALUES = 1024;  // per plane, by raw value: small enoug
 
 struct Lane {
     dsf::PointValues values;
-    std::vector<dsf::PlaneScale> scales;  // of the pool being printed
-    std::vector<PrintedValue> printed;    // PRINTED_VALUES per plane
-    std::vector<uint16_t> raws;           // of the vertex being printed
+    const std::vector<uint32_t>* scaleTags = nullptr;  // per plane of the tile
+    std::vector<dsf::PlaneScale> scales;               // of the pool being printed
+    std::vector<uint32_t> tags;                        // of the pool being printed
+    int64_t scalesPool = -1;
+    std::vector<PrintedValue> printed;  // PRINTED_VALUES per plane
+    std::vector<uint16_t> raws;         // of the vertex being printed
 };
 
 struct KeptBlock {
@@ -114,9 +119,25 @@ struct Batch {
     size_t nextPiece = 0, piecesDone = 0;  // under Printing::lock while the batch is printed
 };
 
+// Planes scaled alike print a raw value alike: one tag (from 1) per scale and offset.
+std::vector<uint32_t> scaleTagsOf(const dsf::Tile& tile) {
+    std::vector<uint32_t> tags(tile.planes.size());
+    std::unordered_map<uint64_t, uint32_t> known;
+    for (const dsf::Pool& pool : tile.pools) {
+        for (uint32_t p = 0; p < pool.planeCount; ++p) {
+            uint64_t key;
+            std::memcpy(&key, tile.geometry + pool.scaleOffset + size_t(p) * 8, 8);
+            tags[pool.firstPlane + p] =
+                known.try_emplace(key, uint32_t(known.size() + 1)).first->second;
+        }
+    }
+    return tags;
+}
+
 struct TileSelection {
     const SelectionWindow& window;
     dsf::Tile& tile;
+    std::vector<uint32_t> scaleTags = scaleTagsOf(tile);
     Lane lane = {};  // the main thread's; the window tests read their values through it too
     std::vector<PoolWindow> poolWindows = {};
 };
@@ -169,36 +190,68 @@ char* append(char* at, std::string_view text) {
     return at + text.size();
 }
 
-// Writes the value's text as lately printed, or prints and remembers it; writes up to
-// sizeof PrintedValue::text bytes past the end.
-char* printValue(PrintedValue* plane, uint32_t poolTag, dsf::PlaneScale scale, uint16_t raw,
+// Writes the value's text as lately printed, or prints and remembers it; touches up to
+// sizeof PrintedValue::text bytes from `at`.
+char* printValue(PrintedValue* plane, uint32_t scaleTag, dsf::PlaneScale scale, uint16_t raw,
                  char* at) {
     PrintedValue& known = plane[(raw * 40503u >> 6) & (PRINTED_VALUES - 1)];
-    if (known.poolTag == poolTag && known.raw == raw) {
+    if (known.scaleTag == scaleTag && known.raw == raw) {
         std::memcpy(at, known.text, sizeof known.text);
         return at + known.length;
     }
     char* end = fixed9ToText(dsf::decodeValue(scale, raw), at);
     size_t length = size_t(end - at);
     if (length <= sizeof known.text) {
-        std::memcpy(known.text, at, length);
-        known.poolTag = poolTag, known.raw = raw, known.length = uint8_t(length);
+        std::memcpy(known.text, at, sizeof known.text);
+        known.scaleTag = scaleTag, known.raw = raw, known.length = uint8_t(length);
     }
     return end;
 }
 
-// Makes room for one more line in the block being printed; returns where it goes.
-char* roomFor(TextBlock& text, char* at, size_t line) {
+// Grows the text so that a line of the given length fits at `at`; returns where it goes now.
+[[gnu::noinline]] char* growText(TextBlock& text, char* at, size_t line) {
     size_t used = size_t(at - text.bytes.data());
-    if (text.bytes.size() - used < line) {
-        text.bytes.resize(std::max(2 * text.bytes.size(), used + line));
-        at = text.bytes.data() + used;
+    text.bytes.resize(std::max(2 * text.bytes.size(), used + line));
+    return text.bytes.data() + used;
+}
+
+char* roomFor(TextBlock& text, char* at, size_t line) {
+    bool fits = size_t(text.bytes.data() + text.bytes.size() - at) >= line;
+    return fits ? at : growText(text, at, line);
+}
+
+// The plane scales of the pool and their tags, fetched when the pool or the depth changes.
+void fetchScales(Lane& lane, const dsf::Tile& tile, uint32_t pool, uint32_t depth) {
+    if (lane.scalesPool == int64_t(pool) && lane.scales.size() == depth) return;
+    lane.scales.resize(depth);
+    lane.tags.resize(depth);
+    for (uint32_t p = 0; p < depth; ++p) {
+        lane.scales[p] = dsf::planeScale(tile, pool, p);
+        lane.tags[p] = (*lane.scaleTags)[tile.pools[pool].firstPlane + p];
     }
-    return at;
+    lane.scalesPool = pool;
+}
+
+// "PATCH_VERTEX" and the point's values. The lane's arrays are read through locals: any byte
+// stored through `at` could otherwise change them, as far as the compiler knows.
+char* printVertexLine(Lane& lane, const dsf::Pool& pool, uint32_t index, uint32_t depth, char* at) {
+    uint16_t* raws = lane.raws.data();
+    // the raw values first: their loads overlap, where each print's branch would stop them
+    for (uint32_t p = 0; p < depth; ++p) raws[p] = dsf::rawValue(lane.values, pool, p, index);
+    const uint32_t* tags = lane.tags.data();
+    const dsf::PlaneScale* scales = lane.scales.data();
+    PrintedValue* printed = lane.printed.data();
+    at = append(at, PATCH_VERTEX);
+    for (uint32_t p = 0; p < depth; ++p) {
+        *at++ = ' ';
+        at = printValue(printed + p * PRINTED_VALUES, tags[p], scales[p], raws[p], at);
+    }
+    return append(at, LINE_END);
 }
 
 // The block as the text form prints it: "BEGIN_PRIMITIVE t", "PATCH_VERTEX" and the patch's
-// depth values with nine decimals per vertex, "END_PRIMITIVE"; lines end in CR LF.
+// depth values with nine decimals per vertex, "END_PRIMITIVE"; lines end in CR LF. Every line
+// has room for its longest form, so values are copied in whole slots.
 void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBlock& block,
                 const dsf::VertexRef* vertices) {
     size_t longestLine = PATCH_VERTEX.size() + size_t(block.depth) * (FIXED9_MAX_TEXT + 1) + 32;
@@ -210,29 +263,11 @@ void printBlock(Lane& lane, TextBlock& text, const dsf::Tile& tile, const KeptBl
     at = append(at, "BEGIN_PRIMITIVE ");
     at = intToText(block.type, at);
     at = append(at, LINE_END);
-    int64_t scalesOf = -1;  // the pool whose plane scales are at hand
     for (size_t k = 0; k < block.vertexCount; ++k) {
-        const dsf::VertexRef& v = vertices[k];
-        const dsf::Pool& pool = tile.pools[v.pool];
-        if (scalesOf != int64_t(v.pool)) {
-            lane.scales.resize(block.depth);
-            for (uint32_t p = 0; p < block.depth; ++p) {
-                lane.scales[p] = dsf::planeScale(tile, v.pool, p);
-            }
-            scalesOf = v.pool;
-        }
+        const dsf::VertexRef v = vertices[k];
+        fetchScales(lane, tile, v.pool, block.depth);
         at = roomFor(text, at, longestLine);
-        at = append(at, PATCH_VERTEX);
-        // the raw values first: their loads overlap, where each print's branch would stop them
-        for (uint32_t p = 0; p < block.depth; ++p) {
-            lane.raws[p] = dsf::rawValue(lane.values, pool, p, v.index);
-        }
-        for (uint32_t p = 0; p < block.depth; ++p) {
-            *at++ = ' ';
-            at = printValue(lane.printed.data() + p * PRINTED_VALUES, v.pool + 1, lane.scales[p],
-                            lane.raws[p], at);
-        }
-        at = append(at, LINE_END);
+        at = printVertexLine(lane, tile.pools[v.pool], v.index, block.depth, at);
     }
     at = roomFor(text, at, longestLine);
     at = append(at, END_PRIMITIVE);
@@ -332,6 +367,7 @@ void startBatch(TileSelection& s, Printing& p, Batch& batch) {
     if (helped && !p.helper.joinable()) {
         p.tile = &s.tile;
         dsf::attachTile(p.helperLane.values, s.tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
+        p.helperLane.scaleTags = &s.scaleTags;
         p.helper = std::thread(helperLoop, std::ref(p));
     }
     std::lock_guard<std::mutex> guard(p.lock);
@@ -377,6 +413,7 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
     TileSelection s{window, tile};
     s.poolWindows.resize(tile.pools.size());
     dsf::attachTile(s.lane.values, tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
+    s.lane.scaleTags = &s.scaleTags;
     dsf::CommandWalker walker;
     dsf::startWalk(walker, tile);
     dsf::Primitive primitive;
