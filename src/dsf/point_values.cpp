@@ -8,33 +8,53 @@ namespace mc::dsf {
 
 namespace {
 
-// One walk over the plane, noting where every chunk starts; runs were checked at open.
+// The running sum after adding `count` 16-bit values stored from `values` (wrapping).
+uint16_t sumOf(const uint8_t* values, uint32_t count, uint16_t sum) {
+    for (uint32_t i = 0; i < count; ++i) sum = uint16_t(sum + loadU16(values + size_t(i) * 2));
+    return sum;
+}
+
+// One walk over the plane, run by run, noting where every chunk starts; runs were checked at
+// open. The values of a run are only visited to sum them.
 void indexChunks(Tile& tile, uint32_t plane, uint32_t addressable) {
     PoolPlane& p = tile.planes[plane];
     const uint8_t* data = tile.geometry + p.dataOffset;
     ChunkStart* starts = tile.chunkStarts.data() + p.firstChunk;
     bool differenced = p.encoding == 1 || p.encoding == 3;
-    uint16_t sum = 0;
     if (p.encoding <= 1) {
-        for (uint32_t i = 0; i < addressable; ++i) {
-            if ((i & (CHUNK_POINTS - 1)) == 0) starts[i >> CHUNK_BITS] = {i * 2, sum, 0};
-            if (differenced) sum = uint16_t(sum + loadU16(data + size_t(i) * 2));
+        uint16_t sum = 0;
+        for (uint32_t first = 0; first < addressable; first += CHUNK_POINTS) {
+            starts[first >> CHUNK_BITS] = {first * 2, sum, 0};
+            uint32_t count = std::min(CHUNK_POINTS, addressable - first);
+            if (differenced) sum = sumOf(data + size_t(first) * 2, count, sum);
         }
-    } else {
-        uint32_t at = 0, produced = 0;
-        while (produced < addressable) {
-            uint8_t control = data[at];
-            uint32_t run = control & 0x7F;
-            bool repeat = control & 0x80;
-            for (uint32_t k = 0; k < run && produced < addressable; ++k, ++produced) {
-                if ((produced & (CHUNK_POINTS - 1)) == 0) {
-                    starts[produced >> CHUNK_BITS] = {at, sum, uint8_t(k)};
-                }
-                uint16_t value = loadU16(data + at + 1 + (repeat ? 0 : size_t(k) * 2));
-                sum = differenced ? uint16_t(sum + value) : value;
+        p.chunksIndexed = true;
+        return;
+    }
+    uint32_t at = 0, produced = 0, nextStart = 0;
+    uint16_t sum = 0;
+    while (produced < addressable) {
+        uint8_t control = data[at];
+        bool repeat = control & 0x80;
+        uint32_t taken = std::min<uint32_t>(control & 0x7F, addressable - produced);
+        const uint8_t* values = data + at + 1;
+        for (; nextStart < produced + taken; nextStart += CHUNK_POINTS) {
+            uint32_t k = nextStart - produced;  // values of the run before the chunk's first
+            uint16_t before = sum;
+            if (repeat && k > 0) {
+                before = differenced ? uint16_t(sum + loadU16(values) * k) : loadU16(values);
+            } else if (k > 0) {
+                before = differenced ? sumOf(values, k, sum) : loadU16(values + size_t(k - 1) * 2);
             }
-            at += 1 + (repeat ? 2 : run * 2);
+            starts[nextStart >> CHUNK_BITS] = {at, before, uint8_t(k)};
         }
+        if (repeat) {
+            sum = differenced ? uint16_t(sum + loadU16(values) * taken) : loadU16(values);
+        } else {
+            sum = differenced ? sumOf(values, taken, sum) : loadU16(values + size_t(taken - 1) * 2);
+        }
+        produced += taken;
+        at += 1 + (repeat ? 2 : (control & 0x7F) * 2);
     }
     p.chunksIndexed = true;
 }
