@@ -18,15 +18,17 @@ constexpr double ON_PIXEL = 1e-9;
 constexpr uint64_t MAX_PIXELS = uint64_t(1) << 32;
 
 // Position of a point in pixel units along one axis, clamped, and snapped to a pixel it lies on.
-double pixelCoordinate(double value, double low, double high, uint32_t count, bool post) {
-    double span = high - low;
-    double at = post ? (value - low) * (count - 1) / span : (value - low) * count / span - 0.5;
+double pixelCoordinate(double value, double low, uint32_t count, bool post, double perDegree,
+                       double degreesPer) {
+    double shift = post ? 0.0 : 0.5;
+    double at = (value - low) * perDegree - shift;
     at = std::fmin(std::fmax(at, 0.0), double(count - 1));
     double nearest = (at + 0x1p52) - 0x1p52;  // round to nearest, without a library call
-    double pixelAt =
-        post ? low + nearest * span / (count - 1) : low + (nearest + 0.5) * span / count;
+    double pixelAt = low + (nearest + shift) * degreesPer;
     return std::fabs(value - pixelAt) <= ON_PIXEL ? nearest : at;
 }
+
+constexpr size_t HEIGHT_MEMO_BITS = 12;
 
 }  // namespace
 
@@ -55,6 +57,12 @@ bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
             }
         }
     }
+    // posts span the tile edge to edge; cell centres sit half a cell in
+    double columns = r.postCentric ? r.width - 1.0 : r.width;
+    double rows = r.postCentric ? r.height - 1.0 : r.height;
+    r.columnsPerDegree = columns / (r.east - r.west),
+    r.degreesPerColumn = (r.east - r.west) / columns;
+    r.rowsPerDegree = rows / (r.north - r.south), r.degreesPerRow = (r.north - r.south) / rows;
     r.present = true;
     return true;
 }
@@ -81,12 +89,23 @@ double bilinear(const ElevationRaster& r, uint32_t x0, uint32_t y0, double tx, d
     return ty == 0 ? south : south * (1 - ty) + along(y0 + 1) * ty;
 }
 
-double rasterHeight(const ElevationRaster& r, double lon, double lat) {
-    double x = pixelCoordinate(lon, r.west, r.east, r.width, r.postCentric);
-    double y = pixelCoordinate(lat, r.south, r.north, r.height, r.postCentric);
+struct PixelSpot {
+    uint32_t x0, y0;  // the south-west pixel of the four around the point
+    double tx, ty;    // the point's place between them, 0 to 1
+};
+
+PixelSpot pixelSpot(const ElevationRaster& r, double lon, double lat) {
+    double x = pixelCoordinate(lon, r.west, r.width, r.postCentric, r.columnsPerDegree,
+                               r.degreesPerColumn);
+    double y =
+        pixelCoordinate(lat, r.south, r.height, r.postCentric, r.rowsPerDegree, r.degreesPerRow);
     uint32_t x0 = std::min(uint32_t(x), r.width > 1 ? r.width - 2 : 0);
     uint32_t y0 = std::min(uint32_t(y), r.height > 1 ? r.height - 2 : 0);
-    double tx = x - x0, ty = y - y0;
+    return {x0, y0, x - x0, y - y0};
+}
+
+double rasterHeight(const ElevationRaster& r, double lon, double lat) {
+    auto [x0, y0, tx, ty] = pixelSpot(r, lon, lat);
     bool signedInteger = r.format == PixelFormat::signedInteger;
     switch (r.bytesPerPixel) {
         case 1:
@@ -102,13 +121,27 @@ double rasterHeight(const ElevationRaster& r, double lon, double lat) {
     }
 }
 
+double rememberedHeight(HeightMemo& memo, const ElevationRaster& raster, double lon, double lat) {
+    if (memo.entries.empty()) memo.entries.assign(size_t(1) << HEIGHT_MEMO_BITS, {NAN, NAN, 0});
+    uint64_t lonBits, latBits;
+    std::memcpy(&lonBits, &lon, 8);
+    std::memcpy(&latBits, &lat, 8);
+    uint64_t hash = (lonBits * 0x9E3779B97F4A7C15ull) ^ (latBits * 0xC2B2AE3D27D4EB4Full);
+    HeightMemo::Entry& e = memo.entries[hash >> (64 - HEIGHT_MEMO_BITS)];
+    if (e.lon != lon || e.lat != lat) e = {lon, lat, rasterHeight(raster, lon, lat)};
+    return e.height;
+}
+
 std::string_view lineWithHeight(std::string_view line, double height, const ElevationRaster& raster,
                                 std::string& scratch) {
     if (!raster.present) return line;
     SplitText lon = splitFirstField(splitFirstField(line).rest);
     SplitText lat = splitFirstField(lon.rest);
     SplitText elev = splitFirstField(lat.rest);
-    if (parseNumber(elev.first) != RASTER_HEIGHT_FLAG) return line;
+    // the form both tile forms print, checked before the parse that decides any other form
+    bool flagged =
+        elev.first == "-32768.000000000" || parseNumber(elev.first) == RASTER_HEIGHT_FLAG;
+    if (!flagged) return line;
     char text[FIXED9_MAX_TEXT];
     char* end = fixed9ToText(height, text);
     size_t before = size_t(elev.first.data() - line.data());

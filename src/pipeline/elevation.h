@@ -29,6 +29,8 @@ struct ElevationRaster {
     double scale = 1, offset = 0;
     double west = 0, east = 0, south = 0, north = 0;
     std::vector<uint8_t> pixels;
+    // pixels per degree and degrees per pixel along each axis, set with the pixels
+    double columnsPerDegree = 0, degreesPerColumn = 0, rowsPerDegree = 0, degreesPerRow = 0;
 };
 
 /// Raster header fields as both tile forms state them; checks they describe a readable raster
@@ -42,6 +44,17 @@ bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
 /// Bilinear height between the four pixels around a point, clamped at the tile edges; a point
 /// on a pixel's position (to the nine decimals vertex lines print) gets that pixel's value.
 double rasterHeight(const ElevationRaster& raster, double lon, double lat);
+
+/// Heights lately found, by position: the points of a mesh are shared by several triangles, so
+/// a position comes back within a few vertex lines.
+struct HeightMemo {
+    struct Entry {
+        double lon, lat, height;
+    };
+    std::vector<Entry> entries;
+};
+/// rasterHeight, remembered.
+double rememberedHeight(HeightMemo& memo, const ElevationRaster& raster, double lon, double lat);
 
 /// The vertex line with a flagged elevation field replaced by the height the vertex was given
 /// (nine decimals); the line itself when there is no raster or the elevation is a real one.

@@ -106,6 +106,7 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
     Assembly assembly{window, maxVertices, maxIndices, mesh, {}};
     std::vector<PendingVertex> blockLines;  // block lines 2 to n + 1, read as vertices
+    HeightMemo heights;
     bool inBlock = false;
     int32_t type = 0;
     int32_t blockNumber = 0;
@@ -132,7 +133,7 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
             VertexPosition position = readVertexPosition(split.rest);
             if (raster.present && position.elev == RASTER_HEIGHT_FLAG) {
-                position.elev = rasterHeight(raster, position.lon, position.lat);
+                position.elev = rememberedHeight(heights, raster, position.lon, position.lat);
             }
             blockLines.push_back({position, reader.lineOffset});
         }
