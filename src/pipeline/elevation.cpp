@@ -28,7 +28,7 @@ double pixelCoordinate(double value, double low, uint32_t count, bool post, doub
     return std::fabs(value - pixelAt) <= ON_PIXEL ? nearest : at;
 }
 
-constexpr size_t HEIGHT_MEMO_BITS = 12;
+constexpr size_t HEIGHT_MEMO_BITS = 8;  // a few kilobytes: the repeats come close together
 
 }  // namespace
 

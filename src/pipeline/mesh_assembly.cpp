@@ -1,4 +1,7 @@
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "pipeline/pipeline.h"
 #include "text/line_reader.h"
@@ -39,16 +42,97 @@ StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, Cos
     return v;
 }
 
+// Raster heights are looked up on the second core while the pass reads on. Flagged vertices
+// wait in blocks; a lookup writes only its vertex's elevation, which nothing reads before the
+// pass has ended and the lookups with it.
+struct HeightRequest {
+    double* elevation;
+    double lon, lat;
+};
+constexpr size_t HEIGHT_BLOCK = 16384;
+
+struct HeightLookups {
+    const ElevationRaster& raster;
+    std::vector<HeightRequest> filling = {};
+    std::vector<HeightRequest> resolving = {};  // the helper's
+    HeightMemo memo = {};
+    std::mutex lock = {};
+    std::condition_variable changed = {};
+    bool busy = false, stop = false;
+    std::thread helper = {};
+
+    ~HeightLookups();
+};
+
+void resolve(HeightLookups& h, const std::vector<HeightRequest>& requests) {
+    for (const HeightRequest& r : requests) {
+        *r.elevation = rememberedHeight(h.memo, h.raster, r.lon, r.lat);
+    }
+}
+
+void lookupLoop(HeightLookups& h) {
+    std::unique_lock<std::mutex> guard(h.lock);
+    for (;;) {
+        h.changed.wait(guard, [&] { return h.busy || h.stop; });
+        if (!h.busy) return;
+        guard.unlock();
+        resolve(h, h.resolving);
+        guard.lock();
+        h.busy = false;
+        h.changed.notify_all();
+    }
+}
+
+// Passes the waiting block to the helper (or resolves it here on one core).
+void handOverHeights(HeightLookups& h) {
+    if (h.filling.empty()) return;
+    if (std::thread::hardware_concurrency() < 2) {
+        resolve(h, h.filling);
+        h.filling.clear();
+        return;
+    }
+    if (!h.helper.joinable()) h.helper = std::thread(lookupLoop, std::ref(h));
+    std::unique_lock<std::mutex> guard(h.lock);
+    h.changed.wait(guard, [&] { return !h.busy; });
+    std::swap(h.filling, h.resolving);
+    h.filling.clear();
+    h.busy = true;
+    h.changed.notify_all();
+}
+
+// Every height asked for is in place once this returns.
+void finishHeights(HeightLookups& h) {
+    handOverHeights(h);
+    if (!h.helper.joinable()) return;
+    {
+        std::unique_lock<std::mutex> guard(h.lock);
+        h.changed.wait(guard, [&] { return !h.busy; });
+        h.stop = true;
+        h.changed.notify_all();
+    }
+    h.helper.join();
+}
+
+HeightLookups::~HeightLookups() {
+    finishHeights(*this);
+}
+
 struct Assembly {
     const SelectionWindow& window;
     int32_t maxVertices;
     int32_t maxIndices;
     MeshBuffers& mesh;
-    CosineCache cosine;
+    HeightLookups& heights;
+    CosineCache cosine = {};
 };
 
-bool appendVertex(Assembly& a, const StoredVertex& v) {
-    a.mesh.vertices.push(v);
+bool appendVertex(Assembly& a, const PendingVertex& p) {
+    a.mesh.vertices.push(projectVertex(p, a.window, a.cosine));
+    if (a.heights.raster.present && p.position.elev == RASTER_HEIGHT_FLAG) {
+        a.heights.filling.push_back(
+            {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
+        if (a.heights.filling.size() == HEIGHT_BLOCK) handOverHeights(a.heights);
+    }
     return int64_t(a.mesh.vertices.count) < a.maxVertices;
 }
 
@@ -62,7 +146,7 @@ Failure storeFan(Assembly& a, const std::vector<PendingVertex>& lines) {
     if (lines.size() < 3) return Failure::none;
     size_t first = a.mesh.vertices.count;
     for (const PendingVertex& line : lines) {
-        if (!appendVertex(a, projectVertex(line, a.window, a.cosine))) {
+        if (!appendVertex(a, line)) {
             return Failure::vertexCapacity;
         }
     }
@@ -87,7 +171,7 @@ Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
         if (!touches) continue;
         for (size_t k = 0; k < 3; ++k) {
             size_t vertexNumber = a.mesh.vertices.count;
-            bool vertexFits = appendVertex(a, projectVertex(lines[g + k], a.window, a.cosine));
+            bool vertexFits = appendVertex(a, lines[g + k]);
             bool indexFits = appendIndex(a, vertexNumber);
             if (!vertexFits) return Failure::vertexCapacity;
             if (!indexFits) return Failure::indexCapacity;
@@ -104,9 +188,9 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
                             size_t readBlockSize) {
     LineReader reader;
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
-    Assembly assembly{window, maxVertices, maxIndices, mesh, {}};
+    HeightLookups heights{raster};
+    Assembly assembly{window, maxVertices, maxIndices, mesh, heights};
     std::vector<PendingVertex> blockLines;  // block lines 2 to n + 1, read as vertices
-    HeightMemo heights;
     bool inBlock = false;
     int32_t type = 0;
     int32_t blockNumber = 0;
@@ -132,12 +216,10 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
         }
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
             VertexPosition position = readVertexPosition(split.rest);
-            if (raster.present && position.elev == RASTER_HEIGHT_FLAG) {
-                position.elev = rememberedHeight(heights, raster, position.lon, position.lat);
-            }
             blockLines.push_back({position, reader.lineOffset});
         }
     }
+    finishHeights(heights);
     bool readFailed = reader.readFailed;
     closeReader(reader);
     if (failure == Failure::none && readFailed) return Failure::readTemp;

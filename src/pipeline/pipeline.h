@@ -109,6 +109,7 @@ struct ChunkedArray {
         ++count;
     }
     const T& operator[](size_t i) const { return chunks[i >> CHUNK_BITS][i & (CHUNK_SIZE - 1)]; }
+    T& last() { return chunks[(count - 1) >> CHUNK_BITS][(count - 1) & (CHUNK_SIZE - 1)]; }
 };
 
 /// A vertex in the object's frame (x and z in units of 100 m), its elevation in metres (the
