@@ -4,8 +4,9 @@
 // elevation in whole metres, normals scale 2 offset -1), one command per primitive. With
 // --raster every vertex is stored at -32768 and the tile gets a 1201 x 1201 elevation raster of
 // the generator's terrain (the text form's side file is OUT.txt.elevation.raw). With
-// --raster-unused the same, but every vertex stored at -32767: a real height printed as long as
-// the flag, so that the two tiles differ only in the heights being looked up.
+// --raster-unused the same, but every vertex keeps a real height 32,000 m below its own: printed
+// as long as the flag and as varied as the terrain, so that the two tiles differ only in the
+// heights being looked up.
 //   make_dsf [--raster | --raster-unused] TILE.txt OUT.dsf OUT.txt
 #include <cmath>
 #include <cstdint>
@@ -25,7 +26,8 @@ const float SCALES[PLANES] = {0.125f, 0.125f, 65535.0f, 2.0f, 2.0f};
 constexpr uint32_t RASTER_POSTS = 1201;
 constexpr float FLAGGED = -32768.0f;
 bool withRaster = false;
-float storedHeight = FLAGGED;  // every vertex's, with a raster
+bool rasterUnused = false;
+constexpr double UNUSED_DEPTH = 32000;
 
 // The generator's terrain, as make_tile computes it.
 double elevationAt(double lon, double lat) {
@@ -79,7 +81,7 @@ std::pair<uint32_t, uint32_t> addPoint(Writer& w, const double* v) {
     auto found = w.openPool.find(bucket);
     if (found == w.openPool.end() || w.pools[found->second].values[0].size() >= POOL_LIMIT) {
         Pool pool{{float(bucket.first / 8.0), float(bucket.second / 8.0),
-                   withRaster ? storedHeight : 0.0f, -1.0f, -1.0f},
+                   withRaster ? FLAGGED : 0.0f, -1.0f, -1.0f},
                   {}};
         w.pools.push_back(pool);
         w.openPool[bucket] = w.pools.size() - 1;
@@ -87,8 +89,9 @@ std::pair<uint32_t, uint32_t> addPoint(Writer& w, const double* v) {
     }
     Pool& pool = w.pools[found->second];
     for (int p = 0; p < PLANES; ++p) {
-        bool flagged = withRaster && p == 2;  // raw 0 decodes to exactly the stored height
-        pool.values[p].push_back(flagged ? 0 : quantise(v[p], SCALES[p], pool.offsets[p]));
+        bool flagged = withRaster && !rasterUnused && p == 2;  // raw 0 decodes to exactly -32768
+        double value = rasterUnused && p == 2 ? v[p] - UNUSED_DEPTH : v[p];
+        pool.values[p].push_back(flagged ? 0 : quantise(value, SCALES[p], pool.offsets[p]));
     }
     return {uint32_t(found->second), uint32_t(pool.values[0].size() - 1)};
 }
@@ -136,7 +139,7 @@ int main(int argc, char** argv) {
     if (argc == 5 &&
         (std::string(argv[1]) == "--raster" || std::string(argv[1]) == "--raster-unused")) {
         withRaster = true;
-        if (std::string(argv[1]) == "--raster-unused") storedHeight = FLAGGED + 1;
+        rasterUnused = std::string(argv[1]) == "--raster-unused";
         ++argv, --argc;
     }
     if (argc != 4) {

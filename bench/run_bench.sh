@@ -4,7 +4,8 @@
 # its text form and against unpacking alone. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
 # With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
 # of that size; with ONLY_BINARY=1 it measures the binary forms only. The 7z form needs 7zz
-# (Debian 7zip) and bsdtar (libarchive-tools).
+# (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
+# (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
 SIZE_MIB=${2:-1024}
@@ -41,6 +42,22 @@ timeRuns() {  # timeRuns N COMMAND... -> median wall seconds
     done | median
 }
 
+interleaved() {  # interleaved N DIR... -> the median wall seconds of each DIR's run, in order;
+    # the runs take turns, so that the machine's slower and faster spells fall on all of them
+    local n=$1; shift
+    local all=""
+    for _ in $(seq "$n"); do
+        for dir in "$@"; do
+            local start; start=$(seconds)
+            (cd "$dir" && "$TOOL" > "$WORK/stdout.txt")
+            all="$all$dir $(echo "$(seconds) - $start" | bc)"$'\n'
+        done
+    done
+    for dir in "$@"; do
+        printf '%s' "$all" | awk -v d="$dir" '$1 == d { print $2 }' | median
+    done
+}
+
 peakKiB() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
 
 TILE=$(tile "$SIZE_MIB")
@@ -70,17 +87,19 @@ binaryForms() {
     dsfSmall=$(cd "$WORK/b_small_dsf" && timeRuns "$RUNS" "$TOOL")
     packedSmall=$(cd "$WORK/b_small_packed" && timeRuns 3 "$TOOL")
     unpack=$(timeRuns 3 sh -c "bsdtar -xOf '$packed' > /dev/null")
-    textWhole=$(cd "$WORK/b_whole_text" && timeRuns 3 "$TOOL")
-    dsfWhole=$(cd "$WORK/b_whole_dsf" && timeRuns 3 "$TOOL")
-    # the same tile flagged with an elevation raster, and the Wavefront file on top of the object
-    local raster=$WORK/tile_${SIZE_MIB}m_raster.dsf
+    # the same tile flagged with an elevation raster; with the raster but a real height of the
+    # flag's printed length on every vertex; and the Wavefront file on top of the object
+    local raster=$WORK/tile_${SIZE_MIB}m_raster.dsf unused=$WORK/tile_${SIZE_MIB}m_raster_unused.dsf
     [ -s "$raster" ] || "$BUILD/make_dsf" --raster "$TILE" "$raster" "$WORK/tile_${SIZE_MIB}m_raster_dsf.txt"
+    [ -s "$unused" ] || "$BUILD/make_dsf" --raster-unused "$TILE" "$unused" "$WORK/tile_${SIZE_MIB}m_raster_unused_dsf.txt"
     ini "$WORK/b_whole_raster" "$raster" 46.9 48.1 11.9 13.1 whole.obj
+    ini "$WORK/b_whole_unused" "$unused" 46.9 48.1 11.9 13.1 whole.obj
     ini "$WORK/b_whole_wavefront" "$dsf" 46.9 48.1 11.9 13.1 whole.obj
     echo "wavefront_file=whole_blender.obj" >> "$WORK/b_whole_wavefront/mesh_carver.ini"
-    local rasterWhole wavefrontWhole
-    rasterWhole=$(cd "$WORK/b_whole_raster" && timeRuns 3 "$TOOL")
-    wavefrontWhole=$(cd "$WORK/b_whole_wavefront" && timeRuns 3 "$TOOL")
+    local rasterWhole unusedWhole wavefrontWhole whole
+    whole=$(interleaved "${WHOLE_RUNS:-5}" "$WORK/b_whole_text" "$WORK/b_whole_dsf" "$WORK/b_whole_raster" \
+        "$WORK/b_whole_unused" "$WORK/b_whole_wavefront")
+    read -r textWhole dsfWhole rasterWhole unusedWhole wavefrontWhole <<< "$(echo $whole)"
     cmp -s "$WORK/b_small_text/small.obj" "$WORK/b_small_dsf/small.obj" || echo "DIFFERENT small objects"
     cmp -s "$WORK/b_whole_text/whole.obj" "$WORK/b_whole_dsf/whole.obj" || echo "DIFFERENT whole objects"
     echo "binary: $(stat -c %s "$dsf") bytes, 7z: $(stat -c %s "$packed") bytes, text form: $(stat -c %s "$text") bytes"
@@ -99,6 +118,9 @@ binaryForms() {
         "binary with elevation raster, whole tile" "$rasterWhole" \
         "$(echo "($rasterWhole / $dsfWhole - 1) * 100" | bc -l)" \
         "$(cd "$WORK/b_whole_raster" && peakKiB "$TOOL")"
+    printf '%-44s %8.3f s  %+.1f%% for looking the heights up\n' \
+        "the same with real heights, raster unused" "$unusedWhole" \
+        "$(echo "($rasterWhole / $unusedWhole - 1) * 100" | bc -l)"
     local wavefrontPeak vertices
     wavefrontPeak=$(cd "$WORK/b_whole_wavefront" && peakKiB "$TOOL")
     vertices=$(sed -n 6p "$WORK/b_whole_dsf/whole.obj" | awk '{ print $2 }')
