@@ -135,19 +135,26 @@ double rememberedHeight(HeightMemo& memo, const ElevationRaster& raster, double 
 std::string_view lineWithHeight(std::string_view line, double height, const ElevationRaster& raster,
                                 std::string& scratch) {
     if (!raster.present) return line;
-    SplitText lon = splitFirstField(splitFirstField(line).rest);
-    SplitText lat = splitFirstField(lon.rest);
-    SplitText elev = splitFirstField(lat.rest);
-    // the form both tile forms print, checked before the parse that decides any other form
-    bool flagged =
-        elev.first == "-32768.000000000" || parseNumber(elev.first) == RASTER_HEIGHT_FLAG;
-    if (!flagged) return line;
+    // the elevation is the field after the third space (keyword, longitude, latitude); a plain
+    // loop, as the fields are short
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
+    const char* field = begin;
+    for (int spaces = 0; spaces < 3; ++field) {
+        if (field == end) return line;
+        spaces += *field == ' ';
+    }
+    const char* fieldEnd = field;
+    while (fieldEnd < end && *fieldEnd != ' ') ++fieldEnd;
+    std::string_view elev(field, size_t(fieldEnd - field));
+    if (elev != RASTER_HEIGHT_FLAG_TEXT && parseNumber(elev) != RASTER_HEIGHT_FLAG) return line;
     char text[FIXED9_MAX_TEXT];
-    char* end = fixed9ToText(height, text);
-    size_t before = size_t(elev.first.data() - line.data());
-    scratch.assign(line.substr(0, before));
-    scratch.append(text, end);
-    scratch.append(line.substr(before + elev.first.size()));
+    size_t length = size_t(fixed9ToText(height, text) - text);
+    size_t before = size_t(field - begin), after = size_t(end - fieldEnd);
+    scratch.resize(before + length + after);
+    std::memcpy(scratch.data(), begin, before);
+    std::memcpy(scratch.data() + before, text, length);
+    std::memcpy(scratch.data() + before + length, fieldEnd, after);
     return scratch;
 }
 

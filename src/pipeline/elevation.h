@@ -10,6 +10,8 @@ namespace mc {
 
 /// The elevation a vertex carries when the raster holds its height.
 constexpr double RASTER_HEIGHT_FLAG = -32768.0;
+/// The flag as both tile forms print it: recognised before any parse.
+constexpr std::string_view RASTER_HEIGHT_FLAG_TEXT = "-32768.000000000";
 constexpr std::string_view ELEVATION_RASTER_NAME = "elevation";
 
 enum class PixelFormat : uint8_t {

@@ -59,7 +59,8 @@ inline VertexPosition readVertexPosition(std::string_view remainder) {
     v.lon = parseNumber(field.first);
     field = splitFirstField(field.rest);
     v.lat = parseNumber(field.first);
-    v.elev = parseNumber(splitFirstField(field.rest).first);
+    std::string_view elev = splitFirstField(field.rest).first;
+    v.elev = elev == RASTER_HEIGHT_FLAG_TEXT ? RASTER_HEIGHT_FLAG : parseNumber(elev);
     return v;
 }
 
