@@ -589,6 +589,35 @@ TEST(Run, FlaggedVertexWithoutRasterKeepsItsElevation) {
               std::string::npos);
 }
 
+// A flagged vertex shows the raster's height in the object however its flag is written and
+// however far into its line the field stands.
+TEST(Run, FlaggedVerticesShowTheRastersHeight) {
+    const std::string rasterLines =
+        "PROPERTY sim/west -1\nPROPERTY sim/east 1\nPROPERTY sim/south -1\n"
+        "PROPERTY sim/north 1\nRASTER_DEF elevation\nRASTER_DATA version=1 bpp=2 flags=5 "
+        "width=2 height=2 scale=1.0 offset=0.0 flat.raw\n";
+    const std::string longLongitude = "0." + std::string(70000, '0');
+    const struct {
+        const char* name;
+        std::string lon, elev;
+    } cases[] = {
+        {"the flag as tiles print it", "0", "-32768.000000000"},
+        {"the flag written short", "0", "-32768"},
+        {"the flag far into a long line", longLongitude, "-32768.000000000"},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        test::writeFile(s.dir / "flat.raw", std::string("\x07\x00\x07\x00\x07\x00\x07\x00", 8));
+        s.carve(rasterLines + block(2, {{c.lon.c_str(), "0", c.elev.c_str()},
+                                        {"0.5", "0", "10"},
+                                        {"0", "0.5", "10"}}));
+        ASSERT_EQ(s.run.status, 0) << c.name;
+        EXPECT_NE(s.object().find("# PATCH_VERTEX " + c.lon + " 0 7.000000000 0.5 0.5\r\n"),
+                  std::string::npos)
+            << c.name;
+    }
+}
+
 // The Wavefront file of a cut: welded vertices, upward faces, degenerate triangles left out.
 TEST(Run, WavefrontWeldsAndTurnsFacesUp) {
     const Vertex P0 = {"0", "0", "10"}, P1 = {"0.5", "0", "10"}, P2 = {"0.5", "0.5", "10"},

@@ -148,13 +148,20 @@ std::string_view lineWithHeight(std::string_view line, double height, const Elev
     while (fieldEnd < end && *fieldEnd != ' ') ++fieldEnd;
     std::string_view elev(field, size_t(fieldEnd - field));
     if (elev != RASTER_HEIGHT_FLAG_TEXT && parseNumber(elev) != RASTER_HEIGHT_FLAG) return line;
+    return lineWithHeightAt(line, size_t(field - begin), height, scratch);
+}
+
+std::string_view lineWithHeightAt(std::string_view line, size_t field, double height,
+                                  std::string& scratch) {
+    size_t fieldEnd = line.find(' ', field);
+    if (fieldEnd == std::string_view::npos) fieldEnd = line.size();
     char text[FIXED9_MAX_TEXT];
     size_t length = size_t(fixed9ToText(height, text) - text);
-    size_t before = size_t(field - begin), after = size_t(end - fieldEnd);
-    scratch.resize(before + length + after);
-    std::memcpy(scratch.data(), begin, before);
-    std::memcpy(scratch.data() + before, text, length);
-    std::memcpy(scratch.data() + before + length, fieldEnd, after);
+    size_t after = line.size() - fieldEnd;
+    scratch.resize(field + length + after);
+    std::memcpy(scratch.data(), line.data(), field);
+    std::memcpy(scratch.data() + field, text, length);
+    std::memcpy(scratch.data() + field + length, line.data() + fieldEnd, after);
     return scratch;
 }
 

@@ -63,6 +63,10 @@ double rememberedHeight(HeightMemo& memo, const ElevationRaster& raster, double 
 std::string_view lineWithHeight(std::string_view vertexLine, double height,
                                 const ElevationRaster& raster, std::string& scratch);
 
+/// The same for a line whose flagged elevation field is known to start at `field`.
+std::string_view lineWithHeightAt(std::string_view vertexLine, size_t field, double height,
+                                  std::string& scratch);
+
 /// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
 /// while the selection pass reads them.
 struct TextRasterLines {

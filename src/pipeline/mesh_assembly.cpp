@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
@@ -15,7 +16,7 @@ constexpr int32_t TRIANGLE_FAN = 2;
 
 struct PendingVertex {
     VertexPosition position;
-    uint64_t sourceOffset;
+    uint64_t source;  // packSource: the line's offset, and where a flagged elevation starts in it
 };
 
 // Neighbouring vertices mostly share a latitude; the cosine is the costly part of a projection.
@@ -38,7 +39,7 @@ StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, Cos
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
     v.elevation = p.position.elev;
     v.z = double((-1.0L * zm) / SCALE_DIVISOR);
-    v.sourceOffset = p.sourceOffset;
+    v.source = p.source;
     return v;
 }
 
@@ -128,7 +129,7 @@ struct Assembly {
 
 bool appendVertex(Assembly& a, const PendingVertex& p) {
     a.mesh.vertices.push(projectVertex(p, a.window, a.cosine));
-    if (a.heights.raster.present && p.position.elev == RASTER_HEIGHT_FLAG) {
+    if (flaggedField(a.mesh.vertices.last()) != 0) {
         a.heights.filling.push_back(
             {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
         if (a.heights.filling.size() == HEIGHT_BLOCK) handOverHeights(a.heights);
@@ -215,8 +216,14 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
             continue;
         }
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
-            VertexPosition position = readVertexPosition(split.rest);
-            blockLines.push_back({position, reader.lineOffset});
+            const char* elevField;
+            VertexPosition position = readVertexPosition(split.rest, &elevField);
+            uint32_t flagged = 0;
+            if (raster.present && position.elev == RASTER_HEIGHT_FLAG) {
+                flagged = uint32_t(
+                    std::min<size_t>(size_t(elevField - line.data()), FLAGGED_FIELD_UNNOTED));
+            }
+            blockLines.push_back({position, packSource(reader.lineOffset, flagged)});
         }
     }
     finishHeights(heights);

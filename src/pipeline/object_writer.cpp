@@ -90,6 +90,15 @@ void abandonWholeFile(WholeFile& file) {
 
 namespace {
 
+// The vertex's line as the object shows it: with the raster's height where it was flagged.
+std::string_view shownLine(std::string_view line, const StoredVertex& v,
+                           const ElevationRaster& raster, std::string& scratch) {
+    uint32_t field = flaggedField(v);
+    if (field == 0) return line;
+    if (field == FLAGGED_FIELD_UNNOTED) return lineWithHeight(line, v.elevation, raster, scratch);
+    return lineWithHeightAt(line, field, v.elevation, scratch);
+}
+
 // Differences carry a 64-bit significand before they are stored as doubles.
 double relative(double value, double origin) {
     return double(static_cast<long double>(value) - static_cast<long double>(origin));
@@ -108,8 +117,8 @@ bool writeObject(WholeFile& object, const MeshBuffers& mesh, const OriginVertex&
     for (size_t i = 0; i < vertexCount; ++i) {
         const StoredVertex& v = mesh.vertices[i];
         std::string_view source;
-        if (!fetchSourceLine(sources, v.sourceOffset, source)) return false;
-        writeVertexLine(out, v, origin, lineWithHeight(source, v.elevation, raster, resolved));
+        if (!fetchSourceLine(sources, sourceOffset(v), source)) return false;
+        writeVertexLine(out, v, origin, shownLine(source, v, raster, resolved));
     }
     endLine(out);
     char text[64];
@@ -173,12 +182,12 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     if (origin.index >= 0) {
         const StoredVertex& v = mesh.vertices[size_t(origin.index)];
         std::string_view line;
-        if (!fetchSourceLine(sources, v.sourceOffset, line)) {
+        if (!fetchSourceLine(sources, sourceOffset(v), line)) {
             closeHandle(sources.fd);
             return Failure::readTemp;
         }
         std::string resolved;
-        originLine = lineWithHeight(line, v.elevation, raster, resolved);
+        originLine = shownLine(line, v, raster, resolved);
     }
 
     endLine(console);

@@ -53,7 +53,8 @@ inline bool isInsideWindow(const SelectionWindow& w, double lon, double lat) {
 struct VertexPosition {
     double lon = 0, lat = 0, elev = 0;
 };
-inline VertexPosition readVertexPosition(std::string_view remainder) {
+inline VertexPosition readVertexPosition(std::string_view remainder,
+                                         const char** elevField = nullptr) {
     VertexPosition v;
     SplitText field = splitFirstField(remainder);
     v.lon = parseNumber(field.first);
@@ -61,6 +62,7 @@ inline VertexPosition readVertexPosition(std::string_view remainder) {
     v.lat = parseNumber(field.first);
     std::string_view elev = splitFirstField(field.rest).first;
     v.elev = elev == RASTER_HEIGHT_FLAG_TEXT ? RASTER_HEIGHT_FLAG : parseNumber(elev);
+    if (elevField) *elevField = elev.data();
     return v;
 }
 
@@ -118,8 +120,25 @@ struct ChunkedArray {
 /// line itself is read back from there when the object is written.
 struct StoredVertex {
     double x, elevation, z;
-    uint64_t sourceOffset;
+    uint64_t source;  // see sourceOffset and flaggedField
 };
+
+constexpr int SOURCE_OFFSET_BITS = 48;
+/// A flagged vertex whose elevation field starts too far into its line to be noted.
+constexpr uint32_t FLAGGED_FIELD_UNNOTED = 0xFFFF;
+
+inline uint64_t packSource(uint64_t lineOffset, uint32_t flaggedField) {
+    return lineOffset | uint64_t(flaggedField) << SOURCE_OFFSET_BITS;
+}
+/// Where the vertex's line starts in the temporary file.
+inline uint64_t sourceOffset(const StoredVertex& v) {
+    return v.source & ((uint64_t(1) << SOURCE_OFFSET_BITS) - 1);
+}
+/// For a vertex that took its height from the raster, where the elevation field starts in its
+/// line (or FLAGGED_FIELD_UNNOTED); 0 for every other vertex.
+inline uint32_t flaggedField(const StoredVertex& v) {
+    return uint32_t(v.source >> SOURCE_OFFSET_BITS);
+}
 
 /// The vertex's Y in the object's frame (units of 100 m), carried with a 64-bit significand.
 inline double objectY(const StoredVertex& v) {
