@@ -75,8 +75,15 @@ RawRange rangeOfMissingPlane(double lowEdge, double highEdge) {
 struct PoolWindow {
     bool known = false;
     bool possible = false;  // some point of the pool may lie inside the window
+    bool certain = false;   // every point of the pool lies inside it, whatever its values
     RawRange longitude, latitude;
 };
+
+// Whether every value a point of the pool can have in this plane falls inside the range (a
+// missing plane reads 0).
+bool coversEveryValue(RawRange r, bool planePresent) {
+    return planePresent ? r.low == 0 && r.high == RAW_VALUES - 1 : r.low <= 0 && 0 <= r.high;
+}
 
 // Prints kept blocks: its own decoded-value cache and scratch, so that two can work at once.
 // The text of a value lately printed in one plane: a point is printed once for every
@@ -156,6 +163,8 @@ const PoolWindow& poolWindow(TileSelection& s, uint32_t pool) {
             ? rangeBetween(dsf::planeScale(s.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
             : rangeOfMissingPlane(win.latMin, win.latMax);
     w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
+    w.certain = coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
+                coversEveryValue(w.latitude, planes > LATITUDE_PLANE);
     w.known = true;
     return w;
 }
@@ -169,13 +178,16 @@ bool isInside(RawRange r, uint16_t raw) {
 }
 
 bool touchesWindow(TileSelection& s, const dsf::Primitive& primitive) {
-    // most primitives lie in one pool whose scale alone keeps it out of the window
-    if (primitive.onePool >= 0 && !poolWindow(s, uint32_t(primitive.onePool)).possible) {
-        return false;
+    // most primitives lie in one pool whose scale alone keeps it out of the window, or in it
+    if (primitive.onePool >= 0) {
+        const PoolWindow& w = poolWindow(s, uint32_t(primitive.onePool));
+        if (!w.possible) return false;
+        if (w.certain && !primitive.vertices.empty()) return true;
     }
     for (const dsf::VertexRef& v : primitive.vertices) {
         const PoolWindow& w = poolWindow(s, v.pool);
         if (!w.possible) continue;
+        if (w.certain) return true;
         const dsf::Pool& pool = s.tile.pools[v.pool];
         if (isInside(w.longitude, rawOrZero(s, pool, LONGITUDE_PLANE, v.index)) &&
             isInside(w.latitude, rawOrZero(s, pool, LATITUDE_PLANE, v.index))) {
