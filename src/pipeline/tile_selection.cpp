@@ -375,7 +375,9 @@ void startBatch(TileSelection& s, Printing& p, Batch& batch) {
         batch.pieceEnds[piece] = block;
     }
     batch.pieceEnds[BATCH_PIECES - 1] = batch.blocks.size();
-    bool helped = std::thread::hardware_concurrency() > 1;
+    // a helper starts with the first large batch: small cuts are printed before it would start
+    bool helped =
+        std::thread::hardware_concurrency() > 1 && batch.vertices.size() >= BATCH_VERTICES / 2;
     if (helped && !p.helper.joinable()) {
         p.tile = &s.tile;
         dsf::attachTile(p.helperLane.values, s.tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
