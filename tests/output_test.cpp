@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "test_support.h"
 
 namespace mc {
@@ -103,6 +106,36 @@ TEST(Output, DropTailTakesBackBytesBufferedOrAlreadyWritten) {
     writeLine(file, "end");
     EXPECT_TRUE(closeFile(file));
     EXPECT_EQ(test::readFile(dir / "out"), "kept\r\nend\r\n");
+}
+
+// Text written into the buffer and blocks handed over whole reach the file in the order they
+// were given, with or without the write-behind thread, however many blocks wait at once.
+TEST(Output, HandedOverBlocksKeepTheirPlace) {
+    std::mt19937 random(8);
+    for (bool behind : {false, true}) {
+        test::TempDir dir;
+        OutputFile file;
+        ASSERT_TRUE(openForWriting(file, dir / "out"));
+        if (behind) startWriteBehind(file);
+        std::string expected;
+        TextBlock block;
+        for (int k = 0; k < 60; ++k) {
+            std::string text(random() % (3 * OUTPUT_BUFFER_SIZE / 2), char('a' + k % 26));
+            expected += text;
+            if (random() % 2) {
+                writeText(file, text);
+                continue;
+            }
+            if (block.bytes.size() < text.size()) block.bytes.resize(text.size());
+            std::copy(text.begin(), text.end(), block.bytes.begin());
+            block.used = text.size();
+            handOver(file, block);
+            EXPECT_EQ(block.used, 0u);
+        }
+        EXPECT_EQ(bytesWritten(file), expected.size());
+        EXPECT_TRUE(closeFile(file));
+        EXPECT_EQ(test::readFile(dir / "out"), expected) << (behind ? "write-behind" : "direct");
+    }
 }
 
 }  // namespace

@@ -30,10 +30,17 @@ TEST(LineReader, PipesAreReadToTheirEnd) {
 }
 
 TEST(Output, FullDeviceIsReportedAtClose) {
-    OutputFile file;
-    ASSERT_TRUE(openForWriting(file, "/dev/full"));
-    writeLine(file, "nowhere to go");
-    EXPECT_FALSE(closeFile(file));
+    for (bool behind : {false, true}) {
+        OutputFile file;
+        ASSERT_TRUE(openForWriting(file, "/dev/full"));
+        if (behind) startWriteBehind(file);
+        writeLine(file, "nowhere to go");
+        for (int k = 0; k < 5; ++k) {
+            TextBlock block{std::vector<char>(3 * OUTPUT_BUFFER_SIZE, 'x'), 3 * OUTPUT_BUFFER_SIZE};
+            handOver(file, block);
+        }
+        EXPECT_FALSE(closeFile(file)) << (behind ? "write-behind" : "direct");
+    }
 }
 
 TEST(ToPlatformPath, TakesBackslashesAsSeparators) {
