@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -19,21 +20,34 @@ struct PendingVertex {
     uint64_t source;  // packSource: the line's offset, and where a flagged elevation starts in it
 };
 
-// Neighbouring vertices mostly share a latitude; the cosine is the costly part of a projection.
+// Neighbouring vertices share a few latitudes (the rows of a patch); the cosine is the costly
+// part of a projection, so the latest ones are kept, by latitude.
 struct CosineCache {
-    double lat = NAN;
-    long double cosine = 0;
+    struct Entry {
+        double lat = NAN;
+        long double cosine = 0;
+    };
+    static constexpr int BITS = 6;
+    Entry entries[size_t(1) << BITS];
 };
+
+long double cosineOf(CosineCache& cache, double lat) {
+    uint64_t bits;
+    std::memcpy(&bits, &lat, sizeof bits);
+    CosineCache::Entry& e =
+        cache.entries[(bits * 0x9E3779B97F4A7C15ull) >> (64 - CosineCache::BITS)];
+    if (!(e.lat == lat)) {
+        e.lat = lat;
+        e.cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
+    }
+    return e.cosine;
+}
 
 // Carried with a 64-bit significand and rounded to double where a value is stored, so the
 // object matches the tool's long-standing output to the last bit.
 StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, CosineCache& cache) {
-    if (!(p.position.lat == cache.lat)) {
-        cache.lat = p.position.lat;
-        cache.cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * p.position.lat);
-    }
-    double xm = double((static_cast<long double>(p.position.lon) - w.longMin) * cache.cosine *
-                       METRES_PER_DEGREE);
+    double xm = double((static_cast<long double>(p.position.lon) - w.longMin) *
+                       cosineOf(cache, p.position.lat) * METRES_PER_DEGREE);
     double zm = double((static_cast<long double>(p.position.lat) - w.latMin) * METRES_PER_DEGREE);
     StoredVertex v;
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
