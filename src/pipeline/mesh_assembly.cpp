@@ -115,9 +115,8 @@ void handOverHeights(HeightLookups& h) {
     h.changed.notify_all();
 }
 
-// Every height asked for is in place once this returns.
-void finishHeights(HeightLookups& h) {
-    handOverHeights(h);
+// Lets the helper finish the block it has, then ends it.
+void stopHelper(HeightLookups& h) {
     if (!h.helper.joinable()) return;
     {
         std::unique_lock<std::mutex> guard(h.lock);
@@ -128,8 +127,14 @@ void finishHeights(HeightLookups& h) {
     h.helper.join();
 }
 
+// Every height asked for is in place once this returns.
+void finishHeights(HeightLookups& h) {
+    handOverHeights(h);
+    stopHelper(h);
+}
+
 HeightLookups::~HeightLookups() {
-    finishHeights(*this);
+    stopHelper(*this);
 }
 
 struct Assembly {
