@@ -60,9 +60,10 @@ bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
     // posts span the tile edge to edge; cell centres sit half a cell in
     double columns = r.postCentric ? r.width - 1.0 : r.width;
     double rows = r.postCentric ? r.height - 1.0 : r.height;
-    r.columnsPerDegree = columns / (r.east - r.west),
+    r.columnsPerDegree = columns / (r.east - r.west);
     r.degreesPerColumn = (r.east - r.west) / columns;
-    r.rowsPerDegree = rows / (r.north - r.south), r.degreesPerRow = (r.north - r.south) / rows;
+    r.rowsPerDegree = rows / (r.north - r.south);
+    r.degreesPerRow = (r.north - r.south) / rows;
     r.present = true;
     return true;
 }
@@ -135,20 +136,11 @@ double rememberedHeight(HeightMemo& memo, const ElevationRaster& raster, double 
 std::string_view lineWithHeight(std::string_view line, double height, const ElevationRaster& raster,
                                 std::string& scratch) {
     if (!raster.present) return line;
-    // the elevation is the field after the third space (keyword, longitude, latitude); a plain
-    // loop, as the fields are short
-    const char* const begin = line.data();
-    const char* const end = begin + line.size();
-    const char* field = begin;
-    for (int spaces = 0; spaces < 3; ++field) {
-        if (field == end) return line;
-        spaces += *field == ' ';
-    }
-    const char* fieldEnd = field;
-    while (fieldEnd < end && *fieldEnd != ' ') ++fieldEnd;
-    std::string_view elev(field, size_t(fieldEnd - field));
+    SplitText lon = splitFirstField(splitFirstField(line).rest);
+    SplitText lat = splitFirstField(lon.rest);
+    std::string_view elev = splitFirstField(lat.rest).first;
     if (elev != RASTER_HEIGHT_FLAG_TEXT && parseNumber(elev) != RASTER_HEIGHT_FLAG) return line;
-    return lineWithHeightAt(line, size_t(field - begin), height, scratch);
+    return lineWithHeightAt(line, size_t(elev.data() - line.data()), height, scratch);
 }
 
 std::string_view lineWithHeightAt(std::string_view line, size_t field, double height,
