@@ -1,7 +1,9 @@
 // Writes a deterministic scenery text tile of about the requested size: the header, PROPERTY and
-// TERRAIN_DEF lines, then patches of triangle (0), strip (1) and fan (2) primitives whose vertex
-// lines carry five values with nine decimals.
+// TERRAIN_DEF lines, then a terrain TIN over the area (a jittered grid over relief, neighbouring
+// triangles sharing edges) as a DSF writer strips it: mostly strips (1), a few triangle lists
+// (0), vertex lines with five values and nine decimals.
 //   make_tile BYTES SEED [WEST SOUTH EXTENT] > tile.txt
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -53,31 +55,46 @@ void emitVertex(Tile& t, double lon, double lat) {
     emit(t, "PATCH_VERTEX %.9f %.9f %.9f %.9f %.9f\n", lon, lat, elevationAt(lon, lat), nx, nz);
 }
 
-// One primitive around (lon, lat), spanning about `size` degrees.
-void emitPrimitive(Tile& t, double lon, double lat, double size) {
-    int type = t.random.below(3);
-    emit(t, "BEGIN_PRIMITIVE %.0f\n", type);
-    if (type == 2) {  // fan: centre, then a ring
-        int ring = 6 + t.random.below(10);
-        emitVertex(t, lon, lat);
-        for (int k = 0; k <= ring; ++k) {
-            double a = 6.283185307179586 * k / ring;
-            emitVertex(t, lon + size * std::cos(a), lat + size * std::sin(a));
-        }
-    } else if (type == 1) {  // strip: two rows
-        int columns = 4 + t.random.below(12);
-        for (int k = 0; k < columns; ++k) {
-            emitVertex(t, lon + size * k / columns, lat);
-            emitVertex(t, lon + size * k / columns, lat + size / 2);
-        }
-    } else {  // triangle list: a little grid of separate triangles
-        int triangles = 2 + t.random.below(10);
-        for (int k = 0; k < triangles; ++k) {
-            double x = lon + size * (k % 4) / 4, y = lat + size * (k / 4) / 4;
-            emitVertex(t, x, y);
-            emitVertex(t, x + size / 4, y);
-            emitVertex(t, x, y + size / 4);
-        }
+// The terrain is a jittered grid of cells, each cut along its south-west to north-east
+// diagonal. Grid point (i, j), i east and j north, moves by up to 0.3 cell, the same on every
+// strip that uses it; points on the area's edges stay on them.
+struct Grid {
+    int cells;
+    double cell;
+    uint64_t seed;
+};
+
+double jitter(const Grid& g, int i, int j, int axis) {
+    Random r{g.seed ^ (uint64_t(uint32_t(i)) << 32 | uint32_t(j)) * 0xD1B54A32D192ED03ull ^
+             uint64_t(axis) << 62};
+    r.next();
+    return (r.unit() - 0.5) * 0.6 * g.cell;
+}
+
+void emitGridPoint(Tile& t, const Grid& g, int i, int j) {
+    double lon = t.west + i * g.cell, lat = t.south + j * g.cell;
+    if (i > 0 && i < g.cells) lon += jitter(g, i, j, 0);
+    if (j > 0 && j < g.cells) lat += jitter(g, i, j, 1);
+    emitVertex(t, lon, lat);
+}
+
+// Cells first .. first + count - 1 of row j as one strip: north and south points in turn, so
+// that every triangle faces up (counter-clockwise seen from above) in the strip's order.
+void emitStrip(Tile& t, const Grid& g, int j, int first, int count) {
+    emit(t, "BEGIN_PRIMITIVE 1\n");
+    for (int i = first; i <= first + count; ++i) {
+        emitGridPoint(t, g, i, j + 1);
+        emitGridPoint(t, g, i, j);
+    }
+    emit(t, "END_PRIMITIVE\n");
+}
+
+// The same cells as a triangle list, as a stripper leaves its leftovers.
+void emitList(Tile& t, const Grid& g, int j, int first, int count) {
+    emit(t, "BEGIN_PRIMITIVE 0\n");
+    for (int i = first; i < first + count; ++i) {
+        emitGridPoint(t, g, i, j + 1), emitGridPoint(t, g, i, j), emitGridPoint(t, g, i + 1, j + 1);
+        emitGridPoint(t, g, i + 1, j + 1), emitGridPoint(t, g, i, j), emitGridPoint(t, g, i + 1, j);
     }
     emit(t, "END_PRIMITIVE\n");
 }
@@ -110,21 +127,25 @@ int main(int argc, char** argv) {
         t.text += terrain;
         t.text += "\n";
     }
-    // primitives walk the tile in rows, as a mesh exporter does; cells shrink with the target
-    double cells = std::fmax(4.0, std::sqrt(double(target) / 2400.0));
-    double cell = t.extent / cells;
-    for (int patch = 0; t.written + t.text.size() < target; ++patch) {
-        emit(t, "BEGIN_PATCH %.0f 0.000000 -1.000000 1 5\n", 1 + patch % 4);
-        int primitives = 8 + t.random.below(24);
-        for (int k = 0; k < primitives; ++k) {
-            double lon =
-                t.west + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
-            double lat =
-                t.south + cell * (0.5 + t.random.below(int(cells))) + cell * 0.3 * t.random.unit();
-            emitPrimitive(t, lon, lat, cell * 0.6);
+    // Rows of cells from south to north, as a stripper walks a mesh: strips of at most 126
+    // cells (254 vertex lines), now and then a few cells left as a triangle list; a patch of
+    // one terrain every 16 rows. A strip's line is about 80 bytes and a cell takes two.
+    Grid g{std::max(4, int(std::sqrt(double(target) / 162.0))), 0, t.random.next()};
+    g.cell = t.extent / g.cells;
+    for (int j = 0; j < g.cells; ++j) {
+        if (j % 16 == 0) {
+            if (j > 0) emit(t, "END_PATCH\n");
+            emit(t, "BEGIN_PATCH %.0f 0.000000 -1.000000 1 5\n", 1 + (j / 16) % 4);
         }
-        emit(t, "END_PATCH\n");
+        for (int i = 0; i < g.cells;) {
+            int count = std::min(g.cells - i, 20 + t.random.below(107));
+            bool leftover = t.random.below(8) == 0;
+            if (leftover) count = std::min(count, 1 + t.random.below(6));
+            (leftover ? emitList : emitStrip)(t, g, j, i, count);
+            i += count;
+        }
     }
+    emit(t, "END_PATCH\n");
     std::fwrite(t.text.data(), 1, t.text.size(), stdout);
     return 0;
 }

@@ -13,6 +13,7 @@ namespace mc {
 namespace {
 
 constexpr int32_t TRIANGLE_LIST = 0;
+constexpr int32_t TRIANGLE_STRIP = 1;
 constexpr int32_t TRIANGLE_FAN = 2;
 
 struct PendingVertex {
@@ -144,6 +145,8 @@ struct Assembly {
     MeshBuffers& mesh;
     HeightLookups& heights;
     CosineCache cosine = {};
+    std::vector<uint8_t> stripKeep = {};  // scratch for storeStrip, kept between strips
+    std::vector<int32_t> stripVertices = {};
 };
 
 bool appendVertex(Assembly& a, const PendingVertex& p) {
@@ -200,6 +203,41 @@ Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
     return Failure::none;
 }
 
+// Strip triangle t stands on lines t, t+1, t+2, the first two swapped when t is odd, so every
+// triangle faces the way the strip does. A triangle is kept as in a list; the lines its kept
+// triangles use are stored once each, in line order, before any of their indices.
+Failure storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
+    if (lines.size() < 3) return Failure::none;
+    size_t triangles = lines.size() - 2;
+    std::vector<uint8_t>& keep = a.stripKeep;
+    keep.assign(lines.size(), 0);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const VertexPosition& p = lines[i].position;
+        keep[i] = isInsideWindow(a.window, p.lon, p.lat);
+    }
+    for (size_t t = 0; t < triangles; ++t) keep[t] = keep[t] | keep[t + 1] | keep[t + 2];
+    keep[triangles] = keep[triangles + 1] = 0;  // from here on keep[t]: triangle t is kept
+
+    std::vector<int32_t>& stored = a.stripVertices;  // per line: its vertex number once stored
+    stored.assign(lines.size(), -1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        bool used = keep[i] || (i >= 1 && keep[i - 1]) || (i >= 2 && keep[i - 2]);
+        if (!used) continue;
+        stored[i] = int32_t(a.mesh.vertices.count);
+        if (!appendVertex(a, lines[i])) return Failure::vertexCapacity;
+    }
+    for (size_t t = 0; t < triangles; ++t) {
+        if (!keep[t]) continue;
+        size_t first = t & 1 ? t + 1 : t;
+        size_t second = t & 1 ? t : t + 1;
+        if (!appendIndex(a, size_t(stored[first])) || !appendIndex(a, size_t(stored[second])) ||
+            !appendIndex(a, size_t(stored[t + 2]))) {
+            return Failure::indexCapacity;
+        }
+    }
+    return Failure::none;
+}
+
 }  // namespace
 
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
@@ -232,9 +270,10 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
             inBlock = false;
             if (type == TRIANGLE_FAN) failure = storeFan(assembly, blockLines);
             if (type == TRIANGLE_LIST) failure = storeTriangles(assembly, blockLines);
+            if (type == TRIANGLE_STRIP) failure = storeStrip(assembly, blockLines);
             continue;
         }
-        if (type == TRIANGLE_FAN || type == TRIANGLE_LIST) {
+        if (type == TRIANGLE_FAN || type == TRIANGLE_LIST || type == TRIANGLE_STRIP) {
             const char* elevField;
             VertexPosition position = readVertexPosition(split.rest, &elevField);
             uint32_t flagged = 0;

@@ -151,7 +151,7 @@ struct MeshBuffers {
 };
 
 /// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
-/// of triangle lists, printing a "Step 2" line per block. Capacities count as reached when a
+/// of triangle lists and strips, printing a "Step 2" line per block. Capacities count as reached when a
 /// count gets to them. Flagged elevations take the raster's height.
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
