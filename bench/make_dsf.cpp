@@ -1,7 +1,9 @@
 // Turns a scenery text tile (as make_tile writes it) into a binary DSF and the text form a
 // converter prints for that binary: vertices quantised into 16-bit pools per 1/8-degree bucket
 // (run-length differenced planes; longitude and latitude scale 0.125 from the bucket's edge,
-// elevation in whole metres, normals scale 2 offset -1), one command per primitive. With
+// elevation in whole metres, normals scale 2 offset -1), a point shared by several primitives
+// stored once, the tile's terrain definitions and patches kept, one command per primitive
+// (cross-pool when its points lie in several pools, as strips crossing a bucket's edge do). With
 // --raster every vertex is stored at -32768 and the tile gets a 1201 x 1201 elevation raster of
 // the generator's terrain (the text form's side file is OUT.txt.elevation.raw). With
 // --raster-unused the same, but every vertex keeps a real height 32,000 m below its own: printed
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -43,6 +46,7 @@ struct Pool {
 struct Writer {
     std::vector<Pool> pools;
     std::map<std::pair<int, int>, size_t> openPool;  // bucket -> pool still taking points
+    std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> points;  // line -> pool, index
     std::string commands;
     int currentPool = -1;
 };
@@ -157,9 +161,20 @@ int main(int argc, char** argv) {
     bool anyPatch = false;
     std::string line;
     char buffer[512];
+    // the terrain definitions come before the first patch
+    std::vector<std::string> terrains;
+    while (std::fgets(buffer, sizeof buffer, in) && std::strncmp(buffer, "BEGIN_PATCH", 11) != 0) {
+        if (std::strncmp(buffer, "TERRAIN_DEF ", 12) == 0) {
+            terrains.emplace_back(buffer + 12, std::strcspn(buffer + 12, "\r\n"));
+        }
+    }
+    if (terrains.empty()) terrains.push_back("terrain_Water");
+    std::rewind(in);
+    uint32_t terrain = 0;
     std::fprintf(text, "I\n800 written by make_dsf\nDSF2TEXT\n\n");
     std::fprintf(text, "PROPERTY sim/west 12\nPROPERTY sim/east 13\nPROPERTY sim/north 48\n");
-    std::fprintf(text, "PROPERTY sim/south 47\nTERRAIN_DEF terrain_Water\n");
+    std::fprintf(text, "PROPERTY sim/south 47\n");
+    for (const std::string& name : terrains) std::fprintf(text, "TERRAIN_DEF %s\n", name.c_str());
     std::string pixels;
     if (withRaster) {
         for (uint32_t row = 0; row < RASTER_POSTS; ++row) {
@@ -183,13 +198,19 @@ int main(int argc, char** argv) {
     while (std::fgets(buffer, sizeof buffer, in)) {
         if (std::strncmp(buffer, "BEGIN_PATCH", 11) == 0) {
             patchStarted = false;
+            terrain = uint32_t(std::atoi(buffer + 12)) % uint32_t(terrains.size());
         } else if (std::strncmp(buffer, "BEGIN_PRIMITIVE", 15) == 0) {
             type = std::atoi(buffer + 16);
             refs.clear();
         } else if (std::strncmp(buffer, "PATCH_VERTEX", 12) == 0) {
-            double v[PLANES];
-            std::sscanf(buffer + 12, "%lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3], &v[4]);
-            refs.push_back(addPoint(w, v));
+            // a point the mesh shares (a TIN's neighbouring triangles and strips) is stored once
+            auto [known, added] = w.points.try_emplace(buffer + 12);
+            if (added) {
+                double v[PLANES];
+                std::sscanf(buffer + 12, "%lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3], &v[4]);
+                known->second = addPoint(w, v);
+            }
+            refs.push_back(known->second);
         } else if (std::strncmp(buffer, "END_PRIMITIVE", 13) == 0) {
             bool onePool = true;
             for (auto& r : refs) onePool = onePool && r.first == refs[0].first;
@@ -201,11 +222,11 @@ int main(int argc, char** argv) {
                 if (w.currentPool < 0)
                     put8(w.commands, 1), put16(w.commands, refs[0].first),
                         w.currentPool = int(refs[0].first);
-                put8(w.commands, 3), put8(w.commands, 0);
+                put8(w.commands, 4), put16(w.commands, terrain);
                 put8(w.commands, 18), put8(w.commands, 1), putFloat(w.commands, 0.0f),
                     putFloat(w.commands, -1.0f);
                 if (anyPatch) std::fprintf(text, "END_PATCH\n");
-                std::fprintf(text, "BEGIN_PATCH 0 0.000000 -1.000000 1 5\n");
+                std::fprintf(text, "BEGIN_PATCH %u 0.000000 -1.000000 1 5\n", terrain);
                 patchStarted = anyPatch = true;
             }
             put8(w.commands, 23 + 3 * uint32_t(type) + (onePool ? 0 : 1));
@@ -234,7 +255,8 @@ int main(int argc, char** argv) {
          {"sim/west", "12", "sim/east", "13", "sim/north", "48", "sim/south", "47"}) {
         props += p, props.push_back('\0');
     }
-    std::string terrain = std::string("terrain_Water") + '\0';
+    std::string terrainTable;
+    for (const std::string& name : terrains) terrainTable += name + '\0';
     std::string geometry, scales;
     for (const Pool& pool : w.pools) {
         std::string s;
@@ -249,7 +271,7 @@ int main(int argc, char** argv) {
     put32(file, 1);
     file += atom("HEAD", atom("PROP", props));
     std::string rasterNames = withRaster ? std::string("elevation") + '\0' : std::string();
-    file += atom("DEFN", atom("TERT", terrain) + atom("OBJT", "") + atom("POLY", "") +
+    file += atom("DEFN", atom("TERT", terrainTable) + atom("OBJT", "") + atom("POLY", "") +
                              atom("NETW", "") + atom("DEMN", rasterNames));
     file += atom("GEOD", geometry + scales);
     file += atom("CMDS", w.commands);

@@ -96,10 +96,22 @@ binaryForms() {
     ini "$WORK/b_whole_unused" "$unused" 46.9 48.1 11.9 13.1 whole.obj
     ini "$WORK/b_whole_wavefront" "$dsf" 46.9 48.1 11.9 13.1 whole.obj
     echo "wavefront_file=whole_blender.obj" >> "$WORK/b_whole_wavefront/mesh_carver.ini"
-    local rasterWhole unusedWhole wavefrontWhole whole
+    # the same with the tile's four library terrains found in a stand-in of the simulator's
+    # folder, each a projected texture: every face gets texture coordinates
+    local library="$WORK/xplane/Resources/default scenery/bench terrain"
+    mkdir -p "$library/terrain10"
+    : > "$library/library.txt"
+    for name in fst_tmp_wet_hill crop_tmp_sdry_flat grs_tmp_wet_hill urb_tmp_wet_flat; do
+        echo "EXPORT lib/g10/terrain10/$name.ter terrain10/$name.ter" >> "$library/library.txt"
+        printf 'A\n800\nTERRAIN\n\nBASE_TEX %s.png\nPROJECTED 1000 1000\n' "$name" > "$library/terrain10/$name.ter"
+        printf 'PNG' > "$library/terrain10/$name.png"
+    done
+    ini "$WORK/b_whole_textured" "$dsf" 46.9 48.1 11.9 13.1 whole.obj
+    printf 'wavefront_file=whole_blender.obj\nxplane_folder=%s\n' "$WORK/xplane" >> "$WORK/b_whole_textured/mesh_carver.ini"
+    local rasterWhole unusedWhole wavefrontWhole texturedWhole whole
     whole=$(interleaved "${WHOLE_RUNS:-5}" "$WORK/b_whole_text" "$WORK/b_whole_dsf" "$WORK/b_whole_raster" \
-        "$WORK/b_whole_unused" "$WORK/b_whole_wavefront")
-    read -r textWhole dsfWhole rasterWhole unusedWhole wavefrontWhole <<< "$(echo $whole)"
+        "$WORK/b_whole_unused" "$WORK/b_whole_wavefront" "$WORK/b_whole_textured")
+    read -r textWhole dsfWhole rasterWhole unusedWhole wavefrontWhole texturedWhole <<< "$(echo $whole)"
     cmp -s "$WORK/b_small_text/small.obj" "$WORK/b_small_dsf/small.obj" || echo "DIFFERENT small objects"
     cmp -s "$WORK/b_whole_text/whole.obj" "$WORK/b_whole_dsf/whole.obj" || echo "DIFFERENT whole objects"
     echo "binary: $(stat -c %s "$dsf") bytes, 7z: $(stat -c %s "$packed") bytes, text form: $(stat -c %s "$text") bytes"
@@ -114,6 +126,12 @@ binaryForms() {
     dsfPeak=$(cd "$WORK/b_whole_dsf" && peakKiB "$TOOL")
     printf '%-44s %8.3f s  %.2fx the text form, peak %s KiB\n' "binary, whole tile" "$dsfWhole" \
         "$(echo "$dsfWhole / $textWhole" | bc -l)" "$dsfPeak"
+    local triangles
+    triangles=$(sed -n 6p "$WORK/b_whole_dsf/whole.obj" | awk '{ print $5 / 3 }')
+    printf '%-44s %s triangles: %.1f bytes of memory each (peak), %.1f bytes of object each\n' \
+        "binary, whole tile, per kept triangle" "$triangles" \
+        "$(echo "$dsfPeak * 1024 / $triangles" | bc -l)" \
+        "$(echo "$(stat -c %s "$WORK/b_whole_dsf/whole.obj") / $triangles" | bc -l)"
     printf '%-44s %8.3f s  %+.1f%% over stored heights, peak %s KiB\n' \
         "binary with elevation raster, whole tile" "$rasterWhole" \
         "$(echo "($rasterWhole / $dsfWhole - 1) * 100" | bc -l)" \
@@ -129,6 +147,17 @@ binaryForms() {
         "$(echo "($wavefrontWhole / $dsfWhole - 1) * 100" | bc -l)" "$wavefrontPeak" \
         "$(echo "($wavefrontPeak - $dsfPeak) * 1024 / $vertices" | bc -l)" \
         "$(stat -c %s "$WORK/b_whole_wavefront/whole_blender.obj")"
+    local texturedPeak
+    texturedPeak=$(cd "$WORK/b_whole_textured" && peakKiB "$TOOL")
+    printf '%-44s %8.3f s  %+.1f%% over the untextured Wavefront run, peak %s KiB (%.1f bytes/vertex over the object alone), %s bytes\n' \
+        "the same, textured (projected, every face)" "$texturedWhole" \
+        "$(echo "($texturedWhole / $wavefrontWhole - 1) * 100" | bc -l)" "$texturedPeak" \
+        "$(echo "($texturedPeak - $dsfPeak) * 1024 / $vertices" | bc -l)" \
+        "$(stat -c %s "$WORK/b_whole_textured/whole_blender.obj")"
+    printf '%-44s %8.3f s untextured, %.3f s textured: %+.1f%%\n' \
+        "the Wavefront file's own cost (over the object)" "$(echo "$wavefrontWhole - $dsfWhole" | bc -l)" \
+        "$(echo "$texturedWhole - $dsfWhole" | bc -l)" \
+        "$(echo "(($texturedWhole - $dsfWhole) / ($wavefrontWhole - $dsfWhole) - 1) * 100" | bc -l)"
 }
 
 if [ -n "${ONLY_BINARY:-}" ]; then
@@ -176,6 +205,10 @@ printf '%-44s %8.3f s\n' "awk reference selection pass" "$awkTime"
 printf '%-44s %8.3f s  %s vertices, peak %s KiB, %.1f bytes/vertex above the small window\n' \
     "mesh_carver, whole tile" "$wholeTime" "$vertices" "$wholePeak" \
     "$(echo "($wholePeak - $smallPeak) * 1024 / $vertices" | bc -l)"
+triangles=$(sed -n 6p "$WHOLE/whole.obj" | awk '{ print $5 / 3 }')
+printf '%-44s %s triangles: %.1f bytes of memory each (peak), %.1f bytes of object each\n' \
+    "mesh_carver, whole tile, per kept triangle" "$triangles" \
+    "$(echo "$wholePeak * 1024 / $triangles" | bc -l)" "$(echo "$objectBytes / $triangles" | bc -l)"
 printf '%-44s %8.3f s  %.0f MB/s of object text (%s bytes)\n' "object writer phase (whole tile)" \
     "$writerTime" "$(echo "$objectBytes / $writerTime / 1000000" | bc -l)" "$objectBytes"
 

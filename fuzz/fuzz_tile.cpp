@@ -20,9 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tempTarget.capture = &temp;
         int32_t kept = 0;
         mc::ElevationRaster raster;
+        mc::TileTerrain terrain;
         mc::ProgressMeter meter;
         mc::selectFromTile(window, bytes.get(), size, tempTarget, consoleTarget, kept, raster,
-                           meter);
+                           terrain, meter);
     }
     return 0;
 }

@@ -20,8 +20,9 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     console.capture = &result.console;
     TempFile temp{dir / "mesh_carver.tmp"};
     ElevationRaster raster;
+    TileTerrain terrain;
     result.failure = runSelectionPass(window, dir / "tile.txt", temp, console, result.keptCount,
-                                      raster, blockSize);
+                                      raster, terrain, blockSize);
     releaseTempFile(temp);
     result.temp = test::readFile(temp.path);
     return result;

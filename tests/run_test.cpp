@@ -250,6 +250,8 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
          "wavefront_file=/dev/full\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n",
          "wavefront_file=tile.txt\n"},
+        {"tile.txt", "out.obj", "cut.mtl", writing + "Error writing output file cut.obj\r\n",
+         "wavefront_file=cut.obj\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file no/dir/cut.svg\r\n",
          "preview_file=no/dir/cut.svg\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n",
@@ -393,15 +395,20 @@ TEST(Run, BinaryTilesCarveLikeTheirTextForm) {
     }
 }
 
-// A generated tile with full 65,535-point pools, through the benchmark's binary writer (large
-// enough for both cores to print it); once with stored heights, once flagged with a 1201 x 1201
-// elevation raster.
+// A generated TIN through the benchmark's binary writer (large enough for both cores to print
+// it): inside one 1/8-degree bucket, with a full 65,535-point pool and strips reaching into the
+// next pool; across four buckets, flagged with a 1201 x 1201 elevation raster.
 TEST(Run, GeneratedBinaryTileCarvesLikeItsTextForm) {
-    for (const char* option : {"", "--raster"}) {
+    const struct {
+        const char* option;
+        const char* tile;  // make_tile's bytes, seed and area
+    } cases[] = {{"", "16000000 7 12 47 0.12"}, {"--raster", "6000000 7 12 47 0.3"}};
+    for (const auto& c : cases) {
         test::TempDir dir;
-        std::string make = "'" MAKE_TILE_EXE "' 6000000 7 12 47 0.3 > '" + (dir / "gen.txt") +
-                           "' && '" MAKE_DSF_EXE "' " + option + " '" + (dir / "gen.txt") + "' '" +
-                           (dir / "gen.dsf") + "' '" + (dir / "gen_dsf.txt") + "'";
+        std::string make = "'" MAKE_TILE_EXE "' " + std::string(c.tile) + " > '" +
+                           (dir / "gen.txt") + "' && '" MAKE_DSF_EXE "' " + c.option + " '" +
+                           (dir / "gen.txt") + "' '" + (dir / "gen.dsf") + "' '" +
+                           (dir / "gen_dsf.txt") + "'";
         ASSERT_EQ(std::system(make.c_str()), 0);
         expectFormsCarveAlike(dir / "gen_dsf.txt", {dir / "gen.dsf"});
     }

@@ -126,6 +126,8 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) 
     settings.maxIndices = roundToInt32(parseNumber(values[7]));
     settings.wavefrontFile = lookupProfileValue(bytes, CONFIG_SECTION, "wavefront_file");
     settings.previewFile = lookupProfileValue(bytes, CONFIG_SECTION, "preview_file");
+    settings.sceneryFolder = lookupProfileValue(bytes, CONFIG_SECTION, "scenery_folder");
+    settings.xplaneFolder = lookupProfileValue(bytes, CONFIG_SECTION, "xplane_folder");
     return {};
 }
 

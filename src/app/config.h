@@ -22,6 +22,8 @@ struct RunSettings {
     int32_t maxIndices = 0;
     std::string wavefrontFile;  // optional: empty when the ini names none
     std::string previewFile;    // optional: empty when the ini names none
+    std::string sceneryFolder;  // optional: the tile's scenery pack, for its terrain textures
+    std::string xplaneFolder;   // optional: the simulator's folder, for its library terrains
 };
 
 /// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)

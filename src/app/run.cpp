@@ -44,17 +44,22 @@ Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& c
     int32_t keptCount = 0;
     const std::string inputPath = toPlatformPath(settings.inputFile);
     ElevationRaster raster;
-    Failure failure = runSelectionPass(window, inputPath, temp, console, keptCount, raster,
+    TileTerrain terrain;
+    Failure failure = runSelectionPass(window, inputPath, temp, console, keptCount, raster, terrain,
                                        options.readBlockSize);
     if (failure != Failure::none) return failure;
     MeshBuffers mesh;
     failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
-                                  keptCount, console, raster, mesh, options.readBlockSize);
+                                  keptCount, console, raster, terrain, mesh, options.readBlockSize);
     if (failure != Failure::none) return failure;
-    OutputPaths paths{inputPath, toPlatformPath(settings.outputFile),
-                      toPlatformPath(settings.wavefrontFile), toPlatformPath(settings.previewFile),
-                      window};
-    return writeObjectAndReport(mesh, temp, raster, paths, console);
+    OutputPaths paths{inputPath,
+                      toPlatformPath(settings.outputFile),
+                      toPlatformPath(settings.wavefrontFile),
+                      toPlatformPath(settings.previewFile),
+                      window,
+                      toPlatformPath(settings.sceneryFolder),
+                      toPlatformPath(settings.xplaneFolder)};
+    return writeObjectAndReport(mesh, temp, raster, terrain, paths, console);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "dsf/commands.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace mc::dsf {
 
@@ -125,6 +126,8 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
         return false;
     }
     primitive.depth = uint32_t(w.patchDepth);
+    primitive.definition = w.patchDefinition;
+    primitive.flags = w.patchFlags;
     primitive.onePool = form == 1 ? -1 : w.currentPool;
     uint32_t pool = uint32_t(w.currentPool);
     if (form != 1 && !checkPool(tile, primitive, pool, damage)) return false;
@@ -202,13 +205,31 @@ WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive,
             continue;
         }
         if (id == PATCH || id == PATCH_FLAGS || id == PATCH_FLAGS_LOD) {
-            // flags and LOD say nothing about the mesh; the depth is the current pool's
+            // the depth is the current pool's; LOD says nothing about the mesh, and a plain
+            // patch keeps the flags of the one before
             w.depthValid = w.currentPool != NO_POOL && size_t(w.currentPool) < tile.pools.size();
             w.patchDepth = w.depthValid ? tile.pools[size_t(w.currentPool)].planeCount : 0;
-            if (id != PATCH && !skipOperands(c, id)) {
+            w.patchDefinition = w.definition;
+            if (id != PATCH) {
+                uint8_t flags;
+                if (!readValue(c, flags) || (id == PATCH_FLAGS_LOD && !skipBytes(c, 8))) {
+                    damage = "a command is cut short";
+                    return WalkStep::damaged;
+                }
+                w.patchFlags = flags;
+            }
+            continue;
+        }
+        if (id == DEFINITION_8 || id == DEFINITION_16 || id == DEFINITION_32) {
+            size_t size = id == DEFINITION_8 ? 1 : id == DEFINITION_16 ? 2 : 4;
+            if (bytesLeft(c) < size) {
                 damage = "a command is cut short";
                 return WalkStep::damaged;
             }
+            uint32_t definition = 0;
+            std::memcpy(&definition, c.at, size);  // little-endian, as the tile stores it
+            c.at += size;
+            w.definition = definition;
             continue;
         }
         if (!skipOperands(c, id)) {

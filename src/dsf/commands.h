@@ -19,6 +19,8 @@ struct VertexRef {
 struct Primitive {
     int32_t type = 0;
     uint32_t depth = 0;
+    uint32_t definition = 0;          // the patch's terrain definition
+    uint32_t flags = 0;               // the patch's flags (2: overlay)
     int64_t onePool = -1;             // the pool of every vertex, or -1 when they name several
     std::vector<VertexRef> vertices;  // reused from primitive to primitive
 };
@@ -31,6 +33,9 @@ struct CommandWalker {
     int64_t currentPool = NO_POOL;
     int64_t patchDepth = NO_PATCH;  // plane count of the pool current when the patch opened
     bool depthValid = false;        // that pool was a 16-bit pool
+    uint32_t definition = 0;        // the definition commands' current one
+    uint32_t patchDefinition = 0;   // the current definition when the patch opened
+    uint32_t patchFlags = 255;      // a patch without flags of its own before any: all bits
 };
 
 enum class WalkStep { primitive, end, damaged };

@@ -114,7 +114,8 @@ void readBounds(Cursor properties, Tile& tile) {
     tile.hasBounds = has[0] && has[1] && has[2] && has[3];
 }
 
-bool checkDefinitions(Cursor definitions, int64_t& elevationIndex, const char*& damage) {
+bool checkDefinitions(Cursor definitions, Tile& tile, int64_t& elevationIndex,
+                      const char*& damage) {
     const uint32_t ids[] = {TERT, OBJT, POLY, NETW, DEMN};
     Cursor found[5] = {};
     bool present[5];
@@ -129,6 +130,8 @@ bool checkDefinitions(Cursor definitions, int64_t& elevationIndex, const char*& 
             return false;
         }
     }
+    tile.terrainNames.clear();
+    while (bytesLeft(found[0]) > 0) tile.terrainNames.push_back(nextString(found[0]));
     elevationIndex = -1;
     for (int64_t k = 0; present[4] && bytesLeft(found[4]) > 0; ++k) {
         if (nextString(found[4]) == "elevation") {
@@ -295,7 +298,7 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage
     Cursor properties{};
     int64_t elevationIndex = -1;
     if (!checkHeader(found[0], properties, damage) ||
-        !checkDefinitions(found[1], elevationIndex, damage) ||
+        !checkDefinitions(found[1], tile, elevationIndex, damage) ||
         !readGeometry(found[2], tile, damage)) {
         return false;
     }

@@ -58,7 +58,8 @@ struct Tile {
     size_t widePoolCount = 0;  // 32-bit pools: never terrain, but selectable
     const uint8_t* commands = nullptr;
     const uint8_t* commandsEnd = nullptr;
-    double bounds[4] = {0, 0, 0, 0};  // sim/west, sim/east, sim/south, sim/north
+    std::vector<std::string_view> terrainNames;  // the terrain definitions, in index order
+    double bounds[4] = {0, 0, 0, 0};             // sim/west, sim/east, sim/south, sim/north
     bool hasBounds = false;
     TileRaster elevation;
 };

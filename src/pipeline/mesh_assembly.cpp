@@ -238,12 +238,27 @@ Failure storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
     return Failure::none;
 }
 
+// A block of another patch than the last one starts a run.
+void notePatch(MeshBuffers& mesh, const TileTerrain& terrain, int32_t blockNumber) {
+    size_t block = size_t(blockNumber - 1);
+    BlockPatch patch =
+        block < terrain.keptPatches.size() ? terrain.keptPatches[block] : BlockPatch{};
+    if (!mesh.runs.empty()) {
+        const BlockPatch& last = mesh.runs.back().patch;
+        if (last.definition == patch.definition && last.flags == patch.flags &&
+            last.depth == patch.depth) {
+            return;
+        }
+    }
+    mesh.runs.push_back({mesh.vertices.count, mesh.indices.count, patch});
+}
+
 }  // namespace
 
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            const ElevationRaster& raster, MeshBuffers& mesh,
-                            size_t readBlockSize) {
+                            const ElevationRaster& raster, const TileTerrain& terrain,
+                            MeshBuffers& mesh, size_t readBlockSize) {
     LineReader reader;
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
     HeightLookups heights{raster};
@@ -268,6 +283,7 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
         if (!inBlock) continue;
         if (split.first == END_PRIMITIVE) {
             inBlock = false;
+            notePatch(mesh, terrain, blockNumber);
             if (type == TRIANGLE_FAN) failure = storeFan(assembly, blockLines);
             if (type == TRIANGLE_LIST) failure = storeTriangles(assembly, blockLines);
             if (type == TRIANGLE_STRIP) failure = storeStrip(assembly, blockLines);

@@ -4,65 +4,11 @@
 #include <cstring>
 
 #include "pipeline/pipeline.h"
+#include "pipeline/source_lines.h"
 #include "text/fixed6.h"
 #include "text/line_reader.h"
 
 namespace mc {
-
-namespace {
-
-constexpr size_t SOURCE_WINDOW_SIZE = 1 << 20;
-
-// Vertex source lines are read back from the temporary file, in file order, through a window.
-struct SourceLines {
-    FileHandle fd = NO_FILE;
-    std::vector<char> window;
-    uint64_t windowStart = 0;
-    size_t windowSize = 0;
-};
-
-// Fills the window from `offset` on; false on a read error.
-bool readWindowAt(SourceLines& s, uint64_t offset) {
-    s.windowStart = offset;
-    s.windowSize = 0;
-    while (s.windowSize < s.window.size()) {
-        int64_t got = readHandleAt(s.fd, s.window.data() + s.windowSize,
-                                   s.window.size() - s.windowSize, offset + s.windowSize);
-        if (got < 0) return false;
-        if (got == 0) break;
-        s.windowSize += size_t(got);
-    }
-    return true;
-}
-
-// The line at `offset`, by the same rule the reader applied when the vertex was stored.
-bool fetchSourceLine(SourceLines& s, uint64_t offset, std::string_view& line) {
-    if (s.window.empty()) s.window.resize(SOURCE_WINDOW_SIZE);
-    bool fresh = false;
-    if (offset < s.windowStart || offset >= s.windowStart + s.windowSize) {
-        if (!readWindowAt(s, offset)) return false;
-        fresh = true;
-    }
-    for (;;) {
-        const char* first = s.window.data() + (offset - s.windowStart);
-        const char* last = s.window.data() + s.windowSize;
-        if (const void* lf = std::memchr(first, '\n', size_t(last - first))) {
-            line = lineBeforeLineFeed(first, static_cast<const char*>(lf));
-            return true;
-        }
-        bool atFileEnd = s.windowSize < s.window.size();
-        if (atFileEnd && fresh) {
-            line = lineAtDataEnd(first, last);
-            return true;
-        }
-        // the line runs past the window: read again from its start, with room for all of it
-        if (fresh) s.window.resize(s.window.size() * 2);
-        if (!readWindowAt(s, offset)) return false;
-        fresh = true;
-    }
-}
-
-}  // namespace
 
 bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath) {
     // a path naming the tile itself would replace it with the object
@@ -170,8 +116,8 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
 }
 
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const ElevationRaster& raster, const OutputPaths& paths,
-                             OutputTarget& console) {
+                             const ElevationRaster& raster, const TileTerrain& terrain,
+                             const OutputPaths& paths, OutputTarget& console) {
     const OriginVertex origin = findOrigin(mesh);
     SourceLines sources;
     if (mesh.vertices.count > 0) {
@@ -204,7 +150,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     }
     closeHandle(sources.fd);
     if (failure == Failure::none && !paths.wavefront.empty()) {
-        failure = writeWavefront(mesh, origin, originLine, paths);
+        failure = writeWavefront(mesh, origin, originLine, terrain, temp, paths);
     }
     if (failure == Failure::none && !paths.preview.empty()) {
         failure = writePreview(mesh, origin, paths);

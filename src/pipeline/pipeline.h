@@ -83,18 +83,37 @@ struct TempFile {
 };
 void releaseTempFile(TempFile& temp);
 
+/// The patch a block belongs to: its terrain definition (an index into the tile's list), its
+/// flags (2: an overlay) and its depth (values per vertex).
+struct BlockPatch {
+    uint32_t definition = 0;
+    uint32_t flags = 0;
+    uint32_t depth = 0;
+};
+constexpr uint32_t OVERLAY_PATCH_FLAG = 2;
+
+/// What the selection pass learns of the tile beyond its blocks, for the Wavefront file: its
+/// terrain definitions, its south-west corner, and the patch of every kept block, in order.
+struct TileTerrain {
+    std::vector<std::string> definitions;
+    double west = 0, south = 0;
+    bool hasCorner = false;
+    std::vector<BlockPatch> keptPatches;
+};
+
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
 /// temporary file, printing a "Step 1" line per kept block, and reads the tile's elevation
-/// raster, if it has one. keptCount is set even on failure.
+/// raster, if it has one, and its terrain. keptCount is set even on failure.
 Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
-                         ElevationRaster& raster, size_t readBlockSize);
+                         ElevationRaster& raster, TileTerrain& terrain, size_t readBlockSize);
 
 /// The selection pass over the bytes of a binary tile: the blocks, lines and "Step 1" lines its
-/// text form would give, and its elevation raster. Damage anywhere in the tile is a read failure.
+/// text form would give, its elevation raster and terrain. Damage anywhere in the tile is a read
+/// failure.
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
                        OutputFile& out, OutputTarget& console, int32_t& keptCount,
-                       ElevationRaster& raster, ProgressMeter& meter);
+                       ElevationRaster& raster, TileTerrain& terrain, ProgressMeter& meter);
 
 /// A growable array in fixed chunks: no reallocation copies, no slack beyond one chunk.
 template <typename T>
@@ -145,17 +164,28 @@ inline double objectY(const StoredVertex& v) {
     return double(static_cast<long double>(v.elevation) / SCALE_DIVISOR);
 }
 
+/// Stored vertices and indices from these on, up to the next run's, come from blocks of one
+/// patch.
+struct PatchRun {
+    size_t firstVertex;
+    size_t firstIndex;
+    BlockPatch patch;
+};
+
 struct MeshBuffers {
     ChunkedArray<StoredVertex> vertices;  // the vertex table
     ChunkedArray<int32_t> indices;        // the index list, three entries per triangle
+    std::vector<PatchRun> runs;           // the patches, block by block, as the tables grew
 };
 
 /// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
-/// of triangle lists and strips, printing a "Step 2" line per block. Capacities count as reached when a
-/// count gets to them. Flagged elevations take the raster's height.
+/// of triangle lists and strips, printing a "Step 2" line per block, and notes each block's
+/// patch. Capacities count as reached when a count gets to them. Flagged elevations take the
+/// raster's height.
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            const ElevationRaster& raster, MeshBuffers& mesh, size_t readBlockSize);
+                            const ElevationRaster& raster, const TileTerrain& terrain,
+                            MeshBuffers& mesh, size_t readBlockSize);
 
 /// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
 struct OriginVertex {
@@ -187,6 +217,8 @@ struct OutputPaths {
     std::string wavefront;  // empty: no Wavefront file
     std::string preview;    // empty: no picture
     SelectionWindow window;
+    std::string sceneryFolder;  // where the Wavefront file's terrain definitions are looked up;
+    std::string xplaneFolder;   // empty when not configured
 };
 
 /// Writes the OBJ8 object relative to the origin, whole or not at all (a regular file is
@@ -194,13 +226,16 @@ struct OutputPaths {
 /// and the picture when they are asked for, then prints the origin report. Vertex lines with a
 /// flagged elevation show the raster's height instead.
 Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const ElevationRaster& raster, const OutputPaths& paths,
-                             OutputTarget& console);
+                             const ElevationRaster& raster, const TileTerrain& terrain,
+                             const OutputPaths& paths, OutputTarget& console);
 
-/// The cut as a Wavefront OBJ for modellers: welded vertices in metres relative to the origin,
-/// on the object's axes, and every triangle wound to face up (+Y); degenerate ones left out.
+/// The cut as a Wavefront OBJ for modellers, with its materials beside it (NAME.mtl): welded
+/// vertices in metres relative to the origin, on the object's axes, every triangle wound to face
+/// up (+Y), degenerate ones left out; faces grouped by terrain definition, overlays in an object
+/// of their own, texture coordinates where the terrain's texture has them.
 Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
-                       std::string_view originLine, const OutputPaths& paths);
+                       std::string_view originLine, const TileTerrain& terrain,
+                       const TempFile& temp, const OutputPaths& paths);
 
 /// A top view of the cut as a standalone SVG: triangles coloured by mean height (beyond
 /// 100,000 triangles a grid of at most 256 x 256 cells), the window, the origin, a legend, a

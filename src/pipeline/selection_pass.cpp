@@ -49,6 +49,24 @@ void copyPinnedLines(OutputFile& out, const LineReader& input) {
     }
 }
 
+// TERRAIN_DEF names a definition; "BEGIN_PATCH 1 0.000000 -1.000000 1 7" opens a patch of
+// definition 1 with flags 1 and depth 7.
+void noteTerrainLine(TileTerrain& terrain, BlockPatch& patch, std::string_view line) {
+    SplitText split = splitFirstField(line);
+    if (split.first == "TERRAIN_DEF") {
+        terrain.definitions.emplace_back(split.rest);
+    } else if (split.first == "BEGIN_PATCH") {
+        double fields[5] = {0, 0, 0, 0, 0};
+        for (double& field : fields) {
+            SplitText next = splitFirstField(split.rest);
+            field = parseNumber(next.first);
+            split.rest = next.rest;
+        }
+        auto whole = [](double v) { return v >= 0 && v < 4294967296.0 ? uint32_t(v) : 0u; };
+        patch = {whole(fields[0]), whole(fields[3]), whole(fields[4])};
+    }
+}
+
 enum class InputForm { text, tile, packedTile };
 
 // By content, not by name: a tile starts with its cookie, a 7z archive with its signature. A
@@ -65,7 +83,7 @@ InputForm detectInputForm(const std::string& path) {
 
 Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
                              const std::string& inputPath, TempFile& temp, OutputTarget& console,
-                             int32_t& keptCount, ElevationRaster& raster) {
+                             int32_t& keptCount, ElevationRaster& raster, TileTerrain& terrain) {
     OutputFile out;
     if (Failure failure = openTempForWriting(temp, out); failure != Failure::none) {
         return failure;
@@ -77,7 +95,7 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
                                           : dsf::unpackFirstEntry(inputPath, bytes, damage, meter);
     startProgress(meter, bytes.size, "Reading");
     Failure failure = loaded ? selectFromTile(window, bytes.data, bytes.size, out, console,
-                                              keptCount, raster, meter)
+                                              keptCount, raster, terrain, meter)
                              : Failure::readInput;
     clearProgress(meter);
     bool written = closeFile(out);
@@ -94,11 +112,13 @@ void releaseTempFile(TempFile& temp) {
 
 Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
                          TempFile& temp, OutputTarget& console, int32_t& keptCount,
-                         ElevationRaster& raster, size_t readBlockSize) {
+                         ElevationRaster& raster, TileTerrain& terrain, size_t readBlockSize) {
     keptCount = 0;
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount, raster);
+        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount, raster,
+                                    terrain);
     }
+    BlockPatch patch;
     TextRasterLines rasterLines;
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
@@ -140,6 +160,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
         }
         if (!inBlock) {
             noteTileLine(rasterLines, line);
+            noteTerrainLine(terrain, patch, line);
             continue;
         }
         if (copying) {
@@ -159,6 +180,7 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
                 if (!copying) copyPinnedLines(out, input);
                 touches = false;
                 ++keptCount;
+                terrain.keptPatches.push_back(patch);
                 clearProgress(meter);
                 writeProgressLine(console, "Step 1: ", keptCount, seenCount);
             } else if (copying) {
@@ -173,6 +195,8 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     closeReader(input);
     clearProgress(meter);
     bool written = closeFile(out);
+    terrain.west = rasterLines.bounds[0], terrain.south = rasterLines.bounds[2];
+    terrain.hasCorner = rasterLines.hasBound[0] && rasterLines.hasBound[2];
     if (readFailed || !loadTextRaster(rasterLines, inputPath, raster)) return Failure::readInput;
     return written ? Failure::none : Failure::writeTemp;
 }

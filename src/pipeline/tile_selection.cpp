@@ -418,12 +418,15 @@ bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
 
 Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
                        OutputFile& out, OutputTarget& console, int32_t& keptCount,
-                       ElevationRaster& raster, ProgressMeter& meter) {
+                       ElevationRaster& raster, TileTerrain& terrain, ProgressMeter& meter) {
     dsf::Tile tile;
     const char* damage = nullptr;
     if (!dsf::openTile(bytes, size, tile, damage) || !takeElevationRaster(tile, raster)) {
         return Failure::readInput;
     }
+    terrain.definitions.assign(tile.terrainNames.begin(), tile.terrainNames.end());
+    terrain.west = tile.bounds[0], terrain.south = tile.bounds[2];
+    terrain.hasCorner = tile.hasBounds;
     TileSelection s{window, tile};
     s.poolWindows.resize(tile.pools.size());
     dsf::attachTile(s.lane.values, tile, dsf::DEFAULT_CACHE_CHUNKS / 2);
@@ -452,6 +455,7 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
             filling ^= 1;
         }
         ++keptCount;
+        terrain.keptPatches.push_back({primitive.definition, primitive.flags, primitive.depth});
         clearProgress(meter);
         writeProgressLine(console, "Step 1: ", keptCount, seenCount);
     }

@@ -1,9 +1,14 @@
-// The cut as a Wavefront OBJ: one welded surface in metres, every face turned up.
+// The cut as a Wavefront OBJ: one welded surface in metres, every face turned up, grouped by
+// terrain under the materials of NAME.mtl, overlays in an object of their own.
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "pipeline/pipeline.h"
+#include "pipeline/source_lines.h"
+#include "scenery/terrain_library.h"
+#include "text/fixed6.h"
 #include "text/fixed9.h"
 
 namespace mc {
@@ -49,17 +54,6 @@ void writeVertex(OutputFile& out, const Metres& m) {
     writeLine(out, {text, size_t(p - text)});
 }
 
-void writeFace(OutputFile& out, uint32_t a, uint32_t b, uint32_t c) {
-    char text[48];
-    char* p = text;
-    *p++ = 'f';
-    for (uint32_t corner : {a, b, c}) {
-        *p++ = ' ';
-        p = intToText(int64_t(corner), p);
-    }
-    writeLine(out, {text, size_t(p - text)});
-}
-
 // Writes one "v" line per distinct position in first-seen order; number[i] is the 1-based
 // vertex of stored vertex i. The table holds vertex numbers: 4 bytes a slot, at most 3 slots a
 // vertex, so welding costs at most 16 bytes per stored vertex with `number`.
@@ -86,33 +80,276 @@ void writeWeldedVertices(OutputFile& out, const MeshBuffers& mesh, const OriginV
     }
 }
 
-// Upward (+Y) means counter-clockwise seen from above: the Y part of (b - a) x (c - a).
-double upwardTurn(const StoredVertex& a, const StoredVertex& b, const StoredVertex& c) {
-    return (b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z);
-}
-
-void writeFaces(OutputFile& out, const MeshBuffers& mesh, const std::vector<uint32_t>& number) {
-    for (size_t t = 0; t + 3 <= mesh.indices.count; t += 3) {
-        int32_t corners[3] = {mesh.indices[t], mesh.indices[t + 1], mesh.indices[t + 2]};
-        uint32_t a = number[size_t(corners[0])], b = number[size_t(corners[1])],
-                 c = number[size_t(corners[2])];
-        if (a == b || b == c || a == c) continue;
-        if (upwardTurn(mesh.vertices[size_t(corners[0])], mesh.vertices[size_t(corners[1])],
-                       mesh.vertices[size_t(corners[2])]) < 0) {
-            std::swap(b, c);
-        }
-        writeFace(out, a, b, c);
-    }
-}
-
 std::string baseName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
+    size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t dot = name.find_last_of('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-void writeHeader(OutputFile& out, std::string_view originLine, const OutputPaths& paths) {
+// NAME.obj's materials go to NAME.mtl beside it.
+std::string materialPathOf(const std::string& wavefrontPath) {
+    size_t slash = wavefrontPath.rfind('/');
+    size_t dot = wavefrontPath.rfind('.');
+    bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (extension ? wavefrontPath.substr(0, dot) : wavefrontPath) + ".mtl";
+}
+
+std::string fileNameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string absolutePath(const std::string& path) {
+    return tidyPath(isAbsolutePath(path) ? path : currentDirectory() + "/" + path);
+}
+
+// A texture inside the .mtl's folder is named from there, any other by its full path.
+std::string textureReference(const std::string& texture, const std::string& materialPath) {
+    std::string image = absolutePath(texture);
+    std::string folder = absolutePath(materialPath);
+    folder = folder.substr(0, folder.rfind('/') + 1);
+    return image.starts_with(folder) ? image.substr(folder.size()) : image;
+}
+
+// One material per terrain definition a kept triangle uses, in order of first use.
+struct Material {
+    uint32_t definition;
+    std::string name;
+    TerrainMaterial look;
+};
+
+bool runHasTriangles(const MeshBuffers& mesh, size_t run) {
+    size_t end = run + 1 < mesh.runs.size() ? mesh.runs[run + 1].firstIndex : mesh.indices.count;
+    return end > mesh.runs[run].firstIndex;
+}
+
+std::vector<Material> materialsOf(const MeshBuffers& mesh, const TileTerrain& terrain,
+                                  TerrainLibrary& library) {
+    std::vector<Material> materials;
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        uint32_t definition = mesh.runs[r].patch.definition;
+        if (!runHasTriangles(mesh, r)) continue;
+        bool known = false;
+        for (const Material& m : materials) known = known || m.definition == definition;
+        if (known) continue;
+        Material m{definition, {}, {}};
+        if (definition < terrain.definitions.size()) {
+            const std::string& path = terrain.definitions[definition];
+            m.name = baseName(path);
+            m.look = lookUpTerrain(library, path);
+        } else {
+            m.name = std::string("definition_").append(intToText(definition));
+            m.look.problem = "the tile names no terrain definition " + intToText(definition);
+        }
+        materials.push_back(std::move(m));
+    }
+    // names two definitions share are told apart by the definitions' indices
+    std::vector<bool> shared(materials.size(), false);
+    for (size_t a = 0; a < materials.size(); ++a) {
+        for (size_t b = a + 1; b < materials.size(); ++b) {
+            if (materials[a].name == materials[b].name) shared[a] = shared[b] = true;
+        }
+    }
+    for (size_t k = 0; k < materials.size(); ++k) {
+        if (shared[k]) materials[k].name.append(1, '_').append(intToText(materials[k].definition));
+    }
+    return materials;
+}
+
+void writeColour(OutputFile& out, std::string_view key, double r, double g, double b) {
+    char text[3 * FIXED6_MAX_TEXT + 16];
+    char* p = std::copy(key.begin(), key.end(), text);
+    for (double c : {r, g, b}) {
+        *p++ = ' ';
+        p = fixed6ToText(c, p);
+    }
+    writeLine(out, {text, size_t(p - text)});
+}
+
+void writeMaterials(OutputFile& out, const std::vector<Material>& materials,
+                    const TileTerrain& terrain, const std::string& materialPath) {
+    writeLine(out, "# mesh_carver materials: one per terrain definition of the cut");
+    for (const Material& m : materials) {
+        endLine(out);
+        writeLine(out, "newmtl " + m.name);
+        if (m.definition < terrain.definitions.size()) {
+            writeLine(out, "# terrain definition " + intToText(m.definition) + ": " +
+                               terrain.definitions[m.definition]);
+        }
+        switch (m.look.look) {
+            case TerrainLook::water:
+                writeColour(out, "Kd", 0.12, 0.30, 0.50);
+                break;
+            case TerrainLook::textured:
+                writeColour(out, "Kd", 1, 1, 1);
+                break;
+            case TerrainLook::grey:
+                writeLine(out, "# grey: " + m.look.problem);
+                writeColour(out, "Kd", 0.5, 0.5, 0.5);
+                break;
+        }
+        writeColour(out, "Ks", 0, 0, 0);
+        writeLine(out, "d 1.0");
+        writeLine(out, "illum 1");
+        if (m.look.look == TerrainLook::textured) {
+            writeLine(out, "map_Kd " + textureReference(m.look.texture, materialPath));
+        }
+    }
+}
+
+const Material& materialOf(const std::vector<Material>& materials, uint32_t definition) {
+    for (const Material& m : materials) {
+        if (m.definition == definition) return m;
+    }
+    return materials.front();  // every run with triangles has its material
+}
+
+// Where a run's texture coordinates come from, if anywhere.
+enum class Mapping { none, vertexValues, projected };
+Mapping mappingOf(const Material& m, const BlockPatch& patch) {
+    if (m.look.look != TerrainLook::textured) return Mapping::none;
+    if (m.look.nowrap && patch.depth >= 7) return Mapping::vertexValues;
+    return m.look.projectedX > 0 ? Mapping::projected : Mapping::none;
+}
+
+void writeTextureCoordinate(OutputFile& out, double u, double v) {
+    char text[2 * FIXED6_MAX_TEXT + 8];
+    char* p = text;
+    *p++ = 'v', *p++ = 't', *p++ = ' ';
+    p = fixed6ToText(u, p);
+    *p++ = ' ';
+    p = fixed6ToText(v, p);
+    writeLine(out, {text, size_t(p - text)});
+}
+
+// The sixth and seventh value of a vertex line ("PATCH_VERTEX lon lat elev nx nz s t").
+bool vertexST(SourceLines& sources, const StoredVertex& v, double& s, double& t) {
+    std::string_view line;
+    if (!fetchSourceLine(sources, sourceOffset(v), line)) return false;
+    SplitText field = splitFirstField(line);
+    for (int k = 0; k < 5; ++k) field = splitFirstField(field.rest);
+    s = parseNumber(splitFirstField(field.rest).first);
+    t = parseNumber(splitFirstField(splitFirstField(field.rest).rest).first);
+    return true;
+}
+
+struct TileFrame {
+    SelectionWindow window;
+    double west, south;  // the tile's edges, where projected textures start
+};
+
+// The tool's own metres east of the tile's west edge and north of its south edge, from the
+// stored vertex: x and z are measured from the window's corner.
+void projectedUV(const StoredVertex& v, const TileFrame& f, const Material& m, double& u,
+                 double& w) {
+    double northOfWindow = -v.z * SCALE_DIVISOR;
+    double lat = f.window.latMin + northOfWindow / METRES_PER_DEGREE;
+    double cosine = double(std::cos(static_cast<long double>(DEG_TO_RAD) * lat));
+    double east = v.x * SCALE_DIVISOR + (f.window.longMin - f.west) * cosine * METRES_PER_DEGREE;
+    double north = northOfWindow + (f.window.latMin - f.south) * METRES_PER_DEGREE;
+    u = east / m.look.projectedX;
+    w = north / m.look.projectedY;
+}
+
+// One "vt" per stored vertex of each mapped run, in order; vtBase[r] is the number before run
+// r's first (0 for runs without).
+bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
+                             const std::vector<Material>& materials, const TileFrame& frame,
+                             SourceLines& sources, std::vector<size_t>& vtBase) {
+    size_t written = 0;
+    vtBase.assign(mesh.runs.size(), 0);
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        if (!runHasTriangles(mesh, r)) continue;
+        const PatchRun& run = mesh.runs[r];
+        const Material& m = materialOf(materials, run.patch.definition);
+        Mapping mapping = mappingOf(m, run.patch);
+        if (mapping == Mapping::none) continue;
+        vtBase[r] = written;
+        size_t end = r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstVertex : mesh.vertices.count;
+        for (size_t i = run.firstVertex; i < end; ++i) {
+            double u = 0, v = 0;
+            if (mapping == Mapping::projected) {
+                projectedUV(mesh.vertices[i], frame, m, u, v);
+            } else if (!vertexST(sources, mesh.vertices[i], u, v)) {
+                return false;
+            }
+            writeTextureCoordinate(out, u, v);
+        }
+        written += end - run.firstVertex;
+    }
+    return true;
+}
+
+// Upward (+Y) means counter-clockwise seen from above: the Y part of (b - a) x (c - a).
+double upwardTurn(const StoredVertex& a, const StoredVertex& b, const StoredVertex& c) {
+    return (b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z);
+}
+
+void writeFace(OutputFile& out, const uint32_t (&v)[3], const size_t (&vt)[3], bool mapped) {
+    char text[96];
+    char* p = text;
+    *p++ = 'f';
+    for (int k = 0; k < 3; ++k) {
+        *p++ = ' ';
+        p = intToText(int64_t(v[k]), p);
+        if (!mapped) continue;
+        *p++ = '/';
+        p = intToText(int64_t(vt[k]), p);
+    }
+    writeLine(out, {text, size_t(p - text)});
+}
+
+void writeRunFaces(OutputFile& out, const MeshBuffers& mesh, size_t r, bool mapped, size_t vtBase,
+                   const std::vector<uint32_t>& number) {
+    const PatchRun& run = mesh.runs[r];
+    size_t end = r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstIndex : mesh.indices.count;
+    for (size_t t = run.firstIndex; t + 3 <= end; t += 3) {
+        size_t corners[3] = {size_t(mesh.indices[t]), size_t(mesh.indices[t + 1]),
+                             size_t(mesh.indices[t + 2])};
+        uint32_t v[3] = {number[corners[0]], number[corners[1]], number[corners[2]]};
+        if (v[0] == v[1] || v[1] == v[2] || v[0] == v[2]) continue;
+        size_t vt[3];
+        for (int k = 0; k < 3; ++k) vt[k] = vtBase + corners[k] - run.firstVertex + 1;
+        if (upwardTurn(mesh.vertices[corners[0]], mesh.vertices[corners[1]],
+                       mesh.vertices[corners[2]]) < 0) {
+            std::swap(v[1], v[2]);
+            std::swap(vt[1], vt[2]);
+        }
+        writeFace(out, v, vt, mapped);
+    }
+}
+
+// The faces of physical or of overlay patches, material by material.
+void writeFaceGroups(OutputFile& out, const MeshBuffers& mesh,
+                     const std::vector<Material>& materials, bool overlays,
+                     const std::vector<size_t>& vtBase, const std::vector<uint32_t>& number) {
+    for (const Material& m : materials) {
+        bool named = false;
+        for (size_t r = 0; r < mesh.runs.size(); ++r) {
+            const BlockPatch& patch = mesh.runs[r].patch;
+            bool overlay = (patch.flags & OVERLAY_PATCH_FLAG) != 0;
+            if (patch.definition != m.definition || overlay != overlays ||
+                !runHasTriangles(mesh, r)) {
+                continue;
+            }
+            if (!named) writeLine(out, "usemtl " + m.name), named = true;
+            writeRunFaces(out, mesh, r, mappingOf(m, patch) != Mapping::none, vtBase[r], number);
+        }
+    }
+}
+
+bool hasOverlayFaces(const MeshBuffers& mesh) {
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        if ((mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG) && runHasTriangles(mesh, r)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void writeHeader(OutputFile& out, std::string_view originLine, const OutputPaths& paths,
+                 const std::string& materialPath) {
     char text[4 * FIXED9_MAX_TEXT + 96];
     char* p = text;
     auto field = [&](std::string_view label, double value) {
@@ -127,20 +364,63 @@ void writeHeader(OutputFile& out, std::string_view originLine, const OutputPaths
     writeLine(out, {text, size_t(p - text)});
     writeText(out, "# origin: ");
     writeLine(out, originLine.empty() ? std::string_view("none") : originLine);
+    writeLine(out, "mtllib " + fileNameOf(materialPath));
     writeText(out, "o ");
     writeLine(out, baseName(paths.wavefront));
+}
+
+bool writeGeometry(OutputFile& out, const MeshBuffers& mesh, const OriginVertex& origin,
+                   const std::vector<Material>& materials, const TileFrame& frame,
+                   SourceLines& sources, const std::string& objectName) {
+    std::vector<uint32_t> number;
+    writeWeldedVertices(out, mesh, origin, number);
+    std::vector<size_t> vtBase;
+    if (!writeTextureCoordinates(out, mesh, materials, frame, sources, vtBase)) return false;
+    writeFaceGroups(out, mesh, materials, false, vtBase, number);
+    if (hasOverlayFaces(mesh)) {
+        writeLine(out, "o " + objectName + "_overlay");
+        writeFaceGroups(out, mesh, materials, true, vtBase, number);
+    }
+    return true;
 }
 
 }  // namespace
 
 Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
-                       std::string_view originLine, const OutputPaths& paths) {
-    WholeFile file;
+                       std::string_view originLine, const TileTerrain& terrain,
+                       const TempFile& temp, const OutputPaths& paths) {
+    TerrainLibrary library;
+    library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
+    std::vector<Material> materials = materialsOf(mesh, terrain, library);
+    TileFrame frame{paths.window,
+                    terrain.hasCorner ? terrain.west : std::floor(paths.window.longMin),
+                    terrain.hasCorner ? terrain.south : std::floor(paths.window.latMin)};
+    const std::string materialPath = materialPathOf(paths.wavefront);
+
+    WholeFile file, materialFile;
     if (!openWholeFile(file, paths.wavefront, paths.input)) return Failure::writeWavefront;
-    writeHeader(file.out, originLine, paths);
-    std::vector<uint32_t> number;
-    writeWeldedVertices(file.out, mesh, origin, number);
-    writeFaces(file.out, mesh, number);
+    if (!openWholeFile(materialFile, materialPath, paths.input)) {
+        abandonWholeFile(file);
+        return Failure::writeWavefront;
+    }
+    SourceLines sources;
+    sources.fd = mesh.vertices.count > 0 ? openReadHandle(temp.path) : NO_FILE;
+    writeHeader(file.out, originLine, paths, materialPath);
+    bool read =
+        (mesh.vertices.count == 0 || sources.fd != NO_FILE) &&
+        writeGeometry(file.out, mesh, origin, materials, frame, sources, baseName(paths.wavefront));
+    closeHandle(sources.fd);
+    writeMaterials(materialFile.out, materials, terrain, materialPath);
+    if (!read) {
+        abandonWholeFile(file);
+        abandonWholeFile(materialFile);
+        return Failure::readTemp;
+    }
+    // the materials first: a file naming materials that are not there would import grey
+    if (!finishWholeFile(materialFile)) {
+        abandonWholeFile(file);
+        return Failure::writeWavefront;
+    }
     return finishWholeFile(file) ? Failure::none : Failure::writeWavefront;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mc {
 
@@ -46,6 +47,10 @@ std::string currentDirectory();
 std::string toPlatformPath(std::string_view configured);
 /// Whether a platform path names its file from the root rather than from the run folder.
 bool isAbsolutePath(std::string_view path);
+
+/// The names of the folders inside a folder, sorted by their bytes; empty when it cannot be
+/// listed.
+std::vector<std::string> subfolderNames(const std::string& folder);
 
 /// UTF-16 text in the narrow form the system hands to programs (Linux: UTF-8; Windows: the ANSI
 /// code page); what cannot be converted becomes "?".

@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -316,6 +318,23 @@ double decimalInCLocale(const char* text) {
 
 bool isAbsolutePath(std::string_view path) {
     return path.starts_with('/');
+}
+
+std::vector<std::string> subfolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        struct stat st;
+        if (name == "." || name == "..") continue;
+        if (::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            names.push_back(name);
+        }
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool readFileStart(const std::string& path, char* out, size_t size, size_t& got) {
