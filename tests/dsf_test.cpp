@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <random>
 
+#include "dsf/archive.h"
 #include "dsf/commands.h"
 #include "dsf/point_values.h"
 #include "dsf/tile.h"
@@ -36,7 +37,7 @@ Walked walk(const std::string& bytes) {
     std::memcpy(copy.get(), bytes.data(), bytes.size());
     Walked w;
     dsf::Tile tile;
-    const char* damage = nullptr;
+    dsf::Damage damage;
     w.opened = dsf::openTile(copy.get(), bytes.size(), tile, damage);
     if (!w.opened) return w;
     dsf::PointValues values;
@@ -70,7 +71,7 @@ TEST(DsfPool, ChunkedDecodingGivesEveryValueWhateverTheCacheSize) {
     }
     std::string bytes = tileBytes({pool, pool}, "");
     dsf::Tile tile;
-    const char* damage = nullptr;
+    dsf::Damage damage;
     ASSERT_TRUE(
         dsf::openTile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tile, damage));
     for (size_t chunks : {size_t(1), size_t(3), dsf::DEFAULT_CACHE_CHUNKS}) {
@@ -183,6 +184,43 @@ TEST(DsfTile, EveryTruncationIsRefused) {
             EXPECT_TRUE(!cut.opened || cut.last == dsf::WalkStep::damaged) << size;
         }
     }
+}
+
+// An entry larger than a tile can be is refused from its header, before memory grows.
+TEST(DsfArchive, EntriesPastTheLimitAreRefused) {
+    const std::string tiny = SOURCE_DIR "/../shared/data/dsf/tiny.7z.dsf";
+    const std::string zeros = SOURCE_DIR "/tests/data/zeros_1gib.7z.dsf";
+    const struct {
+        std::string path;
+        uint64_t limit;
+        bool unpacks;
+        const char* reason;
+    } cases[] = {
+        {tiny, dsf::MAX_UNPACKED_TILE, true, ""},
+        {tiny, 509, true, ""},
+        {tiny, 508, false, "its entry declares 509 bytes, more than 508"},
+        {zeros, 1 << 20, false, "its entry declares 1,073,741,824 bytes, more than 1,048,576"},
+    };
+    for (const auto& c : cases) {
+        if (!test::fileExists(c.path)) continue;
+        ByteBuffer out;
+        std::string reason;
+        ProgressMeter meter;
+        EXPECT_EQ(dsf::unpackFirstEntry(c.path, out, reason, meter, c.limit), c.unpacks)
+            << c.path << " " << c.limit;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(out.size, c.unpacks ? 509u : 0u);
+    }
+}
+
+// Started from Explorer the console is the run's alone: only then does it wait at the end.
+TEST(Platform, ConsoleIsOursOnlyWhenAloneAndNotRedirected) {
+    EXPECT_TRUE(isConsoleOursAlone(1, true, true));
+    EXPECT_FALSE(isConsoleOursAlone(2, true, true));   // a command prompt shares it
+    EXPECT_FALSE(isConsoleOursAlone(0, true, true));   // no console at all
+    EXPECT_FALSE(isConsoleOursAlone(1, false, true));  // standard input redirected
+    EXPECT_FALSE(isConsoleOursAlone(1, true, false));  // standard output redirected
+    EXPECT_FALSE(consoleIsOursAlone());                // the tests' own run is never one
 }
 
 }  // namespace

@@ -52,6 +52,12 @@ inline std::string crlf(std::string text) {
     return out;
 }
 
+/// The text with the first `from` replaced by `to`.
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
 inline const Vertex IN = {"0.5", "0.5", "10"};
 inline const Vertex OUT = {"5", "5", "1"};
 

@@ -9,13 +9,14 @@
 
 namespace mc::test {
 
-ToolRun runTool(const std::string& directory, const std::string& shellPrefix) {
+ToolRun runTool(const std::string& directory, const std::string& shellPrefix,
+                const std::string& arguments) {
     std::string outPath =
         directory + "/../" + std::filesystem::path(directory).filename().string() + ".out";
     std::string errPath = outPath + ".err";
     std::string command = "cd '" + directory + "' && " + shellPrefix +
-                          " exec '" MESH_CARVER_EXE "' >'" + outPath + "' 2>'" + errPath +
-                          "' </dev/null";
+                          " exec '" MESH_CARVER_EXE "' " + arguments + " >'" + outPath + "' 2>'" +
+                          errPath + "' </dev/null";
     int raw = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);

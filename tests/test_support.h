@@ -26,8 +26,10 @@ struct ToolRun {
     std::string errors;   // everything written on standard error
 };
 
-/// Runs the built mesh_carver in `directory`; `shellPrefix` may set limits (e.g. "ulimit -f 1;").
-ToolRun runTool(const std::string& directory, const std::string& shellPrefix = {});
+/// Runs the built mesh_carver in `directory`; `shellPrefix` may set limits (e.g. "ulimit -f 1;"),
+/// `arguments` follow the program's name as the shell reads them.
+ToolRun runTool(const std::string& directory, const std::string& shellPrefix = {},
+                const std::string& arguments = {});
 
 /// The ini text for a run, keys in their usual order.
 std::string iniText(double latMin, double latMax, double longMin, double longMax,

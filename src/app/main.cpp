@@ -1,14 +1,72 @@
+#include <string>
 #include <string_view>
 
 #include "app/run.h"
 #include "platform/platform.h"
 
+namespace {
+
+constexpr std::string_view HELP =
+    "mesh_carver " MESH_CARVER_VERSION
+    ": cuts a latitude/longitude window out of the terrain mesh of a DSF\r\n"
+    "scenery tile (binary, 7z-packed or text) and writes the terrain that touches it as an\r\n"
+    "X-Plane OBJ8 object, placed relative to its highest vertex, with that vertex's scenery "
+    "line.\r\n"
+    "\r\n"
+    "Usage: mesh_carver             carve, as mesh_carver.ini in this folder says\r\n"
+    "       mesh_carver --help      this text (also -h" MESH_CARVER_HELP_ALSO
+    ")\r\n"
+    "       mesh_carver --version   the version and the licence\r\n"
+    "\r\n"
+    "mesh_carver.ini, in the folder you run mesh_carver from, section [mesh_carver]:\r\n"
+    "  lat_min, lat_max     southern and northern edge of the window, in degrees\r\n"
+    "  long_min, long_max   western and eastern edge of the window, in degrees\r\n"
+    "  input_file           the tile: a binary .dsf, plain or 7z-packed, or its text form\r\n"
+    "  output_file          the OBJ8 object to write\r\n"
+    "  nb_max_vertex        the most vertices the object may hold (a run stops at this count)\r\n"
+    "  nb_max_tris          the most triangle indices, three a triangle (the same rule)\r\n"
+    "  wavefront_file       optional: the cut for Blender, a Wavefront .obj with its .mtl\r\n"
+    "  preview_file         optional: a top view of the cut, an SVG picture\r\n"
+    "  scenery_folder       optional: the tile's scenery pack, for the Wavefront textures\r\n"
+    "  xplane_folder        optional: the simulator's folder, for its library terrains\r\n"
+    "Relative paths start in the run folder; \\ and / both separate folders.\r\n"
+    "\r\n"
+    "Exit status: 0 when the object is written; 255 when anything fails: a line on standard\r\n"
+    "output says what failed, one on standard error says why.\r\n";
+
+void writeTo(mc::FileHandle handle, std::string_view text) {
+    mc::writeHandle(handle, text.data(), text.size());
+}
+
+bool asksForHelp(std::string_view argument) {
+    return argument == "--help" || argument == "-h" || (mc::WINDOWS_PLATFORM && argument == "/?");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    // the only argument there is; without it a run is what it always was
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        mc::writeLine(mc::console(), "mesh_carver " MESH_CARVER_VERSION);
+        mc::writeLine(mc::console(), "mesh_carver " MESH_CARVER_VERSION
+                                     " (MIT licence; see LICENSE and THIRD-PARTY-NOTICES)");
         mc::endRun(0);
     }
+    if (argc == 2 && asksForHelp(argv[1])) {
+        mc::writeText(mc::console(), HELP);
+        mc::endRun(0);
+    }
+    if (argc > 1) {  // nothing is read or written: the user meant something else
+        writeTo(mc::standardErrorHandle(),
+                "mesh_carver: unknown argument " + std::string(argv[1]) + "\r\n\r\n");
+        writeTo(mc::standardErrorHandle(), HELP);
+        mc::endRun(-1);
+    }
     mc::prepareForInterruptions();
-    mc::endRun(mc::runMeshCarver(mc::currentDirectory(), mc::console()));
+    int status = mc::runMeshCarver(mc::currentDirectory(), mc::console());
+    // started from Explorer, the console closes with the run: the report must stay readable
+    if (mc::consoleIsOursAlone()) {
+        mc::writeText(mc::console(), "Press Enter to close this window.\r\n");
+        mc::flushConsole();
+        mc::waitForEnter();
+    }
+    mc::endRun(status);
 }

@@ -3,12 +3,20 @@
 #include "app/config.h"
 #include "pipeline/pipeline.h"
 #include "platform/platform.h"
+#include "text/failure_reason.h"
 
 namespace mc {
 
 namespace {
 
 constexpr int FAILED = -1;
+
+// The reason goes to standard error after the failure line, which is written out first.
+void explainFailure(OutputTarget& console, const std::string& reason) {
+    flushOutput(console);
+    std::string line = "mesh_carver: " + reason + std::string(LINE_END);
+    writeHandle(standardErrorHandle(), line.data(), line.size());
+}
 
 std::string failureLine(Failure failure, const RunSettings& settings, const TempFile& temp) {
     switch (failure) {
@@ -27,6 +35,7 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
         case Failure::vertexCapacity:
             return "vertex number too large; increase nb_max_vertex in ini file";
         case Failure::indexCapacity:
+            // "nb_max_tri" (the key is nb_max_tris): the line is kept as users' scripts know it
             return "TRIs number too large; increase nb_max_tri in ini file";
         case Failure::writeOutput:
             return "Error writing output file " + settings.outputFile;
@@ -73,20 +82,31 @@ int runMeshCarver(const std::string& workingDirectory, OutputTarget& console,
     RunSettings settings;
     ConfigResult config = loadSettings(configPath, settings);
     if (config.status == ConfigStatus::fileNotFound) {
+        // the text names the Windows program on every system, as it always has
         writeLine(console,
                   "mesh_carver.ini file not found; This file shall be in the same directory as "
                   "mesh_carver.exe");
+        explainFailure(console, "there is no mesh_carver.ini with a [mesh_carver] section in " +
+                                    workingDirectory + " (mesh_carver --help lists its keys)");
         return FAILED;
     }
     if (config.status == ConfigStatus::keyMissing) {
         writeLine(console, "Error reading " + std::string(config.missingKey) + " in ini file");
+        explainFailure(console, "mesh_carver.ini's [mesh_carver] section has no value for " +
+                                    std::string(config.missingKey));
         return FAILED;
     }
 
+    forgetFailureReason();
     Failure failure = runPipeline(settings, temp, console, options);
     releaseTempFile(temp);
-    if (failure == Failure::none) return 0;
+    if (failure == Failure::none) {
+        flushOutput(console);
+        return 0;
+    }
     writeLine(console, failureLine(failure, settings, temp));
+    explainFailure(console,
+                   failureReason().empty() ? "no further reason is known" : failureReason());
     return FAILED;
 }
 

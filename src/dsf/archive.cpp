@@ -3,86 +3,121 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "text/failure_reason.h"
 
 namespace mc::dsf {
 
 namespace {
 
 constexpr size_t READ_STEP = 1 << 20;
+// Asked of the library at a time, so that the progress line moves while a large entry unpacks.
+constexpr size_t UNPACK_STEP = 4 << 20;
 
 struct ArchiveHandle {
     archive* a = archive_read_new();
     ~ArchiveHandle() { archive_read_free(a); }
 };
 
+std::string librarySays(archive* a, const char* otherwise) {
+    const char* said = archive_error_string(a);
+    return said && *said ? std::string(otherwise) + " (" + said + ")" : std::string(otherwise);
+}
+
 // Reads the entry's data to its end; every negative status is a failure, warnings included
-// (a CRC mismatch comes back as a warning).
-bool readEntryData(archive* a, int64_t declared, ByteBuffer& out, ProgressMeter& meter) {
-    size_t capacity = declared > 0 ? size_t(declared) : READ_STEP;
-    out.owned.reset(new (std::nothrow) uint8_t[capacity]);
-    if (!out.owned) return false;
+// (a CRC mismatch comes back as a warning). Memory never grows past the limit.
+bool readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out,
+                   ProgressMeter& meter, std::string& reason) {
+    size_t capacity = declared >= 0 ? size_t(declared) : std::min<uint64_t>(READ_STEP, limit);
+    out.owned.reset(new (std::nothrow) uint8_t[capacity ? capacity : 1]);
+    if (!out.owned) {
+        reason = "there is not memory enough to unpack its entry";
+        return false;
+    }
     size_t used = 0;
     for (;;) {
         uint8_t probe;
         bool full = used == capacity;
-        if (full && declared < 0) {
-            size_t grown = capacity * 2;
+        if (full && declared < 0 && used < limit) {
+            size_t grown = size_t(std::min<uint64_t>(uint64_t(capacity) * 2, limit));
             auto bigger = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[grown]);
-            if (!bigger) return false;
+            if (!bigger) {
+                reason = "there is not memory enough to unpack its entry";
+                return false;
+            }
             std::memcpy(bigger.get(), out.owned.get(), used);
             out.owned = std::move(bigger);
             capacity = grown;
             full = false;
         }
-        // at the declared size one more byte is asked for: the end (and its CRC check) must come
+        // when full one more byte is asked for: the end (and its CRC check) must come
         la_ssize_t got = full ? archive_read_data(a, &probe, 1)
-                              : archive_read_data(a, out.owned.get() + used, capacity - used);
-        if (got < 0 || (full && got > 0)) return false;
+                              : archive_read_data(a, out.owned.get() + used,
+                                                  std::min(capacity - used, UNPACK_STEP));
+        if (got < 0) {
+            reason = librarySays(a, "its entry cannot be unpacked");
+            return false;
+        }
+        if (full && got > 0) {
+            reason = used >= limit ? "its entry unpacks to more than " + groupedNumber(limit) +
+                                         " bytes, more than any tile can be"
+                                   : "its entry holds more data than its header declares";
+            return false;
+        }
         if (got == 0) break;
         used += size_t(got);
         reportProgress(meter, used);
     }
     out.data = out.owned.get();
     out.size = used;
-    return declared < 0 || used == size_t(declared);
+    if (declared >= 0 && used != size_t(declared)) {
+        reason = "its entry holds less data than its header declares";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
-bool unpackFirstEntry(const std::string& path, ByteBuffer& out, const char*& damage,
-                      ProgressMeter& meter) {
+bool unpackFirstEntry(const std::string& path, ByteBuffer& out, std::string& reason,
+                      ProgressMeter& meter, uint64_t limit) {
     ArchiveHandle handle;
     archive* a = handle.a;
     if (!a || archive_read_support_format_7zip(a) != ARCHIVE_OK ||
         archive_read_open_filename(a, path.c_str(), READ_STEP) != ARCHIVE_OK) {
-        damage = "not a readable 7z archive";
+        reason = librarySays(a, "it is not a readable 7z archive");
         return false;
     }
     archive_entry* entry;
     int status = archive_read_next_header(a, &entry);
     if (status == ARCHIVE_EOF) {
-        damage = "the archive is empty";
+        reason = "the archive is empty";
         return false;
     }
     if (status != ARCHIVE_OK) {
-        damage = "the archive's header is damaged";
+        reason = librarySays(a, "the archive's header is damaged");
         return false;
     }
     if (archive_entry_filetype(entry) != AE_IFREG) {
-        damage = "the archive's first entry is not a file";
+        reason = "the archive's first entry is not a file";
         return false;
     }
     int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    if (declared >= 0 && uint64_t(declared) > limit) {
+        reason = "its entry declares " + groupedNumber(uint64_t(declared)) + " bytes, more than " +
+                 groupedNumber(limit) + ", more than any tile can be";
+        return false;
+    }
     startProgress(meter, declared > 0 ? uint64_t(declared) : 0, "Unpacking");
-    bool unpacked = readEntryData(a, declared, out, meter);
+    bool unpacked = readEntryData(a, declared, limit, out, meter, reason);
     clearProgress(meter);
     if (!unpacked) {
         out.owned.reset();
         out.data = nullptr;
         out.size = 0;
-        damage = "the archive's first entry cannot be unpacked";
         return false;
     }
     return true;

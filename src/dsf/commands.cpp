@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace mc::dsf {
 
@@ -93,7 +94,7 @@ bool skipOperands(Cursor& c, uint8_t id) {
     return false;
 }
 
-bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, const char*& damage) {
+bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, Damage& damage) {
     if (pool >= tile.pools.size()) {
         damage = "a vertex names a pool that does not exist";
         return false;
@@ -105,7 +106,7 @@ bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, cons
     return true;
 }
 
-bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, const char*& damage) {
+bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, Damage& damage) {
     if (index < tile.pools[pool].pointCount) return true;
     damage = "a vertex names a point outside its pool";
     return false;
@@ -113,7 +114,7 @@ bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, const char*& da
 
 // Reads the operands of one of the nine primitive commands into `primitive`.
 bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& primitive,
-                   const char*& damage) {
+                   Damage& damage) {
     int form = (id - TRIANGLES) % 3;  // 0 current pool, 1 cross-pool, 2 range
     primitive.type = (id - TRIANGLES) / 3;
     primitive.vertices.clear();
@@ -182,10 +183,12 @@ void startWalk(CommandWalker& walker, const Tile& tile) {
     walker.stream = {tile.commands, tile.commandsEnd};
 }
 
-WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive,
-                       const char*& damage) {
+namespace {
+
+WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive, Damage& damage) {
     Cursor& c = w.stream;
     while (bytesLeft(c) > 0) {
+        w.commandStart = c.at;
         uint8_t id = *c.at++;
         if (id >= TRIANGLES && id <= FAN_RANGE) {
             if (!readPrimitive(w, tile, id, primitive, damage)) return WalkStep::damaged;
@@ -240,6 +243,18 @@ WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive,
         }
     }
     return WalkStep::end;
+}
+
+}  // namespace
+
+WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive, Damage& damage) {
+    WalkStep step = walkToPrimitive(w, tile, primitive, damage);
+    if (step == WalkStep::damaged && w.commandStart) {
+        damage.what =
+            "command " + std::to_string(*w.commandStart) + " of the CMDS atom: " + damage.what;
+        placeDamage(damage, w.commandStart);
+    }
+    return step;
 }
 
 }  // namespace mc::dsf

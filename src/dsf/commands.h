@@ -31,11 +31,12 @@ constexpr int64_t NO_PATCH = -1;
 struct CommandWalker {
     Cursor stream;
     int64_t currentPool = NO_POOL;
-    int64_t patchDepth = NO_PATCH;  // plane count of the pool current when the patch opened
-    bool depthValid = false;        // that pool was a 16-bit pool
-    uint32_t definition = 0;        // the definition commands' current one
-    uint32_t patchDefinition = 0;   // the current definition when the patch opened
-    uint32_t patchFlags = 255;      // a patch without flags of its own before any: all bits
+    int64_t patchDepth = NO_PATCH;          // plane count of the pool current when the patch opened
+    bool depthValid = false;                // that pool was a 16-bit pool
+    uint32_t definition = 0;                // the definition commands' current one
+    uint32_t patchDefinition = 0;           // the current definition when the patch opened
+    uint32_t patchFlags = 255;              // a patch without flags of its own before any: all bits
+    const uint8_t* commandStart = nullptr;  // of the command being read
 };
 
 enum class WalkStep { primitive, end, damaged };
@@ -43,8 +44,8 @@ enum class WalkStep { primitive, end, damaged };
 void startWalk(CommandWalker& walker, const Tile& tile);
 
 /// Steps over every other command to the next primitive. On damage (an unknown or truncated
-/// command, a bad pool or index, a depth mismatch) names it in `damage`.
+/// command, a bad pool or index, a depth mismatch) names it in `damage`, at the command's byte.
 WalkStep nextPrimitive(CommandWalker& walker, const Tile& tile, Primitive& primitive,
-                       const char*& damage);
+                       Damage& damage);
 
 }  // namespace mc::dsf

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace mc::dsf {
 
@@ -11,6 +12,22 @@ struct Cursor {
     const uint8_t* at;
     const uint8_t* end;
 };
+
+/// What is wrong with a tile, and at which byte of it (when that is known).
+struct Damage {
+    std::string what;
+    const uint8_t* base = nullptr;  // the tile's first byte, set when reading starts
+    uint64_t at = UINT64_MAX;
+    Damage& operator=(const char* text) {
+        what = text;
+        return *this;
+    }
+};
+
+/// Notes where the damage was found, unless a more precise place is noted already.
+inline void placeDamage(Damage& d, const uint8_t* p) {
+    if (d.base && d.at == UINT64_MAX) d.at = uint64_t(p - d.base);
+}
 
 inline size_t bytesLeft(const Cursor& c) {
     return size_t(c.end - c.at);

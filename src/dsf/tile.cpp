@@ -32,15 +32,32 @@ struct Atom {
     Cursor contents;
 };
 
+std::string atomName(uint32_t id) {
+    std::string name;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        char c = char(id >> shift);
+        name += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return name;
+}
+
 // The next atom of a container; false on a length that does not fit what is left.
-bool nextAtom(Cursor& container, Atom& atom, const char*& damage) {
+bool nextAtom(Cursor& container, Atom& atom, Damage& damage, const char* containerName) {
+    const uint8_t* start = container.at;
     uint32_t id, length;
     if (!readValue(container, id) || !readValue(container, length)) {
-        damage = "atom header runs past its container";
+        damage.what = std::string("an atom header is cut short at the end of ") + containerName;
+        placeDamage(damage, start);
         return false;
     }
-    if (length < ATOM_HEADER || length - ATOM_HEADER > bytesLeft(container)) {
-        damage = "atom length runs past its container";
+    if (length < ATOM_HEADER) {
+        damage.what = "the " + atomName(id) + " atom is shorter than its own header";
+        placeDamage(damage, start);
+        return false;
+    }
+    if (length - ATOM_HEADER > bytesLeft(container)) {
+        damage.what = "the " + atomName(id) + " atom runs past the end of " + containerName;
+        if (damage.base) damage.at = uint64_t(start - damage.base) + length;
         return false;
     }
     atom = {id, {container.at, container.at + (length - ATOM_HEADER)}};
@@ -50,11 +67,11 @@ bool nextAtom(Cursor& container, Atom& atom, const char*& damage) {
 
 // The first atom of each id counts; later ones are ignored.
 bool findAtoms(Cursor container, const uint32_t* ids, Cursor* found, bool* present, size_t count,
-               const char*& damage) {
+               Damage& damage, const char* containerName) {
     for (size_t k = 0; k < count; ++k) present[k] = false;
     while (bytesLeft(container) > 0) {
         Atom atom;
-        if (!nextAtom(container, atom, damage)) return false;
+        if (!nextAtom(container, atom, damage, containerName)) return false;
         for (size_t k = 0; k < count; ++k) {
             if (atom.id == ids[k] && !present[k]) {
                 present[k] = true;
@@ -74,18 +91,20 @@ int64_t countStrings(Cursor table) {
     return count;
 }
 
-bool checkHeader(Cursor head, Cursor& properties, const char*& damage) {
+bool checkHeader(Cursor head, Cursor& properties, Damage& damage) {
     const uint32_t ids[] = {PROP};
     Cursor found[1] = {};
     bool present[1];
-    if (!findAtoms(head, ids, found, present, 1, damage)) return false;
+    if (!findAtoms(head, ids, found, present, 1, damage, "the HEAD atom")) return false;
     if (!present[0]) {
-        damage = "no property table";
+        damage = "the HEAD atom holds no PROP atom";
+        placeDamage(damage, head.at);
         return false;
     }
     int64_t strings = countStrings(found[0]);
     if (strings < 0 || strings % 2 != 0) {
-        damage = "property table is not name and value pairs";
+        damage = "the PROP atom is not name and value pairs";
+        placeDamage(damage, head.at);
         return false;
     }
     properties = found[0];
@@ -114,19 +133,20 @@ void readBounds(Cursor properties, Tile& tile) {
     tile.hasBounds = has[0] && has[1] && has[2] && has[3];
 }
 
-bool checkDefinitions(Cursor definitions, Tile& tile, int64_t& elevationIndex,
-                      const char*& damage) {
+bool checkDefinitions(Cursor definitions, Tile& tile, int64_t& elevationIndex, Damage& damage) {
     const uint32_t ids[] = {TERT, OBJT, POLY, NETW, DEMN};
     Cursor found[5] = {};
     bool present[5];
-    if (!findAtoms(definitions, ids, found, present, 5, damage)) return false;
+    if (!findAtoms(definitions, ids, found, present, 5, damage, "the DEFN atom")) return false;
     for (size_t k = 0; k < 5; ++k) {
         if (!present[k] && ids[k] != DEMN) {
-            damage = "a definition table is missing";
+            damage = "the DEFN atom lacks a TERT, OBJT, POLY or NETW atom";
+            placeDamage(damage, definitions.at);
             return false;
         }
         if (present[k] && countStrings(found[k]) < 0) {
             damage = "a definition table ends without NUL";
+            placeDamage(damage, found[k].at);
             return false;
         }
     }
@@ -143,14 +163,15 @@ bool checkDefinitions(Cursor definitions, Tile& tile, int64_t& elevationIndex,
 }
 
 // The n-th header pairs with the n-th pixel atom, each id counted on its own.
-bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, const char*& damage) {
+bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, Damage& damage) {
     int64_t headers = 0, pixels = 0;
     while (bytesLeft(rasters) > 0) {
         Atom atom;
-        if (!nextAtom(rasters, atom, damage)) return false;
+        if (!nextAtom(rasters, atom, damage, "the DEMS atom")) return false;
         if (atom.id == DEMI && headers++ == index) {
             if (bytesLeft(atom.contents) != RASTER_HEADER_SIZE) {
-                damage = "raster header has the wrong size";
+                damage = "the DEMI atom (raster header) has the wrong size";
+                placeDamage(damage, atom.contents.at);
                 return false;
             }
             Cursor c = atom.contents;
@@ -164,7 +185,8 @@ bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, const char*& 
         }
     }
     if (!raster.found || !raster.pixels) {
-        damage = "the elevation raster has no header or no pixels";
+        damage = "the elevation raster has no DEMI header or no DEMD pixels";
+        placeDamage(damage, rasters.at);
         return false;
     }
     return true;
@@ -185,11 +207,12 @@ bool skipPlane(Cursor& c, uint8_t encoding, uint32_t count) {
     return true;
 }
 
-bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, const char*& damage) {
+bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, Damage& damage) {
+    placeDamage(damage, contents.at);  // anything wrong below is wrong in this POOL atom
     int32_t count;
     uint8_t planeCount;
     if (!readValue(contents, count) || !readValue(contents, planeCount) || count < 0) {
-        damage = "point pool header is bad";
+        damage = "a POOL atom's header is bad";
         return false;
     }
     Pool pool{uint32_t(count), std::min(uint32_t(count), MAX_ADDRESSABLE_POINTS), planeCount,
@@ -198,40 +221,43 @@ bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, const char*&
     for (uint32_t p = 0; p < planeCount; ++p) {
         uint8_t encoding;
         if (!readValue(contents, encoding) || encoding > 3) {
-            damage = "point pool plane has an unknown encoding";
+            damage = "a POOL atom's plane has an unknown encoding";
             return false;
         }
         PoolPlane plane{uint32_t(contents.at - geometry), uint32_t(tile.chunkStarts.size()),
                         encoding, false};
         if (!skipPlane(contents, encoding, pool.pointCount)) {
-            damage = "point pool plane runs past its atom or has a bad run";
+            damage = "a POOL atom's plane runs past the atom or has a bad run";
             return false;
         }
         tile.planes.push_back(plane);
         tile.chunkStarts.resize(tile.chunkStarts.size() + chunks);
     }
     tile.pools.push_back(pool);
+    damage.at = UINT64_MAX;
     return true;
 }
 
-bool checkScales(Cursor contents, uint32_t planeCount, const char*& damage) {
+bool checkScales(Cursor contents, uint32_t planeCount, Damage& damage) {
+    placeDamage(damage, contents.at);
     if (bytesLeft(contents) != size_t(planeCount) * 8) {
-        damage = "scale atom does not match its pool";
+        damage = "a SCAL atom does not match its pool's plane count";
         return false;
     }
     for (uint32_t k = 0; k < planeCount * 2; ++k) {
         float value = 0;
         readValue(contents, value);
         if (!std::isfinite(value)) {
-            damage = "scale or offset is not a number";
+            damage = "a SCAL atom's scale or offset is not a number";
             return false;
         }
     }
+    damage.at = UINT64_MAX;
     return true;
 }
 
 // Pools and scales pair by their ordinals, each id counted on its own.
-bool readGeometry(Cursor geometry, Tile& tile, const char*& damage) {
+bool readGeometry(Cursor geometry, Tile& tile, Damage& damage) {
     tile.geometry = geometry.at;
     std::vector<Cursor> scales;
     std::vector<uint32_t> widePlanes;
@@ -239,7 +265,7 @@ bool readGeometry(Cursor geometry, Tile& tile, const char*& damage) {
     Cursor c = geometry;
     while (bytesLeft(c) > 0) {
         Atom atom;
-        if (!nextAtom(c, atom, damage)) return false;
+        if (!nextAtom(c, atom, damage, "the GEOD atom")) return false;
         if (atom.id == POOL) {
             if (!readPool(atom.contents, geometry.at, tile, damage)) return false;
         } else if (atom.id == SCAL) {
@@ -248,7 +274,8 @@ bool readGeometry(Cursor geometry, Tile& tile, const char*& damage) {
             int32_t count;
             uint8_t planeCount;
             if (!readValue(atom.contents, count) || !readValue(atom.contents, planeCount)) {
-                damage = "point pool header is bad";
+                damage = "a PO32 atom's header is bad";
+                placeDamage(damage, atom.contents.at);
                 return false;
             }
             widePlanes.push_back(planeCount);
@@ -261,7 +288,8 @@ bool readGeometry(Cursor geometry, Tile& tile, const char*& damage) {
         }
     }
     if (scales.size() != tile.pools.size() || wideScales != widePlanes.size()) {
-        damage = "point pools and scale atoms differ in number";
+        damage = "the GEOD atom's POOL and SCAL atoms differ in number";
+        placeDamage(damage, geometry.at);
         return false;
     }
     for (size_t k = 0; k < scales.size(); ++k) {
@@ -274,13 +302,15 @@ bool readGeometry(Cursor geometry, Tile& tile, const char*& damage) {
 
 }  // namespace
 
-bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage) {
+bool openTile(const uint8_t* bytes, size_t size, Tile& tile, Damage& damage) {
     tile = Tile{};
+    damage.base = bytes;
     int32_t version;
     if (size < HEADER_SIZE + FOOTER_SIZE ||
         std::string_view(reinterpret_cast<const char*>(bytes), 8) != DSF_COOKIE ||
         (std::memcpy(&version, bytes + 8, 4), version != 1)) {
-        damage = "not a version 1 DSF file";
+        damage = "it is not a version 1 DSF file";
+        placeDamage(damage, bytes);
         return false;
     }
     // the MD5 footer is not checked: the simulator's own tools do not either
@@ -288,10 +318,10 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage
     Cursor found[5] = {};
     bool present[5];
     Cursor atoms{bytes + HEADER_SIZE, bytes + size - FOOTER_SIZE};
-    if (!findAtoms(atoms, ids, found, present, 5, damage)) return false;
+    if (!findAtoms(atoms, ids, found, present, 5, damage, "the file")) return false;
     for (int k = 0; k < 4; ++k) {
         if (!present[k]) {
-            damage = "a required atom is missing";
+            damage.what = "the file has no " + atomName(ids[k]) + " atom";
             return false;
         }
     }
@@ -305,7 +335,7 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage
     readBounds(properties, tile);
     if (elevationIndex >= 0) {
         if (!present[4]) {
-            damage = "the elevation raster has no data";
+            damage = "the DEMN atom names an elevation raster but the file has no DEMS atom";
             return false;
         }
         if (!readRaster(found[4], elevationIndex, tile.elevation, damage)) return false;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dsf/cursor.h"
+
 namespace mc::dsf {
 
 constexpr std::string_view DSF_COOKIE = "XPLNEDSF";
@@ -67,7 +69,7 @@ struct Tile {
 /// Checks the cookie, version, every atom length and string table, and indexes the pools (every
 /// run of every plane checked against its atom) and finds the elevation raster, if any. The tile
 /// points into the bytes, which must outlive it. On damage returns false and names it in `damage`.
-bool openTile(const uint8_t* bytes, size_t size, Tile& tile, const char*& damage);
+bool openTile(const uint8_t* bytes, size_t size, Tile& tile, Damage& damage);
 
 /// Scale and offset of a plane, as stored (single precision) and widened.
 struct PlaneScale {

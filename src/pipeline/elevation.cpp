@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "platform/platform.h"
+#include "text/failure_reason.h"
 #include "text/fields.h"
 #include "text/fixed9.h"
 #include "text/numbers.h"
@@ -32,26 +33,43 @@ constexpr size_t HEIGHT_MEMO_BITS = 8;  // a few kilobytes: the repeats come clo
 
 }  // namespace
 
-bool isConsistentRaster(uint32_t version, const ElevationRaster& r) {
+const char* rasterProblem(uint32_t version, const ElevationRaster& r) {
     bool sizeFits = r.format == PixelFormat::floating
                         ? r.bytesPerPixel == 4
                         : r.bytesPerPixel == 1 || r.bytesPerPixel == 2 || r.bytesPerPixel == 4;
     uint32_t least = r.postCentric ? 2 : 1;
-    return version == 1 && sizeFits && uint32_t(r.format) <= 3 && r.width >= least &&
-           r.height >= least && uint64_t(r.width) * r.height <= MAX_PIXELS &&
-           std::isfinite(r.scale) && std::isfinite(r.offset) && r.west < r.east &&
-           r.south < r.north && std::isfinite(r.east - r.west) && std::isfinite(r.north - r.south);
+    if (version != 1) return "its version is not 1";
+    if (!sizeFits) return "its bytes per pixel do not suit its pixel format";
+    if (r.width < least || r.height < least)
+        return "it is too small to place (fewer posts than 2 x 2)";
+    if (uint64_t(r.width) * r.height > MAX_PIXELS) return "it has more than 2^32 pixels";
+    if (!std::isfinite(r.scale) || !std::isfinite(r.offset))
+        return "its scale or offset is not a number";
+    if (!(r.west < r.east && r.south < r.north && std::isfinite(r.east - r.west) &&
+          std::isfinite(r.north - r.south))) {
+        return "the tile's bounds (sim/west, sim/east, sim/south, sim/north) do not make an area";
+    }
+    return nullptr;
+}
+
+bool isConsistentRaster(uint32_t version, const ElevationRaster& r) {
+    return rasterProblem(version, r) == nullptr;
 }
 
 bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
     uint64_t needed = uint64_t(r.width) * r.height * r.bytesPerPixel;
-    if (size < needed) return false;
+    if (size < needed) {
+        noteFailureReason("the elevation raster has " + groupedNumber(size) +
+                          " bytes of pixels; its size needs " + groupedNumber(needed));
+        return false;
+    }
     r.pixels.assign(bytes, bytes + needed);
     if (r.format == PixelFormat::floating) {
         for (size_t at = 0; at < needed; at += sizeof(float)) {
             float raw;
             std::memcpy(&raw, r.pixels.data() + at, sizeof raw);
             if (!std::isfinite(double(raw) * r.scale + r.offset)) {
+                noteFailureReason("the elevation raster has a pixel that is not a number");
                 r.pixels.clear();
                 return false;
             }
@@ -181,9 +199,15 @@ void noteTileLine(TextRasterLines& lines, std::string_view line) {
 bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
                     ElevationRaster& raster) {
     if (lines.elevationIndex < 0) return true;  // no elevation raster: nothing to do
-    if (size_t(lines.elevationIndex) >= lines.dataLines.size()) return false;
+    auto refuse = [](const std::string& why) {
+        noteFailureReason("the tile's elevation raster cannot be used: " + why);
+        return false;
+    };
+    if (size_t(lines.elevationIndex) >= lines.dataLines.size()) {
+        return refuse("RASTER_DEF elevation has no RASTER_DATA line");
+    }
     for (bool has : lines.hasBound) {
-        if (!has) return false;
+        if (!has) return refuse("the tile lacks a sim/west, sim/east, sim/south or sim/north line");
     }
     // "version=1 bpp=2 flags=5 width=121 height=121 scale=1.0 offset=0.0 <raw file>"
     std::string_view rest = lines.dataLines[size_t(lines.elevationIndex)];
@@ -191,17 +215,19 @@ bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
         "version=", "bpp=", "flags=", "width=", "height=", "scale=", "offset="};
     double values[7];
     for (int k = 0; k < 7; ++k) {
-        SplitText field = takeField(rest);
-        if (!field.first.starts_with(keys[k])) return false;
+        SplitText field = splitFirstField(rest);
+        if (!field.first.starts_with(keys[k])) {
+            return refuse("its RASTER_DATA line lacks " + std::string(keys[k]) + " in its place");
+        }
         values[k] = parseNumber(field.first.substr(keys[k].size()));
         rest = field.rest;
     }
     for (int k = 0; k < 5; ++k) {
         if (!(values[k] >= 0 && values[k] <= 4294967295.0 && values[k] == std::floor(values[k]))) {
-            return false;
+            return refuse(std::string(keys[k]) + " is not a whole number");
         }
     }
-    if (rest.empty()) return false;
+    if (rest.empty()) return refuse("its RASTER_DATA line names no file");
     ElevationRaster r;
     r.bytesPerPixel = uint32_t(values[1]);
     r.format = PixelFormat(uint32_t(values[2]) & 3);
@@ -212,14 +238,17 @@ bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
     r.offset = values[6];
     r.west = lines.bounds[0], r.east = lines.bounds[1];
     r.south = lines.bounds[2], r.north = lines.bounds[3];
-    if (!isConsistentRaster(uint32_t(values[0]), r)) return false;
+    if (const char* problem = rasterProblem(uint32_t(values[0]), r)) return refuse(problem);
     std::string rawPath = toPlatformPath(rest);
     if (!isAbsolutePath(rawPath)) {
         size_t slash = tilePath.rfind('/');
         if (slash != std::string::npos) rawPath = tilePath.substr(0, slash + 1) + rawPath;
     }
     ByteBuffer bytes;
-    if (!readWholeFile(rawPath, bytes) || !takePixels(r, bytes.data, bytes.size)) return false;
+    if (!readWholeFile(rawPath, bytes)) {
+        return refuse("its pixel file " + rawPath + " cannot be read: " + systemErrorText());
+    }
+    if (!takePixels(r, bytes.data, bytes.size)) return false;
     raster = std::move(r);
     return true;
 }

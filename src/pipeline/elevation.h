@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,8 @@ enum class PixelFormat : uint8_t {
     normalized = 3
 };
 
+struct TextRasterLines;
+
 /// The tile's elevation raster: pixels row by row from the south edge, column 0 at the west.
 struct ElevationRaster {
     bool present = false;
@@ -33,14 +36,20 @@ struct ElevationRaster {
     std::vector<uint8_t> pixels;
     // pixels per degree and degrees per pixel along each axis, set with the pixels
     double columnsPerDegree = 0, degreesPerColumn = 0, rowsPerDegree = 0, degreesPerRow = 0;
+    // a text tile's raster, described but not read: its side file is read (and found missing or
+    // damaged) only when a kept vertex needs a height
+    std::shared_ptr<const TextRasterLines> described;
+    std::string describedBy;  // the tile's path, where a relative side file starts
 };
 
 /// Raster header fields as both tile forms state them; checks they describe a readable raster
 /// (version 1, a pixel size the format allows, posts at least 2 x 2, finite scale and bounds).
 bool isConsistentRaster(uint32_t version, const ElevationRaster& raster);
+/// What does not hold together in them, in plain words; nullptr when they are consistent.
+const char* rasterProblem(uint32_t version, const ElevationRaster& raster);
 
-/// The raster's bytes: width x height x bytesPerPixel of them. False (and nothing kept) when
-/// fewer are given or a float pixel is not a number.
+/// The raster's bytes: width x height x bytesPerPixel of them. False (and nothing kept, the
+/// reason noted) when fewer are given or a float pixel is not a number.
 bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
 
 /// Bilinear height between the four pixels around a point, clamped at the tile edges; a point
@@ -79,7 +88,8 @@ struct TextRasterLines {
 void noteTileLine(TextRasterLines& lines, std::string_view line);
 
 /// Reads the raw file the elevation's RASTER_DATA line names (relative names start in the
-/// folder of the tile). False when the line is malformed or the file missing or short.
+/// folder of the tile). False, the reason noted, when the line is malformed or the file missing
+/// or short.
 bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
                     ElevationRaster& raster);
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "pipeline/pipeline.h"
+#include "text/failure_reason.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -147,44 +148,51 @@ struct Assembly {
     CosineCache cosine = {};
     std::vector<uint8_t> stripKeep = {};  // scratch for storeStrip, kept between strips
     std::vector<int32_t> stripVertices = {};
+    Failure full = Failure::none;             // the capacity reached first, if any
+    int64_t vertexCount = 0, indexCount = 0;  // what the window needs, stored or not
 };
 
-bool appendVertex(Assembly& a, const PendingVertex& p) {
+void noteWhatTheWindowNeeds(const Assembly& a) {
+    noteFailureReason("this window needs " + groupedNumber(uint64_t(a.vertexCount)) +
+                      " vertices (nb_max_vertex is " + intToText(a.maxVertices) + ") and " +
+                      groupedNumber(uint64_t(a.indexCount)) + " triangle indices (nb_max_tris is " +
+                      intToText(a.maxIndices) + "); nb_max_vertex=" + intToText(a.vertexCount + 1) +
+                      " and nb_max_tris=" + intToText(a.indexCount + 1) + " hold them");
+}
+
+// Past a capacity the pass goes on counting what the window needs, storing nothing more.
+void appendVertex(Assembly& a, const PendingVertex& p) {
+    ++a.vertexCount;
+    if (a.full != Failure::none) return;
     a.mesh.vertices.push(projectVertex(p, a.window, a.cosine));
     if (flaggedField(a.mesh.vertices.last()) != 0) {
         a.heights.filling.push_back(
             {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
         if (a.heights.filling.size() == HEIGHT_BLOCK) handOverHeights(a.heights);
     }
-    return int64_t(a.mesh.vertices.count) < a.maxVertices;
+    if (a.vertexCount >= a.maxVertices) a.full = Failure::vertexCapacity;
 }
 
-bool appendIndex(Assembly& a, size_t vertexNumber) {
+void appendIndex(Assembly& a, size_t vertexNumber) {
+    ++a.indexCount;
+    if (a.full != Failure::none) return;
     a.mesh.indices.push(int32_t(vertexNumber));
-    return int64_t(a.mesh.indices.count) < a.maxIndices;
+    if (a.indexCount >= a.maxIndices) a.full = Failure::indexCapacity;
 }
 
 // A fan keeps every vertex and turns around its first one; fewer than three make no triangle.
-Failure storeFan(Assembly& a, const std::vector<PendingVertex>& lines) {
-    if (lines.size() < 3) return Failure::none;
+void storeFan(Assembly& a, const std::vector<PendingVertex>& lines) {
+    if (lines.size() < 3) return;
     size_t first = a.mesh.vertices.count;
-    for (const PendingVertex& line : lines) {
-        if (!appendVertex(a, line)) {
-            return Failure::vertexCapacity;
-        }
+    for (const PendingVertex& line : lines) appendVertex(a, line);
+    for (size_t c = first + 2; c < first + lines.size(); ++c) {
+        appendIndex(a, first), appendIndex(a, c - 1), appendIndex(a, c);
     }
-    size_t last = first + lines.size() - 1;
-    for (size_t c = first + 2; c <= last; ++c) {
-        if (!appendIndex(a, first) || !appendIndex(a, c - 1) || !appendIndex(a, c)) {
-            return Failure::indexCapacity;
-        }
-    }
-    return Failure::none;
 }
 
 // A triangle list keeps the complete groups of three that touch the window; vertices are never
 // shared between triangles.
-Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
+void storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
     for (size_t g = 0; g + 3 <= lines.size(); g += 3) {
         bool touches = false;
         for (size_t k = 0; k < 3; ++k) {
@@ -194,20 +202,17 @@ Failure storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
         if (!touches) continue;
         for (size_t k = 0; k < 3; ++k) {
             size_t vertexNumber = a.mesh.vertices.count;
-            bool vertexFits = appendVertex(a, lines[g + k]);
-            bool indexFits = appendIndex(a, vertexNumber);
-            if (!vertexFits) return Failure::vertexCapacity;
-            if (!indexFits) return Failure::indexCapacity;
+            appendVertex(a, lines[g + k]);
+            appendIndex(a, vertexNumber);
         }
     }
-    return Failure::none;
 }
 
 // Strip triangle t stands on lines t, t+1, t+2, the first two swapped when t is odd, so every
 // triangle faces the way the strip does. A triangle is kept as in a list; the lines its kept
 // triangles use are stored once each, in line order, before any of their indices.
-Failure storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
-    if (lines.size() < 3) return Failure::none;
+void storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
+    if (lines.size() < 3) return;
     size_t triangles = lines.size() - 2;
     std::vector<uint8_t>& keep = a.stripKeep;
     keep.assign(lines.size(), 0);
@@ -224,18 +229,16 @@ Failure storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
         bool used = keep[i] || (i >= 1 && keep[i - 1]) || (i >= 2 && keep[i - 2]);
         if (!used) continue;
         stored[i] = int32_t(a.mesh.vertices.count);
-        if (!appendVertex(a, lines[i])) return Failure::vertexCapacity;
+        appendVertex(a, lines[i]);
     }
     for (size_t t = 0; t < triangles; ++t) {
         if (!keep[t]) continue;
         size_t first = t & 1 ? t + 1 : t;
         size_t second = t & 1 ? t : t + 1;
-        if (!appendIndex(a, size_t(stored[first])) || !appendIndex(a, size_t(stored[second])) ||
-            !appendIndex(a, size_t(stored[t + 2]))) {
-            return Failure::indexCapacity;
-        }
+        appendIndex(a, size_t(stored[first]));
+        appendIndex(a, size_t(stored[second]));
+        appendIndex(a, size_t(stored[t + 2]));
     }
-    return Failure::none;
 }
 
 // A block of another patch than the last one starts a run.
@@ -257,8 +260,8 @@ void notePatch(MeshBuffers& mesh, const TileTerrain& terrain, int32_t blockNumbe
 
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            const ElevationRaster& raster, const TileTerrain& terrain,
-                            MeshBuffers& mesh, size_t readBlockSize) {
+                            ElevationRaster& raster, const TileTerrain& terrain, MeshBuffers& mesh,
+                            size_t readBlockSize) {
     LineReader reader;
     if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
     HeightLookups heights{raster};
@@ -272,28 +275,37 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
         std::string_view line = readLine(reader);
         if (line.empty()) continue;
         SplitText split = splitFirstField(line);
+        bool counting = assembly.full != Failure::none;
         if (split.first == BEGIN_PRIMITIVE) {
             inBlock = true;
             blockLines.clear();
             type = parseInteger(takeField(line).rest);
             ++blockNumber;
-            writeProgressLine(console, "Step 2: ", blockNumber, keptCount);
+            if (!counting) writeProgressLine(console, "Step 2: ", blockNumber, keptCount);
             continue;
         }
         if (!inBlock) continue;
         if (split.first == END_PRIMITIVE) {
             inBlock = false;
-            notePatch(mesh, terrain, blockNumber);
-            if (type == TRIANGLE_FAN) failure = storeFan(assembly, blockLines);
-            if (type == TRIANGLE_LIST) failure = storeTriangles(assembly, blockLines);
-            if (type == TRIANGLE_STRIP) failure = storeStrip(assembly, blockLines);
+            if (!counting) notePatch(mesh, terrain, blockNumber);
+            if (type == TRIANGLE_FAN) storeFan(assembly, blockLines);
+            if (type == TRIANGLE_LIST) storeTriangles(assembly, blockLines);
+            if (type == TRIANGLE_STRIP) storeStrip(assembly, blockLines);
             continue;
         }
         if (type == TRIANGLE_FAN || type == TRIANGLE_LIST || type == TRIANGLE_STRIP) {
             const char* elevField;
             VertexPosition position = readVertexPosition(split.rest, &elevField);
             uint32_t flagged = 0;
-            if (raster.present && position.elev == RASTER_HEIGHT_FLAG) {
+            bool needsHeight = position.elev == RASTER_HEIGHT_FLAG && !counting;
+            if (needsHeight && !raster.present && raster.described) {
+                auto described = std::move(raster.described);
+                if (!loadTextRaster(*described, raster.describedBy, raster)) {
+                    failure = Failure::readInput;
+                    break;
+                }
+            }
+            if (needsHeight && raster.present) {
                 flagged = uint32_t(
                     std::min<size_t>(size_t(elevField - line.data()), FLAGGED_FIELD_UNNOTED));
             }
@@ -303,7 +315,14 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
     finishHeights(heights);
     bool readFailed = reader.readFailed;
     closeReader(reader);
-    if (failure == Failure::none && readFailed) return Failure::readTemp;
+    if (failure == Failure::none && readFailed) {
+        noteFailureReason("reading " + temp.path + " back failed: " + reader.error);
+        return Failure::readTemp;
+    }
+    if (failure == Failure::none && assembly.full != Failure::none) {
+        noteWhatTheWindowNeeds(assembly);
+        return assembly.full;
+    }
     return failure;
 }
 

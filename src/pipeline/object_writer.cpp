@@ -5,6 +5,7 @@
 
 #include "pipeline/pipeline.h"
 #include "pipeline/source_lines.h"
+#include "text/failure_reason.h"
 #include "text/fixed6.h"
 #include "text/line_reader.h"
 
@@ -12,7 +13,14 @@ namespace mc {
 
 bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath) {
     // a path naming the tile itself would replace it with the object
-    if (isSameFile(path, inputPath) || !beginReplacement(file.pending, path)) return false;
+    if (isSameFile(path, inputPath)) {
+        noteFailureReason(path + " is the input tile itself, which is never replaced");
+        return false;
+    }
+    if (!beginReplacement(file.pending, path)) {
+        noteFailureReason("cannot create " + path + ": " + systemErrorText());
+        return false;
+    }
     attachDescriptor(file.out, file.pending.handle);
     startWriteBehind(file.out);
     return true;
@@ -22,10 +30,16 @@ bool finishWholeFile(WholeFile& file) {
     stopWriteBehind(file.out);
     file.out.fd = NO_FILE;  // the pending file closes its own handle
     if (file.out.failed) {
+        noteFailureReason("writing " + file.pending.finalPath + " failed: " + file.out.error);
         abandonReplacement(file.pending);
         return false;
     }
-    return commitReplacement(file.pending);
+    if (!commitReplacement(file.pending)) {
+        noteFailureReason("cannot put " + file.pending.finalPath +
+                          " in place: " + systemErrorText());
+        return false;
+    }
+    return true;
 }
 
 void abandonWholeFile(WholeFile& file) {
@@ -122,13 +136,17 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     SourceLines sources;
     if (mesh.vertices.count > 0) {
         sources.fd = openReadHandle(temp.path);
-        if (sources.fd == NO_FILE) return Failure::readTemp;
+        if (sources.fd == NO_FILE) {
+            noteFailureReason("cannot open " + temp.path + " again: " + systemErrorText());
+            return Failure::readTemp;
+        }
     }
     std::string originLine;
     if (origin.index >= 0) {
         const StoredVertex& v = mesh.vertices[size_t(origin.index)];
         std::string_view line;
         if (!fetchSourceLine(sources, sourceOffset(v), line)) {
+            noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
             closeHandle(sources.fd);
             return Failure::readTemp;
         }
@@ -138,11 +156,13 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
 
     endLine(console);
     writeLine(console, "Writing output file");
+    flushOutput(console);  // the longest phase starts: the line is shown now
     WholeFile object;
     Failure failure = Failure::none;
     if (!openWholeFile(object, paths.object, paths.input)) {
         failure = Failure::writeOutput;
     } else if (!writeObject(object, mesh, origin, originLine, sources, raster)) {
+        noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
         abandonWholeFile(object);
         failure = Failure::readTemp;
     } else if (!finishWholeFile(object)) {
@@ -158,6 +178,7 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     if (failure != Failure::none) return failure;
 
     endLine(console);
+    // "correponding" is the report's own spelling: scripts that read the report look for it
     writeLine(console,
               "Coordinates of the vertex correponding to the origin of the output object:");
     writeLine(console, "             longitude  latitude    altitude(m)");

@@ -181,11 +181,11 @@ struct MeshBuffers {
 /// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
 /// of triangle lists and strips, printing a "Step 2" line per block, and notes each block's
 /// patch. Capacities count as reached when a count gets to them. Flagged elevations take the
-/// raster's height.
+/// raster's height (a text tile's raster is read when the first one comes).
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
                             const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            const ElevationRaster& raster, const TileTerrain& terrain,
-                            MeshBuffers& mesh, size_t readBlockSize);
+                            ElevationRaster& raster, const TileTerrain& terrain, MeshBuffers& mesh,
+                            size_t readBlockSize);
 
 /// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
 struct OriginVertex {

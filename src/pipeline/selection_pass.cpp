@@ -2,6 +2,7 @@
 #include "dsf/tile.h"
 #include "pipeline/pipeline.h"
 #include "platform/platform.h"
+#include "text/failure_reason.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -16,8 +17,11 @@ Failure openTempForWriting(TempFile& temp, OutputFile& out) {
     FileHandle write = NO_FILE;
     switch (lockTemporaryFile(temp.path, temp.lockFd, write)) {
         case TempLock::inUse:
+            noteFailureReason("another run is carving in the folder of " + temp.path +
+                              "; wait for it to end, or carve in another folder");
             return Failure::tempInUse;
         case TempLock::failed:
+            noteFailureReason("cannot create " + temp.path + ": " + systemErrorText());
             return Failure::writeTemp;
         case TempLock::taken:
             break;
@@ -89,10 +93,15 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
         return failure;
     }
     ByteBuffer bytes;
-    const char* damage = nullptr;
+    std::string damage;
     ProgressMeter meter;
     bool loaded = form == InputForm::tile ? readWholeFile(inputPath, bytes)
                                           : dsf::unpackFirstEntry(inputPath, bytes, damage, meter);
+    if (!loaded && form == InputForm::tile) {
+        noteFailureReason("cannot read " + inputPath + ": " + systemErrorText());
+    } else if (!loaded) {
+        noteFailureReason(inputPath + " does not unpack: " + damage);
+    }
     startProgress(meter, bytes.size, "Reading");
     Failure failure = loaded ? selectFromTile(window, bytes.data, bytes.size, out, console,
                                               keptCount, raster, terrain, meter)
@@ -100,6 +109,7 @@ Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
     clearProgress(meter);
     bool written = closeFile(out);
     if (failure != Failure::none) return failure;
+    if (!written) noteFailureReason("writing " + temp.path + " failed: " + out.error);
     return written ? Failure::none : Failure::writeTemp;
 }
 
@@ -121,7 +131,10 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     BlockPatch patch;
     TextRasterLines rasterLines;
     LineReader input;
-    if (!openForReading(input, inputPath, readBlockSize)) return Failure::openInput;
+    if (!openForReading(input, inputPath, readBlockSize)) {
+        noteFailureReason("cannot open " + inputPath + ": " + systemErrorText());
+        return Failure::openInput;
+    }
     ProgressMeter meter;
     startProgress(meter, uint64_t(fileSize(inputPath)), "Reading");
     input.progress = &meter;
@@ -197,7 +210,15 @@ Failure runSelectionPass(const SelectionWindow& window, const std::string& input
     bool written = closeFile(out);
     terrain.west = rasterLines.bounds[0], terrain.south = rasterLines.bounds[2];
     terrain.hasCorner = rasterLines.hasBound[0] && rasterLines.hasBound[2];
-    if (readFailed || !loadTextRaster(rasterLines, inputPath, raster)) return Failure::readInput;
+    if (readFailed) {
+        noteFailureReason("reading " + inputPath + " failed: " + input.error);
+        return Failure::readInput;
+    }
+    if (rasterLines.elevationIndex >= 0) {
+        raster.described = std::make_shared<const TextRasterLines>(std::move(rasterLines));
+        raster.describedBy = inputPath;
+    }
+    if (!written) noteFailureReason("writing " + temp.path + " failed: " + out.error);
     return written ? Failure::none : Failure::writeTemp;
 }
 

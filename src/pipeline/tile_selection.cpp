@@ -12,6 +12,7 @@
 #include "dsf/commands.h"
 #include "dsf/point_values.h"
 #include "pipeline/pipeline.h"
+#include "text/failure_reason.h"
 #include "text/fixed9.h"
 
 namespace mc {
@@ -391,6 +392,15 @@ void startBatch(TileSelection& s, Printing& p, Batch& batch) {
     p.changed.notify_all();
 }
 
+Failure refuseDamagedTile(const dsf::Damage& damage, size_t size) {
+    std::string reason = "the tile is damaged: " + damage.what;
+    if (damage.at != UINT64_MAX) {
+        reason += ": byte " + groupedNumber(damage.at) + " of " + groupedNumber(size);
+    }
+    noteFailureReason(reason);
+    return Failure::readInput;
+}
+
 // The raster is copied out: the tile's bytes are gone once the pass ends.
 bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
     const dsf::TileRaster& stored = tile.elevation;
@@ -405,11 +415,16 @@ bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
     r.offset = stored.offset;
     r.west = tile.bounds[0], r.east = tile.bounds[1];
     r.south = tile.bounds[2], r.north = tile.bounds[3];
-    if (!tile.hasBounds || !isConsistentRaster(stored.version, r) ||
-        stored.pixelBytes != uint64_t(r.width) * r.height * r.bytesPerPixel ||
-        !takePixels(r, stored.pixels, stored.pixelBytes)) {
+    const char* problem = !tile.hasBounds ? "the tile lacks one of its four bounds"
+                                          : rasterProblem(stored.version, r);
+    if (!problem && stored.pixelBytes != uint64_t(r.width) * r.height * r.bytesPerPixel) {
+        problem = "its DEMD atom's size is not width x height x bytes per pixel";
+    }
+    if (problem) {
+        noteFailureReason(std::string("the tile's elevation raster cannot be used: ") + problem);
         return false;
     }
+    if (!takePixels(r, stored.pixels, stored.pixelBytes)) return false;
     raster = std::move(r);
     return true;
 }
@@ -420,10 +435,9 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
                        OutputFile& out, OutputTarget& console, int32_t& keptCount,
                        ElevationRaster& raster, TileTerrain& terrain, ProgressMeter& meter) {
     dsf::Tile tile;
-    const char* damage = nullptr;
-    if (!dsf::openTile(bytes, size, tile, damage) || !takeElevationRaster(tile, raster)) {
-        return Failure::readInput;
-    }
+    dsf::Damage damage;
+    if (!dsf::openTile(bytes, size, tile, damage)) return refuseDamagedTile(damage, size);
+    if (!takeElevationRaster(tile, raster)) return Failure::readInput;
     terrain.definitions.assign(tile.terrainNames.begin(), tile.terrainNames.end());
     terrain.west = tile.bounds[0], terrain.south = tile.bounds[2];
     terrain.hasCorner = tile.hasBounds;
@@ -464,7 +478,7 @@ Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size
         startBatch(s, printing, batches[filling]);
         finishBatch(s, printing, out);
     }
-    return step == dsf::WalkStep::end ? Failure::none : Failure::readInput;
+    return step == dsf::WalkStep::end ? Failure::none : refuseDamagedTile(damage, size);
 }
 
 }  // namespace mc

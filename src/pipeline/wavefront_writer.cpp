@@ -8,6 +8,7 @@
 #include "pipeline/pipeline.h"
 #include "pipeline/source_lines.h"
 #include "scenery/terrain_library.h"
+#include "text/failure_reason.h"
 #include "text/fixed6.h"
 #include "text/fixed9.h"
 
@@ -412,6 +413,7 @@ Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
     closeHandle(sources.fd);
     writeMaterials(materialFile.out, materials, terrain, materialPath);
     if (!read) {
+        noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
         abandonWholeFile(file);
         abandonWholeFile(materialFile);
         return Failure::readTemp;

@@ -45,6 +45,9 @@ std::string currentDirectory();
 
 /// A configured path as this platform opens it: "\" counts as a directory separator too.
 std::string toPlatformPath(std::string_view configured);
+/// The reason the system gave for this thread's last failed call ("No such file or directory").
+std::string systemErrorText();
+
 /// Whether a platform path names its file from the root rather than from the run folder.
 bool isAbsolutePath(std::string_view path);
 
@@ -84,6 +87,25 @@ void abandonReplacement(PendingFile& file);
 /// Makes interruptions remove a partial file before the run ends, and lets a closed console
 /// lose the tool's text instead of ending the run.
 void prepareForInterruptions();
+/// Called first when an interruption ends the run (it may only write to handles).
+void setInterruptionHook(void (*hook)());
+
+#ifdef _WIN32
+constexpr bool WINDOWS_PLATFORM = true;
+#else
+constexpr bool WINDOWS_PLATFORM = false;
+#endif
+
+/// Whether the console was opened for this run alone (started from Explorer): no other process
+/// shares it, and neither standard input nor standard output is redirected away from it.
+inline bool isConsoleOursAlone(unsigned processesOnConsole, bool inputIsConsole,
+                               bool outputIsConsole) {
+    return processesOnConsole == 1 && inputIsConsole && outputIsConsole;
+}
+/// The same, asked of the system (never on Linux, where no console opens for a program).
+bool consoleIsOursAlone();
+/// Waits until the user presses Enter (or standard input ends).
+void waitForEnter();
 
 /// Bytes of a whole file: unpacked into memory, or the file mapped read-only.
 struct ByteBuffer {

@@ -54,7 +54,10 @@ bool readFully(int fd, uint8_t* out, size_t size, size_t& got) {
 // fixed buffer, since a handler may not allocate.
 char partialName[4096];
 
+void (*interruptionHook)() = nullptr;
+
 void removePartialAndEnd(int signal) {
+    if (interruptionHook) interruptionHook();
     if (partialName[0]) ::unlink(partialName);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -84,6 +87,7 @@ FileHandle openReadHandle(const std::string& path) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
+        errno = EISDIR;
         return NO_FILE;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -276,6 +280,16 @@ void prepareForInterruptions() {
     }
 }
 
+bool consoleIsOursAlone() {
+    return false;
+}
+
+void waitForEnter() {}
+
+void setInterruptionHook(void (*hook)()) {
+    interruptionHook = hook;
+}
+
 std::string toPlatformPath(std::string_view configured) {
     std::string path(configured);
     for (char& c : path) {
@@ -318,6 +332,10 @@ double decimalInCLocale(const char* text) {
 
 bool isAbsolutePath(std::string_view path) {
     return path.starts_with('/');
+}
+
+std::string systemErrorText() {
+    return std::strerror(errno);
 }
 
 std::vector<std::string> subfolderNames(const std::string& folder) {

@@ -47,7 +47,10 @@ bool readFully(HANDLE handle, uint8_t* out, size_t size, size_t& got) {
 // The name a partial file has, for the console-control handler, which must not allocate.
 char partialName[MAX_PATH * 4];
 
+void (*interruptionHook)() = nullptr;
+
 BOOL WINAPI removePartialAndEnd(DWORD) {
+    if (interruptionHook) interruptionHook();
     // opened with delete sharing, so it goes as soon as the run's handle closes
     if (partialName[0]) DeleteFileA(partialName);
     return FALSE;  // the default handler ends the process
@@ -178,6 +181,27 @@ std::string currentDirectory() {
     }
 }
 
+bool consoleIsOursAlone() {
+    DWORD processes[2];
+    DWORD count = GetConsoleProcessList(processes, 2);
+    DWORD mode;
+    bool input = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    bool output = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    return isConsoleOursAlone(unsigned(count), input, output);
+}
+
+void waitForEnter() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char c = 0;
+    DWORD got = 0;
+    while (ReadFile(input, &c, 1, &got, nullptr) && got == 1 && c != '\n' && c != '\r') {
+    }
+}
+
+void setInterruptionHook(void (*hook)()) {
+    interruptionHook = hook;
+}
+
 std::string toPlatformPath(std::string_view configured) {
     return std::string(configured);  // Windows takes "\" and "/" alike
 }
@@ -289,6 +313,22 @@ void prepareForInterruptions() {
 
 ByteBuffer::~ByteBuffer() {
     if (mapping) UnmapViewOfFile(mapping);
+}
+
+std::string systemErrorText() {
+    DWORD code = GetLastError();
+    char* text = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason =
+        length ? std::string(text, length) : "system error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason;
 }
 
 std::vector<std::string> subfolderNames(const std::string& folder) {

@@ -34,6 +34,7 @@ bool readBlock(LineReader& r) {
     int64_t got = readHandle(r.fd, r.buffer.data() + r.end, r.blockSize);
     if (got <= 0) {
         r.readFailed = got < 0;
+        if (r.readFailed) r.error = systemErrorText();
         r.dataEnded = true;
         return false;
     }

@@ -24,6 +24,7 @@ struct LineReader {
     uint64_t bufferOffset = 0;  // file offset of buffer[0]
     bool dataEnded = false;     // end of file, a read error or a 0x1A byte
     bool readFailed = false;
+    std::string error;                  // the system's reason for a failed read
     uint64_t lineOffset = 0;            // file offset where the last line handed out starts
     bool lineCut = false;               // the last line handed out is only a head (see readLine)
     uint64_t pinOffset = UINT64_MAX;    // bytes from this file offset on stay in the buffer

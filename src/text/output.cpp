@@ -2,6 +2,7 @@
 
 #include "text/digits.h"
 
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -21,6 +22,7 @@ struct WriteBehind {
     std::deque<TextBlock> queue;
     std::vector<TextBlock> spares;
     bool stop = false, failed = false;
+    std::string error;
     std::thread thread;
 };
 
@@ -38,12 +40,18 @@ void writeBehindLoop(WriteBehind& w, FileHandle fd) {
         bool skip = w.failed;  // after a refused write the rest is dropped, as in the buffer
         guard.unlock();
         bool written = skip || writeHandle(fd, front.bytes.data(), front.used);
+        std::string error = written ? std::string() : systemErrorText();
         guard.lock();
-        if (!written) w.failed = true;
+        if (!written) w.failed = true, w.error = error;
         w.spares.push_back(std::move(w.queue.front()));
         w.queue.pop_front();
         w.changed.notify_all();
     }
+}
+
+void noteRefusal(OutputFile& f) {
+    if (!f.failed) f.error = systemErrorText();
+    f.failed = true;
 }
 
 // Waits until the thread has written everything it was given; takes over its failure.
@@ -52,7 +60,7 @@ void drain(OutputFile& f) {
     WriteBehind& w = *f.behind;
     std::unique_lock<std::mutex> guard(w.lock);
     w.changed.wait(guard, [&] { return w.queue.empty(); });
-    if (w.failed) f.failed = true;
+    if (w.failed && !f.failed) f.failed = true, f.error = w.error;
 }
 
 // Queues the block for the thread (waiting while the queue is full); the block comes back as
@@ -61,7 +69,7 @@ void queueBlock(OutputFile& f, TextBlock& block) {
     WriteBehind& w = *f.behind;
     std::unique_lock<std::mutex> guard(w.lock);
     w.changed.wait(guard, [&] { return w.queue.size() < MAX_QUEUED_BLOCKS; });
-    if (w.failed) f.failed = true;
+    if (w.failed && !f.failed) f.failed = true, f.error = w.error;
     f.flushedBytes += block.used;
     w.queue.push_back(std::move(block));
     block = {};
@@ -81,7 +89,7 @@ void flushBuffer(OutputFile& f) {
         f.buffer = std::move(block.bytes);
         if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
     } else if (f.used > 0) {
-        if (!writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) f.failed = true;
+        if (!writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) noteRefusal(f);
         f.flushedBytes += f.used;
     }
     f.used = 0;
@@ -119,15 +127,58 @@ void stopWriteBehind(OutputFile& f) {
     f.behind.reset();
 }
 
+namespace {
+
+constexpr auto CONSOLE_FLUSH_EVERY = std::chrono::milliseconds(100);
+constexpr size_t CONSOLE_BUFFER_SIZE = 64 << 10;
+
+// On a terminal the console's text waits at most a tenth of a second: a thread writes what is
+// buffered. It and the console live until the process ends (never destroyed, so the thread
+// cannot outlive them at exit).
+struct ConsoleFlusher {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::thread thread;
+};
+
+void flushConsoleLoop(OutputFile& target, ConsoleFlusher& flusher) {
+    std::unique_lock<std::mutex> guard(flusher.lock);
+    for (;;) {
+        flusher.changed.wait_for(guard, CONSOLE_FLUSH_EVERY);
+        if (target.used > 0) flushBuffer(target);
+    }
+}
+
+// A signal ends the run: what the console holds goes out first (its bytes up to `used` are
+// complete).
+void flushConsoleOnInterruption() {
+    OutputFile& target = console();
+    if (target.used > 0) writeHandle(target.fd, target.buffer.data(), target.used);
+    target.used = 0;
+}
+
+}  // namespace
+
 OutputTarget& console() {
-    static OutputFile target = [] {
-        OutputFile f;
-        f.fd = standardOutputHandle();
-        f.isConsole = true;
-        f.buffer.resize(64 << 10);
+    static OutputFile& target = *[] {
+        auto* f = new OutputFile;
+        f->fd = standardOutputHandle();
+        f->isConsole = true;
+        f->buffer.resize(CONSOLE_BUFFER_SIZE);
+        if (isTerminal(f->fd)) {
+            auto* flusher = new ConsoleFlusher;
+            f->guard = &flusher->lock;
+            flusher->thread = std::thread(flushConsoleLoop, std::ref(*f), std::ref(*flusher));
+            flusher->thread.detach();
+        }
+        setInterruptionHook(flushConsoleOnInterruption);
         return f;
     }();
     return target;
+}
+
+void flushConsole() {
+    flushOutput(console());
 }
 
 void attachDescriptor(OutputFile& f, FileHandle fd) {
@@ -147,6 +198,8 @@ bool openForWriting(OutputFile& f, const std::string& path) {
 }
 
 void flushOutput(OutputFile& f) {
+    std::unique_lock<std::mutex> guard;
+    if (f.guard) guard = std::unique_lock<std::mutex>(*f.guard);
     if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
     drain(f);
     f.used = 0;
@@ -156,7 +209,7 @@ bool closeFile(OutputFile& f) {
     if (f.fd == NO_FILE) return !f.failed;
     flushOutput(f);
     stopWriteBehind(f);
-    if (!closeHandle(f.fd)) f.failed = true;
+    if (!closeHandle(f.fd) && !f.failed) noteRefusal(f);
     f.fd = NO_FILE;
     return !f.failed;
 }
@@ -166,12 +219,14 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
         f.capture->append(text);
         return;
     }
+    std::unique_lock<std::mutex> guard;
+    if (f.guard) guard = std::unique_lock<std::mutex>(*f.guard);
     if (f.fd == NO_FILE || f.failed || text.empty()) return;
     if (f.buffer.size() - f.used < text.size()) flushBuffer(f);
     if (f.buffer.size() - f.used < text.size()) {
         // larger than any buffer we keep: straight through, after what came before it
         drain(f);
-        if (!writeHandle(f.fd, text.data(), text.size()) && !f.isConsole) f.failed = true;
+        if (!writeHandle(f.fd, text.data(), text.size()) && !f.isConsole) noteRefusal(f);
         f.flushedBytes += text.size();
         return;
     }
@@ -200,7 +255,7 @@ bool dropTail(OutputFile& f, uint64_t size) {
     }
     drain(f);
     if (!truncateHandle(f.fd, size)) {
-        f.failed = true;
+        noteRefusal(f);
         return false;
     }
     f.flushedBytes = size;

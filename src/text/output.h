@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,22 +23,28 @@ struct TextBlock {
     size_t used = 0;
 };
 
-/// The console or a file. Files are buffered; the console hands each line to the system as soon
-/// as its line end is written. A target opened on nothing (or whose file failed) drops its text.
+/// The console or a file, buffered. A console that is a terminal is written at least ten times a
+/// second, by a thread of its own; one that is a file or pipe when full, before anything goes
+/// to standard error, and at the end. A target opened on nothing (or whose file failed) drops
+/// its text.
 struct OutputFile {
     FileHandle fd = NO_FILE;
     bool isConsole = false;
     bool failed = false;             // a write or close was refused; later text is dropped
+    std::string error;               // the system's reason for the first refusal
     std::string* capture = nullptr;  // when set, text is appended here instead (tests)
     std::vector<char> buffer;
     size_t used = 0;
     uint64_t flushedBytes = 0;            // bytes already handed to the system
     std::shared_ptr<WriteBehind> behind;  // a thread writing the last full buffer, if started
+    std::mutex* guard = nullptr;          // held for every change when another thread flushes too
 };
 using OutputTarget = OutputFile;
 
 /// Standard output, written byte for byte.
 OutputTarget& console();
+/// Writes standard output's text out now: before standard error is written to, say.
+void flushConsole();
 
 /// Creates or empties the file. Returns whether it is open; a failed open leaves it closed.
 bool openForWriting(OutputFile& file, const std::string& path);
@@ -58,7 +65,7 @@ void stopWriteBehind(OutputFile& file);
 
 void writeTextSlow(OutputTarget& target, std::string_view text);
 inline void writeText(OutputTarget& target, std::string_view text) {
-    if (target.used + text.size() <= target.buffer.size() && !target.capture) {
+    if (target.used + text.size() <= target.buffer.size() && !target.capture && !target.guard) {
         if (!text.empty())
             __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
         target.used += text.size();
@@ -68,7 +75,6 @@ inline void writeText(OutputTarget& target, std::string_view text) {
 }
 inline void endLine(OutputTarget& target) {
     writeText(target, LINE_END);
-    if (target.isConsole) flushOutput(target);
 }
 inline void writeLine(OutputTarget& target, std::string_view text) {
     writeText(target, text);

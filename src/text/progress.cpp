@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/output.h"
 
 namespace mc {
 
@@ -55,6 +56,7 @@ void reportProgress(ProgressMeter& meter, uint64_t done) {
     size_t width = line.size() - 1;
     if (width < meter.drawnWidth) line.append(meter.drawnWidth - width, ' ');
     meter.drawnWidth = std::max(width, meter.drawnWidth);
+    flushConsole();  // what standard output holds comes first on the terminal
     writeHandle(standardErrorHandle(), line.data(), line.size());
 }
 
