@@ -53,7 +53,8 @@ test-windows: windows build
 dist: build windows
 	cd $(BUILD) && cpack
 	cd $(WINDOWS_BUILD) && cpack
-	mkdir -p dist && cp $(BUILD)/mesh_carver-*.tar.gz $(WINDOWS_BUILD)/mesh_carver-*.zip dist/
+	mkdir -p dist && cp $(BUILD)/mesh_carver-*.tar.gz $(WINDOWS_BUILD)/mesh_carver-*-windows-x64.zip \
+		$(BUILD)/mesh_carver-*-blender-addon.zip dist/
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(WINDOWS_BUILD) dist

@@ -64,5 +64,74 @@ TEST(LookupProfileValue, FollowsTheWindowsProfileRules) {
     }
 }
 
+#ifndef _WIN32  // runs of the built tool: the Linux side (Windows: tests/windows/differential.sh)
+
+const char NOT_FOUND[] =
+    "mesh_carver.ini file not found; This file shall be in the same directory as "
+    "mesh_carver.exe\r\n";
+
+TEST(Configuration, MissingOrEmptyFileIsReportedAlone) {
+    test::TempDir dir;
+    test::ToolRun run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.errors,
+              "mesh_carver: there is no mesh_carver.ini with a [mesh_carver] section in " +
+                  dir.path + " (mesh_carver --help lists its keys)\r\n");
+    EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
+
+    test::writeFile(dir / "mesh_carver.ini", "");
+    run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+    EXPECT_EQ(run.status, 255);
+
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::remove(dir / "mesh_carver.ini");
+    std::filesystem::create_directory(dir / "mesh_carver.ini");
+    run = test::runTool(dir.path);
+    EXPECT_EQ(run.console, NOT_FOUND);
+}
+
+TEST(Configuration, FirstMissingOrEmptyKeyIsNamed) {
+    const char* keys[] = {"lat_min",    "lat_max",     "long_min",      "long_max",
+                          "input_file", "output_file", "nb_max_vertex", "nb_max_tris"};
+    const char* values[] = {"1", "2", "3", "4", "in.txt", "out.obj", "10", "10"};
+    test::TempDir dir;
+    for (int missing = 0; missing < 8; ++missing) {
+        for (bool emptyValue : {false, true}) {
+            std::string ini = "[mesh_carver]\n";
+            // the keys after the failing one are left out too: they must never be needed
+            for (int k = 0; k < missing; ++k) ini += std::string(keys[k]) + "=" + values[k] + "\n";
+            if (emptyValue) ini += std::string(keys[missing]) + "=  \n";
+            test::writeFile(dir / "mesh_carver.ini", ini);
+            test::ToolRun run = test::runTool(dir.path);
+            EXPECT_EQ(run.console,
+                      "Error reading " + std::string(keys[missing]) + " in ini file\r\n");
+            EXPECT_EQ(run.status, 255);
+            EXPECT_FALSE(test::fileExists(dir / "mesh_carver.tmp"));
+        }
+    }
+}
+
+// An ini as Windows editors leave it: byte-order mark, CR LF, comments, padding, quotes, any case.
+TEST(Configuration, WindowsStyleFileIsRead) {
+    test::TempDir dir;
+    test::writeFile(dir / "tile.txt",
+                    "BEGIN_PRIMITIVE 2\nPATCH_VERTEX 0 0 1\nPATCH_VERTEX 0.5 0 1\n"
+                    "PATCH_VERTEX 0 0.5 1\nEND_PRIMITIVE\n");
+    test::writeFile(dir / "mesh_carver.ini",
+                    "\xEF\xBB\xBF; carving settings\r\n[Other]\r\nlat_min=50\r\n"
+                    "  [ MESH_CARVER ]  \r\n\r\n  ; the window\r\n"
+                    "LAT_MIN = -1\r\nLat_Max\t=\t\"1\"\r\n long_min='-1'\r\nlong_max = 1 \r\n"
+                    "input_file = \"tile.txt\"\r\nOutput_File=out.obj\r\n"
+                    "nb_max_vertex=4.5\r\nnb_max_tris= 3.5\r\n");
+    test::ToolRun run = test::runTool(dir.path);
+    EXPECT_EQ(run.status, 0) << run.console;
+    // 4.5 counts as 4, 3.5 as 4: the fan's three vertices and three indices fit
+    EXPECT_NE(test::readFile(dir / "out.obj").find("POINT_COUNTS 3 0 0 3\r\n"), std::string::npos);
+}
+
+#endif
+
 }  // namespace
 }  // namespace mc

@@ -61,8 +61,8 @@ TEST(Textures, FacesGroupByTerrainWithTheirCoordinates) {
          "newmtl ground|map_Kd pack/terrain/ground.png"},
         {"projected: the tool's metres from the tile's south-west corner",
          head + patch("3 0 -1 1 7", 1), "BASE_TEX ground.png\nPROJECTED 1000 500\n",
-         "mtllib cut.mtl|o cut|vt 111.120000 222.240000|vt 166.680000 222.240000|"
-         "vt 111.115769 333.360000|usemtl ground|f 1/1 2/2 3/3",
+         "mtllib cut.mtl|o cut|vt 111.1200 222.2400|vt 166.6800 222.2400|"
+         "vt 111.1158 333.3600|usemtl ground|f 1/1 2/2 3/3",
          "newmtl ground|map_Kd pack/terrain/ground.png"},
     };
     for (const auto& c : cases) {
@@ -123,6 +123,35 @@ TEST(Textures, SharedPackLooksRightInBlender) {
         EXPECT_EQ(std::system(command.c_str()), 0)
             << form << ": " << test::readFile(s.dir / "blender.log");
     }
+}
+
+// The Blender add-on, installed from its zip into a fresh user folder: one import carves the
+// shared pack and brings it in textured; failures report and import nothing.
+TEST(Textures, BlenderAddonImportsAWindowInOneStep) {
+    const std::string shared = SOURCE_DIR "/../shared/data/textured";
+    if (!std::filesystem::is_directory(shared)) GTEST_SKIP() << "no shared textured pack";
+    if (std::system("command -v blender > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "Blender is not installed";
+    }
+    const std::string tile = shared + "/pack/Earth nav data/+40+000/+45+007.dsf";
+    Scenario s;  // the console's origin line, from a run of the tool itself
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(45.41, 45.59, 7.41, 7.59, tile, "out.obj", "99999", "99999"));
+    s.run = test::runTool(s.dir.path);
+    ASSERT_EQ(s.run.status, 0);
+    std::string console = s.run.console.substr(0, s.run.console.size() - 2);
+    std::string originLine = console.substr(console.rfind("\r\n") + 2);
+    test::writeFile(s.dir / "old_tool", "#!/bin/sh\necho 'mesh_carver 1.1.0'\n");
+    std::filesystem::permissions(s.dir / "old_tool", std::filesystem::perms::owner_all);
+    std::string command =
+        "cd '" + s.dir.path + "' && BLENDER_USER_SCRIPTS='" + s.dir.path +
+        "/scripts' BLENDER_USER_CONFIG='" + s.dir.path +
+        "/config' blender -b --factory-startup -noaudio --python-exit-code 3 --python '" SOURCE_DIR
+        "/tests/blender_addon_check.py' -- '" BUILD_DIR "/mesh_carver-" MESH_CARVER_VERSION
+        "-blender-addon.zip' '" MESH_CARVER_EXE "' '" +
+        tile + "' '" + shared + "/xplane' '" + originLine + "' '" + s.dir.path +
+        "/old_tool' > blender.log 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << test::readFile(s.dir / "blender.log");
 }
 
 }  // namespace

@@ -214,13 +214,14 @@ Mapping mappingOf(const Material& m, const BlockPatch& patch) {
     return m.look.projectedX > 0 ? Mapping::projected : Mapping::none;
 }
 
-void writeTextureCoordinate(OutputFile& out, double u, double v) {
+// Projected coordinates to a ten-thousandth of a repeat; the vertices' own s and t as printed.
+void writeTextureCoordinate(OutputFile& out, double u, double v, Mapping mapping) {
     char text[2 * FIXED6_MAX_TEXT + 8];
     char* p = text;
     *p++ = 'v', *p++ = 't', *p++ = ' ';
-    p = fixed6ToText(u, p);
+    p = mapping == Mapping::projected ? fixed4ToText(u, p) : fixed6ToText(u, p);
     *p++ = ' ';
-    p = fixed6ToText(v, p);
+    p = mapping == Mapping::projected ? fixed4ToText(v, p) : fixed6ToText(v, p);
     writeLine(out, {text, size_t(p - text)});
 }
 
@@ -246,26 +247,62 @@ void projectedUV(const StoredVertex& v, const TileFrame& f, const Material& m, d
                  double& w) {
     double northOfWindow = -v.z * SCALE_DIVISOR;
     double lat = f.window.latMin + northOfWindow / METRES_PER_DEGREE;
-    double cosine = double(std::cos(static_cast<long double>(DEG_TO_RAD) * lat));
+    double cosine = std::cos(DEG_TO_RAD * lat);
     double east = v.x * SCALE_DIVISOR + (f.window.longMin - f.west) * cosine * METRES_PER_DEGREE;
     double north = northOfWindow + (f.window.latMin - f.south) * METRES_PER_DEGREE;
     u = east / m.look.projectedX;
     w = north / m.look.projectedY;
 }
 
-// One "vt" per stored vertex of each mapped run, in order; vtBase[r] is the number before run
-// r's first (0 for runs without).
+// A run whose faces take the welded vertex's number for their "vt" too.
+constexpr size_t WELDED_VT = SIZE_MAX;
+
+// The first projection of the cut's faces: its coordinates depend on the position alone, so
+// they are written once per welded position, in the "v" lines' order; none when nothing is
+// projected (other projections, rare, get a "vt" per stored vertex).
+const Material* sharedProjection(const MeshBuffers& mesh, const std::vector<Material>& materials) {
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        const Material& m = materialOf(materials, mesh.runs[r].patch.definition);
+        if (runHasTriangles(mesh, r) && mappingOf(m, mesh.runs[r].patch) == Mapping::projected) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+bool sameProjection(const Material& a, const Material& b) {
+    return a.look.projectedX == b.look.projectedX && a.look.projectedY == b.look.projectedY;
+}
+
+// The "vt" lines: one per welded position for the shared projection, then one per stored vertex
+// of every other mapped run, in order. vtBase[r] is the number before run r's first (WELDED_VT:
+// the "v" number serves).
 bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
                              const std::vector<Material>& materials, const TileFrame& frame,
-                             SourceLines& sources, std::vector<size_t>& vtBase) {
+                             SourceLines& sources, const std::vector<uint32_t>& number,
+                             std::vector<size_t>& vtBase) {
     size_t written = 0;
     vtBase.assign(mesh.runs.size(), 0);
+    const Material* shared = sharedProjection(mesh, materials);
+    if (shared) {
+        for (size_t i = 0; i < mesh.vertices.count; ++i) {
+            if (number[i] != written + 1) continue;  // not the position's first appearance
+            double u, v;
+            projectedUV(mesh.vertices[i], frame, *shared, u, v);
+            writeTextureCoordinate(out, u, v, Mapping::projected);
+            ++written;
+        }
+    }
     for (size_t r = 0; r < mesh.runs.size(); ++r) {
         if (!runHasTriangles(mesh, r)) continue;
         const PatchRun& run = mesh.runs[r];
         const Material& m = materialOf(materials, run.patch.definition);
         Mapping mapping = mappingOf(m, run.patch);
         if (mapping == Mapping::none) continue;
+        if (mapping == Mapping::projected && sameProjection(m, *shared)) {
+            vtBase[r] = WELDED_VT;
+            continue;
+        }
         vtBase[r] = written;
         size_t end = r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstVertex : mesh.vertices.count;
         for (size_t i = run.firstVertex; i < end; ++i) {
@@ -275,7 +312,7 @@ bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
             } else if (!vertexST(sources, mesh.vertices[i], u, v)) {
                 return false;
             }
-            writeTextureCoordinate(out, u, v);
+            writeTextureCoordinate(out, u, v, mapping);
         }
         written += end - run.firstVertex;
     }
@@ -311,7 +348,9 @@ void writeRunFaces(OutputFile& out, const MeshBuffers& mesh, size_t r, bool mapp
         uint32_t v[3] = {number[corners[0]], number[corners[1]], number[corners[2]]};
         if (v[0] == v[1] || v[1] == v[2] || v[0] == v[2]) continue;
         size_t vt[3];
-        for (int k = 0; k < 3; ++k) vt[k] = vtBase + corners[k] - run.firstVertex + 1;
+        for (int k = 0; k < 3; ++k) {
+            vt[k] = vtBase == WELDED_VT ? v[k] : vtBase + corners[k] - run.firstVertex + 1;
+        }
         if (upwardTurn(mesh.vertices[corners[0]], mesh.vertices[corners[1]],
                        mesh.vertices[corners[2]]) < 0) {
             std::swap(v[1], v[2]);
@@ -376,7 +415,9 @@ bool writeGeometry(OutputFile& out, const MeshBuffers& mesh, const OriginVertex&
     std::vector<uint32_t> number;
     writeWeldedVertices(out, mesh, origin, number);
     std::vector<size_t> vtBase;
-    if (!writeTextureCoordinates(out, mesh, materials, frame, sources, vtBase)) return false;
+    if (!writeTextureCoordinates(out, mesh, materials, frame, sources, number, vtBase)) {
+        return false;
+    }
     writeFaceGroups(out, mesh, materials, false, vtBase, number);
     if (hasOverlayFaces(mesh)) {
         writeLine(out, "o " + objectName + "_overlay");
