@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < sizeof(double)) return 0;
     double value;
     std::memcpy(&value, data, sizeof value);
-    std::string text = mc::fixed6ToText(value);
+    char printed[mc::FIXED6_MAX_TEXT];
+    std::string text(printed, mc::fixed6ToText(value, printed));
     size_t point = text.find('.');
     if (point == std::string::npos || text.size() - point != 7) std::abort();
     size_t digitsStart = text[0] == '-' ? 1 : 0;

@@ -43,8 +43,8 @@ std::vector<ModelLine> modelLines(std::string data) {
 std::string scratchPath() {
     static std::string path = [] {
         char pattern[] = "/tmp/fuzz_line_reader_XXXXXX";
-        int fd = ::mkstemp(pattern);
-        ::close(fd);
+        int handle = ::mkstemp(pattern);
+        ::close(handle);
         return std::string(pattern);
     }();
     return path;

@@ -162,7 +162,7 @@ TEST(Fields, TakeFieldNeedsASpaceAfterTheField) {
         {"", "", ""},
     };
     for (const SplitCase& c : cases) {
-        SplitText split = takeField(c.text);
+        SplitText split = splitBeforeSpace(c.text);
         EXPECT_EQ(split.first, c.first) << "'" << c.text << "'";
         EXPECT_EQ(split.rest, c.rest) << "'" << c.text << "'";
     }

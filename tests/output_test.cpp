@@ -10,28 +10,23 @@
 namespace mc {
 namespace {
 
-std::string captured(void (*write)(OutputTarget&)) {
-    std::string bytes;
-    OutputFile target;
-    target.capture = &bytes;
-    write(target);
-    return bytes;
-}
+using test::captured;
+using test::openForWriting;
 
 TEST(Output, LinesEndInCrLfAndIntegersKeepASignPosition) {
-    EXPECT_EQ(captured([](OutputTarget& t) { writeLine(t, ""); }), "\r\n");
-    EXPECT_EQ(captured([](OutputTarget& t) { writeLine(t, "trailing  "); }), "trailing  \r\n");
-    EXPECT_EQ(captured([](OutputTarget& t) {
+    EXPECT_EQ(captured([](OutputFile& t) { writeLine(t, ""); }), "\r\n");
+    EXPECT_EQ(captured([](OutputFile& t) { writeLine(t, "trailing  "); }), "trailing  \r\n");
+    EXPECT_EQ(captured([](OutputFile& t) {
                   writeText(t, "Step 1: ");
                   writeInteger(t, 3, false);
                   writeText(t, "/");
                   writeInteger(t, 10, true);
               }),
               "Step 1:  3/ 10\r\n");
-    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, -5, false); }), "-5");
-    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, 0, false); }), " 0");
-    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, 2147483647, false); }), " 2147483647");
-    EXPECT_EQ(captured([](OutputTarget& t) { writeInteger(t, -2147483647 - 1, false); }),
+    EXPECT_EQ(captured([](OutputFile& t) { writeInteger(t, -5, false); }), "-5");
+    EXPECT_EQ(captured([](OutputFile& t) { writeInteger(t, 0, false); }), " 0");
+    EXPECT_EQ(captured([](OutputFile& t) { writeInteger(t, 2147483647, false); }), " 2147483647");
+    EXPECT_EQ(captured([](OutputFile& t) { writeInteger(t, -2147483647 - 1, false); }),
               "-2147483648");
 }
 

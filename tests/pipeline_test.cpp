@@ -1,4 +1,5 @@
 #include "pipeline/pipeline.h"
+#include "pipeline/selection.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,15 @@ struct PassOutput {
 PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_t blockSize) {
     PassOutput result;
     OutputFile console;
-    console.capture = &result.console;
+    test::openForWriting(console, dir / "console");
     TempFile temp{dir / "mesh_carver.tmp"};
     ElevationRaster raster;
     TileTerrain terrain;
-    result.failure = runSelectionPass(window, dir / "tile.txt", temp, console, result.keptCount,
-                                      raster, terrain, blockSize);
+    result.failure = selectFromText(window, dir / "tile.txt", temp, console, result.keptCount,
+                                    raster, terrain, blockSize);
     releaseTempFile(temp);
+    closeFile(console);
+    result.console = test::readFile(dir / "console");
     result.temp = test::readFile(temp.path);
     return result;
 }

@@ -32,7 +32,7 @@ TEST(LineReader, PipesAreReadToTheirEnd) {
 TEST(Output, FullDeviceIsReportedAtClose) {
     for (bool behind : {false, true}) {
         OutputFile file;
-        ASSERT_TRUE(openForWriting(file, "/dev/full"));
+        ASSERT_TRUE(test::openForWriting(file, "/dev/full"));
         if (behind) startWriteBehind(file);
         writeLine(file, "nowhere to go");
         for (int k = 0; k < 5; ++k) {

@@ -43,6 +43,22 @@ bool fileExists(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
+bool openForWriting(OutputFile& file, const std::string& path) {
+    FileHandle handle = createWriteHandle(path);
+    if (handle == NO_FILE) return false;
+    attachDescriptor(file, handle);
+    return true;
+}
+
+std::string captured(void (*write)(OutputFile&)) {
+    TempDir dir;
+    OutputFile target;
+    if (!openForWriting(target, dir / "captured")) return "(cannot write)";
+    write(target);
+    closeFile(target);
+    return readFile(dir / "captured");
+}
+
 std::string iniText(double latMin, double latMax, double longMin, double longMax,
                     const std::string& input, const std::string& output,
                     const std::string& maxVertex, const std::string& maxTris) {

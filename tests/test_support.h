@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/output.h"
+
 namespace mc::test {
 
 /// A fresh directory under the system's temporary folder, removed with its content at the end.
@@ -30,6 +32,12 @@ struct ToolRun {
 /// `arguments` follow the program's name as the shell reads them.
 ToolRun runTool(const std::string& directory, const std::string& shellPrefix = {},
                 const std::string& arguments = {});
+
+/// Creates or empties a file and attaches it to `file`, as the tool's own files are attached.
+bool openForWriting(OutputFile& file, const std::string& path);
+
+/// What `write` puts into a file, read back.
+std::string captured(void (*write)(OutputFile&));
 
 /// The ini text for a run, keys in their usual order.
 std::string iniText(double latMin, double latMax, double longMin, double longMax,

@@ -12,7 +12,7 @@ namespace {
 constexpr int FAILED = -1;
 
 // The reason goes to standard error after the failure line, which is written out first.
-void explainFailure(OutputTarget& console, const std::string& reason) {
+void explainFailure(OutputFile& console, const std::string& reason) {
     flushOutput(console);
     std::string line = "mesh_carver: " + reason + std::string(LINE_END);
     writeHandle(standardErrorHandle(), line.data(), line.size());
@@ -47,34 +47,52 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
     return {};
 }
 
-Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputTarget& console,
-                    const RunOptions& options) {
-    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+// The whole pipeline, step by step; the first failure ends it.
+Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputFile& console) {
+    const SelectionWindow window{settings.latMin, settings.latMax, settings.longMin,
+                                 settings.longMax};
+    const OutputPaths paths{toPlatformPath(settings.inputFile),
+                            toPlatformPath(settings.outputFile),
+                            toPlatformPath(settings.wavefrontFile),
+                            toPlatformPath(settings.previewFile),
+                            window,
+                            toPlatformPath(settings.sceneryFolder),
+                            toPlatformPath(settings.xplaneFolder)};
     int32_t keptCount = 0;
-    const std::string inputPath = toPlatformPath(settings.inputFile);
     ElevationRaster raster;
     TileTerrain terrain;
-    Failure failure = runSelectionPass(window, inputPath, temp, console, keptCount, raster, terrain,
-                                       options.readBlockSize);
+    Failure failure =
+        runSelectionPass(window, paths.input, temp, console, keptCount, raster, terrain);
     if (failure != Failure::none) return failure;
+
     MeshBuffers mesh;
     failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
-                                  keptCount, console, raster, terrain, mesh, options.readBlockSize);
+                                  keptCount, console, raster, terrain, mesh);
     if (failure != Failure::none) return failure;
-    OutputPaths paths{inputPath,
-                      toPlatformPath(settings.outputFile),
-                      toPlatformPath(settings.wavefrontFile),
-                      toPlatformPath(settings.previewFile),
-                      window,
-                      toPlatformPath(settings.sceneryFolder),
-                      toPlatformPath(settings.xplaneFolder)};
-    return writeObjectAndReport(mesh, temp, raster, terrain, paths, console);
+
+    const OriginVertex origin = findOrigin(mesh);
+    std::string originLine;
+    failure = readOriginLine(mesh, origin, temp, raster, originLine);
+    if (failure != Failure::none) return failure;
+
+    announceWriting(console);
+    failure = writeObjectFile(mesh, origin, originLine, temp, raster, paths);
+    if (failure != Failure::none) return failure;
+    if (!paths.wavefront.empty()) {
+        failure = writeWavefront(mesh, origin, originLine, terrain, temp, paths);
+        if (failure != Failure::none) return failure;
+    }
+    if (!paths.preview.empty()) {
+        failure = writePreview(mesh, origin, paths);
+        if (failure != Failure::none) return failure;
+    }
+    reportOrigin(console, originLine);
+    return Failure::none;
 }
 
 }  // namespace
 
-int runMeshCarver(const std::string& workingDirectory, OutputTarget& console,
-                  const RunOptions& options) {
+int runMeshCarver(const std::string& workingDirectory, OutputFile& console) {
     const std::string configPath = workingDirectory + "/" + std::string(CONFIG_FILE_NAME);
     TempFile temp;
     temp.path = workingDirectory + "/" + std::string(TEMP_FILE_NAME);
@@ -98,7 +116,7 @@ int runMeshCarver(const std::string& workingDirectory, OutputTarget& console,
     }
 
     forgetFailureReason();
-    Failure failure = runPipeline(settings, temp, console, options);
+    Failure failure = runPipeline(settings, temp, console);
     releaseTempFile(temp);
     if (failure == Failure::none) {
         flushOutput(console);

@@ -76,21 +76,4 @@ std::string_view lineWithHeight(std::string_view vertexLine, double height,
 std::string_view lineWithHeightAt(std::string_view vertexLine, size_t field, double height,
                                   std::string& scratch);
 
-/// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
-/// while the selection pass reads them.
-struct TextRasterLines {
-    double bounds[4] = {0, 0, 0, 0};  // west, east, south, north
-    bool hasBound[4] = {false, false, false, false};
-    int32_t rasterCount = 0;
-    int32_t elevationIndex = -1;
-    std::vector<std::string> dataLines;  // the fields after RASTER_DATA, raster by raster
-};
-void noteTileLine(TextRasterLines& lines, std::string_view line);
-
-/// Reads the raw file the elevation's RASTER_DATA line names (relative names start in the
-/// folder of the tile). False, the reason noted, when the line is malformed or the file missing
-/// or short.
-bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
-                    ElevationRaster& raster);
-
 }  // namespace mc

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "pipeline/pipeline.h"
+#include "pipeline/raster_intake.h"
+#include "platform/helper_thread.h"
 #include "text/failure_reason.h"
 #include "text/line_reader.h"
 
@@ -71,32 +71,14 @@ constexpr size_t HEIGHT_BLOCK = 16384;
 struct HeightLookups {
     const ElevationRaster& raster;
     std::vector<HeightRequest> filling = {};
-    std::vector<HeightRequest> resolving = {};  // the helper's
-    HeightMemo memo = {};
-    std::mutex lock = {};
-    std::condition_variable changed = {};
-    bool busy = false, stop = false;
-    std::thread helper = {};
-
-    ~HeightLookups();
+    std::vector<HeightRequest> resolving = {};  // the helper's, while it looks them up
+    HeightMemo memo = {};                       // the helper's
+    HelperThread helper{1};
 };
 
 void resolve(HeightLookups& h, const std::vector<HeightRequest>& requests) {
     for (const HeightRequest& r : requests) {
         *r.elevation = rememberedHeight(h.memo, h.raster, r.lon, r.lat);
-    }
-}
-
-void lookupLoop(HeightLookups& h) {
-    std::unique_lock<std::mutex> guard(h.lock);
-    for (;;) {
-        h.changed.wait(guard, [&] { return h.busy || h.stop; });
-        if (!h.busy) return;
-        guard.unlock();
-        resolve(h, h.resolving);
-        guard.lock();
-        h.busy = false;
-        h.changed.notify_all();
     }
 }
 
@@ -108,35 +90,16 @@ void handOverHeights(HeightLookups& h) {
         h.filling.clear();
         return;
     }
-    if (!h.helper.joinable()) h.helper = std::thread(lookupLoop, std::ref(h));
-    std::unique_lock<std::mutex> guard(h.lock);
-    h.changed.wait(guard, [&] { return !h.busy; });
+    h.helper.waitUntilIdle();
     std::swap(h.filling, h.resolving);
     h.filling.clear();
-    h.busy = true;
-    h.changed.notify_all();
-}
-
-// Lets the helper finish the block it has, then ends it.
-void stopHelper(HeightLookups& h) {
-    if (!h.helper.joinable()) return;
-    {
-        std::unique_lock<std::mutex> guard(h.lock);
-        h.changed.wait(guard, [&] { return !h.busy; });
-        h.stop = true;
-        h.changed.notify_all();
-    }
-    h.helper.join();
+    h.helper.handOver([&h] { resolve(h, h.resolving); });
 }
 
 // Every height asked for is in place once this returns.
 void finishHeights(HeightLookups& h) {
     handOverHeights(h);
-    stopHelper(h);
-}
-
-HeightLookups::~HeightLookups() {
-    stopHelper(*this);
+    h.helper.stop();
 }
 
 struct Assembly {
@@ -259,11 +222,11 @@ void notePatch(MeshBuffers& mesh, const TileTerrain& terrain, int32_t blockNumbe
 }  // namespace
 
 Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
-                            const TempFile& temp, int32_t keptCount, OutputTarget& console,
-                            ElevationRaster& raster, const TileTerrain& terrain, MeshBuffers& mesh,
-                            size_t readBlockSize) {
+                            const TempFile& temp, int32_t keptCount, OutputFile& console,
+                            ElevationRaster& raster, const TileTerrain& terrain,
+                            MeshBuffers& mesh) {
     LineReader reader;
-    if (!openForReading(reader, temp.path, readBlockSize)) return Failure::readTemp;
+    if (!openForReading(reader, temp.path)) return Failure::readTemp;
     HeightLookups heights{raster};
     Assembly assembly{window, maxVertices, maxIndices, mesh, heights};
     std::vector<PendingVertex> blockLines;  // block lines 2 to n + 1, read as vertices
@@ -279,7 +242,7 @@ Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, 
         if (split.first == BEGIN_PRIMITIVE) {
             inBlock = true;
             blockLines.clear();
-            type = parseInteger(takeField(line).rest);
+            type = parseInteger(splitBeforeSpace(line).rest);
             ++blockNumber;
             if (!counting) writeProgressLine(console, "Step 2: ", blockNumber, keptCount);
             continue;

@@ -11,43 +11,6 @@
 
 namespace mc {
 
-bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath) {
-    // a path naming the tile itself would replace it with the object
-    if (isSameFile(path, inputPath)) {
-        noteFailureReason(path + " is the input tile itself, which is never replaced");
-        return false;
-    }
-    if (!beginReplacement(file.pending, path)) {
-        noteFailureReason("cannot create " + path + ": " + systemErrorText());
-        return false;
-    }
-    attachDescriptor(file.out, file.pending.handle);
-    startWriteBehind(file.out);
-    return true;
-}
-
-bool finishWholeFile(WholeFile& file) {
-    stopWriteBehind(file.out);
-    file.out.fd = NO_FILE;  // the pending file closes its own handle
-    if (file.out.failed) {
-        noteFailureReason("writing " + file.pending.finalPath + " failed: " + file.out.error);
-        abandonReplacement(file.pending);
-        return false;
-    }
-    if (!commitReplacement(file.pending)) {
-        noteFailureReason("cannot put " + file.pending.finalPath +
-                          " in place: " + systemErrorText());
-        return false;
-    }
-    return true;
-}
-
-void abandonWholeFile(WholeFile& file) {
-    stopWriteBehind(file.out);
-    file.out.fd = NO_FILE;
-    abandonReplacement(file.pending);
-}
-
 namespace {
 
 // The vertex's line as the object shows it: with the raster's height where it was flagged.
@@ -129,34 +92,42 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
     return origin;
 }
 
-Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
-                             const ElevationRaster& raster, const TileTerrain& terrain,
-                             const OutputPaths& paths, OutputTarget& console) {
-    const OriginVertex origin = findOrigin(mesh);
+Failure readOriginLine(const MeshBuffers& mesh, const OriginVertex& origin, const TempFile& temp,
+                       const ElevationRaster& raster, std::string& originLine) {
+    originLine.clear();
+    if (origin.index < 0) return Failure::none;
+    SourceLines sources;
+    sources.handle = openReadHandle(temp.path);
+    std::string_view line;
+    if (sources.handle == NO_FILE ||
+        !fetchSourceLine(sources, sourceOffset(mesh.vertices[size_t(origin.index)]), line)) {
+        noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
+        closeHandle(sources.handle);
+        return Failure::readTemp;
+    }
+    std::string resolved;
+    originLine = shownLine(line, mesh.vertices[size_t(origin.index)], raster, resolved);
+    closeHandle(sources.handle);
+    return Failure::none;
+}
+
+void announceWriting(OutputFile& console) {
+    endLine(console);
+    writeLine(console, "Writing output file");
+    flushOutput(console);  // the longest phase starts: the line is shown now
+}
+
+Failure writeObjectFile(const MeshBuffers& mesh, const OriginVertex& origin,
+                        std::string_view originLine, const TempFile& temp,
+                        const ElevationRaster& raster, const OutputPaths& paths) {
     SourceLines sources;
     if (mesh.vertices.count > 0) {
-        sources.fd = openReadHandle(temp.path);
-        if (sources.fd == NO_FILE) {
+        sources.handle = openReadHandle(temp.path);
+        if (sources.handle == NO_FILE) {
             noteFailureReason("cannot open " + temp.path + " again: " + systemErrorText());
             return Failure::readTemp;
         }
     }
-    std::string originLine;
-    if (origin.index >= 0) {
-        const StoredVertex& v = mesh.vertices[size_t(origin.index)];
-        std::string_view line;
-        if (!fetchSourceLine(sources, sourceOffset(v), line)) {
-            noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
-            closeHandle(sources.fd);
-            return Failure::readTemp;
-        }
-        std::string resolved;
-        originLine = shownLine(line, v, raster, resolved);
-    }
-
-    endLine(console);
-    writeLine(console, "Writing output file");
-    flushOutput(console);  // the longest phase starts: the line is shown now
     WholeFile object;
     Failure failure = Failure::none;
     if (!openWholeFile(object, paths.object, paths.input)) {
@@ -168,22 +139,17 @@ Failure writeObjectAndReport(const MeshBuffers& mesh, const TempFile& temp,
     } else if (!finishWholeFile(object)) {
         failure = Failure::writeOutput;
     }
-    closeHandle(sources.fd);
-    if (failure == Failure::none && !paths.wavefront.empty()) {
-        failure = writeWavefront(mesh, origin, originLine, terrain, temp, paths);
-    }
-    if (failure == Failure::none && !paths.preview.empty()) {
-        failure = writePreview(mesh, origin, paths);
-    }
-    if (failure != Failure::none) return failure;
+    closeHandle(sources.handle);
+    return failure;
+}
 
+void reportOrigin(OutputFile& console, std::string_view originLine) {
     endLine(console);
     // "correponding" is the report's own spelling: scripts that read the report look for it
     writeLine(console,
               "Coordinates of the vertex correponding to the origin of the output object:");
     writeLine(console, "             longitude  latitude    altitude(m)");
     writeLine(console, originLine);
-    return Failure::none;
 }
 
 }  // namespace mc

@@ -15,7 +15,7 @@ bool readWindowAt(SourceLines& s, uint64_t offset) {
     s.windowStart = offset;
     s.windowSize = 0;
     while (s.windowSize < s.window.size()) {
-        int64_t got = readHandleAt(s.fd, s.window.data() + s.windowSize,
+        int64_t got = readHandleAt(s.handle, s.window.data() + s.windowSize,
                                    s.window.size() - s.windowSize, offset + s.windowSize);
         if (got < 0) return false;
         if (got == 0) break;

@@ -11,7 +11,7 @@ namespace mc {
 
 /// Lines are read through a window of the file, which grows for a line longer than it.
 struct SourceLines {
-    FileHandle fd = NO_FILE;
+    FileHandle handle = NO_FILE;
     std::vector<char> window;
     uint64_t windowStart = 0;
     size_t windowSize = 0;

@@ -446,12 +446,12 @@ Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
         return Failure::writeWavefront;
     }
     SourceLines sources;
-    sources.fd = mesh.vertices.count > 0 ? openReadHandle(temp.path) : NO_FILE;
+    sources.handle = mesh.vertices.count > 0 ? openReadHandle(temp.path) : NO_FILE;
     writeHeader(file.out, originLine, paths, materialPath);
     bool read =
-        (mesh.vertices.count == 0 || sources.fd != NO_FILE) &&
+        (mesh.vertices.count == 0 || sources.handle != NO_FILE) &&
         writeGeometry(file.out, mesh, origin, materials, frame, sources, baseName(paths.wavefront));
-    closeHandle(sources.fd);
+    closeHandle(sources.handle);
     writeMaterials(materialFile.out, materials, terrain, materialPath);
     if (!read) {
         noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());

@@ -17,8 +17,9 @@ inline SplitText splitFirstField(std::string_view line) {
     return {line.substr(0, space), line.substr(space + 1)};
 }
 
-/// Field before the first space and the rest after it; an empty field when there is no space.
-inline SplitText takeField(std::string_view text) {
+/// Field before the first space and the rest after it. Unlike splitFirstField, a text without a
+/// space has no field: all of it is the rest (a keyword's operand that may be missing).
+inline SplitText splitBeforeSpace(std::string_view text) {
     size_t space = text.find(' ');
     if (space == std::string_view::npos) return {{}, text};
     return {text.substr(0, space), text.substr(space + 1)};

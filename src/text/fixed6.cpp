@@ -1,5 +1,7 @@
 #include "text/fixed6.h"
 
+#include <cstdlib>
+
 #include "text/digits.h"
 
 #include <cmath>
@@ -54,11 +56,6 @@ char* fixed6ToText(double x, char* out) {
     int length = std::snprintf(text, sizeof text, "%.6f", rounded);
     std::memcpy(out, text, size_t(length));
     return out + length;
-}
-
-std::string fixed6ToText(double value) {
-    char text[FIXED6_MAX_TEXT];
-    return std::string(text, fixed6ToText(value, text));
 }
 
 }  // namespace mc

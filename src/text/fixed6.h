@@ -1,7 +1,7 @@
 // Six-decimal rendering of object coordinates ("0.000000"), with its own pre-rounding.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 namespace mc {
 
@@ -12,6 +12,5 @@ constexpr size_t FIXED6_MAX_TEXT = 320;
 /// decimals, moving away from zero only for remainders of at least 0.500000001 of the last unit;
 /// magnitudes below 0.000001, NaN and infinities give 0.000000, and zero never gets a sign.
 char* fixed6ToText(double value, char* out);
-std::string fixed6ToText(double value);
 
 }  // namespace mc

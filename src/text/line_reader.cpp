@@ -31,7 +31,7 @@ void makeRoomForBlock(LineReader& r) {
 bool readBlock(LineReader& r) {
     if (r.dataEnded) return false;
     makeRoomForBlock(r);
-    int64_t got = readHandle(r.fd, r.buffer.data() + r.end, r.blockSize);
+    int64_t got = readHandle(r.handle, r.buffer.data() + r.end, r.blockSize);
     if (got <= 0) {
         r.readFailed = got < 0;
         if (r.readFailed) r.error = systemErrorText();
@@ -64,10 +64,10 @@ std::string_view lineAtDataEnd(const char* first, const char* last) {
 }
 
 bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
-    if (r.fd != NO_FILE) return true;
-    FileHandle fd = openReadHandle(path);
-    if (fd == NO_FILE) return false;
-    r.fd = fd;
+    if (r.handle != NO_FILE) return true;
+    FileHandle handle = openReadHandle(path);
+    if (handle == NO_FILE) return false;
+    r.handle = handle;
     r.blockSize = blockSize == 0 ? 1 : blockSize;
     if (r.buffer.size() < 2 * r.blockSize) r.buffer.resize(2 * r.blockSize);
     r.begin = r.end = 0;
@@ -79,7 +79,7 @@ bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
 }
 
 bool atEnd(LineReader& r) {
-    if (r.fd == NO_FILE) return true;
+    if (r.handle == NO_FILE) return true;
     if (r.begin < r.end) return false;
     return !readBlock(r);
 }
@@ -87,7 +87,7 @@ bool atEnd(LineReader& r) {
 std::string_view readLine(LineReader& r, size_t holdLimit) {
     r.lineCut = false;
     r.lineOffset = r.bufferOffset + r.begin;
-    if (r.fd == NO_FILE) return {};
+    if (r.handle == NO_FILE) return {};
     size_t scanFrom = r.begin;
     for (;;) {
         const char* data = r.buffer.data();
@@ -115,7 +115,7 @@ std::string_view readLine(LineReader& r, size_t holdLimit) {
 
 void skipLine(LineReader& r) {
     r.lineCut = false;
-    if (r.fd == NO_FILE) return;
+    if (r.handle == NO_FILE) return;
     for (;;) {
         const char* data = r.buffer.data();
         if (const void* lf = std::memchr(data + r.begin, '\n', r.end - r.begin)) {
@@ -128,8 +128,8 @@ void skipLine(LineReader& r) {
 }
 
 void closeReader(LineReader& r) {
-    closeHandle(r.fd);
-    r.fd = NO_FILE;
+    closeHandle(r.handle);
+    r.handle = NO_FILE;
     r.begin = r.end = 0;
 }
 

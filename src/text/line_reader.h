@@ -16,7 +16,7 @@ constexpr size_t DEFAULT_READ_BLOCK = 1 << 20;
 constexpr size_t WHOLE_LINE = SIZE_MAX;
 
 struct LineReader {
-    FileHandle fd = NO_FILE;
+    FileHandle handle = NO_FILE;
     size_t blockSize = DEFAULT_READ_BLOCK;  // bytes asked of each read()
     std::vector<char> buffer;
     size_t begin = 0;  // unread data is buffer[begin, end)

@@ -1,6 +1,8 @@
 #include "text/output.h"
 
+#include "platform/helper_thread.h"
 #include "text/digits.h"
+#include "text/failure_reason.h"
 
 #include <chrono>
 #include <cmath>
@@ -8,77 +10,72 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <thread>
 
 namespace mc {
 
-// Blocks wait here in order; the thread writes the front one. Written blocks are kept as spares
-// so that their memory is reused.
+// Full blocks are written by a helper thread, in order; written blocks are kept as spares so
+// that their memory is reused.
+// Blocks that may wait beside the one being written: enough to keep the helper busy, little
+// memory.
+constexpr size_t MAX_WAITING_BLOCKS = 2;
+
 struct WriteBehind {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<TextBlock> queue;
+    HelperThread helper{MAX_WAITING_BLOCKS};
+    std::mutex lock;  // guards what follows, which the helper's jobs change
     std::vector<TextBlock> spares;
-    bool stop = false, failed = false;
+    bool failed = false;
     std::string error;
-    std::thread thread;
 };
 
 namespace {
-
-// Full blocks that may wait at once: enough to keep the thread busy, little memory.
-constexpr size_t MAX_QUEUED_BLOCKS = 3;
-
-void writeBehindLoop(WriteBehind& w, FileHandle fd) {
-    std::unique_lock<std::mutex> guard(w.lock);
-    for (;;) {
-        w.changed.wait(guard, [&] { return !w.queue.empty() || w.stop; });
-        if (w.queue.empty()) return;
-        TextBlock& front = w.queue.front();
-        bool skip = w.failed;  // after a refused write the rest is dropped, as in the buffer
-        guard.unlock();
-        bool written = skip || writeHandle(fd, front.bytes.data(), front.used);
-        std::string error = written ? std::string() : systemErrorText();
-        guard.lock();
-        if (!written) w.failed = true, w.error = error;
-        w.spares.push_back(std::move(w.queue.front()));
-        w.queue.pop_front();
-        w.changed.notify_all();
-    }
-}
 
 void noteRefusal(OutputFile& f) {
     if (!f.failed) f.error = systemErrorText();
     f.failed = true;
 }
 
-// Waits until the thread has written everything it was given; takes over its failure.
-void drain(OutputFile& f) {
-    if (!f.behind) return;
+// The helper's failure, once it has one, is the file's.
+void takeOverFailure(OutputFile& f) {
     WriteBehind& w = *f.behind;
-    std::unique_lock<std::mutex> guard(w.lock);
-    w.changed.wait(guard, [&] { return w.queue.empty(); });
+    std::lock_guard<std::mutex> guard(w.lock);
     if (w.failed && !f.failed) f.failed = true, f.error = w.error;
 }
 
-// Queues the block for the thread (waiting while the queue is full); the block comes back as
-// an empty spare.
+// Waits until the helper has written everything it was given.
+void drain(OutputFile& f) {
+    if (!f.behind) return;
+    f.behind->helper.waitUntilIdle();
+    takeOverFailure(f);
+}
+
+// Hands the block to the helper (waiting while enough others wait); the block comes back as an
+// empty spare. After a refused write the rest is dropped, as in the buffer.
 void queueBlock(OutputFile& f, TextBlock& block) {
     WriteBehind& w = *f.behind;
-    std::unique_lock<std::mutex> guard(w.lock);
-    w.changed.wait(guard, [&] { return w.queue.size() < MAX_QUEUED_BLOCKS; });
-    if (w.failed && !f.failed) f.failed = true, f.error = w.error;
+    takeOverFailure(f);
     f.flushedBytes += block.used;
-    w.queue.push_back(std::move(block));
+    auto writing = std::make_shared<TextBlock>(std::move(block));
+    w.helper.handOver([&w, handle = f.handle, writing] {
+        bool skip;
+        {
+            std::lock_guard<std::mutex> guard(w.lock);
+            skip = w.failed;
+        }
+        bool written = skip || writeHandle(handle, writing->bytes.data(), writing->used);
+        std::string error = written ? std::string() : systemErrorText();
+        std::lock_guard<std::mutex> guard(w.lock);
+        if (!written) w.failed = true, w.error = error;
+        w.spares.push_back(std::move(*writing));
+    });
+    std::lock_guard<std::mutex> guard(w.lock);
     block = {};
     if (!w.spares.empty()) {
         block = std::move(w.spares.back());
         w.spares.pop_back();
     }
     block.used = 0;
-    w.changed.notify_all();
 }
 
 // Hands the buffered bytes to the system: directly, or by passing the buffer to the thread.
@@ -89,7 +86,7 @@ void flushBuffer(OutputFile& f) {
         f.buffer = std::move(block.bytes);
         if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
     } else if (f.used > 0) {
-        if (!writeHandle(f.fd, f.buffer.data(), f.used) && !f.isConsole) noteRefusal(f);
+        if (!writeHandle(f.handle, f.buffer.data(), f.used) && !f.isConsole) noteRefusal(f);
         f.flushedBytes += f.used;
     }
     f.used = 0;
@@ -109,21 +106,15 @@ void handOver(OutputFile& f, TextBlock& block) {
 }
 
 void startWriteBehind(OutputFile& f) {
-    if (f.behind || f.capture || f.isConsole || f.fd == NO_FILE) return;
+    if (f.behind || f.isConsole || f.handle == NO_FILE) return;
     f.behind = std::make_shared<WriteBehind>();
-    f.behind->thread = std::thread(writeBehindLoop, std::ref(*f.behind), f.fd);
 }
 
 void stopWriteBehind(OutputFile& f) {
     if (!f.behind) return;
-    if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
+    if (f.handle != NO_FILE && !f.failed) flushBuffer(f);
     drain(f);
-    {
-        std::lock_guard<std::mutex> guard(f.behind->lock);
-        f.behind->stop = true;
-        f.behind->changed.notify_all();
-    }
-    f.behind->thread.join();
+    f.behind->helper.stop();
     f.behind.reset();
 }
 
@@ -153,19 +144,19 @@ void flushConsoleLoop(OutputFile& target, ConsoleFlusher& flusher) {
 // complete).
 void flushConsoleOnInterruption() {
     OutputFile& target = console();
-    if (target.used > 0) writeHandle(target.fd, target.buffer.data(), target.used);
+    if (target.used > 0) writeHandle(target.handle, target.buffer.data(), target.used);
     target.used = 0;
 }
 
 }  // namespace
 
-OutputTarget& console() {
+OutputFile& console() {
     static OutputFile& target = *[] {
         auto* f = new OutputFile;
-        f->fd = standardOutputHandle();
+        f->handle = standardOutputHandle();
         f->isConsole = true;
         f->buffer.resize(CONSOLE_BUFFER_SIZE);
-        if (isTerminal(f->fd)) {
+        if (isTerminal(f->handle)) {
             auto* flusher = new ConsoleFlusher;
             f->guard = &flusher->lock;
             flusher->thread = std::thread(flushConsoleLoop, std::ref(*f), std::ref(*flusher));
@@ -181,52 +172,40 @@ void flushConsole() {
     flushOutput(console());
 }
 
-void attachDescriptor(OutputFile& f, FileHandle fd) {
-    f.fd = fd;
+void attachDescriptor(OutputFile& f, FileHandle handle) {
+    f.handle = handle;
     f.failed = false;
     f.used = 0;
     f.flushedBytes = 0;
     if (f.buffer.size() < OUTPUT_BUFFER_SIZE) f.buffer.resize(OUTPUT_BUFFER_SIZE);
 }
 
-bool openForWriting(OutputFile& f, const std::string& path) {
-    if (f.fd != NO_FILE) return true;
-    FileHandle fd = createWriteHandle(path);
-    if (fd == NO_FILE) return false;
-    attachDescriptor(f, fd);
-    return true;
-}
-
 void flushOutput(OutputFile& f) {
     std::unique_lock<std::mutex> guard;
     if (f.guard) guard = std::unique_lock<std::mutex>(*f.guard);
-    if (f.fd != NO_FILE && !f.failed) flushBuffer(f);
+    if (f.handle != NO_FILE && !f.failed) flushBuffer(f);
     drain(f);
     f.used = 0;
 }
 
 bool closeFile(OutputFile& f) {
-    if (f.fd == NO_FILE) return !f.failed;
+    if (f.handle == NO_FILE) return !f.failed;
     flushOutput(f);
     stopWriteBehind(f);
-    if (!closeHandle(f.fd) && !f.failed) noteRefusal(f);
-    f.fd = NO_FILE;
+    if (!closeHandle(f.handle) && !f.failed) noteRefusal(f);
+    f.handle = NO_FILE;
     return !f.failed;
 }
 
-void writeTextSlow(OutputTarget& f, std::string_view text) {
-    if (f.capture) {
-        f.capture->append(text);
-        return;
-    }
+void writeTextSlow(OutputFile& f, std::string_view text) {
     std::unique_lock<std::mutex> guard;
     if (f.guard) guard = std::unique_lock<std::mutex>(*f.guard);
-    if (f.fd == NO_FILE || f.failed || text.empty()) return;
+    if (f.handle == NO_FILE || f.failed || text.empty()) return;
     if (f.buffer.size() - f.used < text.size()) flushBuffer(f);
     if (f.buffer.size() - f.used < text.size()) {
         // larger than any buffer we keep: straight through, after what came before it
         drain(f);
-        if (!writeHandle(f.fd, text.data(), text.size()) && !f.isConsole) noteRefusal(f);
+        if (!writeHandle(f.handle, text.data(), text.size()) && !f.isConsole) noteRefusal(f);
         f.flushedBytes += text.size();
         return;
     }
@@ -234,7 +213,7 @@ void writeTextSlow(OutputTarget& f, std::string_view text) {
     f.used += text.size();
 }
 
-void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd) {
+void writeInteger(OutputFile& target, int32_t value, bool withLineEnd) {
     char text[16];
     char* p = text;
     if (value >= 0) *p++ = ' ';
@@ -244,17 +223,13 @@ void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd) {
 }
 
 bool dropTail(OutputFile& f, uint64_t size) {
-    if (f.capture) {
-        if (size < f.capture->size()) f.capture->resize(size);
-        return true;
-    }
-    if (f.fd == NO_FILE || f.failed) return !f.failed;
+    if (f.handle == NO_FILE || f.failed) return !f.failed;
     if (size >= f.flushedBytes) {
         if (size - f.flushedBytes < f.used) f.used = size_t(size - f.flushedBytes);
         return true;
     }
     drain(f);
-    if (!truncateHandle(f.fd, size)) {
+    if (!truncateHandle(f.handle, size)) {
         noteRefusal(f);
         return false;
     }
@@ -301,6 +276,43 @@ char* doubleToText(double value, char* out) {
 std::string doubleToText(double value) {
     char text[64];
     return std::string(text, doubleToText(value, text));
+}
+
+bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath) {
+    // a path naming the tile itself would replace it with the object
+    if (isSameFile(path, inputPath)) {
+        noteFailureReason(path + " is the input tile itself, which is never replaced");
+        return false;
+    }
+    if (!beginReplacement(file.pending, path)) {
+        noteFailureReason("cannot create " + path + ": " + systemErrorText());
+        return false;
+    }
+    attachDescriptor(file.out, file.pending.handle);
+    startWriteBehind(file.out);
+    return true;
+}
+
+bool finishWholeFile(WholeFile& file) {
+    stopWriteBehind(file.out);
+    file.out.handle = NO_FILE;  // the pending file closes its own handle
+    if (file.out.failed) {
+        noteFailureReason("writing " + file.pending.finalPath + " failed: " + file.out.error);
+        abandonReplacement(file.pending);
+        return false;
+    }
+    if (!commitReplacement(file.pending)) {
+        noteFailureReason("cannot put " + file.pending.finalPath +
+                          " in place: " + systemErrorText());
+        return false;
+    }
+    return true;
+}
+
+void abandonWholeFile(WholeFile& file) {
+    stopWriteBehind(file.out);
+    file.out.handle = NO_FILE;
+    abandonReplacement(file.pending);
 }
 
 void endRun(int status) {

@@ -28,28 +28,24 @@ struct TextBlock {
 /// to standard error, and at the end. A target opened on nothing (or whose file failed) drops
 /// its text.
 struct OutputFile {
-    FileHandle fd = NO_FILE;
+    FileHandle handle = NO_FILE;
     bool isConsole = false;
-    bool failed = false;             // a write or close was refused; later text is dropped
-    std::string error;               // the system's reason for the first refusal
-    std::string* capture = nullptr;  // when set, text is appended here instead (tests)
+    bool failed = false;  // a write or close was refused; later text is dropped
+    std::string error;    // the system's reason for the first refusal
     std::vector<char> buffer;
     size_t used = 0;
     uint64_t flushedBytes = 0;            // bytes already handed to the system
     std::shared_ptr<WriteBehind> behind;  // a thread writing the last full buffer, if started
     std::mutex* guard = nullptr;          // held for every change when another thread flushes too
 };
-using OutputTarget = OutputFile;
 
 /// Standard output, written byte for byte.
-OutputTarget& console();
+OutputFile& console();
 /// Writes standard output's text out now: before standard error is written to, say.
 void flushConsole();
 
-/// Creates or empties the file. Returns whether it is open; a failed open leaves it closed.
-bool openForWriting(OutputFile& file, const std::string& path);
 /// Takes over an open handle (a file created by the caller).
-void attachDescriptor(OutputFile& file, FileHandle fd);
+void attachDescriptor(OutputFile& file, FileHandle handle);
 /// Writes out the buffer and closes; false when any write or the close was refused.
 bool closeFile(OutputFile& file);
 /// Hands the buffered bytes to the system (and waits for a write-behind thread to finish).
@@ -63,9 +59,9 @@ void handOver(OutputFile& file, TextBlock& block);
 /// Flushes and ends the write-behind thread, leaving the handle open (closeFile does this too).
 void stopWriteBehind(OutputFile& file);
 
-void writeTextSlow(OutputTarget& target, std::string_view text);
-inline void writeText(OutputTarget& target, std::string_view text) {
-    if (target.used + text.size() <= target.buffer.size() && !target.capture && !target.guard) {
+void writeTextSlow(OutputFile& target, std::string_view text);
+inline void writeText(OutputFile& target, std::string_view text) {
+    if (target.used + text.size() <= target.buffer.size() && !target.guard) {
         if (!text.empty())
             __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
         target.used += text.size();
@@ -73,16 +69,16 @@ inline void writeText(OutputTarget& target, std::string_view text) {
     }
     writeTextSlow(target, text);
 }
-inline void endLine(OutputTarget& target) {
+inline void endLine(OutputFile& target) {
     writeText(target, LINE_END);
 }
-inline void writeLine(OutputTarget& target, std::string_view text) {
+inline void writeLine(OutputFile& target, std::string_view text) {
     writeText(target, text);
     endLine(target);
 }
 
 /// Console integer form: a space (or "-") as sign position, then the digits.
-void writeInteger(OutputTarget& target, int32_t value, bool withLineEnd);
+void writeInteger(OutputFile& target, int32_t value, bool withLineEnd);
 
 /// Total bytes written to the file so far, buffered ones included.
 inline uint64_t bytesWritten(const OutputFile& file) {
@@ -99,6 +95,18 @@ std::string intToText(int64_t value);
 /// significant digits, trailing fraction zeros and point dropped.
 char* doubleToText(double value, char* out);
 std::string doubleToText(double value);
+
+/// A file written whole or not at all: a regular file (or nothing yet) is written beside its
+/// name and renamed over it when complete; devices, FIFOs and links are written in place. A
+/// path naming the input tile is refused.
+struct WholeFile {
+    OutputFile out;
+    PendingFile pending;
+};
+bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath);
+/// Closes and puts the file in place; false (and the old file kept) when anything failed.
+bool finishWholeFile(WholeFile& file);
+void abandonWholeFile(WholeFile& file);
 
 /// Ends the process with the status (-1 shows as 255) after writing out the console.
 [[noreturn]] void endRun(int status);

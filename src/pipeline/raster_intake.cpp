@@ -1,0 +1,125 @@
+#include "pipeline/raster_intake.h"
+
+#include "dsf/tile.h"
+
+#include <cmath>
+
+#include "platform/platform.h"
+#include "text/failure_reason.h"
+#include "text/fields.h"
+#include "text/numbers.h"
+
+namespace mc {
+
+const char* rasterFromHeader(const RasterHeader& header, const double bounds[4],
+                             ElevationRaster& r) {
+    r.bytesPerPixel = header.bytesPerPixel;
+    r.format = PixelFormat(header.flags & 3);
+    r.postCentric = (header.flags & 4) != 0;
+    r.width = header.width;
+    r.height = header.height;
+    r.scale = header.scale;
+    r.offset = header.offset;
+    r.west = bounds[0], r.east = bounds[1];
+    r.south = bounds[2], r.north = bounds[3];
+    return rasterProblem(header.version, r);
+}
+
+// The raster is copied out: the tile's bytes are gone once the pass ends.
+bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
+    const dsf::TileRaster& stored = tile.elevation;
+    if (!stored.found) return true;
+    RasterHeader header{stored.version, stored.bytesPerPixel, stored.flags, stored.width,
+                        stored.height,  stored.scale,         stored.offset};
+    ElevationRaster r;
+    const char* problem = !tile.hasBounds ? "the tile lacks one of its four bounds"
+                                          : rasterFromHeader(header, tile.bounds, r);
+    if (!problem && stored.pixelBytes != uint64_t(r.width) * r.height * r.bytesPerPixel) {
+        problem = "its DEMD atom's size is not width x height x bytes per pixel";
+    }
+    if (problem) {
+        noteFailureReason(std::string("the tile's elevation raster cannot be used: ") + problem);
+        return false;
+    }
+    if (!takePixels(r, stored.pixels, stored.pixelBytes)) return false;
+    raster = std::move(r);
+    return true;
+}
+
+void noteTileLine(TextRasterLines& lines, std::string_view line) {
+    SplitText split = splitFirstField(line);
+    if (split.first == "PROPERTY") {
+        SplitText name = splitBeforeSpace(split.rest);
+        const std::string_view bounds[4] = {"sim/west", "sim/east", "sim/south", "sim/north"};
+        for (int k = 0; k < 4; ++k) {
+            if (name.first == bounds[k] && !lines.hasBound[k]) {
+                lines.bounds[k] = parseNumber(name.rest);
+                lines.hasBound[k] = true;
+            }
+        }
+    } else if (split.first == "RASTER_DEF") {
+        if (split.rest == ELEVATION_RASTER_NAME && lines.elevationIndex < 0) {
+            lines.elevationIndex = lines.rasterCount;
+        }
+        ++lines.rasterCount;
+    } else if (split.first == "RASTER_DATA") {
+        lines.dataLines.emplace_back(split.rest);
+    }
+}
+
+bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
+                    ElevationRaster& raster) {
+    if (lines.elevationIndex < 0) return true;  // no elevation raster: nothing to do
+    auto refuse = [](const std::string& why) {
+        noteFailureReason("the tile's elevation raster cannot be used: " + why);
+        return false;
+    };
+    if (size_t(lines.elevationIndex) >= lines.dataLines.size()) {
+        return refuse("RASTER_DEF elevation has no RASTER_DATA line");
+    }
+    for (bool has : lines.hasBound) {
+        if (!has) return refuse("the tile lacks a sim/west, sim/east, sim/south or sim/north line");
+    }
+    // "version=1 bpp=2 flags=5 width=121 height=121 scale=1.0 offset=0.0 <raw file>"
+    std::string_view rest = lines.dataLines[size_t(lines.elevationIndex)];
+    const std::string_view keys[7] = {
+        "version=", "bpp=", "flags=", "width=", "height=", "scale=", "offset="};
+    double values[7];
+    for (int k = 0; k < 7; ++k) {
+        SplitText field = splitFirstField(rest);
+        if (!field.first.starts_with(keys[k])) {
+            return refuse("its RASTER_DATA line lacks " + std::string(keys[k]) + " in its place");
+        }
+        values[k] = parseNumber(field.first.substr(keys[k].size()));
+        rest = field.rest;
+    }
+    for (int k = 0; k < 5; ++k) {
+        if (!(values[k] >= 0 && values[k] <= 4294967295.0 && values[k] == std::floor(values[k]))) {
+            return refuse(std::string(keys[k]) + " is not a whole number");
+        }
+    }
+    if (rest.empty()) return refuse("its RASTER_DATA line names no file");
+    RasterHeader header{uint32_t(values[0]),
+                        uint32_t(values[1]),
+                        uint32_t(values[2]),
+                        uint32_t(values[3]),
+                        uint32_t(values[4]),
+                        values[5],
+                        values[6]};
+    ElevationRaster r;
+    if (const char* problem = rasterFromHeader(header, lines.bounds, r)) return refuse(problem);
+    std::string rawPath = toPlatformPath(rest);
+    if (!isAbsolutePath(rawPath)) {
+        size_t slash = tilePath.rfind('/');
+        if (slash != std::string::npos) rawPath = tilePath.substr(0, slash + 1) + rawPath;
+    }
+    ByteBuffer bytes;
+    if (!readWholeFile(rawPath, bytes)) {
+        return refuse("its pixel file " + rawPath + " cannot be read: " + systemErrorText());
+    }
+    if (!takePixels(r, bytes.data, bytes.size)) return false;
+    raster = std::move(r);
+    return true;
+}
+
+}  // namespace mc

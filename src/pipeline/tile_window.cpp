@@ -1,0 +1,115 @@
+#include "pipeline/tile_window.h"
+
+#include "text/fixed9.h"
+#include "text/numbers.h"
+
+namespace mc {
+
+namespace {
+
+constexpr int32_t RAW_VALUES = 65536;
+constexpr int LONGITUDE_PLANE = 0;
+constexpr int LATITUDE_PLANE = 1;
+
+// What the text form reads back: the value printed with nine decimals, then parsed.
+double printedValue(dsf::PlaneScale s, uint16_t raw) {
+    char text[FIXED9_MAX_TEXT];
+    char* end = fixed9ToText(dsf::decodeValue(s, raw), text);
+    return parseNumber(text, end);
+}
+
+template <typename Predicate>
+int32_t firstTrue(Predicate holds) {  // holds goes false..true over 0..65535
+    int32_t low = 0, high = RAW_VALUES;
+    while (low < high) {
+        int32_t middle = (low + high) / 2;
+        if (holds(uint16_t(middle))) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+// The printed value only grows (or only shrinks) with the raw integer, so the raw integers
+// inside the edges form one range, found by the exact test at its ends.
+RawRange rangeBetween(dsf::PlaneScale s, double lowEdge, double highEdge) {
+    auto above = [&](uint16_t raw) { return lowEdge < printedValue(s, raw); };
+    auto below = [&](uint16_t raw) { return printedValue(s, raw) < highEdge; };
+    RawRange r;
+    if (s.scale < 0) {
+        r.low = firstTrue(below);
+        r.high = firstTrue([&](uint16_t raw) { return !above(raw); }) - 1;
+    } else {
+        r.low = firstTrue(above);
+        r.high = firstTrue([&](uint16_t raw) { return !below(raw); }) - 1;
+    }
+    return r;
+}
+
+// A vertex line with fewer values reads the missing ones as 0: one constant raw value 0.
+RawRange rangeOfMissingPlane(double lowEdge, double highEdge) {
+    RawRange r;
+    if (lowEdge < 0.0 && 0.0 < highEdge) r = {0, 0};
+    return r;
+}
+
+// Whether every value a point of the pool can have in this plane falls inside the range (a
+// missing plane reads 0).
+bool coversEveryValue(RawRange r, bool planePresent) {
+    return planePresent ? r.low == 0 && r.high == RAW_VALUES - 1 : r.low <= 0 && 0 <= r.high;
+}
+
+const PoolWindow& poolWindow(TileWindow& s, uint32_t pool) {
+    PoolWindow& w = s.pools[pool];
+    if (w.known) return w;
+    uint32_t planes = s.tile.pools[pool].planeCount;
+    const SelectionWindow& win = s.window;
+    w.longitude =
+        planes > LONGITUDE_PLANE
+            ? rangeBetween(dsf::planeScale(s.tile, pool, LONGITUDE_PLANE), win.longMin, win.longMax)
+            : rangeOfMissingPlane(win.longMin, win.longMax);
+    w.latitude =
+        planes > LATITUDE_PLANE
+            ? rangeBetween(dsf::planeScale(s.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
+            : rangeOfMissingPlane(win.latMin, win.latMax);
+    w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
+    w.certain = coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
+                coversEveryValue(w.latitude, planes > LATITUDE_PLANE);
+    w.known = true;
+    return w;
+}
+
+uint16_t rawOrZero(dsf::PointValues& values, const dsf::Pool& pool, int plane, uint32_t index) {
+    return pool.planeCount > uint32_t(plane) ? dsf::rawValue(values, pool, plane, index) : 0;
+}
+
+bool isInside(RawRange r, uint16_t raw) {
+    return r.low <= raw && raw <= r.high;
+}
+
+}  // namespace
+
+bool touchesWindow(TileWindow& s, dsf::PointValues& values, const dsf::Primitive& primitive) {
+    if (s.pools.size() != s.tile.pools.size()) s.pools.resize(s.tile.pools.size());
+    // most primitives lie in one pool whose scale alone keeps it out of the window, or in it
+    if (primitive.onePool >= 0) {
+        const PoolWindow& w = poolWindow(s, uint32_t(primitive.onePool));
+        if (!w.possible) return false;
+        if (w.certain && !primitive.vertices.empty()) return true;
+    }
+    for (const dsf::VertexRef& v : primitive.vertices) {
+        const PoolWindow& w = poolWindow(s, v.pool);
+        if (!w.possible) continue;
+        if (w.certain) return true;
+        const dsf::Pool& pool = s.tile.pools[v.pool];
+        if (isInside(w.longitude, rawOrZero(values, pool, LONGITUDE_PLANE, v.index)) &&
+            isInside(w.latitude, rawOrZero(values, pool, LATITUDE_PLANE, v.index))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace mc
