@@ -61,7 +61,7 @@ void stopWriteBehind(OutputFile& file);
 
 void writeTextSlow(OutputFile& target, std::string_view text);
 inline void writeText(OutputFile& target, std::string_view text) {
-    if (target.used + text.size() <= target.buffer.size() && !target.guard) {
+    if (!target.guard && target.used + text.size() <= target.buffer.size()) {
         if (!text.empty())
             __builtin_memcpy(target.buffer.data() + target.used, text.data(), text.size());
         target.used += text.size();
