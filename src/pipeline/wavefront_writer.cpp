@@ -330,10 +330,17 @@ void writeFace(OutputFile& out, const uint32_t (&v)[3], const size_t (&vt)[3], b
     *p++ = 'f';
     for (int k = 0; k < 3; ++k) {
         *p++ = ' ';
+        char* number = p;
         p = intToText(int64_t(v[k]), p);
         if (!mapped) continue;
         *p++ = '/';
-        p = intToText(int64_t(vt[k]), p);
+        if (vt[k] == v[k]) {  // projected faces share the position's number: copied, not printed
+            size_t digits = size_t(p - 1 - number);
+            std::memcpy(p, number, digits);
+            p += digits;
+        } else {
+            p = intToText(int64_t(vt[k]), p);
+        }
     }
     writeLine(out, {text, size_t(p - text)});
 }

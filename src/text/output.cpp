@@ -157,7 +157,7 @@ OutputFile& console() {
         f->isConsole = true;
         f->buffer.resize(CONSOLE_BUFFER_SIZE);
         if (isTerminal(f->handle)) {
-            auto* flusher = new ConsoleFlusher;
+            static ConsoleFlusher* flusher = new ConsoleFlusher;  // held for the process's life
             f->guard = &flusher->lock;
             flusher->thread = std::thread(flushConsoleLoop, std::ref(*f), std::ref(*flusher));
             flusher->thread.detach();
