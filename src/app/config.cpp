@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "text/line_reader.h"
 #include "text/numbers.h"
 
 namespace mc {

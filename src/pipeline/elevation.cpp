@@ -2,9 +2,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 
-#include "platform/platform.h"
 #include "text/failure_reason.h"
 #include "text/fields.h"
 #include "text/fixed9.h"

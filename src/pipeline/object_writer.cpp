@@ -1,13 +1,10 @@
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "pipeline/pipeline.h"
 #include "pipeline/source_lines.h"
 #include "text/failure_reason.h"
 #include "text/fixed6.h"
-#include "text/line_reader.h"
 
 namespace mc {
 

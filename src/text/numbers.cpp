@@ -3,7 +3,6 @@
 #include "platform/platform.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
