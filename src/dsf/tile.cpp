@@ -208,12 +208,16 @@ bool skipPlane(Cursor& c, uint8_t encoding, uint32_t count) {
 }
 
 bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, Damage& damage) {
-    placeDamage(damage, contents.at);  // anything wrong below is wrong in this POOL atom
+    const uint8_t* atom = contents.at;  // damage is placed at the start of the POOL atom
+    auto refuse = [&](const char* what) {
+        damage = what;
+        placeDamage(damage, atom);
+        return false;
+    };
     int32_t count;
     uint8_t planeCount;
     if (!readValue(contents, count) || !readValue(contents, planeCount) || count < 0) {
-        damage = "a POOL atom's header is bad";
-        return false;
+        return refuse("a POOL atom's header is bad");
     }
     Pool pool{uint32_t(count), std::min(uint32_t(count), MAX_ADDRESSABLE_POINTS), planeCount,
               uint32_t(tile.planes.size()), 0};
@@ -221,38 +225,35 @@ bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, Damage& dama
     for (uint32_t p = 0; p < planeCount; ++p) {
         uint8_t encoding;
         if (!readValue(contents, encoding) || encoding > 3) {
-            damage = "a POOL atom's plane has an unknown encoding";
-            return false;
+            return refuse("a POOL atom's plane has an unknown encoding");
         }
         PoolPlane plane{uint32_t(contents.at - geometry), uint32_t(tile.chunkStarts.size()),
                         encoding, false};
         if (!skipPlane(contents, encoding, pool.pointCount)) {
-            damage = "a POOL atom's plane runs past the atom or has a bad run";
-            return false;
+            return refuse("a POOL atom's plane runs past the atom or has a bad run");
         }
         tile.planes.push_back(plane);
         tile.chunkStarts.resize(tile.chunkStarts.size() + chunks);
     }
     tile.pools.push_back(pool);
-    damage.at = UINT64_MAX;
     return true;
 }
 
 bool checkScales(Cursor contents, uint32_t planeCount, Damage& damage) {
-    placeDamage(damage, contents.at);
-    if (bytesLeft(contents) != size_t(planeCount) * 8) {
-        damage = "a SCAL atom does not match its pool's plane count";
+    const uint8_t* atom = contents.at;  // damage is placed at the start of the SCAL atom
+    auto refuse = [&](const char* what) {
+        damage = what;
+        placeDamage(damage, atom);
         return false;
+    };
+    if (bytesLeft(contents) != size_t(planeCount) * 8) {
+        return refuse("a SCAL atom does not match its pool's plane count");
     }
     for (uint32_t k = 0; k < planeCount * 2; ++k) {
         float value = 0;
         readValue(contents, value);
-        if (!std::isfinite(value)) {
-            damage = "a SCAL atom's scale or offset is not a number";
-            return false;
-        }
+        if (!std::isfinite(value)) return refuse("a SCAL atom's scale or offset is not a number");
     }
-    damage.at = UINT64_MAX;
     return true;
 }
 

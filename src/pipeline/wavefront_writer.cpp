@@ -120,9 +120,16 @@ struct Material {
     TerrainMaterial look;
 };
 
-bool runHasTriangles(const MeshBuffers& mesh, size_t run) {
-    size_t end = run + 1 < mesh.runs.size() ? mesh.runs[run + 1].firstIndex : mesh.indices.count;
-    return end > mesh.runs[run].firstIndex;
+// Where run r's indices and stored vertices end: where the next run's start.
+size_t runIndexEnd(const MeshBuffers& mesh, size_t r) {
+    return r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstIndex : mesh.indices.count;
+}
+size_t runVertexEnd(const MeshBuffers& mesh, size_t r) {
+    return r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstVertex : mesh.vertices.count;
+}
+
+bool runHasTriangles(const MeshBuffers& mesh, size_t r) {
+    return runIndexEnd(mesh, r) > mesh.runs[r].firstIndex;
 }
 
 std::vector<Material> materialsOf(const MeshBuffers& mesh, const TileTerrain& terrain,
@@ -304,7 +311,7 @@ bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
             continue;
         }
         vtBase[r] = written;
-        size_t end = r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstVertex : mesh.vertices.count;
+        size_t end = runVertexEnd(mesh, r);
         for (size_t i = run.firstVertex; i < end; ++i) {
             double u = 0, v = 0;
             if (mapping == Mapping::projected) {
@@ -348,7 +355,7 @@ void writeFace(OutputFile& out, const uint32_t (&v)[3], const size_t (&vt)[3], b
 void writeRunFaces(OutputFile& out, const MeshBuffers& mesh, size_t r, bool mapped, size_t vtBase,
                    const std::vector<uint32_t>& number) {
     const PatchRun& run = mesh.runs[r];
-    size_t end = r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstIndex : mesh.indices.count;
+    size_t end = runIndexEnd(mesh, r);
     for (size_t t = run.firstIndex; t + 3 <= end; t += 3) {
         size_t corners[3] = {size_t(mesh.indices[t]), size_t(mesh.indices[t + 1]),
                              size_t(mesh.indices[t + 2])};

@@ -1,6 +1,7 @@
 #include "scenery/terrain_library.h"
 
 #include "platform/platform.h"
+#include "text/line_reader.h"
 #include "text/numbers.h"
 
 namespace mc {
@@ -30,18 +31,17 @@ Words firstWord(std::string_view line) {
     return {line.substr(0, end), trimmed(line.substr(end))};
 }
 
-// Calls `use` with every line of a small text file; false when it cannot be read.
+// Calls `use` with every line of a small text file (the tool's own line rule); false when it
+// cannot be read.
 template <typename Use>
 bool readLines(const std::string& path, Use use) {
-    ByteBuffer bytes;
-    if (!readWholeFile(path, bytes)) return false;
-    std::string_view text(reinterpret_cast<const char*>(bytes.data), bytes.size);
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        use(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
-    return true;
+    constexpr size_t SMALL_FILE_BLOCK = 64 << 10;
+    LineReader reader;
+    if (!openForReading(reader, path, SMALL_FILE_BLOCK)) return false;
+    while (!atEnd(reader)) use(readLine(reader));
+    bool read = !reader.readFailed;
+    closeReader(reader);
+    return read;
 }
 
 bool isReadableFile(const std::string& path) {

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,14 +127,13 @@ constexpr size_t CONSOLE_BUFFER_SIZE = 64 << 10;
 // cannot outlive them at exit).
 struct ConsoleFlusher {
     std::mutex lock;
-    std::condition_variable changed;
     std::thread thread;
 };
 
 void flushConsoleLoop(OutputFile& target, ConsoleFlusher& flusher) {
-    std::unique_lock<std::mutex> guard(flusher.lock);
     for (;;) {
-        flusher.changed.wait_for(guard, CONSOLE_FLUSH_EVERY);
+        std::this_thread::sleep_for(CONSOLE_FLUSH_EVERY);
+        std::lock_guard<std::mutex> guard(flusher.lock);
         if (target.used > 0) flushBuffer(target);
     }
 }
