@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dsf/tile_writer.h"
+
 namespace {
 
 constexpr int PLANES = 5;
@@ -51,28 +53,11 @@ struct Writer {
     int currentPool = -1;
 };
 
-void put8(std::string& s, uint32_t v) {
-    s.push_back(char(v));
-}
-void put16(std::string& s, uint32_t v) {
-    put8(s, v & 0xFF), put8(s, v >> 8);
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xFFFF), put16(s, v >> 16);
-}
-void putFloat(std::string& s, float f) {
-    uint32_t v;
-    std::memcpy(&v, &f, 4);
-    put32(s, v);
-}
-
-std::string atom(const char* id, const std::string& contents) {
-    std::string s;
-    put32(s, uint32_t(uint8_t(id[0])) << 24 | uint8_t(id[1]) << 16 | uint8_t(id[2]) << 8 |
-                 uint8_t(id[3]));
-    put32(s, uint32_t(contents.size() + 8));
-    return s + contents;
-}
+using mc::dsf::atom;
+using mc::dsf::put16;
+using mc::dsf::put32;
+using mc::dsf::put8;
+using mc::dsf::putFloat;
 
 uint16_t quantise(double value, float scale, float offset) {
     double raw = std::nearbyint((value - offset) * 65535.0 / scale);
@@ -98,37 +83,6 @@ std::pair<uint32_t, uint32_t> addPoint(Writer& w, const double* v) {
         pool.values[p].push_back(flagged ? 0 : quantise(value, SCALES[p], pool.offsets[p]));
     }
     return {uint32_t(found->second), uint32_t(pool.values[0].size() - 1)};
-}
-
-// Plane encoding 3: differences, then runs of equal values or of literals.
-void encodePlane(std::string& s, const std::vector<uint16_t>& values) {
-    put8(s, 3);
-    std::vector<uint16_t> d(values.size());
-    uint16_t previous = 0;
-    for (size_t i = 0; i < values.size(); ++i)
-        d[i] = uint16_t(values[i] - previous), previous = values[i];
-    size_t i = 0;
-    while (i < d.size()) {
-        size_t same = 1;
-        while (i + same < d.size() && same < 127 && d[i + same] == d[i]) ++same;
-        if (same >= 3) {
-            put8(s, 0x80 | uint32_t(same)), put16(s, d[i]);
-            i += same;
-            continue;
-        }
-        size_t literal = 0;
-        while (i + literal < d.size() && literal < 127) {
-            size_t run = 1;
-            while (i + literal + run < d.size() && run < 3 &&
-                   d[i + literal + run] == d[i + literal])
-                ++run;
-            if (run >= 3) break;
-            ++literal;
-        }
-        put8(s, uint32_t(literal));
-        for (size_t k = 0; k < literal; ++k) put16(s, d[i + k]);
-        i += literal;
-    }
 }
 
 void printValue(FILE* out, const Pool& pool, int plane, uint16_t raw) {
@@ -261,14 +215,16 @@ int main(int argc, char** argv) {
     for (const Pool& pool : w.pools) {
         std::string s;
         put32(s, uint32_t(pool.values[0].size())), put8(s, PLANES);
-        for (int p = 0; p < PLANES; ++p) encodePlane(s, pool.values[p]);
+        for (int p = 0; p < PLANES; ++p) {
+            mc::dsf::appendPlane(s, pool.values[p].data(), pool.values[p].size(),
+                                 mc::dsf::PlaneEncoding::runLengthDifferenced);
+        }
         geometry += atom("POOL", s);
         std::string sc;
         for (int p = 0; p < PLANES; ++p) putFloat(sc, SCALES[p]), putFloat(sc, pool.offsets[p]);
         scales += atom("SCAL", sc);
     }
-    std::string file = "XPLNEDSF";
-    put32(file, 1);
+    std::string file = mc::dsf::tileHeader();
     file += atom("HEAD", atom("PROP", props));
     std::string rasterNames = withRaster ? std::string("elevation") + '\0' : std::string();
     file += atom("DEFN", atom("TERT", terrainTable) + atom("OBJT", "") + atom("POLY", "") +
@@ -282,7 +238,7 @@ int main(int argc, char** argv) {
         putFloat(header, 1.0f), putFloat(header, 0.0f);
         file += atom("DEMS", atom("DEMI", header) + atom("DEMD", pixels));
     }
-    file += std::string(16, '\0');  // the digest footer, which readers do not check
+    mc::dsf::appendFooter(file);
     FILE* out = std::fopen(argv[2], "wb");
     if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size()) return 1;
     return std::fclose(out) == 0 ? 0 : 1;

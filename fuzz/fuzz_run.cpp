@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/run.h"
+#include "platform/platform.h"
 
 namespace {
 

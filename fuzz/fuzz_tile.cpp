@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "pipeline/selection.h"
+#include "cut/selection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // an exact-size copy, so that AddressSanitizer sees a read one byte past the end
@@ -17,12 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         mc::OutputFile consoleTarget, tempTarget;
         mc::attachDescriptor(consoleTarget, mc::createWriteHandle("/dev/null"));
         mc::attachDescriptor(tempTarget, mc::createWriteHandle("/dev/null"));
-        int32_t kept = 0;
-        mc::ElevationRaster raster;
-        mc::TileTerrain terrain;
+        mc::Selection found;
+        found.window = window;
         mc::ProgressMeter meter;
-        mc::selectFromTile(window, bytes.get(), size, tempTarget, consoleTarget, kept, raster,
-                           terrain, meter);
+        mc::selectFromTile(bytes.get(), size, tempTarget, consoleTarget, found, meter);
         mc::closeFile(consoleTarget);
         mc::closeFile(tempTarget);
     }

@@ -1,5 +1,5 @@
-# Installs the add-on's zip into a fresh Blender user folder, enables it and imports the shared
-# textured pack through it; then the failures, which must import nothing:
+# Installs the add-on's zip into a fresh Blender user folder, enables it and imports the textured
+# sample pack through it; then the failures, which must import nothing:
 #   blender -b --python blender_addon_check.py -- ADDON.zip TOOL TILE XPLANE_FOLDER ORIGIN_LINE OLD_TOOL
 # Exits with status 1 and a line naming the first check that failed.
 import sys

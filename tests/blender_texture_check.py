@@ -1,4 +1,4 @@
-# Imports the shared textured pack's cut with Blender's own importer and checks what a modeller
+# Imports the textured sample pack's cut with Blender's own importer and checks what a modeller
 # sees, from a top-down orthographic render (Workbench, texture colours, flat light):
 #   blender -b --python blender_texture_check.py -- CUT.obj OUT_FOLDER [PICTURE.png]
 # The orthophotos show their texture's colour at each point's s and t (ortho_north is (255 s,

@@ -1,5 +1,5 @@
-#include "pipeline/pipeline.h"
-#include "pipeline/selection.h"
+#include "cut/cut.h"
+#include "cut/selection.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,9 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     OutputFile console;
     test::openForWriting(console, dir / "console");
     TempFile temp{dir / "mesh_carver.tmp"};
-    ElevationRaster raster;
-    TileTerrain terrain;
-    result.failure = selectFromText(window, dir / "tile.txt", temp, console, result.keptCount,
-                                    raster, terrain, blockSize);
+    Selection found = selectFromText(window, dir / "tile.txt", temp, console, blockSize);
+    result.failure = found.status.failure;
+    result.keptCount = found.keptCount;
     releaseTempFile(temp);
     closeFile(console);
     result.console = test::readFile(dir / "console");

@@ -173,7 +173,7 @@ TEST(DsfTile, EveryTruncationIsRefused) {
     std::vector<std::string> files = {
         tileBytes(twoPools(), std::string("\x01\x00\x00\x10\x17\x03\x00\x00\x01\x00\x02\x00", 12))};
     for (const char* name : {"tiny.dsf", "ranges.dsf"}) {
-        std::string path = std::string(SOURCE_DIR "/../shared/data/dsf/") + name;
+        std::string path = std::string(SOURCE_DIR "/tests/data/dsf/") + name;
         if (test::fileExists(path)) files.push_back(test::readFile(path));
     }
     for (const std::string& file : files) {
@@ -188,8 +188,8 @@ TEST(DsfTile, EveryTruncationIsRefused) {
 
 // An entry larger than a tile can be is refused from its header, before memory grows.
 TEST(DsfArchive, EntriesPastTheLimitAreRefused) {
-    const std::string tiny = SOURCE_DIR "/../shared/data/dsf/tiny.7z.dsf";
-    const std::string zeros = SOURCE_DIR "/tests/data/zeros_1gib.7z.dsf";
+    const std::string tiny = SOURCE_DIR "/tests/data/dsf/tiny.7z.dsf";
+    const std::string zeros = SOURCE_DIR "/tests/data/archives/zeros_1gib.7z.dsf";
     const struct {
         std::string path;
         uint64_t limit;
@@ -211,16 +211,6 @@ TEST(DsfArchive, EntriesPastTheLimitAreRefused) {
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_EQ(out.size, c.unpacks ? 509u : 0u);
     }
-}
-
-// Started from Explorer the console is the run's alone: only then does it wait at the end.
-TEST(Platform, ConsoleIsOursOnlyWhenAloneAndNotRedirected) {
-    EXPECT_TRUE(isConsoleOursAlone(1, true, true));
-    EXPECT_FALSE(isConsoleOursAlone(2, true, true));   // a command prompt shares it
-    EXPECT_FALSE(isConsoleOursAlone(0, true, true));   // no console at all
-    EXPECT_FALSE(isConsoleOursAlone(1, false, true));  // standard input redirected
-    EXPECT_FALSE(isConsoleOursAlone(1, true, false));  // standard output redirected
-    EXPECT_FALSE(consoleIsOursAlone());                // the tests' own run is never one
 }
 
 }  // namespace

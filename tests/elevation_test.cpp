@@ -1,4 +1,4 @@
-#include "pipeline/elevation.h"
+#include "cut/elevation.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +27,9 @@ ElevationRaster raster(uint32_t width, uint32_t height, bool post, PixelFormat f
         }
         pixels.insert(pixels.end(), raw, raw + bytes);
     }
-    EXPECT_TRUE(isConsistentRaster(1, r));
-    EXPECT_TRUE(takePixels(r, pixels.data(), pixels.size()));
+    EXPECT_EQ(rasterProblem(1, r), nullptr);
+    std::string why;
+    EXPECT_TRUE(takePixels(r, pixels.data(), pixels.size(), why)) << why;
     return r;
 }
 

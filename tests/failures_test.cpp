@@ -222,15 +222,14 @@ TEST(Run, ArgumentsAreHelpVersionOrRefused) {
 // error; the user's object stays as it was. Text tiles print their "Step" lines first: their
 // raster is read when the first flagged vertex comes.
 TEST(Run, DamagedBinaryTilesAndRastersAreRefused) {
-    const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
-    const std::string ours = SOURCE_DIR "/tests/data/";
-    if (!test::fileExists(shared + "raster_small.dsf")) GTEST_SKIP() << "no shared dsf folder";
+    const std::string samples = SOURCE_DIR "/tests/data/dsf/";
+    const std::string archives = SOURCE_DIR "/tests/data/archives/";
     using Files = std::vector<std::pair<std::string, std::string>>;  // name, bytes
     auto copied = [](const std::string& path) { return Files{{"in.dsf", test::readFile(path)}}; };
-    const std::string rasterText = test::readFile(shared + "raster_small.txt");
-    const std::string raw = test::readFile(shared + "raster_small.txt.elevation.raw");
+    const std::string rasterText = test::readFile(samples + "raster_small.txt");
+    const std::string raw = test::readFile(samples + "raster_small.txt.elevation.raw");
     const std::string rawName = "raster_small.txt.elevation.raw";
-    const std::string rasterTile = test::readFile(shared + "raster_small.dsf");
+    const std::string rasterTile = test::readFile(samples + "raster_small.dsf");
     const size_t header = rasterTile.find("IMED") + 8;  // version, bytes per pixel, flags, width
     auto patchedTile = [&](size_t at, const std::string& bytes) {
         std::string tile = rasterTile;
@@ -245,24 +244,26 @@ TEST(Run, DamagedBinaryTilesAndRastersAreRefused) {
         const char* steps;   // nullptr: whatever "Step 1" lines the pass printed
         const char* reason;  // what standard error says, in part
     } cases[] = {
-        {"bad cookie", copied(shared + "corrupt/bad_cookie.dsf"), "",
+        {"bad cookie", copied(samples + "corrupt/bad_cookie.dsf"), "",
          "the tile is damaged: it is not a version 1 DSF file: byte 0 of 509"},
-        {"truncated", copied(shared + "corrupt/truncated.dsf"), "",
+        {"truncated", copied(samples + "corrupt/truncated.dsf"), "",
          "the CMDS atom runs past the end of the file: byte 493 of 470"},
-        {"index out of range", copied(shared + "corrupt/index_out_of_range.dsf"),
+        {"index out of range", copied(samples + "corrupt/index_out_of_range.dsf"),
          "Step 1:  1/ 1\r\n",
          "command 23 of the CMDS atom: a vertex names a point outside its pool: byte 479 of 509"},
-        {"damaged 7z data", copied(shared + "corrupt/corrupt.7z.dsf"), "",
+        {"damaged 7z data", copied(samples + "corrupt/corrupt.7z.dsf"), "",
          "in.dsf does not unpack: its entry cannot be unpacked (Decompression failed"},
-        {"empty 7z", copied(ours + "empty.7z.dsf"), "", "does not unpack: the archive is empty"},
-        {"7z holding a folder first", copied(ours + "folder_first.7z.dsf"), "",
+        {"empty 7z", copied(archives + "empty.7z.dsf"), "",
+         "does not unpack: the archive is empty"},
+        {"7z holding a folder first", copied(archives + "folder_first.7z.dsf"), "",
          "the archive's first entry is not a file"},
-        {"encrypted 7z", copied(ours + "encrypted.7z.dsf"), "", "(The file content is encrypted"},
-        {"7z method the library cannot decode", copied(ours + "deflate64.7z.dsf"), "",
+        {"encrypted 7z", copied(archives + "encrypted.7z.dsf"), "",
+         "(The file content is encrypted"},
+        {"7z method the library cannot decode", copied(archives + "deflate64.7z.dsf"), "",
          "(Unknown codec ID"},
-        {"7z holding text", copied(ours + "text_inside.7z.dsf"), "",
+        {"7z holding text", copied(archives + "text_inside.7z.dsf"), "",
          "it is not a version 1 DSF file: byte 0 of 24"},
-        {"7z declaring more than 4 GiB", copied(ours + "declares_over_4gib.7z.dsf"), "",
+        {"7z declaring more than 4 GiB", copied(archives + "declares_over_4gib.7z.dsf"), "",
          "its entry declares 4,294,967,297 bytes, more than 4,294,967,296"},
         {"raster version 2", patchedTile(0, std::string("\x02", 1)), "",
          "the tile's elevation raster cannot be used: its version is not 1"},

@@ -163,15 +163,5 @@ TEST(LineReader, MissingFilesAndDirectoriesReadAsEmpty) {
     EXPECT_TRUE(atEnd(reader));
 }
 
-TEST(FileSize, GivesBytesOfRegularFilesAndZeroOtherwise) {
-    test::TempDir dir;
-    test::writeFile(dir / "hundred", std::string(100, 'x'));
-    test::writeFile(dir / "empty", "");
-    EXPECT_EQ(fileSize(dir / "hundred"), 100);
-    EXPECT_EQ(fileSize(dir / "empty"), 0);
-    EXPECT_EQ(fileSize(dir / "missing"), 0);
-    EXPECT_EQ(fileSize(dir.path), 0);
-}
-
 }  // namespace
 }  // namespace mc

@@ -7,8 +7,6 @@
 #include <limits>
 #include <random>
 
-#include "text/fields.h"
-
 namespace mc {
 namespace {
 
@@ -132,40 +130,6 @@ TEST(RoundToInt32, RoundsHalvesToEvenAndSaturates) {
         {-0.5, 0},
     };
     for (const auto& [value, rounded] : cases) EXPECT_EQ(roundToInt32(value), rounded) << value;
-}
-
-struct SplitCase {
-    std::string text, first, rest;
-};
-
-TEST(Fields, SplitFirstFieldKeepsTheWholeLineWithoutASpace) {
-    const SplitCase cases[] = {
-        {"BEGIN_PRIMITIVE 2 0", "BEGIN_PRIMITIVE", "2 0"},
-        {"END_PRIMITIVE", "END_PRIMITIVE", ""},
-        {" x", "", "x"},
-        {"A  B", "A", " B"},
-        {"A\tB C", "A\tB", "C"},
-        {"", "", ""},
-    };
-    for (const SplitCase& c : cases) {
-        SplitText split = splitFirstField(c.text);
-        EXPECT_EQ(split.first, c.first) << "'" << c.text << "'";
-        EXPECT_EQ(split.rest, c.rest) << "'" << c.text << "'";
-    }
-}
-
-TEST(Fields, TakeFieldNeedsASpaceAfterTheField) {
-    const SplitCase cases[] = {
-        {"1.5 2.5", "1.5", "2.5"},
-        {"2.5", "", "2.5"},
-        {" 2", "", "2"},
-        {"", "", ""},
-    };
-    for (const SplitCase& c : cases) {
-        SplitText split = splitBeforeSpace(c.text);
-        EXPECT_EQ(split.first, c.first) << "'" << c.text << "'";
-        EXPECT_EQ(split.rest, c.rest) << "'" << c.text << "'";
-    }
 }
 
 }  // namespace

@@ -137,10 +137,10 @@ TEST(Run, WavefrontImportsIntoBlender) {
     EXPECT_EQ(status, 0) << test::readFile(s.dir / "blender.log");
 }
 
-// The previews of the sample and of the shared TIN's first window (the README's picture),
+// The previews of the sample and of the TIN sample's first window (the README's picture),
 // rendered by a real browser and checked against their own SVG.
 TEST(Run, PreviewRendersInChromium) {
-    const std::string tin = SOURCE_DIR "/../shared/data/dsf/";
+    const std::string tin = SOURCE_DIR "/tests/data/dsf/";
     for (const char* name : {"sample_preview", "tin_preview"}) {
         Scenario s;
         const std::string key = std::string("preview_file=") + name + ".svg\n";
@@ -239,9 +239,9 @@ TEST(Run, ProgressShowsOnATerminalOnly) {
 // 1 GiB of zeros, which then turns out to be no tile).
 TEST(Run, UnpackingShowsOnATerminalAsItGoes) {
     Scenario s;
-    test::writeFile(
-        s.dir / "mesh_carver.ini",
-        test::iniText(1, 2, 1, 2, SOURCE_DIR "/tests/data/zeros_1gib.7z.dsf", "out.obj", "9", "9"));
+    test::writeFile(s.dir / "mesh_carver.ini",
+                    test::iniText(1, 2, 1, 2, SOURCE_DIR "/tests/data/archives/zeros_1gib.7z.dsf",
+                                  "out.obj", "9", "9"));
     auto start = std::chrono::steady_clock::now();
     std::string command = "cd '" + s.dir.path +
                           "' && script -qec \"'" MESH_CARVER_EXE
@@ -256,7 +256,7 @@ TEST(Run, UnpackingShowsOnATerminalAsItGoes) {
     EXPECT_GE(double(draws), 5 * seconds - 3) << seconds << " s: " << terminal;
     EXPECT_GE(draws, 3u) << terminal;
     EXPECT_EQ(test::readFile(s.dir / "console.txt"),
-              "Error reading input file " SOURCE_DIR "/tests/data/zeros_1gib.7z.dsf\r\n");
+              "Error reading input file " SOURCE_DIR "/tests/data/archives/zeros_1gib.7z.dsf\r\n");
 }
 
 // What cmake --install (and so the release archive) carries: the program, and beside it the

@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "test_support.h"
 #include "text/line_reader.h"
-#include "text/output.h"
+#include "text/output_file.h"
 
 namespace mc {
 namespace {

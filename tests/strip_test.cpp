@@ -159,17 +159,16 @@ TEST(Strips, KeepTheTrianglesOfTheSameTrianglesListed) {
 // A terrain TIN as the simulator's own library writes it: two windows, byte for byte, from its
 // text, binary and 7z forms.
 TEST(Strips, TinSampleGivesTheExpectedWindows) {
-    const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
-    if (!test::fileExists(shared + "tin_small.dsf")) GTEST_SKIP() << "no shared dsf folder";
+    const std::string samples = SOURCE_DIR "/tests/data/dsf/";
     for (const char* window : {"tin_small_a", "tin_small_b"}) {
-        const std::string expected = shared + "expected/" + window + "/";
+        const std::string expected = samples + "expected/" + window + "/";
         std::string ini = test::readFile(expected + "mesh_carver.ini");
         for (const char* form : {"tin_small.txt", "tin_small.dsf", "tin_small.7z.dsf"}) {
             Scenario s;
             size_t at = ini.find("../../tin_small.txt");
             ASSERT_NE(at, std::string::npos);
             test::writeFile(s.dir / "mesh_carver.ini",
-                            std::string(ini).replace(at, 19, shared + form));
+                            std::string(ini).replace(at, 19, samples + form));
             s.run = test::runTool(s.dir.path);
             std::string where = std::string(window) + " from " + form;
             EXPECT_EQ(s.run.status, 0) << where;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/output.h"
+#include "text/output_file.h"
 
 namespace mc::test {
 

@@ -1,5 +1,5 @@
 // The Wavefront file's materials: faces grouped by terrain definition, overlays apart, texture
-// coordinates from the vertices or projected, and the shared textured pack in the real Blender.
+// coordinates from the vertices or projected, and the textured sample pack in the real Blender.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -84,35 +84,34 @@ TEST(Textures, FacesGroupByTerrainWithTheirCoordinates) {
     }
 }
 
-// The shared pack carved from its binary, 7z and text forms, imported by the real Blender: its
-// materials, images and UVs, and a top-down render whose colours match the textures.
+// The textured sample pack carved from its binary, 7z and text forms, imported by the real
+// Blender: its materials, images and UVs, and a top-down render whose colours match the textures.
 TEST(Textures, SharedPackLooksRightInBlender) {
-    const std::string shared = SOURCE_DIR "/../shared/data/textured";
-    if (!std::filesystem::is_directory(shared)) GTEST_SKIP() << "no shared textured pack";
+    const std::string pack = SOURCE_DIR "/tests/data/textured";
     if (std::system("command -v blender > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "Blender is not installed";
     }
     const std::string tile = "Earth nav data/+40+000/+45+007.dsf";
     for (const char* form : {"binary", "7z", "text"}) {
         Scenario s;
-        std::string input = shared + "/pack/" + tile, scenery;
+        std::string input = pack + "/pack/" + tile, scenery;
         if (std::string(form) == "7z") {
-            std::filesystem::copy(shared + "/pack", s.dir / "pack",
+            std::filesystem::copy(pack + "/pack", s.dir / "pack",
                                   std::filesystem::copy_options::recursive);
-            std::string pack = "cd '" + shared + "/pack/Earth nav data/+40+000' && bsdtar -c " +
-                               "--format 7zip -f '" + (s.dir / "packed.7z") + "' +45+007.dsf";
-            ASSERT_EQ(std::system(pack.c_str()), 0);
+            std::string packing = "cd '" + pack + "/pack/Earth nav data/+40+000' && bsdtar -c " +
+                                  "--format 7zip -f '" + (s.dir / "packed.7z") + "' +45+007.dsf";
+            ASSERT_EQ(std::system(packing.c_str()), 0);
             std::filesystem::copy_file(s.dir / "packed.7z", s.dir / ("pack/" + tile),
                                        std::filesystem::copy_options::overwrite_existing);
             input = s.dir / ("pack/" + tile);
         } else if (std::string(form) == "text") {
-            input = shared + "/+45+007.txt";
-            scenery = "scenery_folder=" + shared + "/pack\n";
+            input = pack + "/+45+007.txt";
+            scenery = "scenery_folder=" + pack + "/pack\n";
         }
         test::writeFile(
             s.dir / "mesh_carver.ini",
             test::iniText(45.41, 45.59, 7.41, 7.59, input, "out.obj", "999999", "999999") +
-                "wavefront_file=cut.obj\nxplane_folder=" + shared + "/xplane\n" + scenery);
+                "wavefront_file=cut.obj\nxplane_folder=" + pack + "/xplane\n" + scenery);
         s.run = test::runTool(s.dir.path);
         ASSERT_EQ(s.run.status, 0) << form << s.run.console;
         std::string command = "cd '" + s.dir.path +
@@ -126,14 +125,13 @@ TEST(Textures, SharedPackLooksRightInBlender) {
 }
 
 // The Blender add-on, installed from its zip into a fresh user folder: one import carves the
-// shared pack and brings it in textured; failures report and import nothing.
+// textured sample pack and brings it in textured; failures report and import nothing.
 TEST(Textures, BlenderAddonImportsAWindowInOneStep) {
-    const std::string shared = SOURCE_DIR "/../shared/data/textured";
-    if (!std::filesystem::is_directory(shared)) GTEST_SKIP() << "no shared textured pack";
+    const std::string pack = SOURCE_DIR "/tests/data/textured";
     if (std::system("command -v blender > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "Blender is not installed";
     }
-    const std::string tile = shared + "/pack/Earth nav data/+40+000/+45+007.dsf";
+    const std::string tile = pack + "/pack/Earth nav data/+40+000/+45+007.dsf";
     Scenario s;  // the console's origin line, from a run of the tool itself
     test::writeFile(s.dir / "mesh_carver.ini",
                     test::iniText(45.41, 45.59, 7.41, 7.59, tile, "out.obj", "99999", "99999"));
@@ -149,7 +147,7 @@ TEST(Textures, BlenderAddonImportsAWindowInOneStep) {
         "/config' blender -b --factory-startup -noaudio --python-exit-code 3 --python '" SOURCE_DIR
         "/tests/blender_addon_check.py' -- '" BUILD_DIR "/mesh_carver-" MESH_CARVER_VERSION
         "-blender-addon.zip' '" MESH_CARVER_EXE "' '" +
-        tile + "' '" + shared + "/xplane' '" + originLine + "' '" + s.dir.path +
+        tile + "' '" + pack + "/xplane' '" + originLine + "' '" + s.dir.path +
         "/old_tool' > blender.log 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << test::readFile(s.dir / "blender.log");
 }

@@ -55,10 +55,9 @@ void expectFormsCarveAlike(const std::string& textPath, const std::vector<std::s
     }
 }
 
-// The shared tiles in binary, 7z (LZMA and LZMA2) and text form, made by the usual converter.
+// The sample tiles in binary, 7z (LZMA and LZMA2) and text form, made by the usual converter.
 TEST(Run, BinaryTilesCarveLikeTheirTextForm) {
-    const std::string folder = SOURCE_DIR "/../shared/data/dsf/";
-    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no shared dsf folder";
+    const std::string folder = SOURCE_DIR "/tests/data/dsf/";
     for (const char* name :
          {"tiny", "mesh_small", "ranges", "raster_small", "overlay_only", "tin_small"}) {
         std::string base = folder + name;
@@ -86,18 +85,17 @@ TEST(Run, GeneratedBinaryTileCarvesLikeItsTextForm) {
     }
 }
 
-// Flagged vertices of the shared raster tile take heights from its 121 x 121 posts: checked
+// Flagged vertices of the raster sample tile take heights from its 121 x 121 posts: checked
 // against the posts read here, exactly on posts, to the printed digits between them.
 TEST(Run, RasterTileCarvesToRealTerrain) {
-    const std::string shared = SOURCE_DIR "/../shared/data/dsf/";
-    if (!test::fileExists(shared + "raster_small.dsf")) GTEST_SKIP() << "no shared dsf folder";
-    const std::string raw = test::readFile(shared + "raster_small.txt.elevation.raw");
+    const std::string samples = SOURCE_DIR "/tests/data/dsf/";
+    const std::string raw = test::readFile(samples + "raster_small.txt.elevation.raw");
     auto post = [&](int column, int row) {
         int16_t v;
         std::memcpy(&v, raw.data() + 2 * (row * 121 + column), 2);
         return double(v);
     };
-    Carve carve = carveFile(shared + "raster_small.dsf", 45, 46, 7, 8);
+    Carve carve = carveFile(samples + "raster_small.dsf", 45, 46, 7, 8);
     ASSERT_EQ(carve.status, 0);
     EXPECT_EQ(carve.object.find("-32768"), std::string::npos);
     std::regex comment("# PATCH_VERTEX ([-0-9.]+) ([-0-9.]+) ([-0-9.]+) ");
@@ -167,10 +165,9 @@ TEST(Run, FlaggedVerticesShowTheRastersHeight) {
     }
 }
 
-// Real scenery text from public projects, when the shared folder is beside the project.
+// Real scenery text from public projects.
 TEST(Run, RealTilesGiveConsistentObjects) {
-    const std::filesystem::path tiles = SOURCE_DIR "/../shared/data/tiles";
-    if (!std::filesystem::is_directory(tiles)) GTEST_SKIP() << "no shared tiles folder";
+    const std::filesystem::path tiles = SOURCE_DIR "/tests/data/tiles";
     int carved = 0;
     for (const auto& entry : std::filesystem::directory_iterator(tiles)) {
         if (entry.path().extension() != ".txt") continue;

@@ -3,6 +3,7 @@
 
 #include "app/run.h"
 #include "platform/platform.h"
+#include "text/console.h"
 
 namespace {
 

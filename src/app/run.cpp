@@ -1,9 +1,9 @@
 #include "app/run.h"
 
 #include "app/config.h"
-#include "pipeline/pipeline.h"
+#include "carve/writers.h"
+#include "cut/cut.h"
 #include "platform/platform.h"
-#include "text/failure_reason.h"
 
 namespace mc {
 
@@ -47,47 +47,28 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
     return {};
 }
 
-// The whole pipeline, step by step; the first failure ends it.
-Failure runPipeline(const RunSettings& settings, TempFile& temp, OutputFile& console) {
+RunPaths pathsOf(const RunSettings& settings) {
+    return {toPlatformPath(settings.inputFile),     toPlatformPath(settings.outputFile),
+            toPlatformPath(settings.wavefrontFile), toPlatformPath(settings.previewFile),
+            toPlatformPath(settings.sceneryFolder), toPlatformPath(settings.xplaneFolder)};
+}
+
+// The carve, step by step: select, assemble, each writer, the report; the first failure ends it.
+Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const SelectionWindow window{settings.latMin, settings.latMax, settings.longMin,
                                  settings.longMax};
-    const OutputPaths paths{toPlatformPath(settings.inputFile),
-                            toPlatformPath(settings.outputFile),
-                            toPlatformPath(settings.wavefrontFile),
-                            toPlatformPath(settings.previewFile),
-                            window,
-                            toPlatformPath(settings.sceneryFolder),
-                            toPlatformPath(settings.xplaneFolder)};
-    int32_t keptCount = 0;
-    ElevationRaster raster;
-    TileTerrain terrain;
-    Failure failure =
-        runSelectionPass(window, paths.input, temp, console, keptCount, raster, terrain);
-    if (failure != Failure::none) return failure;
-
-    MeshBuffers mesh;
-    failure = runMeshAssemblyPass(window, settings.maxVertices, settings.maxIndices, temp,
-                                  keptCount, console, raster, terrain, mesh);
-    if (failure != Failure::none) return failure;
-
-    const OriginVertex origin = findOrigin(mesh);
-    std::string originLine;
-    failure = readOriginLine(mesh, origin, temp, raster, originLine);
-    if (failure != Failure::none) return failure;
-
+    const RunPaths paths = pathsOf(settings);
+    Selection selection = selectBlocks(window, paths.input, temp, console);
+    if (!selection.status.ok()) return selection.status;
+    const Cut cut =
+        assembleCut(std::move(selection), {settings.maxVertices, settings.maxIndices}, console);
+    if (!cut.status.ok()) return cut.status;
     announceWriting(console);
-    failure = writeObjectFile(mesh, origin, originLine, temp, raster, paths);
-    if (failure != Failure::none) return failure;
-    if (!paths.wavefront.empty()) {
-        failure = writeWavefront(mesh, origin, originLine, terrain, temp, paths);
-        if (failure != Failure::none) return failure;
+    for (CutWriter write : CARVE_WRITERS) {
+        if (Status status = write(cut, paths); !status.ok()) return status;
     }
-    if (!paths.preview.empty()) {
-        failure = writePreview(mesh, origin, paths);
-        if (failure != Failure::none) return failure;
-    }
-    reportOrigin(console, originLine);
-    return Failure::none;
+    reportOrigin(console, cut);
+    return {};
 }
 
 }  // namespace
@@ -115,16 +96,14 @@ int runMeshCarver(const std::string& workingDirectory, OutputFile& console) {
         return FAILED;
     }
 
-    forgetFailureReason();
-    Failure failure = runPipeline(settings, temp, console);
+    Status status = carve(settings, temp, console);
     releaseTempFile(temp);
-    if (failure == Failure::none) {
+    if (status.ok()) {
         flushOutput(console);
         return 0;
     }
-    writeLine(console, failureLine(failure, settings, temp));
-    explainFailure(console,
-                   failureReason().empty() ? "no further reason is known" : failureReason());
+    writeLine(console, failureLine(status.failure, settings, temp));
+    explainFailure(console, status.reason.empty() ? "no further reason is known" : status.reason);
     return FAILED;
 }
 

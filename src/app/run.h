@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "text/output.h"
+#include "text/output_file.h"
 
 namespace mc {
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/pipeline.h"
+#include "carve/writers.h"
 #include "text/fixed9.h"
+#include "text/whole_file.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -200,52 +202,54 @@ std::string lengthText(double metres) {
                           : number(metres, metres >= 1 ? 0 : 2) + " m";
 }
 
-}  // namespace
+// What the picture covers: the window and every vertex of the cut, in metres and pixels.
+struct Drawing {
+    Frame frame;
+    Heights heights;
+    double widthM = 0, heightM = 0;  // the drawing's extent in metres
+    double heightPx = 0;             // of the map, between the title and the footer
+};
 
-Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin,
-                     const OutputPaths& paths) {
-    const SelectionWindow& w = paths.window;
-    double middle = (w.latMin + w.latMax) / 2;
-    Frame f{w, std::cos(DEG_TO_RAD * middle), 0, 0, 1};
-    // the drawing holds the window and every vertex of the cut
+// The frame that holds the window and every vertex; false when the cut has no finite extent.
+bool layOut(const Cut& cut, Drawing& d) {
+    const SelectionWindow& w = cut.window;
+    Frame& f = d.frame;
     double west = 0, east = (w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE;
     double north = -(w.latMax - w.latMin) * METRES_PER_DEGREE, south = 0;
-    Heights h;
+    const MeshBuffers& mesh = cut.mesh;
     for (size_t i = 0; i < mesh.vertices.count; ++i) {
         Plan p = planOf(mesh.vertices[i], f);
         west = std::min(west, p.east), east = std::max(east, p.east);
         north = std::min(north, p.south), south = std::max(south, p.south);
-        h.low = std::min(h.low, mesh.vertices[i].elevation);
-        h.high = std::max(h.high, mesh.vertices[i].elevation);
+        d.heights.low = std::min(d.heights.low, mesh.vertices[i].elevation);
+        d.heights.high = std::max(d.heights.high, mesh.vertices[i].elevation);
     }
-    if (!std::isfinite(east - west) || !std::isfinite(south - north)) return Failure::writePreview;
-    double widthM = std::max(east - west, 1e-6), heightM = std::max(south - north, 1e-6);
+    if (!std::isfinite(east - west) || !std::isfinite(south - north)) return false;
+    d.widthM = std::max(east - west, 1e-6), d.heightM = std::max(south - north, 1e-6);
     f.west = west, f.north = north;
-    f.scale = (WIDTH_PX - 2 * MARGIN_PX) / widthM;
-    double heightPx = std::min(heightM * f.scale, 4 * WIDTH_PX);  // a sliver stays viewable
-    f.scale = std::min(f.scale, heightPx / heightM);
-    double totalHeight = TITLE_PX + heightPx + FOOTER_PX;
+    f.scale = (WIDTH_PX - 2 * MARGIN_PX) / d.widthM;
+    d.heightPx = std::min(d.heightM * f.scale, 4 * WIDTH_PX);  // a sliver stays viewable
+    f.scale = std::min(f.scale, d.heightPx / d.heightM);
+    return true;
+}
 
-    WholeFile file;
-    if (!openWholeFile(file, paths.preview, paths.input)) return Failure::writePreview;
-    OutputFile& out = file.out;
+void writeTitle(OutputFile& out, const Cut& cut, const std::string& inputPath, double totalHeight) {
+    const SelectionWindow& w = cut.window;
     std::string size = number(WIDTH_PX, 0) + "\" height=\"" + number(totalHeight, 0);
     writeLine(out, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
                        "\" viewBox=\"0 0 " + number(WIDTH_PX, 0) + " " + number(totalHeight, 0) +
                        "\" font-family=\"sans-serif\" font-size=\"14\">");
     writeLine(out, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
-    std::string input = paths.input.substr(paths.input.find_last_of("/\\") + 1);
+    std::string input = inputPath.substr(inputPath.find_last_of("/\\") + 1);
     writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"26\" font-size=\"16\">" +
                        escaped(input) + ": lat " + doubleToText(w.latMin) + " to " +
                        doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) + " to " +
                        doubleToText(w.longMax) + "</text>");
-    size_t triangles = mesh.indices.count / 3;
-    if (triangles <= MOST_TRIANGLES_DRAWN) {
-        writeTriangles(out, mesh, f, h);
-    } else {
-        writeGrid(out, mesh, f, widthM, heightM, h);
-    }
-    // the window, then the origin on top
+}
+
+// The window as a dashed rectangle, then the origin on top.
+void writeWindowAndOrigin(OutputFile& out, const Cut& cut, const Frame& f) {
+    const SelectionWindow& w = cut.window;
     Plan corner{0, -(w.latMax - w.latMin) * METRES_PER_DEGREE};
     writeLine(
         out, "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
@@ -254,32 +258,36 @@ Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin,
                  "\" height=\"" + number((w.latMax - w.latMin) * METRES_PER_DEGREE * f.scale, 2) +
                  "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
                  "stroke-dasharray=\"6 4\"/>");
-    if (origin.index >= 0) {
-        Plan o = planOf(mesh.vertices[size_t(origin.index)], f);
+    if (cut.origin.index >= 0) {
+        Plan o = planOf(cut.mesh.vertices[size_t(cut.origin.index)], f);
         writeLine(out, "<circle cx=\"" + number(pxX(f, o.east), 2) + "\" cy=\"" +
                            number(pxY(f, o.south), 2) + "\" r=\"7\" fill=\"" + ORIGIN_COLOUR +
                            "\" stroke=\"#ffffff\" stroke-width=\"2\"/>");
     }
-    // legend: the ramp from the lowest to the highest altitude, and a scale bar
-    double y = TITLE_PX + heightPx + 20;
+}
+
+// The ramp from the lowest to the highest altitude, and a scale bar.
+void writeLegend(OutputFile& out, const Drawing& d, bool hasTriangles) {
+    const Frame& f = d.frame;
+    double y = TITLE_PX + d.heightPx + 20;
     writeLine(out, "<defs><linearGradient id=\"ramp\">");
     for (int k = 0; k <= 10; ++k) {
         writeLine(out, "<stop offset=\"" + number(k / 10.0, 1) + "\" stop-color=\"" +
                            rampColour(k * (COLOURS - 1) / 10) + "\"/>");
     }
     writeLine(out, "</linearGradient></defs>");
-    if (triangles > 0) {
+    if (hasTriangles) {
         writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"" + number(y + 14, 0) + "\">" +
-                           number(h.low, 1) + " m</text>");
+                           number(d.heights.low, 1) + " m</text>");
         writeLine(out, "<rect x=\"" + number(MARGIN_PX + 80, 0) + "\" y=\"" + number(y, 0) +
                            "\" width=\"240\" height=\"18\" fill=\"url(#ramp)\"/>");
         writeLine(out, "<text x=\"" + number(MARGIN_PX + 330, 0) + "\" y=\"" + number(y + 14, 0) +
-                           "\">" + number(h.high, 1) + " m</text>");
+                           "\">" + number(d.heights.high, 1) + " m</text>");
     } else {
         writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"" + number(y + 14, 0) +
                            "\">no terrain in the window</text>");
     }
-    double bar = scaleBarMetres(widthM);
+    double bar = scaleBarMetres(d.widthM);
     double barX = WIDTH_PX - MARGIN_PX - bar * f.scale;
     writeLine(out, "<path d=\"M" + number(barX, 2) + " " + number(y + 18, 0) + "v-8h" +
                        number(bar * f.scale, 2) +
@@ -287,8 +295,38 @@ Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin,
                        "stroke-width=\"2\"/>");
     writeLine(out, "<text x=\"" + number(barX, 2) + "\" y=\"" + number(y + 36, 0) + "\">" +
                        lengthText(bar) + "</text>");
+}
+
+}  // namespace
+
+Status writePreview(const Cut& cut, const RunPaths& paths) {
+    if (paths.preview.empty()) return {};
+    const SelectionWindow& w = cut.window;
+    double middle = (w.latMin + w.latMax) / 2;
+    Drawing d{{w, std::cos(DEG_TO_RAD * middle), 0, 0, 1}, {}, 0, 0, 0};
+    if (!layOut(cut, d)) {
+        return failedWith(Failure::writePreview,
+                          "the cut's vertices lie too far apart to be drawn (their extent is not "
+                          "a finite number of metres)");
+    }
+    WholeFile file;
+    std::string why;
+    if (!openWholeFile(file, paths.preview, paths.input, why)) {
+        return failedWith(Failure::writePreview, std::move(why));
+    }
+    OutputFile& out = file.out;
+    writeTitle(out, cut, paths.input, TITLE_PX + d.heightPx + FOOTER_PX);
+    size_t triangles = cut.mesh.indices.count / 3;
+    if (triangles <= MOST_TRIANGLES_DRAWN) {
+        writeTriangles(out, cut.mesh, d.frame, d.heights);
+    } else {
+        writeGrid(out, cut.mesh, d.frame, d.widthM, d.heightM, d.heights);
+    }
+    writeWindowAndOrigin(out, cut, d.frame);
+    writeLegend(out, d, triangles > 0);
     writeLine(out, "</svg>");
-    return finishWholeFile(file) ? Failure::none : Failure::writePreview;
+    if (!finishWholeFile(file, why)) return failedWith(Failure::writePreview, std::move(why));
+    return {};
 }
 
 }  // namespace mc

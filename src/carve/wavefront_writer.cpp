@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
-#include "pipeline/pipeline.h"
-#include "pipeline/source_lines.h"
+#include "carve/writers.h"
 #include "scenery/terrain_library.h"
-#include "text/failure_reason.h"
 #include "text/fixed6.h"
 #include "text/fixed9.h"
+#include "text/whole_file.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -233,9 +233,9 @@ void writeTextureCoordinate(OutputFile& out, double u, double v, Mapping mapping
 }
 
 // The sixth and seventh value of a vertex line ("PATCH_VERTEX lon lat elev nx nz s t").
-bool vertexST(SourceLines& sources, const StoredVertex& v, double& s, double& t) {
+bool vertexST(const KeptLines& lines, const StoredVertex& v, double& s, double& t) {
     std::string_view line;
-    if (!fetchSourceLine(sources, sourceOffset(v), line)) return false;
+    if (!keptLine(lines, sourceOffset(v), line)) return false;
     SplitText field = splitFirstField(line);
     for (int k = 0; k < 5; ++k) field = splitFirstField(field.rest);
     s = parseNumber(splitFirstField(field.rest).first);
@@ -284,10 +284,10 @@ bool sameProjection(const Material& a, const Material& b) {
 // The "vt" lines: one per welded position for the shared projection, then one per stored vertex
 // of every other mapped run, in order. vtBase[r] is the number before run r's first (WELDED_VT:
 // the "v" number serves).
-bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
+bool writeTextureCoordinates(OutputFile& out, const Cut& cut,
                              const std::vector<Material>& materials, const TileFrame& frame,
-                             SourceLines& sources, const std::vector<uint32_t>& number,
-                             std::vector<size_t>& vtBase) {
+                             const std::vector<uint32_t>& number, std::vector<size_t>& vtBase) {
+    const MeshBuffers& mesh = cut.mesh;
     size_t written = 0;
     vtBase.assign(mesh.runs.size(), 0);
     const Material* shared = sharedProjection(mesh, materials);
@@ -316,7 +316,7 @@ bool writeTextureCoordinates(OutputFile& out, const MeshBuffers& mesh,
             double u = 0, v = 0;
             if (mapping == Mapping::projected) {
                 projectedUV(mesh.vertices[i], frame, m, u, v);
-            } else if (!vertexST(sources, mesh.vertices[i], u, v)) {
+            } else if (!vertexST(cut.lines, mesh.vertices[i], u, v)) {
                 return false;
             }
             writeTextureCoordinate(out, u, v, mapping);
@@ -402,7 +402,7 @@ bool hasOverlayFaces(const MeshBuffers& mesh) {
     return false;
 }
 
-void writeHeader(OutputFile& out, std::string_view originLine, const OutputPaths& paths,
+void writeHeader(OutputFile& out, const Cut& cut, const std::string& wavefrontPath,
                  const std::string& materialPath) {
     char text[4 * FIXED9_MAX_TEXT + 96];
     char* p = text;
@@ -410,28 +410,26 @@ void writeHeader(OutputFile& out, std::string_view originLine, const OutputPaths
         std::memcpy(p, label.data(), label.size());
         p = fixed9ToText(value, p + label.size());
     };
-    field("# window: lat_min ", paths.window.latMin);
-    field(" lat_max ", paths.window.latMax);
-    field(" long_min ", paths.window.longMin);
-    field(" long_max ", paths.window.longMax);
+    field("# window: lat_min ", cut.window.latMin);
+    field(" lat_max ", cut.window.latMax);
+    field(" long_min ", cut.window.longMin);
+    field(" long_max ", cut.window.longMax);
     writeLine(out, "# mesh_carver cut: metres, X east, Y up, Z south, from the origin vertex");
     writeLine(out, {text, size_t(p - text)});
     writeText(out, "# origin: ");
-    writeLine(out, originLine.empty() ? std::string_view("none") : originLine);
+    writeLine(out, cut.originLine.empty() ? std::string_view("none") : cut.originLine);
     writeLine(out, "mtllib " + fileNameOf(materialPath));
     writeText(out, "o ");
-    writeLine(out, baseName(paths.wavefront));
+    writeLine(out, baseName(wavefrontPath));
 }
 
-bool writeGeometry(OutputFile& out, const MeshBuffers& mesh, const OriginVertex& origin,
-                   const std::vector<Material>& materials, const TileFrame& frame,
-                   SourceLines& sources, const std::string& objectName) {
+bool writeGeometry(OutputFile& out, const Cut& cut, const std::vector<Material>& materials,
+                   const TileFrame& frame, const std::string& objectName) {
+    const MeshBuffers& mesh = cut.mesh;
     std::vector<uint32_t> number;
-    writeWeldedVertices(out, mesh, origin, number);
+    writeWeldedVertices(out, mesh, cut.origin, number);
     std::vector<size_t> vtBase;
-    if (!writeTextureCoordinates(out, mesh, materials, frame, sources, number, vtBase)) {
-        return false;
-    }
+    if (!writeTextureCoordinates(out, cut, materials, frame, number, vtBase)) return false;
     writeFaceGroups(out, mesh, materials, false, vtBase, number);
     if (hasOverlayFaces(mesh)) {
         writeLine(out, "o " + objectName + "_overlay");
@@ -440,45 +438,45 @@ bool writeGeometry(OutputFile& out, const MeshBuffers& mesh, const OriginVertex&
     return true;
 }
 
+TileFrame tileFrameOf(const Cut& cut) {
+    const TileTerrain& terrain = cut.terrain;
+    return {cut.window, terrain.hasCorner ? terrain.west : std::floor(cut.window.longMin),
+            terrain.hasCorner ? terrain.south : std::floor(cut.window.latMin)};
+}
+
 }  // namespace
 
-Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
-                       std::string_view originLine, const TileTerrain& terrain,
-                       const TempFile& temp, const OutputPaths& paths) {
+Status writeWavefront(const Cut& cut, const RunPaths& paths) {
+    if (paths.wavefront.empty()) return {};
     TerrainLibrary library;
     library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
-    std::vector<Material> materials = materialsOf(mesh, terrain, library);
-    TileFrame frame{paths.window,
-                    terrain.hasCorner ? terrain.west : std::floor(paths.window.longMin),
-                    terrain.hasCorner ? terrain.south : std::floor(paths.window.latMin)};
+    std::vector<Material> materials = materialsOf(cut.mesh, cut.terrain, library);
     const std::string materialPath = materialPathOf(paths.wavefront);
-
     WholeFile file, materialFile;
-    if (!openWholeFile(file, paths.wavefront, paths.input)) return Failure::writeWavefront;
-    if (!openWholeFile(materialFile, materialPath, paths.input)) {
-        abandonWholeFile(file);
-        return Failure::writeWavefront;
+    std::string why;
+    if (!openWholeFile(file, paths.wavefront, paths.input, why)) {
+        return failedWith(Failure::writeWavefront, std::move(why));
     }
-    SourceLines sources;
-    sources.handle = mesh.vertices.count > 0 ? openReadHandle(temp.path) : NO_FILE;
-    writeHeader(file.out, originLine, paths, materialPath);
+    if (!openWholeFile(materialFile, materialPath, paths.input, why)) {
+        abandonWholeFile(file);
+        return failedWith(Failure::writeWavefront, std::move(why));
+    }
+    writeHeader(file.out, cut, paths.wavefront, materialPath);
     bool read =
-        (mesh.vertices.count == 0 || sources.handle != NO_FILE) &&
-        writeGeometry(file.out, mesh, origin, materials, frame, sources, baseName(paths.wavefront));
-    closeHandle(sources.handle);
-    writeMaterials(materialFile.out, materials, terrain, materialPath);
+        writeGeometry(file.out, cut, materials, tileFrameOf(cut), baseName(paths.wavefront));
+    writeMaterials(materialFile.out, materials, cut.terrain, materialPath);
     if (!read) {
-        noteFailureReason("reading " + temp.path + " back failed: " + systemErrorText());
         abandonWholeFile(file);
         abandonWholeFile(materialFile);
-        return Failure::readTemp;
+        return keptLinesFailure(cut);
     }
     // the materials first: a file naming materials that are not there would import grey
-    if (!finishWholeFile(materialFile)) {
+    if (!finishWholeFile(materialFile, why)) {
         abandonWholeFile(file);
-        return Failure::writeWavefront;
+        return failedWith(Failure::writeWavefront, std::move(why));
     }
-    return finishWholeFile(file) ? Failure::none : Failure::writeWavefront;
+    if (!finishWholeFile(file, why)) return failedWith(Failure::writeWavefront, std::move(why));
+    return {};
 }
 
 }  // namespace mc

@@ -1,10 +1,11 @@
-#include "pipeline/block_printing.h"
+#include "cut/block_printing.h"
 
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
 #include "text/fixed9.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -181,24 +182,24 @@ BlockPrinter::BlockPrinter(dsf::Tile& tile) : tile(tile), scaleTags(scaleTagsOf(
     lane.scaleTags = &scaleTags;
 }
 
-void printKeptBlock(BlockPrinter& p, const dsf::Primitive& primitive, OutputFile& out) {
-    Batch& batch = p.batches[p.filling];
+void printKeptBlock(BlockPrinter& printer, const dsf::Primitive& primitive, OutputFile& out) {
+    Batch& batch = printer.batches[printer.filling];
     batch.blocks.push_back(
         {primitive.type, primitive.depth, batch.vertices.size(), primitive.vertices.size()});
     batch.vertices.insert(batch.vertices.end(), primitive.vertices.begin(),
                           primitive.vertices.end());
     if (batch.vertices.size() >= BATCH_VERTICES) {
-        finishBatch(p, out);
-        startBatch(p, batch);
-        p.filling ^= 1;
+        finishBatch(printer, out);
+        startBatch(printer, batch);
+        printer.filling ^= 1;
     }
 }
 
-void finishPrinting(BlockPrinter& p, OutputFile& out) {
-    finishBatch(p, out);
-    if (!p.batches[p.filling].blocks.empty()) {
-        startBatch(p, p.batches[p.filling]);
-        finishBatch(p, out);
+void finishPrinting(BlockPrinter& printer, OutputFile& out) {
+    finishBatch(printer, out);
+    if (!printer.batches[printer.filling].blocks.empty()) {
+        startBatch(printer, printer.batches[printer.filling]);
+        finishBatch(printer, out);
     }
 }
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "cut/cut.h"
 #include "dsf/commands.h"
 #include "dsf/point_values.h"
-#include "pipeline/pipeline.h"
 #include "platform/helper_thread.h"
 
 namespace mc {

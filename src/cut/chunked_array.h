@@ -25,7 +25,9 @@ struct ChunkedArray {
         chunks[count >> CHUNK_BITS][count & (CHUNK_SIZE - 1)] = value;
         ++count;
     }
-    const T& operator[](size_t i) const { return chunks[i >> CHUNK_BITS][i & (CHUNK_SIZE - 1)]; }
+    const T& operator[](size_t index) const {
+        return chunks[index >> CHUNK_BITS][index & (CHUNK_SIZE - 1)];
+    }
     T& last() { return chunks[(count - 1) >> CHUNK_BITS][(count - 1) & (CHUNK_SIZE - 1)]; }
 };
 

@@ -1,20 +1,21 @@
-// The window cutting pipeline, as the driver runs it: the selection pass, the mesh assembly
-// pass, the origin, the object, the Wavefront file, the preview and the report.
+// The cut: what a tile holds inside a window, as one value. Both directions start here: the
+// selection pass keeps the primitive blocks that touch the window, the mesh assembly pass turns
+// them into the Cut, which the carve's writers write out and the put-back writes back.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "pipeline/chunked_array.h"
-#include "pipeline/elevation.h"
-#include "pipeline/stored_vertex.h"
+#include "cut/chunked_array.h"
+#include "cut/elevation.h"
+#include "cut/kept_lines.h"
+#include "cut/status.h"
+#include "cut/stored_vertex.h"
 #include "text/fields.h"
 #include "text/numbers.h"
-#include "text/output.h"
-#include "text/progress.h"
+#include "text/output_file.h"
 
 namespace mc {
 
@@ -26,28 +27,14 @@ constexpr double DEG_TO_RAD = 3.1415927 / 180;  // the tool's own pi, kept for i
 constexpr double METRES_PER_DEGREE = 111120.0;
 constexpr double NO_ORIGIN_Y = -2000000.0;
 
-/// What stopped a run; the driver turns it into the one console line.
-enum class Failure {
-    none,
-    openInput,
-    readInput,
-    tempInUse,
-    writeTemp,
-    readTemp,
-    vertexCapacity,
-    indexCapacity,
-    writeOutput,
-    writeWavefront,
-    writePreview,
-};
-
 /// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees.
 struct SelectionWindow {
     double latMin = 0, latMax = 0, longMin = 0, longMax = 0;
 };
 
-inline bool isInsideWindow(const SelectionWindow& w, double lon, double lat) {
-    return w.latMin < lat && lat < w.latMax && w.longMin < lon && lon < w.longMax;
+inline bool isInsideWindow(const SelectionWindow& window, double lon, double lat) {
+    return window.latMin < lat && lat < window.latMax && window.longMin < lon &&
+           lon < window.longMax;
 }
 
 /// Longitude, latitude and elevation: the first three fields after the keyword, the last of
@@ -77,8 +64,8 @@ inline void writeProgressLine(OutputFile& console, std::string_view label, int32
     writeInteger(console, total, true);
 }
 
-/// The temporary file shared by both passes. lock holds an advisory lock on it for the whole
-/// run, so a second run in the same directory cannot empty it under the first.
+/// The temporary file of the kept blocks. lock holds an advisory lock on it for the whole run,
+/// so a second run in the same directory cannot empty it under the first.
 struct TempFile {
     std::string path;
     FileHandle lock = NO_FILE;
@@ -94,8 +81,8 @@ struct BlockPatch {
 };
 constexpr uint32_t OVERLAY_PATCH_FLAG = 2;
 
-/// What the selection pass learns of the tile beyond its blocks, for the Wavefront file: its
-/// terrain definitions, its south-west corner, and the patch of every kept block, in order.
+/// What the selection pass learns of the tile beyond its blocks: its terrain definitions, its
+/// south-west corner, and the patch of every kept block, in order.
 struct TileTerrain {
     std::vector<std::string> definitions;
     double west = 0, south = 0;
@@ -103,12 +90,22 @@ struct TileTerrain {
     std::vector<BlockPatch> keptPatches;
 };
 
+/// What the selection pass found: the kept blocks (in the temporary file), how many, the tile's
+/// elevation raster (or a text tile's description of it) and its terrain.
+struct Selection {
+    Status status;
+    SelectionWindow window;
+    std::string keptPath;  // the temporary file
+    int32_t keptCount = 0;
+    ElevationRaster raster;
+    TileTerrain terrain;
+};
+
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
-/// temporary file, printing a "Step 1" line per kept block, and reads the tile's elevation
-/// raster, if it has one, and its terrain. keptCount is set even on failure.
-Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
-                         TempFile& temp, OutputFile& console, int32_t& keptCount,
-                         ElevationRaster& raster, TileTerrain& terrain);
+/// temporary file, printing a "Step 1" line per kept block. The tile's form (text, binary or 7z)
+/// is told from its first bytes.
+Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
+                       OutputFile& console);
 
 /// Stored vertices and indices from these on, up to the next run's, come from blocks of one
 /// patch.
@@ -124,65 +121,54 @@ struct MeshBuffers {
     std::vector<PatchRun> runs;           // the patches, block by block, as the tables grew
 };
 
-/// Step 2: reads the temporary file back, stores fans whole and the window-touching triangles
-/// of triangle lists and strips, printing a "Step 2" line per block, and notes each block's
-/// patch. Capacities count as reached when a count gets to them. Flagged elevations take the
-/// raster's height (a text tile's raster is read when the first one comes).
-Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
-                            const TempFile& temp, int32_t keptCount, OutputFile& console,
-                            ElevationRaster& raster, const TileTerrain& terrain, MeshBuffers& mesh);
-
-/// The highest vertex (first of equals), or none: originY then stays at NO_ORIGIN_Y.
+/// The highest vertex (first of equals), or none: y then stays at NO_ORIGIN_Y.
 struct OriginVertex {
     double x = 0, y = NO_ORIGIN_Y, z = 0;
     int64_t index = -1;
 };
 OriginVertex findOrigin(const MeshBuffers& mesh);
 
-/// "VT x y z  0.0 1.0 0.0 0.0 1.0 # " and the source line: coordinates relative to the origin,
-/// each difference carried with a 64-bit significand before it is rounded to double.
-void writeVertexLine(OutputFile& out, const StoredVertex& v, const OriginVertex& origin,
-                     std::string_view sourceLine);
-
-struct OutputPaths {
-    std::string input;
-    std::string object;
-    std::string wavefront;  // empty: no Wavefront file
-    std::string preview;    // empty: no picture
-    SelectionWindow window;
-    std::string sceneryFolder;  // where the Wavefront file's terrain definitions are looked up;
-    std::string xplaneFolder;   // empty when not configured
+/// The most vertices and triangle indices the cut may hold.
+struct Capacities {
+    int32_t maxVertices = 0;
+    int32_t maxIndices = 0;
 };
 
-/// The origin vertex's line as the report shows it (the raster's height where it was flagged);
-/// empty for an empty cut.
-Failure readOriginLine(const MeshBuffers& mesh, const OriginVertex& origin, const TempFile& temp,
-                       const ElevationRaster& raster, std::string& originLine);
+/// The cut as every writer takes it: the window, the mesh with its patch runs, the tile's terrain
+/// and raster, the origin and its scenery line, and the one reader of the kept lines.
+struct Cut {
+    Status status;
+    SelectionWindow window;
+    MeshBuffers mesh;
+    TileTerrain terrain;
+    ElevationRaster raster;
+    OriginVertex origin;
+    std::string originLine;  // as the report shows it; empty for an empty cut
+    KeptLines lines;
+};
 
-/// "Writing output file", shown before the writers start.
-void announceWriting(OutputFile& console);
+/// Step 2: reads the kept blocks back, stores fans whole and the window-touching triangles of
+/// triangle lists and strips, printing a "Step 2" line per block, notes each block's patch, and
+/// finds the origin. Capacities count as reached when a count gets to them; the pass then counts
+/// on, to say what the window needs. Flagged elevations take the raster's height.
+Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console);
 
-/// The OBJ8 object relative to the origin, whole or not at all (a regular file is replaced only
-/// once complete, and never when it is the input tile). Vertex lines with a flagged elevation
-/// show the raster's height instead.
-Failure writeObjectFile(const MeshBuffers& mesh, const OriginVertex& origin,
-                        std::string_view originLine, const TempFile& temp,
-                        const ElevationRaster& raster, const OutputPaths& paths);
+/// The vertex's scenery line as writers show it: with the raster's height where its elevation
+/// was flagged. False when the temporary file cannot be read back.
+bool shownVertexLine(const Cut& cut, const StoredVertex& vertex, std::string& scratch,
+                     std::string_view& line);
 
-/// The cut as a Wavefront OBJ for modellers, with its materials beside it (NAME.mtl): welded
-/// vertices in metres relative to the origin, on the object's axes, every triangle wound to face
-/// up (+Y), degenerate ones left out; faces grouped by terrain definition, overlays in an object
-/// of their own, texture coordinates where the terrain's texture has them.
-Failure writeWavefront(const MeshBuffers& mesh, const OriginVertex& origin,
-                       std::string_view originLine, const TileTerrain& terrain,
-                       const TempFile& temp, const OutputPaths& paths);
+/// A failure to read the temporary file back, with the system's reason.
+Status keptLinesFailure(const Cut& cut);
 
-/// A top view of the cut as a standalone SVG: triangles coloured by mean height (beyond
-/// 100,000 triangles a grid of at most 256 x 256 cells), the window, the origin, a legend, a
-/// scale bar and a title. The same bytes on every run.
-Failure writePreview(const MeshBuffers& mesh, const OriginVertex& origin, const OutputPaths& paths);
-
-/// The origin report: the scenery line of the vertex the object is measured from.
-void reportOrigin(OutputFile& console, std::string_view originLine);
+/// The files of a run, as platform paths; empty when the ini names none.
+struct RunPaths {
+    std::string input;
+    std::string object;
+    std::string wavefront;
+    std::string preview;
+    std::string sceneryFolder;  // where the Wavefront file's terrain definitions are looked up
+    std::string xplaneFolder;
+};
 
 }  // namespace mc

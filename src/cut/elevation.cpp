@@ -1,12 +1,12 @@
-#include "pipeline/elevation.h"
+#include "cut/elevation.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "text/failure_reason.h"
 #include "text/fields.h"
 #include "text/fixed9.h"
 #include "text/numbers.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -31,56 +31,53 @@ constexpr size_t HEIGHT_MEMO_BITS = 8;  // a few kilobytes: the repeats come clo
 
 }  // namespace
 
-const char* rasterProblem(uint32_t version, const ElevationRaster& r) {
-    bool sizeFits = r.format == PixelFormat::floating
-                        ? r.bytesPerPixel == 4
-                        : r.bytesPerPixel == 1 || r.bytesPerPixel == 2 || r.bytesPerPixel == 4;
-    uint32_t least = r.postCentric ? 2 : 1;
+const char* rasterProblem(uint32_t version, const ElevationRaster& raster) {
+    bool sizeFits =
+        raster.format == PixelFormat::floating
+            ? raster.bytesPerPixel == 4
+            : raster.bytesPerPixel == 1 || raster.bytesPerPixel == 2 || raster.bytesPerPixel == 4;
+    uint32_t least = raster.postCentric ? 2 : 1;
     if (version != 1) return "its version is not 1";
     if (!sizeFits) return "its bytes per pixel do not suit its pixel format";
-    if (r.width < least || r.height < least)
+    if (raster.width < least || raster.height < least)
         return "it is too small to place (fewer posts than 2 x 2)";
-    if (uint64_t(r.width) * r.height > MAX_PIXELS) return "it has more than 2^32 pixels";
-    if (!std::isfinite(r.scale) || !std::isfinite(r.offset))
+    if (uint64_t(raster.width) * raster.height > MAX_PIXELS) return "it has more than 2^32 pixels";
+    if (!std::isfinite(raster.scale) || !std::isfinite(raster.offset))
         return "its scale or offset is not a number";
-    if (!(r.west < r.east && r.south < r.north && std::isfinite(r.east - r.west) &&
-          std::isfinite(r.north - r.south))) {
+    if (!(raster.west < raster.east && raster.south < raster.north &&
+          std::isfinite(raster.east - raster.west) && std::isfinite(raster.north - raster.south))) {
         return "the tile's bounds (sim/west, sim/east, sim/south, sim/north) do not make an area";
     }
     return nullptr;
 }
 
-bool isConsistentRaster(uint32_t version, const ElevationRaster& r) {
-    return rasterProblem(version, r) == nullptr;
-}
-
-bool takePixels(ElevationRaster& r, const uint8_t* bytes, size_t size) {
-    uint64_t needed = uint64_t(r.width) * r.height * r.bytesPerPixel;
+bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std::string& why) {
+    uint64_t needed = uint64_t(raster.width) * raster.height * raster.bytesPerPixel;
     if (size < needed) {
-        noteFailureReason("the elevation raster has " + groupedNumber(size) +
-                          " bytes of pixels; its size needs " + groupedNumber(needed));
+        why = "the elevation raster has " + groupedNumber(size) +
+              " bytes of pixels; its size needs " + groupedNumber(needed);
         return false;
     }
-    r.pixels.assign(bytes, bytes + needed);
-    if (r.format == PixelFormat::floating) {
+    raster.pixels.assign(bytes, bytes + needed);
+    if (raster.format == PixelFormat::floating) {
         for (size_t at = 0; at < needed; at += sizeof(float)) {
             float raw;
-            std::memcpy(&raw, r.pixels.data() + at, sizeof raw);
-            if (!std::isfinite(double(raw) * r.scale + r.offset)) {
-                noteFailureReason("the elevation raster has a pixel that is not a number");
-                r.pixels.clear();
+            std::memcpy(&raw, raster.pixels.data() + at, sizeof raw);
+            if (!std::isfinite(double(raw) * raster.scale + raster.offset)) {
+                why = "the elevation raster has a pixel that is not a number";
+                raster.pixels.clear();
                 return false;
             }
         }
     }
     // posts span the tile edge to edge; cell centres sit half a cell in
-    double columns = r.postCentric ? r.width - 1.0 : r.width;
-    double rows = r.postCentric ? r.height - 1.0 : r.height;
-    r.columnsPerDegree = columns / (r.east - r.west);
-    r.degreesPerColumn = (r.east - r.west) / columns;
-    r.rowsPerDegree = rows / (r.north - r.south);
-    r.degreesPerRow = (r.north - r.south) / rows;
-    r.present = true;
+    double columns = raster.postCentric ? raster.width - 1.0 : raster.width;
+    double rows = raster.postCentric ? raster.height - 1.0 : raster.height;
+    raster.columnsPerDegree = columns / (raster.east - raster.west);
+    raster.degreesPerColumn = (raster.east - raster.west) / columns;
+    raster.rowsPerDegree = rows / (raster.north - raster.south);
+    raster.degreesPerRow = (raster.north - raster.south) / rows;
+    raster.present = true;
     return true;
 }
 
@@ -121,20 +118,21 @@ PixelSpot pixelSpot(const ElevationRaster& r, double lon, double lat) {
     return {x0, y0, x - x0, y - y0};
 }
 
-double rasterHeight(const ElevationRaster& r, double lon, double lat) {
-    auto [x0, y0, tx, ty] = pixelSpot(r, lon, lat);
-    bool signedInteger = r.format == PixelFormat::signedInteger;
-    switch (r.bytesPerPixel) {
+double rasterHeight(const ElevationRaster& raster, double lon, double lat) {
+    auto [x0, y0, tx, ty] = pixelSpot(raster, lon, lat);
+    bool signedInteger = raster.format == PixelFormat::signedInteger;
+    switch (raster.bytesPerPixel) {
         case 1:
-            return signedInteger ? bilinear<int8_t>(r, x0, y0, tx, ty)
-                                 : bilinear<uint8_t>(r, x0, y0, tx, ty);
+            return signedInteger ? bilinear<int8_t>(raster, x0, y0, tx, ty)
+                                 : bilinear<uint8_t>(raster, x0, y0, tx, ty);
         case 2:
-            return signedInteger ? bilinear<int16_t>(r, x0, y0, tx, ty)
-                                 : bilinear<uint16_t>(r, x0, y0, tx, ty);
+            return signedInteger ? bilinear<int16_t>(raster, x0, y0, tx, ty)
+                                 : bilinear<uint16_t>(raster, x0, y0, tx, ty);
         default:
-            if (r.format == PixelFormat::floating) return bilinear<float>(r, x0, y0, tx, ty);
-            return signedInteger ? bilinear<int32_t>(r, x0, y0, tx, ty)
-                                 : bilinear<uint32_t>(r, x0, y0, tx, ty);
+            if (raster.format == PixelFormat::floating)
+                return bilinear<float>(raster, x0, y0, tx, ty);
+            return signedInteger ? bilinear<int32_t>(raster, x0, y0, tx, ty)
+                                 : bilinear<uint32_t>(raster, x0, y0, tx, ty);
     }
 }
 

@@ -42,15 +42,14 @@ struct ElevationRaster {
     std::string describedBy;  // the tile's path, where a relative side file starts
 };
 
-/// Raster header fields as both tile forms state them; checks they describe a readable raster
-/// (version 1, a pixel size the format allows, posts at least 2 x 2, finite scale and bounds).
-bool isConsistentRaster(uint32_t version, const ElevationRaster& raster);
-/// What does not hold together in them, in plain words; nullptr when they are consistent.
+/// Raster header fields as both tile forms state them: what keeps them from describing a
+/// readable raster (version 1, a pixel size the format allows, posts at least 2 x 2, finite
+/// scale and bounds), in plain words; nullptr when they are consistent.
 const char* rasterProblem(uint32_t version, const ElevationRaster& raster);
 
-/// The raster's bytes: width x height x bytesPerPixel of them. False (and nothing kept, the
-/// reason noted) when fewer are given or a float pixel is not a number.
-bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
+/// The raster's bytes: width x height x bytesPerPixel of them. False (nothing kept, the reason in
+/// `why`) when fewer are given or a float pixel is not a number.
+bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std::string& why);
 
 /// Bilinear height between the four pixels around a point, clamped at the tile edges; a point
 /// on a pixel's position (to the nine decimals vertex lines print) gets that pixel's value.

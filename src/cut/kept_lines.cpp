@@ -1,6 +1,7 @@
-#include "pipeline/source_lines.h"
+#include "cut/kept_lines.h"
 
 #include <cstring>
+#include <utility>
 
 #include "text/line_reader.h"
 
@@ -8,46 +9,78 @@ namespace mc {
 
 namespace {
 
-constexpr size_t SOURCE_WINDOW_SIZE = 1 << 20;
+constexpr size_t KEPT_WINDOW_SIZE = 1 << 20;
 
 // Fills the window from `offset` on; false on a read error.
-bool readWindowAt(SourceLines& s, uint64_t offset) {
-    s.windowStart = offset;
-    s.windowSize = 0;
-    while (s.windowSize < s.window.size()) {
-        int64_t got = readHandleAt(s.handle, s.window.data() + s.windowSize,
-                                   s.window.size() - s.windowSize, offset + s.windowSize);
+bool readWindowAt(const KeptLines& lines, uint64_t offset) {
+    lines.windowStart = offset;
+    lines.windowSize = 0;
+    while (lines.windowSize < lines.window.size()) {
+        int64_t got =
+            readHandleAt(lines.handle, lines.window.data() + lines.windowSize,
+                         lines.window.size() - lines.windowSize, offset + lines.windowSize);
         if (got < 0) return false;
         if (got == 0) break;
-        s.windowSize += size_t(got);
+        lines.windowSize += size_t(got);
     }
     return true;
 }
 
 }  // namespace
 
-bool fetchSourceLine(SourceLines& s, uint64_t offset, std::string_view& line) {
-    if (s.window.empty()) s.window.resize(SOURCE_WINDOW_SIZE);
+KeptLines::KeptLines(KeptLines&& other) noexcept
+    : path(std::move(other.path)),
+      handle(std::exchange(other.handle, NO_FILE)),
+      window(std::move(other.window)),
+      windowStart(other.windowStart),
+      windowSize(std::exchange(other.windowSize, 0)) {}
+
+KeptLines& KeptLines::operator=(KeptLines&& other) noexcept {
+    if (this != &other) {
+        closeHandle(handle);
+        path = std::move(other.path);
+        handle = std::exchange(other.handle, NO_FILE);
+        window = std::move(other.window);
+        windowStart = other.windowStart;
+        windowSize = std::exchange(other.windowSize, 0);
+    }
+    return *this;
+}
+
+KeptLines::~KeptLines() {
+    closeHandle(handle);
+}
+
+bool openKeptLines(KeptLines& lines, const std::string& path) {
+    closeHandle(lines.handle);
+    lines.path = path;
+    lines.handle = openReadHandle(path);
+    lines.windowStart = lines.windowSize = 0;
+    return lines.handle != NO_FILE;
+}
+
+bool keptLine(const KeptLines& lines, uint64_t offset, std::string_view& line) {
+    if (lines.window.empty()) lines.window.resize(KEPT_WINDOW_SIZE);
     bool fresh = false;
-    if (offset < s.windowStart || offset >= s.windowStart + s.windowSize) {
-        if (!readWindowAt(s, offset)) return false;
+    if (offset < lines.windowStart || offset >= lines.windowStart + lines.windowSize) {
+        if (!readWindowAt(lines, offset)) return false;
         fresh = true;
     }
     for (;;) {
-        const char* first = s.window.data() + (offset - s.windowStart);
-        const char* last = s.window.data() + s.windowSize;
+        const char* first = lines.window.data() + (offset - lines.windowStart);
+        const char* last = lines.window.data() + lines.windowSize;
         if (const void* lf = std::memchr(first, '\n', size_t(last - first))) {
             line = lineBeforeLineFeed(first, static_cast<const char*>(lf));
             return true;
         }
-        bool atFileEnd = s.windowSize < s.window.size();
+        bool atFileEnd = lines.windowSize < lines.window.size();
         if (atFileEnd && fresh) {
             line = lineAtDataEnd(first, last);
             return true;
         }
         // the line runs past the window: read again from its start, with room for all of it
-        if (fresh) s.window.resize(s.window.size() * 2);
-        if (!readWindowAt(s, offset)) return false;
+        if (fresh) lines.window.resize(lines.window.size() * 2);
+        if (!readWindowAt(lines, offset)) return false;
         fresh = true;
     }
 }

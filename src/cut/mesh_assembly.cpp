@@ -3,11 +3,11 @@
 #include <cstring>
 #include <thread>
 
-#include "pipeline/pipeline.h"
-#include "pipeline/raster_intake.h"
+#include "cut/cut.h"
+#include "cut/raster_intake.h"
 #include "platform/helper_thread.h"
-#include "text/failure_reason.h"
 #include "text/line_reader.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -47,10 +47,12 @@ long double cosineOf(CosineCache& cache, double lat) {
 
 // Carried with a 64-bit significand and rounded to double where a value is stored, so the
 // object matches the tool's long-standing output to the last bit.
-StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& w, CosineCache& cache) {
-    double xm = double((static_cast<long double>(p.position.lon) - w.longMin) *
+StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& window,
+                           CosineCache& cache) {
+    double xm = double((static_cast<long double>(p.position.lon) - window.longMin) *
                        cosineOf(cache, p.position.lat) * METRES_PER_DEGREE);
-    double zm = double((static_cast<long double>(p.position.lat) - w.latMin) * METRES_PER_DEGREE);
+    double zm =
+        double((static_cast<long double>(p.position.lat) - window.latMin) * METRES_PER_DEGREE);
     StoredVertex v;
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
     v.elevation = p.position.elev;
@@ -104,8 +106,7 @@ void finishHeights(HeightLookups& h) {
 
 struct Assembly {
     const SelectionWindow& window;
-    int32_t maxVertices;
-    int32_t maxIndices;
+    Capacities capacities;
     MeshBuffers& mesh;
     HeightLookups& heights;
     CosineCache cosine = {};
@@ -115,12 +116,14 @@ struct Assembly {
     int64_t vertexCount = 0, indexCount = 0;  // what the window needs, stored or not
 };
 
-void noteWhatTheWindowNeeds(const Assembly& a) {
-    noteFailureReason("this window needs " + groupedNumber(uint64_t(a.vertexCount)) +
-                      " vertices (nb_max_vertex is " + intToText(a.maxVertices) + ") and " +
-                      groupedNumber(uint64_t(a.indexCount)) + " triangle indices (nb_max_tris is " +
-                      intToText(a.maxIndices) + "); nb_max_vertex=" + intToText(a.vertexCount + 1) +
-                      " and nb_max_tris=" + intToText(a.indexCount + 1) + " hold them");
+Status whatTheWindowNeeds(const Assembly& a) {
+    const Capacities& c = a.capacities;
+    return failedWith(a.full, "this window needs " + groupedNumber(uint64_t(a.vertexCount)) +
+                                  " vertices (nb_max_vertex is " + intToText(c.maxVertices) +
+                                  ") and " + groupedNumber(uint64_t(a.indexCount)) +
+                                  " triangle indices (nb_max_tris is " + intToText(c.maxIndices) +
+                                  "); nb_max_vertex=" + intToText(a.vertexCount + 1) +
+                                  " and nb_max_tris=" + intToText(a.indexCount + 1) + " hold them");
 }
 
 // Past a capacity the pass goes on counting what the window needs, storing nothing more.
@@ -133,14 +136,14 @@ void appendVertex(Assembly& a, const PendingVertex& p) {
             {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
         if (a.heights.filling.size() == HEIGHT_BLOCK) handOverHeights(a.heights);
     }
-    if (a.vertexCount >= a.maxVertices) a.full = Failure::vertexCapacity;
+    if (a.vertexCount >= a.capacities.maxVertices) a.full = Failure::vertexCapacity;
 }
 
 void appendIndex(Assembly& a, size_t vertexNumber) {
     ++a.indexCount;
     if (a.full != Failure::none) return;
     a.mesh.indices.push(int32_t(vertexNumber));
-    if (a.indexCount >= a.maxIndices) a.full = Failure::indexCapacity;
+    if (a.indexCount >= a.capacities.maxIndices) a.full = Failure::indexCapacity;
 }
 
 // A fan keeps every vertex and turns around its first one; fewer than three make no triangle.
@@ -219,74 +222,159 @@ void notePatch(MeshBuffers& mesh, const TileTerrain& terrain, int32_t blockNumbe
     mesh.runs.push_back({mesh.vertices.count, mesh.indices.count, patch});
 }
 
-}  // namespace
-
-Failure runMeshAssemblyPass(const SelectionWindow& window, int32_t maxVertices, int32_t maxIndices,
-                            const TempFile& temp, int32_t keptCount, OutputFile& console,
-                            ElevationRaster& raster, const TileTerrain& terrain,
-                            MeshBuffers& mesh) {
-    LineReader reader;
-    if (!openForReading(reader, temp.path)) return Failure::readTemp;
-    HeightLookups heights{raster};
-    Assembly assembly{window, maxVertices, maxIndices, mesh, heights};
-    std::vector<PendingVertex> blockLines;  // block lines 2 to n + 1, read as vertices
+// The pass over the kept blocks: the block being read, its lines read as vertices.
+struct KeptBlocks {
+    Assembly& assembly;
+    ElevationRaster& raster;
+    const TileTerrain& terrain;
+    OutputFile& console;
+    int32_t keptCount;
+    std::vector<PendingVertex> lines = {};  // block lines 2 to n + 1
     bool inBlock = false;
     int32_t type = 0;
     int32_t blockNumber = 0;
-    Failure failure = Failure::none;
-    while (failure == Failure::none && !atEnd(reader)) {
-        std::string_view line = readLine(reader);
-        if (line.empty()) continue;
-        SplitText split = splitFirstField(line);
-        bool counting = assembly.full != Failure::none;
-        if (split.first == BEGIN_PRIMITIVE) {
-            inBlock = true;
-            blockLines.clear();
-            type = parseInteger(splitBeforeSpace(line).rest);
-            ++blockNumber;
-            if (!counting) writeProgressLine(console, "Step 2: ", blockNumber, keptCount);
-            continue;
-        }
-        if (!inBlock) continue;
-        if (split.first == END_PRIMITIVE) {
-            inBlock = false;
-            if (!counting) notePatch(mesh, terrain, blockNumber);
-            if (type == TRIANGLE_FAN) storeFan(assembly, blockLines);
-            if (type == TRIANGLE_LIST) storeTriangles(assembly, blockLines);
-            if (type == TRIANGLE_STRIP) storeStrip(assembly, blockLines);
-            continue;
-        }
-        if (type == TRIANGLE_FAN || type == TRIANGLE_LIST || type == TRIANGLE_STRIP) {
-            const char* elevField;
-            VertexPosition position = readVertexPosition(split.rest, &elevField);
-            uint32_t flagged = 0;
-            bool needsHeight = position.elev == RASTER_HEIGHT_FLAG && !counting;
-            if (needsHeight && !raster.present && raster.described) {
-                auto described = std::move(raster.described);
-                if (!loadTextRaster(*described, raster.describedBy, raster)) {
-                    failure = Failure::readInput;
-                    break;
-                }
-            }
-            if (needsHeight && raster.present) {
-                flagged = uint32_t(
-                    std::min<size_t>(size_t(elevField - line.data()), FLAGGED_FIELD_UNNOTED));
-            }
-            blockLines.push_back({position, packSource(reader.lineOffset, flagged)});
+};
+
+void storeBlock(KeptBlocks& b) {
+    Assembly& a = b.assembly;
+    if (a.full == Failure::none) notePatch(a.mesh, b.terrain, b.blockNumber);
+    if (b.type == TRIANGLE_FAN) storeFan(a, b.lines);
+    if (b.type == TRIANGLE_LIST) storeTriangles(a, b.lines);
+    if (b.type == TRIANGLE_STRIP) storeStrip(a, b.lines);
+}
+
+// A vertex line of a block; a text tile's raster is read when the first flagged one comes.
+Status takeVertexLine(KeptBlocks& b, std::string_view line, std::string_view remainder,
+                      uint64_t lineOffset) {
+    const char* elevField;
+    VertexPosition position = readVertexPosition(remainder, &elevField);
+    uint32_t flagged = 0;
+    ElevationRaster& raster = b.raster;
+    bool needsHeight = position.elev == RASTER_HEIGHT_FLAG && b.assembly.full == Failure::none;
+    if (needsHeight && !raster.present && raster.described) {
+        auto described = std::move(raster.described);
+        std::string why;
+        if (!loadTextRaster(*described, raster.describedBy, raster, why)) {
+            return failedWith(Failure::readInput, std::move(why));
         }
     }
-    finishHeights(heights);
+    if (needsHeight && raster.present) {
+        flagged =
+            uint32_t(std::min<size_t>(size_t(elevField - line.data()), FLAGGED_FIELD_UNNOTED));
+    }
+    b.lines.push_back({position, packSource(lineOffset, flagged)});
+    return {};
+}
+
+Status takeKeptLine(KeptBlocks& b, std::string_view line, uint64_t lineOffset) {
+    SplitText split = splitFirstField(line);
+    if (split.first == BEGIN_PRIMITIVE) {
+        b.inBlock = true;
+        b.lines.clear();
+        b.type = parseInteger(splitBeforeSpace(line).rest);
+        ++b.blockNumber;
+        if (b.assembly.full == Failure::none) {
+            writeProgressLine(b.console, "Step 2: ", b.blockNumber, b.keptCount);
+        }
+        return {};
+    }
+    if (!b.inBlock) return {};
+    if (split.first == END_PRIMITIVE) {
+        b.inBlock = false;
+        storeBlock(b);
+        return {};
+    }
+    if (b.type == TRIANGLE_FAN || b.type == TRIANGLE_LIST || b.type == TRIANGLE_STRIP) {
+        return takeVertexLine(b, line, split.rest, lineOffset);
+    }
+    return {};
+}
+
+Status readKeptBlocks(const Selection& found, Assembly& assembly, ElevationRaster& raster,
+                      OutputFile& console) {
+    LineReader reader;
+    if (!openForReading(reader, found.keptPath)) {
+        return failedWith(Failure::readTemp,
+                          "cannot open " + found.keptPath + " again: " + systemErrorText());
+    }
+    KeptBlocks blocks{assembly, raster, found.terrain, console, found.keptCount};
+    Status status;
+    while (status.ok() && !atEnd(reader)) {
+        std::string_view line = readLine(reader);
+        if (!line.empty()) status = takeKeptLine(blocks, line, reader.lineOffset);
+    }
+    finishHeights(assembly.heights);
     bool readFailed = reader.readFailed;
     closeReader(reader);
-    if (failure == Failure::none && readFailed) {
-        noteFailureReason("reading " + temp.path + " back failed: " + reader.error);
-        return Failure::readTemp;
+    if (status.ok() && readFailed) {
+        return failedWith(Failure::readTemp,
+                          "reading " + found.keptPath + " back failed: " + reader.error);
     }
-    if (failure == Failure::none && assembly.full != Failure::none) {
-        noteWhatTheWindowNeeds(assembly);
-        return assembly.full;
+    if (status.ok() && assembly.full != Failure::none) return whatTheWindowNeeds(assembly);
+    return status;
+}
+
+// The origin and its line, read back through the cut's reader of the kept lines.
+Status findOriginLine(Cut& cut) {
+    cut.origin = findOrigin(cut.mesh);
+    if (!openKeptLines(cut.lines, cut.lines.path) && cut.mesh.vertices.count > 0) {
+        return keptLinesFailure(cut);
     }
-    return failure;
+    if (cut.origin.index < 0) return {};
+    std::string scratch;
+    std::string_view line;
+    if (!shownVertexLine(cut, cut.mesh.vertices[size_t(cut.origin.index)], scratch, line)) {
+        return keptLinesFailure(cut);
+    }
+    cut.originLine = line;
+    return {};
+}
+
+}  // namespace
+
+OriginVertex findOrigin(const MeshBuffers& mesh) {
+    OriginVertex origin;
+    for (size_t i = 0; i < mesh.vertices.count; ++i) {
+        const StoredVertex& v = mesh.vertices[i];
+        double y = objectY(v);
+        if (y > origin.y) {
+            origin.x = v.x;
+            origin.y = y;
+            origin.z = v.z;
+            origin.index = int64_t(i);
+        }
+    }
+    return origin;
+}
+
+Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console) {
+    Cut cut;
+    cut.window = found.window;
+    cut.lines.path = found.keptPath;
+    HeightLookups heights{found.raster};
+    Assembly assembly{cut.window, capacities, cut.mesh, heights};
+    cut.status = readKeptBlocks(found, assembly, found.raster, console);
+    cut.terrain = std::move(found.terrain);
+    cut.raster = std::move(found.raster);
+    if (cut.status.ok()) cut.status = findOriginLine(cut);
+    return cut;
+}
+
+bool shownVertexLine(const Cut& cut, const StoredVertex& vertex, std::string& scratch,
+                     std::string_view& line) {
+    if (!keptLine(cut.lines, sourceOffset(vertex), line)) return false;
+    uint32_t field = flaggedField(vertex);
+    if (field == FLAGGED_FIELD_UNNOTED) {
+        line = lineWithHeight(line, vertex.elevation, cut.raster, scratch);
+    } else if (field != 0) {
+        line = lineWithHeightAt(line, field, vertex.elevation, scratch);
+    }
+    return true;
+}
+
+Status keptLinesFailure(const Cut& cut) {
+    return failedWith(Failure::readTemp,
+                      "reading " + cut.lines.path + " back failed: " + systemErrorText());
 }
 
 }  // namespace mc

@@ -1,11 +1,10 @@
-#include "pipeline/raster_intake.h"
+#include "cut/raster_intake.h"
 
 #include "dsf/tile.h"
 
 #include <cmath>
 
 #include "platform/platform.h"
-#include "text/failure_reason.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 
@@ -26,7 +25,7 @@ const char* rasterFromHeader(const RasterHeader& header, const double bounds[4],
 }
 
 // The raster is copied out: the tile's bytes are gone once the pass ends.
-bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
+bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster, std::string& why) {
     const dsf::TileRaster& stored = tile.elevation;
     if (!stored.found) return true;
     RasterHeader header{stored.version, stored.bytesPerPixel, stored.flags, stored.width,
@@ -38,10 +37,10 @@ bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
         problem = "its DEMD atom's size is not width x height x bytes per pixel";
     }
     if (problem) {
-        noteFailureReason(std::string("the tile's elevation raster cannot be used: ") + problem);
+        why = std::string("the tile's elevation raster cannot be used: ") + problem;
         return false;
     }
-    if (!takePixels(r, stored.pixels, stored.pixelBytes)) return false;
+    if (!takePixels(r, stored.pixels, stored.pixelBytes, why)) return false;
     raster = std::move(r);
     return true;
 }
@@ -68,10 +67,10 @@ void noteTileLine(TextRasterLines& lines, std::string_view line) {
 }
 
 bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
-                    ElevationRaster& raster) {
+                    ElevationRaster& raster, std::string& why) {
     if (lines.elevationIndex < 0) return true;  // no elevation raster: nothing to do
-    auto refuse = [](const std::string& why) {
-        noteFailureReason("the tile's elevation raster cannot be used: " + why);
+    auto refuse = [&why](const std::string& problem) {
+        why = "the tile's elevation raster cannot be used: " + problem;
         return false;
     };
     if (size_t(lines.elevationIndex) >= lines.dataLines.size()) {
@@ -117,7 +116,7 @@ bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
     if (!readWholeFile(rawPath, bytes)) {
         return refuse("its pixel file " + rawPath + " cannot be read: " + systemErrorText());
     }
-    if (!takePixels(r, bytes.data, bytes.size)) return false;
+    if (!takePixels(r, bytes.data, bytes.size, why)) return false;
     raster = std::move(r);
     return true;
 }

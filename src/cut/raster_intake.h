@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/elevation.h"
+#include "cut/elevation.h"
 
 namespace mc::dsf {
 struct Tile;
@@ -28,8 +28,9 @@ const char* rasterFromHeader(const RasterHeader& header, const double bounds[4],
                              ElevationRaster& raster);
 
 /// The binary tile's elevation raster, copied out (the tile's bytes are gone once the pass
-/// ends); true when the tile has none. False, the reason noted, when it does not hold together.
-bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster);
+/// ends); true when the tile has none. False, with the reason in `why`, when it does not hold
+/// together.
+bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster, std::string& why);
 
 /// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
 /// while the selection pass reads them.
@@ -43,9 +44,9 @@ struct TextRasterLines {
 void noteTileLine(TextRasterLines& lines, std::string_view line);
 
 /// Reads the raw file the elevation's RASTER_DATA line names (relative names start in the
-/// folder of the tile). False, the reason noted, when the line is malformed or the file missing
-/// or short.
+/// folder of the tile). False, with the reason in `why`, when the line is malformed or the file
+/// missing or short.
 bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
-                    ElevationRaster& raster);
+                    ElevationRaster& raster, std::string& why);
 
 }  // namespace mc

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/pipeline.h"
+#include "cut/cut.h"
 #include "text/line_reader.h"
 #include "text/progress.h"
 
@@ -13,18 +13,17 @@ namespace mc {
 
 /// Locks the temporary file (another run holding it: tempInUse), empties it and opens it for
 /// writing, written behind by a second thread.
-Failure takeTempFile(TempFile& temp, OutputFile& out);
+Status takeTempFile(TempFile& temp, OutputFile& out);
 
 /// The selection pass over a text tile, read `readBlockSize` bytes at a time.
-Failure selectFromText(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console, int32_t& keptCount, ElevationRaster& raster,
-                       TileTerrain& terrain, size_t readBlockSize = DEFAULT_READ_BLOCK);
+Selection selectFromText(const SelectionWindow& window, const std::string& inputPath,
+                         TempFile& temp, OutputFile& console,
+                         size_t readBlockSize = DEFAULT_READ_BLOCK);
 
-/// The selection pass over the bytes of a binary tile: the blocks, lines and "Step 1" lines its
-/// text form would give, its elevation raster and terrain. Damage anywhere in the tile is a read
-/// failure.
-Failure selectFromTile(const SelectionWindow& window, const uint8_t* bytes, size_t size,
-                       OutputFile& out, OutputFile& console, int32_t& keptCount,
-                       ElevationRaster& raster, TileTerrain& terrain, ProgressMeter& meter);
+/// The selection pass over the bytes of a binary tile, into `found` (whose window is set): the
+/// blocks, lines and "Step 1" lines its text form would give, its elevation raster and terrain.
+/// Damage anywhere in the tile is a read failure.
+Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, OutputFile& console,
+                      Selection& found, ProgressMeter& meter);
 
 }  // namespace mc

@@ -1,9 +1,8 @@
 // The selection pass: which form the tile is in, and the temporary file the pass fills.
+#include "cut/selection.h"
 #include "dsf/archive.h"
 #include "dsf/tile.h"
-#include "pipeline/selection.h"
 #include "platform/platform.h"
-#include "text/failure_reason.h"
 
 namespace mc {
 
@@ -23,52 +22,60 @@ InputForm detectInputForm(const std::string& path) {
     return InputForm::text;
 }
 
-Failure runTileSelectionPass(InputForm form, const SelectionWindow& window,
-                             const std::string& inputPath, TempFile& temp, OutputFile& console,
-                             int32_t& keptCount, ElevationRaster& raster, TileTerrain& terrain) {
-    OutputFile out;
-    if (Failure failure = takeTempFile(temp, out); failure != Failure::none) {
-        return failure;
+// The tile's bytes: mapped, or unpacked from its archive.
+Status loadTile(InputForm form, const std::string& inputPath, ByteBuffer& bytes,
+                ProgressMeter& meter) {
+    if (form == InputForm::tile) {
+        if (readWholeFile(inputPath, bytes)) return {};
+        return failedWith(Failure::readInput,
+                          "cannot read " + inputPath + ": " + systemErrorText());
     }
-    ByteBuffer bytes;
     std::string damage;
+    if (dsf::unpackFirstEntry(inputPath, bytes, damage, meter)) return {};
+    return failedWith(Failure::readInput, inputPath + " does not unpack: " + damage);
+}
+
+Selection selectFromBinary(InputForm form, const SelectionWindow& window,
+                           const std::string& inputPath, TempFile& temp, OutputFile& console) {
+    Selection found;
+    found.window = window;
+    found.keptPath = temp.path;
+    OutputFile out;
+    if (found.status = takeTempFile(temp, out); !found.status.ok()) return found;
+    ByteBuffer bytes;
     ProgressMeter meter;
-    bool loaded = form == InputForm::tile ? readWholeFile(inputPath, bytes)
-                                          : dsf::unpackFirstEntry(inputPath, bytes, damage, meter);
-    if (!loaded && form == InputForm::tile) {
-        noteFailureReason("cannot read " + inputPath + ": " + systemErrorText());
-    } else if (!loaded) {
-        noteFailureReason(inputPath + " does not unpack: " + damage);
-    }
+    found.status = loadTile(form, inputPath, bytes, meter);
     startProgress(meter, bytes.size, "Reading");
-    Failure failure = loaded ? selectFromTile(window, bytes.data, bytes.size, out, console,
-                                              keptCount, raster, terrain, meter)
-                             : Failure::readInput;
+    if (found.status.ok()) {
+        found.status = selectFromTile(bytes.data, bytes.size, out, console, found, meter);
+    }
     clearProgress(meter);
     bool written = closeFile(out);
-    if (failure != Failure::none) return failure;
-    if (!written) noteFailureReason("writing " + temp.path + " failed: " + out.error);
-    return written ? Failure::none : Failure::writeTemp;
+    if (found.status.ok() && !written) {
+        found.status =
+            failedWith(Failure::writeTemp, "writing " + temp.path + " failed: " + out.error);
+    }
+    return found;
 }
 
 }  // namespace
 
-Failure takeTempFile(TempFile& temp, OutputFile& out) {
+Status takeTempFile(TempFile& temp, OutputFile& out) {
     FileHandle write = NO_FILE;
     switch (lockTemporaryFile(temp.path, temp.lock, write)) {
         case TempLock::inUse:
-            noteFailureReason("another run is carving in the folder of " + temp.path +
-                              "; wait for it to end, or carve in another folder");
-            return Failure::tempInUse;
+            return failedWith(Failure::tempInUse,
+                              "another run is carving in the folder of " + temp.path +
+                                  "; wait for it to end, or carve in another folder");
         case TempLock::failed:
-            noteFailureReason("cannot create " + temp.path + ": " + systemErrorText());
-            return Failure::writeTemp;
+            return failedWith(Failure::writeTemp,
+                              "cannot create " + temp.path + ": " + systemErrorText());
         case TempLock::taken:
             break;
     }
     attachDescriptor(out, write);
     startWriteBehind(out);
-    return Failure::none;
+    return {};
 }
 
 void releaseTempFile(TempFile& temp) {
@@ -76,15 +83,12 @@ void releaseTempFile(TempFile& temp) {
     temp.lock = NO_FILE;
 }
 
-Failure runSelectionPass(const SelectionWindow& window, const std::string& inputPath,
-                         TempFile& temp, OutputFile& console, int32_t& keptCount,
-                         ElevationRaster& raster, TileTerrain& terrain) {
-    keptCount = 0;
+Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
+                       OutputFile& console) {
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        return runTileSelectionPass(form, window, inputPath, temp, console, keptCount, raster,
-                                    terrain);
+        return selectFromBinary(form, window, inputPath, temp, console);
     }
-    return selectFromText(window, inputPath, temp, console, keptCount, raster, terrain);
+    return selectFromText(window, inputPath, temp, console);
 }
 
 }  // namespace mc

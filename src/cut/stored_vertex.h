@@ -24,18 +24,18 @@ inline uint64_t packSource(uint64_t lineOffset, uint32_t flaggedField) {
     return lineOffset | uint64_t(flaggedField) << SOURCE_OFFSET_BITS;
 }
 /// Where the vertex's line starts in the temporary file.
-inline uint64_t sourceOffset(const StoredVertex& v) {
-    return v.source & ((uint64_t(1) << SOURCE_OFFSET_BITS) - 1);
+inline uint64_t sourceOffset(const StoredVertex& vertex) {
+    return vertex.source & ((uint64_t(1) << SOURCE_OFFSET_BITS) - 1);
 }
 /// For a vertex that took its height from the raster, where the elevation field starts in its
 /// line (or FLAGGED_FIELD_UNNOTED); 0 for every other vertex.
-inline uint32_t flaggedField(const StoredVertex& v) {
-    return uint32_t(v.source >> SOURCE_OFFSET_BITS);
+inline uint32_t flaggedField(const StoredVertex& vertex) {
+    return uint32_t(vertex.source >> SOURCE_OFFSET_BITS);
 }
 
 /// The vertex's Y in the object's frame (units of 100 m), carried with a 64-bit significand.
-inline double objectY(const StoredVertex& v) {
-    return double(static_cast<long double>(v.elevation) / SCALE_DIVISOR);
+inline double objectY(const StoredVertex& vertex) {
+    return double(static_cast<long double>(vertex.elevation) / SCALE_DIVISOR);
 }
 
 }  // namespace mc

@@ -1,7 +1,6 @@
 // The selection pass over a text tile: primitive blocks copied whole when a vertex is inside.
-#include "pipeline/raster_intake.h"
-#include "pipeline/selection.h"
-#include "text/failure_reason.h"
+#include "cut/raster_intake.h"
+#include "cut/selection.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -52,104 +51,134 @@ void noteTerrainLine(TileTerrain& terrain, BlockPatch& patch, std::string_view l
     }
 }
 
-}  // namespace
-
-Failure selectFromText(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console, int32_t& keptCount, ElevationRaster& raster,
-                       TileTerrain& terrain, size_t readBlockSize) {
-    keptCount = 0;
-    BlockPatch patch;
-    TextRasterLines rasterLines;
-    LineReader input;
-    if (!openForReading(input, inputPath, readBlockSize)) {
-        noteFailureReason("cannot open " + inputPath + ": " + systemErrorText());
-        return Failure::openInput;
-    }
-    ProgressMeter meter;
-    startProgress(meter, uint64_t(fileSize(inputPath)), "Reading");
-    input.progress = &meter;
-    OutputFile out;
-    if (Failure failure = takeTempFile(temp, out); failure != Failure::none) {
-        closeReader(input);
-        return failure;
-    }
-
-    // An open block normally stays in the read buffer (pinned) and is copied only when kept;
-    // a block too large for that is copied as it is read and taken back when dropped.
+// The loop's state: an open block normally stays in the read buffer (pinned) and is copied only
+// when kept; a block too large for that is copied as it is read and taken back when dropped.
+struct TextPass {
+    const SelectionWindow& window;
+    LineReader& input;
+    OutputFile& out;
+    OutputFile& console;
+    ProgressMeter& meter;
+    Selection& found;
+    BlockPatch patch = {};
+    TextRasterLines rasterLines = {};
     bool inBlock = false;
     bool copying = false;
     bool touches = false;
     int32_t seenCount = 0;
     uint64_t blockStart = 0;  // the block's offset in the input, or in the temporary file
-    while (!atEnd(input)) {
-        std::string_view line = readLine(input, inBlock ? WHOLE_LINE : HEAD_LIMIT);
-        if (input.lineCut) {
+};
+
+void openBlock(TextPass& p) {
+    if (p.copying) dropTail(p.out, p.blockStart);  // an unfinished block is abandoned
+    p.inBlock = true;
+    p.copying = false;
+    p.touches = false;
+    ++p.seenCount;
+    p.blockStart = p.input.lineOffset;
+    pinFrom(p.input, p.blockStart);
+}
+
+void closeBlock(TextPass& p) {
+    p.inBlock = false;
+    if (p.touches) {
+        if (!p.copying) copyPinnedLines(p.out, p.input);
+        p.touches = false;
+        ++p.found.keptCount;
+        p.found.terrain.keptPatches.push_back(p.patch);
+        clearProgress(p.meter);
+        writeProgressLine(p.console, "Step 1: ", p.found.keptCount, p.seenCount);
+    } else if (p.copying) {
+        dropTail(p.out, p.blockStart);
+    }
+    p.copying = false;
+    unpin(p.input);
+}
+
+// A line inside a block: copied when the block is being copied, tested when it is a vertex.
+void takeBlockLine(TextPass& p, std::string_view line) {
+    if (p.copying) {
+        writeLine(p.out, line);
+    } else if (readOffset(p.input) - p.blockStart > MAX_PINNED_BLOCK) {
+        p.copying = true;
+        p.blockStart = bytesWritten(p.out);
+        copyPinnedLines(p.out, p.input);
+        unpin(p.input);
+    }
+    if (hasKeyword(line, PATCH_VERTEX)) {
+        if (!p.touches)
+            p.touches = isVertexInsideWindow(p.window, keywordRemainder(line, PATCH_VERTEX));
+    } else if (hasKeyword(line, END_PRIMITIVE)) {
+        closeBlock(p);
+    }
+}
+
+void readTextTile(TextPass& p) {
+    while (!atEnd(p.input)) {
+        std::string_view line = readLine(p.input, p.inBlock ? WHOLE_LINE : HEAD_LIMIT);
+        if (p.input.lineCut) {
             if (!line.starts_with(BEGIN_PRIMITIVE)) {
-                skipLine(input);
+                skipLine(p.input);
                 continue;
             }
-            line = readLine(input);
+            line = readLine(p.input);
         }
         if (line.empty()) continue;
         if (hasKeyword(line, BEGIN_PRIMITIVE)) {
-            if (copying) dropTail(out, blockStart);  // an unfinished block is abandoned
-            inBlock = true;
-            copying = false;
-            touches = false;
-            ++seenCount;
-            blockStart = input.lineOffset;
-            pinFrom(input, blockStart);
-            continue;
-        }
-        if (!inBlock) {
-            noteTileLine(rasterLines, line);
-            noteTerrainLine(terrain, patch, line);
-            continue;
-        }
-        if (copying) {
-            writeLine(out, line);
-        } else if (readOffset(input) - blockStart > MAX_PINNED_BLOCK) {
-            copying = true;
-            blockStart = bytesWritten(out);
-            copyPinnedLines(out, input);
-            unpin(input);
-        }
-        if (hasKeyword(line, PATCH_VERTEX)) {
-            if (!touches)
-                touches = isVertexInsideWindow(window, keywordRemainder(line, PATCH_VERTEX));
-        } else if (hasKeyword(line, END_PRIMITIVE)) {
-            inBlock = false;
-            if (touches) {
-                if (!copying) copyPinnedLines(out, input);
-                touches = false;
-                ++keptCount;
-                terrain.keptPatches.push_back(patch);
-                clearProgress(meter);
-                writeProgressLine(console, "Step 1: ", keptCount, seenCount);
-            } else if (copying) {
-                dropTail(out, blockStart);
-            }
-            copying = false;
-            unpin(input);
+            openBlock(p);
+        } else if (p.inBlock) {
+            takeBlockLine(p, line);
+        } else {
+            noteTileLine(p.rasterLines, line);
+            noteTerrainLine(p.found.terrain, p.patch, line);
         }
     }
-    if (copying) dropTail(out, blockStart);  // a block still open at the end is dropped
+    if (p.copying) dropTail(p.out, p.blockStart);  // a block still open at the end is dropped
+}
+
+}  // namespace
+
+Selection selectFromText(const SelectionWindow& window, const std::string& inputPath,
+                         TempFile& temp, OutputFile& console, size_t readBlockSize) {
+    Selection found;
+    found.window = window;
+    found.keptPath = temp.path;
+    LineReader input;
+    if (!openForReading(input, inputPath, readBlockSize)) {
+        found.status =
+            failedWith(Failure::openInput, "cannot open " + inputPath + ": " + systemErrorText());
+        return found;
+    }
+    ProgressMeter meter;
+    startProgress(meter, uint64_t(fileSize(inputPath)), "Reading");
+    input.progress = &meter;
+    OutputFile out;
+    if (found.status = takeTempFile(temp, out); !found.status.ok()) {
+        closeReader(input);
+        return found;
+    }
+    TextPass pass{window, input, out, console, meter, found};
+    readTextTile(pass);
     bool readFailed = input.readFailed;
     closeReader(input);
     clearProgress(meter);
     bool written = closeFile(out);
-    terrain.west = rasterLines.bounds[0], terrain.south = rasterLines.bounds[2];
-    terrain.hasCorner = rasterLines.hasBound[0] && rasterLines.hasBound[2];
+    const TextRasterLines& lines = pass.rasterLines;
+    found.terrain.west = lines.bounds[0], found.terrain.south = lines.bounds[2];
+    found.terrain.hasCorner = lines.hasBound[0] && lines.hasBound[2];
     if (readFailed) {
-        noteFailureReason("reading " + inputPath + " failed: " + input.error);
-        return Failure::readInput;
+        found.status =
+            failedWith(Failure::readInput, "reading " + inputPath + " failed: " + input.error);
+    } else if (!written) {
+        found.status =
+            failedWith(Failure::writeTemp, "writing " + temp.path + " failed: " + out.error);
     }
-    if (rasterLines.elevationIndex >= 0) {
-        raster.described = std::make_shared<const TextRasterLines>(std::move(rasterLines));
-        raster.describedBy = inputPath;
+    if (found.status.ok() && lines.elevationIndex >= 0) {
+        found.raster.described =
+            std::make_shared<const TextRasterLines>(std::move(pass.rasterLines));
+        found.raster.describedBy = inputPath;
     }
-    if (!written) noteFailureReason("writing " + temp.path + " failed: " + out.error);
-    return written ? Failure::none : Failure::writeTemp;
+    return found;
 }
 
 }  // namespace mc

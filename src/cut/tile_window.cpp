@@ -1,4 +1,4 @@
-#include "pipeline/tile_window.h"
+#include "cut/tile_window.h"
 
 #include "text/fixed9.h"
 #include "text/numbers.h"
@@ -61,18 +61,18 @@ bool coversEveryValue(RawRange r, bool planePresent) {
     return planePresent ? r.low == 0 && r.high == RAW_VALUES - 1 : r.low <= 0 && 0 <= r.high;
 }
 
-const PoolWindow& poolWindow(TileWindow& s, uint32_t pool) {
-    PoolWindow& w = s.pools[pool];
+const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
+    PoolWindow& w = tw.pools[pool];
     if (w.known) return w;
-    uint32_t planes = s.tile.pools[pool].planeCount;
-    const SelectionWindow& win = s.window;
-    w.longitude =
-        planes > LONGITUDE_PLANE
-            ? rangeBetween(dsf::planeScale(s.tile, pool, LONGITUDE_PLANE), win.longMin, win.longMax)
-            : rangeOfMissingPlane(win.longMin, win.longMax);
+    uint32_t planes = tw.tile.pools[pool].planeCount;
+    const SelectionWindow& win = tw.window;
+    w.longitude = planes > LONGITUDE_PLANE
+                      ? rangeBetween(dsf::planeScale(tw.tile, pool, LONGITUDE_PLANE), win.longMin,
+                                     win.longMax)
+                      : rangeOfMissingPlane(win.longMin, win.longMax);
     w.latitude =
         planes > LATITUDE_PLANE
-            ? rangeBetween(dsf::planeScale(s.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
+            ? rangeBetween(dsf::planeScale(tw.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
             : rangeOfMissingPlane(win.latMin, win.latMax);
     w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
     w.certain = coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
@@ -91,19 +91,21 @@ bool isInside(RawRange r, uint16_t raw) {
 
 }  // namespace
 
-bool touchesWindow(TileWindow& s, dsf::PointValues& values, const dsf::Primitive& primitive) {
-    if (s.pools.size() != s.tile.pools.size()) s.pools.resize(s.tile.pools.size());
+bool touchesWindow(TileWindow& tileWindow, dsf::PointValues& values,
+                   const dsf::Primitive& primitive) {
+    if (tileWindow.pools.size() != tileWindow.tile.pools.size())
+        tileWindow.pools.resize(tileWindow.tile.pools.size());
     // most primitives lie in one pool whose scale alone keeps it out of the window, or in it
     if (primitive.onePool >= 0) {
-        const PoolWindow& w = poolWindow(s, uint32_t(primitive.onePool));
+        const PoolWindow& w = poolWindow(tileWindow, uint32_t(primitive.onePool));
         if (!w.possible) return false;
         if (w.certain && !primitive.vertices.empty()) return true;
     }
     for (const dsf::VertexRef& v : primitive.vertices) {
-        const PoolWindow& w = poolWindow(s, v.pool);
+        const PoolWindow& w = poolWindow(tileWindow, v.pool);
         if (!w.possible) continue;
         if (w.certain) return true;
-        const dsf::Pool& pool = s.tile.pools[v.pool];
+        const dsf::Pool& pool = tileWindow.tile.pools[v.pool];
         if (isInside(w.longitude, rawOrZero(values, pool, LONGITUDE_PLANE, v.index)) &&
             isInside(w.latitude, rawOrZero(values, pool, LATITUDE_PLANE, v.index))) {
             return true;

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "cut/cut.h"
 #include "dsf/commands.h"
 #include "dsf/point_values.h"
-#include "pipeline/pipeline.h"
 
 namespace mc {
 
@@ -33,6 +33,7 @@ struct TileWindow {
 
 /// Whether a vertex of the primitive lies strictly inside the window as its text form prints it;
 /// the values it needs come through `values`.
-bool touchesWindow(TileWindow& window, dsf::PointValues& values, const dsf::Primitive& primitive);
+bool touchesWindow(TileWindow& tileWindow, dsf::PointValues& values,
+                   const dsf::Primitive& primitive);
 
 }  // namespace mc

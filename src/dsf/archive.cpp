@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "text/failure_reason.h"
+#include "text/whole_numbers.h"
 
 namespace mc::dsf {
 

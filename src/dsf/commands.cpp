@@ -96,11 +96,12 @@ bool skipOperands(Cursor& c, uint8_t id) {
 
 bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, Damage& damage) {
     if (pool >= tile.pools.size()) {
-        damage = "a vertex names a pool that does not exist";
+        describeDamage(damage, "a vertex names a pool that does not exist");
         return false;
     }
     if (tile.pools[pool].planeCount != primitive.depth) {
-        damage = "a vertex comes from a pool whose plane count is not the patch depth";
+        describeDamage(damage,
+                       "a vertex comes from a pool whose plane count is not the patch depth");
         return false;
     }
     return true;
@@ -108,7 +109,7 @@ bool checkPool(const Tile& tile, const Primitive& primitive, uint32_t pool, Dama
 
 bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, Damage& damage) {
     if (index < tile.pools[pool].pointCount) return true;
-    damage = "a vertex names a point outside its pool";
+    describeDamage(damage, "a vertex names a point outside its pool");
     return false;
 }
 
@@ -119,11 +120,11 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
     primitive.type = (id - TRIANGLES) / 3;
     primitive.vertices.clear();
     if (w.patchDepth == NO_PATCH || (form != 1 && w.currentPool == NO_POOL)) {
-        damage = "a primitive comes before its patch or pool";
+        describeDamage(damage, "a primitive comes before its patch or pool");
         return false;
     }
     if (!w.depthValid) {
-        damage = "a patch opened while no 16-bit pool was current";
+        describeDamage(damage, "a patch opened while no 16-bit pool was current");
         return false;
     }
     primitive.depth = uint32_t(w.patchDepth);
@@ -136,11 +137,11 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
     if (form == 2) {
         uint16_t first, end;
         if (!readValue(c, first) || !readValue(c, end)) {
-            damage = "a command is cut short";
+            describeDamage(damage, "a command is cut short");
             return false;
         }
         if (first > end || (end > first && !checkIndex(tile, pool, end - 1u, damage))) {
-            if (first > end) damage = "a range ends before it starts";
+            if (first > end) describeDamage(damage, "a range ends before it starts");
             return false;
         }
         for (uint32_t index = first; index < end; ++index) {
@@ -150,7 +151,7 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
     }
     uint8_t count;
     if (!readValue(c, count) || bytesLeft(c) < size_t(count) * (form + 1) * 2) {
-        damage = "a command is cut short";
+        describeDamage(damage, "a command is cut short");
         return false;
     }
     primitive.vertices.resize(count);
@@ -197,11 +198,11 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
         if (id == POOL_SELECT) {
             uint16_t pool;
             if (!readValue(c, pool)) {
-                damage = "a command is cut short";
+                describeDamage(damage, "a command is cut short");
                 return WalkStep::damaged;
             }
             if (pool >= tile.pools.size() && pool >= tile.widePoolCount) {
-                damage = "a pool select names no pool";
+                describeDamage(damage, "a pool select names no pool");
                 return WalkStep::damaged;
             }
             w.currentPool = pool;
@@ -216,7 +217,7 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
             if (id != PATCH) {
                 uint8_t flags;
                 if (!readValue(c, flags) || (id == PATCH_FLAGS_LOD && !skipBytes(c, 8))) {
-                    damage = "a command is cut short";
+                    describeDamage(damage, "a command is cut short");
                     return WalkStep::damaged;
                 }
                 w.patchFlags = flags;
@@ -226,7 +227,7 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
         if (id == DEFINITION_8 || id == DEFINITION_16 || id == DEFINITION_32) {
             size_t size = id == DEFINITION_8 ? 1 : id == DEFINITION_16 ? 2 : 4;
             if (bytesLeft(c) < size) {
-                damage = "a command is cut short";
+                describeDamage(damage, "a command is cut short");
                 return WalkStep::damaged;
             }
             uint32_t definition = 0;
@@ -238,7 +239,7 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
         if (!skipOperands(c, id)) {
             bool known = (id >= JUNCTION_OFFSET && id <= NESTED_POLYGON_RANGE) ||
                          (id >= COMMENT_8 && id <= COMMENT_32);
-            damage = known ? "a command is cut short" : "an unknown command";
+            describeDamage(damage, known ? "a command is cut short" : "an unknown command");
             return WalkStep::damaged;
         }
     }
@@ -247,12 +248,13 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
 
 }  // namespace
 
-WalkStep nextPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive, Damage& damage) {
-    WalkStep step = walkToPrimitive(w, tile, primitive, damage);
-    if (step == WalkStep::damaged && w.commandStart) {
+WalkStep nextPrimitive(CommandWalker& walker, const Tile& tile, Primitive& primitive,
+                       Damage& damage) {
+    WalkStep step = walkToPrimitive(walker, tile, primitive, damage);
+    if (step == WalkStep::damaged && walker.commandStart) {
         damage.what =
-            "command " + std::to_string(*w.commandStart) + " of the CMDS atom: " + damage.what;
-        placeDamage(damage, w.commandStart);
+            "command " + std::to_string(*walker.commandStart) + " of the CMDS atom: " + damage.what;
+        placeDamage(damage, walker.commandStart);
     }
     return step;
 }

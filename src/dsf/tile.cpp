@@ -97,13 +97,13 @@ bool checkHeader(Cursor head, Cursor& properties, Damage& damage) {
     bool present[1];
     if (!findAtoms(head, ids, found, present, 1, damage, "the HEAD atom")) return false;
     if (!present[0]) {
-        damage = "the HEAD atom holds no PROP atom";
+        describeDamage(damage, "the HEAD atom holds no PROP atom");
         placeDamage(damage, head.at);
         return false;
     }
     int64_t strings = countStrings(found[0]);
     if (strings < 0 || strings % 2 != 0) {
-        damage = "the PROP atom is not name and value pairs";
+        describeDamage(damage, "the PROP atom is not name and value pairs");
         placeDamage(damage, head.at);
         return false;
     }
@@ -140,12 +140,12 @@ bool checkDefinitions(Cursor definitions, Tile& tile, int64_t& elevationIndex, D
     if (!findAtoms(definitions, ids, found, present, 5, damage, "the DEFN atom")) return false;
     for (size_t k = 0; k < 5; ++k) {
         if (!present[k] && ids[k] != DEMN) {
-            damage = "the DEFN atom lacks a TERT, OBJT, POLY or NETW atom";
+            describeDamage(damage, "the DEFN atom lacks a TERT, OBJT, POLY or NETW atom");
             placeDamage(damage, definitions.at);
             return false;
         }
         if (present[k] && countStrings(found[k]) < 0) {
-            damage = "a definition table ends without NUL";
+            describeDamage(damage, "a definition table ends without NUL");
             placeDamage(damage, found[k].at);
             return false;
         }
@@ -170,7 +170,7 @@ bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, Damage& damag
         if (!nextAtom(rasters, atom, damage, "the DEMS atom")) return false;
         if (atom.id == DEMI && headers++ == index) {
             if (bytesLeft(atom.contents) != RASTER_HEADER_SIZE) {
-                damage = "the DEMI atom (raster header) has the wrong size";
+                describeDamage(damage, "the DEMI atom (raster header) has the wrong size");
                 placeDamage(damage, atom.contents.at);
                 return false;
             }
@@ -185,7 +185,7 @@ bool readRaster(Cursor rasters, int64_t index, TileRaster& raster, Damage& damag
         }
     }
     if (!raster.found || !raster.pixels) {
-        damage = "the elevation raster has no DEMI header or no DEMD pixels";
+        describeDamage(damage, "the elevation raster has no DEMI header or no DEMD pixels");
         placeDamage(damage, rasters.at);
         return false;
     }
@@ -210,7 +210,7 @@ bool skipPlane(Cursor& c, uint8_t encoding, uint32_t count) {
 bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, Damage& damage) {
     const uint8_t* atom = contents.at;  // damage is placed at the start of the POOL atom
     auto refuse = [&](const char* what) {
-        damage = what;
+        describeDamage(damage, what);
         placeDamage(damage, atom);
         return false;
     };
@@ -242,7 +242,7 @@ bool readPool(Cursor contents, const uint8_t* geometry, Tile& tile, Damage& dama
 bool checkScales(Cursor contents, uint32_t planeCount, Damage& damage) {
     const uint8_t* atom = contents.at;  // damage is placed at the start of the SCAL atom
     auto refuse = [&](const char* what) {
-        damage = what;
+        describeDamage(damage, what);
         placeDamage(damage, atom);
         return false;
     };
@@ -275,7 +275,7 @@ bool readGeometry(Cursor geometry, Tile& tile, Damage& damage) {
             int32_t count;
             uint8_t planeCount;
             if (!readValue(atom.contents, count) || !readValue(atom.contents, planeCount)) {
-                damage = "a PO32 atom's header is bad";
+                describeDamage(damage, "a PO32 atom's header is bad");
                 placeDamage(damage, atom.contents.at);
                 return false;
             }
@@ -289,7 +289,7 @@ bool readGeometry(Cursor geometry, Tile& tile, Damage& damage) {
         }
     }
     if (scales.size() != tile.pools.size() || wideScales != widePlanes.size()) {
-        damage = "the GEOD atom's POOL and SCAL atoms differ in number";
+        describeDamage(damage, "the GEOD atom's POOL and SCAL atoms differ in number");
         placeDamage(damage, geometry.at);
         return false;
     }
@@ -310,7 +310,7 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, Damage& damage) {
     if (size < HEADER_SIZE + FOOTER_SIZE ||
         std::string_view(reinterpret_cast<const char*>(bytes), 8) != DSF_COOKIE ||
         (std::memcpy(&version, bytes + 8, 4), version != 1)) {
-        damage = "it is not a version 1 DSF file";
+        describeDamage(damage, "it is not a version 1 DSF file");
         placeDamage(damage, bytes);
         return false;
     }
@@ -336,7 +336,8 @@ bool openTile(const uint8_t* bytes, size_t size, Tile& tile, Damage& damage) {
     readBounds(properties, tile);
     if (elevationIndex >= 0) {
         if (!present[4]) {
-            damage = "the DEMN atom names an elevation raster but the file has no DEMS atom";
+            describeDamage(damage,
+                           "the DEMN atom names an elevation raster but the file has no DEMS atom");
             return false;
         }
         if (!readRaster(found[4], elevationIndex, tile.elevation, damage)) return false;

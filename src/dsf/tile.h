@@ -79,10 +79,10 @@ PlaneScale planeScale(const Tile& tile, uint32_t pool, uint32_t plane);
 
 /// The value a raw pool integer stands for: ((raw * scale) / 65535) + offset, the division done
 /// as a multiplication by the reciprocal; a scale of zero means the raw integer itself.
-inline double decodeValue(PlaneScale s, uint16_t raw) {
+inline double decodeValue(PlaneScale scale, uint16_t raw) {
     constexpr double RECIPROCAL = 1.0 / 65535.0;
-    if (s.scale == 0) return double(raw);
-    return ((double(raw) * s.scale) * RECIPROCAL) + s.offset;
+    if (scale.scale == 0) return double(raw);
+    return ((double(raw) * scale.scale) * RECIPROCAL) + scale.offset;
 }
 
 }  // namespace mc::dsf

@@ -39,7 +39,7 @@ bool closeHandle(FileHandle handle);
 /// Size in bytes of a regular file (or block device); 0 for anything that cannot be read as one.
 int64_t fileSize(const std::string& path);
 /// Whether two paths name the same existing file.
-bool isSameFile(const std::string& a, const std::string& b);
+bool isSameFile(const std::string& first, const std::string& second);
 /// The working directory, whatever its length; "." when the system cannot tell.
 std::string currentDirectory();
 

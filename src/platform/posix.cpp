@@ -167,10 +167,10 @@ int64_t fileSize(const std::string& path) {
     return size;
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+bool isSameFile(const std::string& first, const std::string& second) {
+    struct stat one, other;
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &other) == 0 &&
+           one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
 std::string currentDirectory() {

@@ -152,9 +152,9 @@ int64_t fileSize(const std::string& path) {
     return known ? size.QuadPart : 0;
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
+bool isSameFile(const std::string& first, const std::string& second) {
     BY_HANDLE_FILE_INFORMATION info[2];
-    const std::string* paths[2] = {&a, &b};
+    const std::string* paths[2] = {&first, &second};
     for (int k = 0; k < 2; ++k) {
         HANDLE h = CreateFileA(paths[k]->c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);

@@ -24,11 +24,11 @@ bool rendersAsZero(double magnitude) {
 
 }  // namespace
 
-char* fixed6ToText(double x, char* out) {
-    if (!std::isfinite(x) || (x != 0 && rendersAsZero(std::fabs(x)))) x = 0.0;
-    double whole = std::trunc(x);
-    double fraction = x - whole;  // exact
-    double rounded = x;
+char* fixed6ToText(double value, char* out) {
+    if (!std::isfinite(value) || (value != 0 && rendersAsZero(std::fabs(value)))) value = 0.0;
+    double whole = std::trunc(value);
+    double fraction = value - whole;  // exact
+    double rounded = value;
     int64_t sixths = 0;  // H: the fraction in millionths after pre-rounding
     if (fraction != 0) {
         double scaled = double(static_cast<long double>(fraction) * 1e6L);
@@ -43,7 +43,7 @@ char* fixed6ToText(double x, char* out) {
         }
         rounded = double(static_cast<long double>(whole) + static_cast<long double>(sixths) / 1e6L);
     }
-    if (std::fabs(x) < TWO_POW_33) {
+    if (std::fabs(value) < TWO_POW_33) {
         // I + H / 10^6 exactly: H has the sign of I (or I is zero), so integers carry the digits
         uint64_t millionths = uint64_t(std::fabs(whole)) * 1000000u + uint64_t(std::llabs(sixths));
         if (millionths != 0 && (whole < 0 || sixths < 0)) *out++ = '-';

@@ -63,74 +63,74 @@ std::string_view lineAtDataEnd(const char* first, const char* last) {
     return {first, size_t(last - first)};
 }
 
-bool openForReading(LineReader& r, const std::string& path, size_t blockSize) {
-    if (r.handle != NO_FILE) return true;
+bool openForReading(LineReader& reader, const std::string& path, size_t blockSize) {
+    if (reader.handle != NO_FILE) return true;
     FileHandle handle = openReadHandle(path);
     if (handle == NO_FILE) return false;
-    r.handle = handle;
-    r.blockSize = blockSize == 0 ? 1 : blockSize;
-    if (r.buffer.size() < 2 * r.blockSize) r.buffer.resize(2 * r.blockSize);
-    r.begin = r.end = 0;
-    r.bufferOffset = 0;
-    r.dataEnded = r.readFailed = r.lineCut = false;
-    r.lineOffset = 0;
-    r.pinOffset = UINT64_MAX;
+    reader.handle = handle;
+    reader.blockSize = blockSize == 0 ? 1 : blockSize;
+    if (reader.buffer.size() < 2 * reader.blockSize) reader.buffer.resize(2 * reader.blockSize);
+    reader.begin = reader.end = 0;
+    reader.bufferOffset = 0;
+    reader.dataEnded = reader.readFailed = reader.lineCut = false;
+    reader.lineOffset = 0;
+    reader.pinOffset = UINT64_MAX;
     return true;
 }
 
-bool atEnd(LineReader& r) {
-    if (r.handle == NO_FILE) return true;
-    if (r.begin < r.end) return false;
-    return !readBlock(r);
+bool atEnd(LineReader& reader) {
+    if (reader.handle == NO_FILE) return true;
+    if (reader.begin < reader.end) return false;
+    return !readBlock(reader);
 }
 
-std::string_view readLine(LineReader& r, size_t holdLimit) {
-    r.lineCut = false;
-    r.lineOffset = r.bufferOffset + r.begin;
-    if (r.handle == NO_FILE) return {};
-    size_t scanFrom = r.begin;
+std::string_view readLine(LineReader& reader, size_t holdLimit) {
+    reader.lineCut = false;
+    reader.lineOffset = reader.bufferOffset + reader.begin;
+    if (reader.handle == NO_FILE) return {};
+    size_t scanFrom = reader.begin;
     for (;;) {
-        const char* data = r.buffer.data();
-        if (const void* lf = std::memchr(data + scanFrom, '\n', r.end - scanFrom)) {
+        const char* data = reader.buffer.data();
+        if (const void* lf = std::memchr(data + scanFrom, '\n', reader.end - scanFrom)) {
             const char* lineEnd = static_cast<const char*>(lf);
-            if (size_t(lineEnd - (data + r.begin)) > holdLimit) break;
-            std::string_view line = lineBeforeLineFeed(data + r.begin, lineEnd);
-            r.begin = size_t(lineEnd - data) + 1;
+            if (size_t(lineEnd - (data + reader.begin)) > holdLimit) break;
+            std::string_view line = lineBeforeLineFeed(data + reader.begin, lineEnd);
+            reader.begin = size_t(lineEnd - data) + 1;
             return line;
         }
-        if (r.end - r.begin > holdLimit) break;
-        scanFrom = r.end - r.begin;  // offsets from begin survive the move to the front
-        if (!readBlock(r)) {
-            if (r.end - r.begin > holdLimit) break;
-            std::string_view line =
-                lineAtDataEnd(r.buffer.data() + r.begin, r.buffer.data() + r.end);
-            r.begin = r.end;
+        if (reader.end - reader.begin > holdLimit) break;
+        scanFrom = reader.end - reader.begin;  // offsets from begin survive the move to the front
+        if (!readBlock(reader)) {
+            if (reader.end - reader.begin > holdLimit) break;
+            std::string_view line = lineAtDataEnd(reader.buffer.data() + reader.begin,
+                                                  reader.buffer.data() + reader.end);
+            reader.begin = reader.end;
             return line;
         }
-        scanFrom += r.begin;
+        scanFrom += reader.begin;
     }
-    r.lineCut = true;
-    return {r.buffer.data() + r.begin, holdLimit};
+    reader.lineCut = true;
+    return {reader.buffer.data() + reader.begin, holdLimit};
 }
 
-void skipLine(LineReader& r) {
-    r.lineCut = false;
-    if (r.handle == NO_FILE) return;
+void skipLine(LineReader& reader) {
+    reader.lineCut = false;
+    if (reader.handle == NO_FILE) return;
     for (;;) {
-        const char* data = r.buffer.data();
-        if (const void* lf = std::memchr(data + r.begin, '\n', r.end - r.begin)) {
-            r.begin = size_t(static_cast<const char*>(lf) - data) + 1;
+        const char* data = reader.buffer.data();
+        if (const void* lf = std::memchr(data + reader.begin, '\n', reader.end - reader.begin)) {
+            reader.begin = size_t(static_cast<const char*>(lf) - data) + 1;
             return;
         }
-        r.begin = r.end;  // nothing of a skipped line is kept
-        if (!readBlock(r)) return;
+        reader.begin = reader.end;  // nothing of a skipped line is kept
+        if (!readBlock(reader)) return;
     }
 }
 
-void closeReader(LineReader& r) {
-    closeHandle(r.handle);
-    r.handle = NO_FILE;
-    r.begin = r.end = 0;
+void closeReader(LineReader& reader) {
+    closeHandle(reader.handle);
+    reader.handle = NO_FILE;
+    reader.begin = reader.end = 0;
 }
 
 }  // namespace mc

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "text/output.h"
+#include "text/console.h"
 
 namespace mc {
 

@@ -6,7 +6,7 @@ set -euo pipefail
 LINUX=$(cd "$1" && pwd)
 WINDOWS=$(cd "$2" && pwd)
 HERE=$(cd "$(dirname "$0")/../.." && pwd)
-SHARED=$HERE/../shared/data/dsf
+SAMPLES=$HERE/tests/data/dsf
 WORK=$WINDOWS/differential
 export WINEPREFIX=$WINDOWS/wineprefix WINEDEBUG=-all
 rm -rf "$WORK" && mkdir -p "$WORK/inputs"
@@ -19,7 +19,7 @@ sed 's/$/\r/' "$WORK/inputs/gen_lf.txt" > "$WORK/inputs/gen_crlf.txt"
 "$LINUX/make_dsf" --raster "$WORK/inputs/gen_lf.txt" "$WORK/inputs/raster.dsf" \
     "$WORK/inputs/raster_dsf.txt"
 for f in mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf; do
-    [ -f "$SHARED/$f" ] && cp "$SHARED/$f" "$WORK/inputs/"
+    cp "$SAMPLES/$f" "$WORK/inputs/"
 done
 
 ini() {  # ini INPUT [MAX_VERTEX MAX_TRIS OUTPUT EXTRA]

@@ -1,0 +1,18 @@
+// Standard output as the tool writes it: byte for byte, in blocks into files and pipes, at least
+// ten times a second on a terminal, always before anything goes to standard error.
+#pragma once
+
+#include "text/output_file.h"
+
+namespace mc {
+
+/// Standard output. On a terminal a helper thread writes what it holds every tenth of a second;
+/// into a file or a pipe it is written when full, when flushed and at the end.
+OutputFile& console();
+/// Writes standard output's text out now: before standard error is written to, say.
+void flushConsole();
+
+/// Ends the process with the status (-1 shows as 255) after writing out the console.
+[[noreturn]] void endRun(int status);
+
+}  // namespace mc
