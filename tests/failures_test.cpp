@@ -90,6 +90,7 @@ struct FileFailureCase {
     std::string consoleEnd;         // "@" stands for the run's folder
     const char* reason;             // the line on standard error, after "mesh_carver: "
     const char* extraIni = "";      // an optional key, when set
+    std::string tile = block(2, {IN, IN, IN});
 };
 
 TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
@@ -123,6 +124,10 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
          "preview_file=no/dir/cut.svg\n"},
         {"tile.txt", "out.obj", "", writing + "Error writing output file tile.txt\r\n",
          "tile.txt is the input tile itself, which is never replaced", "preview_file=tile.txt\n"},
+        {"tile.txt", "out.obj", "", writing + "Error writing output file cut.svg\r\n",
+         "the cut's vertices lie too far apart to be drawn (their extent is not a finite number "
+         "of metres)",
+         "preview_file=cut.svg\n", block(2, {IN, IN, {"1e308", "0.5", "1"}})},
     };
     for (const FileFailureCase& c : cases) {
         Scenario s;
@@ -131,7 +136,7 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
         s.extraIni = c.extraIni;
         if (*c.directoryInTheWay) std::filesystem::create_directory(s.dir / c.directoryInTheWay);
         if (!*c.directoryInTheWay) test::writeFile(s.dir / "mesh_carver.tmp", "earlier run");
-        s.carve(block(2, {IN, IN, IN}));
+        s.carve(c.tile);
         std::string expected = c.consoleEnd;
         if (size_t at = expected.find('@'); at != std::string::npos)
             expected.replace(at, 1, s.dir.path);
@@ -139,7 +144,7 @@ TEST(Run, FileFailuresAreReportedAndNothingIsLost) {
         EXPECT_EQ(s.run.errors, "mesh_carver: " + replaced(c.reason, "@", s.dir.path) + "\r\n")
             << c.input << " " << c.output;
         EXPECT_EQ(s.run.status, 255);
-        EXPECT_EQ(test::readFile(s.dir / "tile.txt"), block(2, {IN, IN, IN}));  // never replaced
+        EXPECT_EQ(test::readFile(s.dir / "tile.txt"), c.tile);  // never replaced
         // an input that cannot be opened leaves the earlier temporary file as it was
         if (expected.starts_with("Error opening") && !*c.directoryInTheWay) {
             EXPECT_EQ(s.temp(), "earlier run");
