@@ -20,7 +20,9 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     OutputFile console;
     test::openForWriting(console, dir / "console");
     TempFile temp{dir / "mesh_carver.tmp"};
-    Selection found = selectFromText(window, dir / "tile.txt", temp, console, blockSize);
+    Selection found;
+    found.window = window;
+    selectFromText(dir / "tile.txt", temp, console, found, blockSize);
     result.failure = found.status.failure;
     result.keptCount = found.keptCount;
     releaseTempFile(temp);

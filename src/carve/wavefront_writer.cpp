@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "carve/writers.h"
+#include "cut/frame.h"
+#include "cut/materials.h"
 #include "scenery/terrain_library.h"
 #include "text/fixed6.h"
 #include "text/fixed9.h"
@@ -15,34 +17,6 @@
 namespace mc {
 
 namespace {
-
-constexpr uint32_t EMPTY_SLOT = UINT32_MAX;
-constexpr double METRES_PER_UNIT = SCALE_DIVISOR;
-
-// Equal positions hash alike: -0.0 is folded into 0.0 first.
-uint64_t positionHash(const StoredVertex& v) {
-    uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (double c : {v.x + 0.0, v.elevation + 0.0, v.z + 0.0}) {
-        h = (h ^ std::bit_cast<uint64_t>(c)) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 29;
-    }
-    return h;
-}
-
-bool samePosition(const StoredVertex& a, const StoredVertex& b) {
-    return a.x == b.x && a.elevation == b.elevation && a.z == b.z;
-}
-
-// The position of a stored vertex in metres, relative to the origin, as the file prints it.
-struct Metres {
-    double x, y, z;
-};
-Metres metresOf(const StoredVertex& v, const OriginVertex& origin) {
-    auto relative = [](double value, double base) {
-        return double((static_cast<long double>(value) - base) * METRES_PER_UNIT);
-    };
-    return {relative(v.x, origin.x), relative(objectY(v), origin.y), relative(v.z, origin.z)};
-}
 
 void writeVertex(OutputFile& out, const Metres& m) {
     char text[3 * FIXED9_MAX_TEXT + 8];
@@ -56,36 +30,16 @@ void writeVertex(OutputFile& out, const Metres& m) {
 }
 
 // Writes one "v" line per distinct position in first-seen order; number[i] is the 1-based
-// vertex of stored vertex i. The table holds vertex numbers: 4 bytes a slot, at most 3 slots a
-// vertex, so welding costs at most 16 bytes per stored vertex with `number`.
+// vertex of stored vertex i.
 void writeWeldedVertices(OutputFile& out, const MeshBuffers& mesh, const OriginVertex& origin,
                          std::vector<uint32_t>& number) {
-    size_t count = mesh.vertices.count;
-    size_t slots = std::bit_ceil(count + count / 2 + 1);
-    std::vector<uint32_t> table(slots, EMPTY_SLOT);
-    number.resize(count);
     uint32_t distinct = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const StoredVertex& v = mesh.vertices[i];
-        size_t slot = positionHash(v) & (slots - 1);
-        while (table[slot] != EMPTY_SLOT && !samePosition(mesh.vertices[table[slot]], v)) {
-            slot = (slot + 1) & (slots - 1);
-        }
-        if (table[slot] == EMPTY_SLOT) {
-            table[slot] = uint32_t(i);
-            number[i] = ++distinct;
-            writeVertex(out, metresOf(v, origin));
-        } else {
-            number[i] = number[table[slot]];
-        }
+    number = weldPositions(mesh, distinct);
+    uint32_t written = 0;
+    for (size_t i = 0; i < mesh.vertices.count; ++i) {
+        if (number[i] == written) writeVertex(out, metresOf(mesh.vertices[i], origin)), ++written;
+        ++number[i];
     }
-}
-
-std::string baseName(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // NAME.obj's materials go to NAME.mtl beside it.
@@ -111,58 +65,6 @@ std::string textureReference(const std::string& texture, const std::string& mate
     std::string folder = absolutePath(materialPath);
     folder = folder.substr(0, folder.rfind('/') + 1);
     return image.starts_with(folder) ? image.substr(folder.size()) : image;
-}
-
-// One material per terrain definition a kept triangle uses, in order of first use.
-struct Material {
-    uint32_t definition;
-    std::string name;
-    TerrainMaterial look;
-};
-
-// Where run r's indices and stored vertices end: where the next run's start.
-size_t runIndexEnd(const MeshBuffers& mesh, size_t r) {
-    return r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstIndex : mesh.indices.count;
-}
-size_t runVertexEnd(const MeshBuffers& mesh, size_t r) {
-    return r + 1 < mesh.runs.size() ? mesh.runs[r + 1].firstVertex : mesh.vertices.count;
-}
-
-bool runHasTriangles(const MeshBuffers& mesh, size_t r) {
-    return runIndexEnd(mesh, r) > mesh.runs[r].firstIndex;
-}
-
-std::vector<Material> materialsOf(const MeshBuffers& mesh, const TileTerrain& terrain,
-                                  TerrainLibrary& library) {
-    std::vector<Material> materials;
-    for (size_t r = 0; r < mesh.runs.size(); ++r) {
-        uint32_t definition = mesh.runs[r].patch.definition;
-        if (!runHasTriangles(mesh, r)) continue;
-        bool known = false;
-        for (const Material& m : materials) known = known || m.definition == definition;
-        if (known) continue;
-        Material m{definition, {}, {}};
-        if (definition < terrain.definitions.size()) {
-            const std::string& path = terrain.definitions[definition];
-            m.name = baseName(path);
-            m.look = lookUpTerrain(library, path);
-        } else {
-            m.name = std::string("definition_").append(intToText(definition));
-            m.look.problem = "the tile names no terrain definition " + intToText(definition);
-        }
-        materials.push_back(std::move(m));
-    }
-    // names two definitions share are told apart by the definitions' indices
-    std::vector<bool> shared(materials.size(), false);
-    for (size_t a = 0; a < materials.size(); ++a) {
-        for (size_t b = a + 1; b < materials.size(); ++b) {
-            if (materials[a].name == materials[b].name) shared[a] = shared[b] = true;
-        }
-    }
-    for (size_t k = 0; k < materials.size(); ++k) {
-        if (shared[k]) materials[k].name.append(1, '_').append(intToText(materials[k].definition));
-    }
-    return materials;
 }
 
 void writeColour(OutputFile& out, std::string_view key, double r, double g, double b) {
@@ -204,21 +106,6 @@ void writeMaterials(OutputFile& out, const std::vector<Material>& materials,
             writeLine(out, "map_Kd " + textureReference(m.look.texture, materialPath));
         }
     }
-}
-
-const Material& materialOf(const std::vector<Material>& materials, uint32_t definition) {
-    for (const Material& m : materials) {
-        if (m.definition == definition) return m;
-    }
-    return materials.front();  // every run with triangles has its material
-}
-
-// Where a run's texture coordinates come from, if anywhere.
-enum class Mapping { none, vertexValues, projected };
-Mapping mappingOf(const Material& m, const BlockPatch& patch) {
-    if (m.look.look != TerrainLook::textured) return Mapping::none;
-    if (m.look.nowrap && patch.depth >= 7) return Mapping::vertexValues;
-    return m.look.projectedX > 0 ? Mapping::projected : Mapping::none;
 }
 
 // Projected coordinates to a ten-thousandth of a repeat; the vertices' own s and t as printed.
@@ -324,11 +211,6 @@ bool writeTextureCoordinates(OutputFile& out, const Cut& cut,
         written += end - run.firstVertex;
     }
     return true;
-}
-
-// Upward (+Y) means counter-clockwise seen from above: the Y part of (b - a) x (c - a).
-double upwardTurn(const StoredVertex& a, const StoredVertex& b, const StoredVertex& c) {
-    return (b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z);
 }
 
 void writeFace(OutputFile& out, const uint32_t (&v)[3], const size_t (&vt)[3], bool mapped) {
@@ -450,7 +332,7 @@ Status writeWavefront(const Cut& cut, const RunPaths& paths) {
     if (paths.wavefront.empty()) return {};
     TerrainLibrary library;
     library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
-    std::vector<Material> materials = materialsOf(cut.mesh, cut.terrain, library);
+    std::vector<Material> materials = materialsOf(cut, library);
     const std::string materialPath = materialPathOf(paths.wavefront);
     WholeFile file, materialFile;
     std::string why;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "cut/kept_lines.h"
 #include "cut/status.h"
 #include "cut/stored_vertex.h"
+#include "platform/platform.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 #include "text/output_file.h"
@@ -90,22 +92,36 @@ struct TileTerrain {
     std::vector<BlockPatch> keptPatches;
 };
 
+/// Which direction the cut is made for: the put-back also needs to know where each kept block and
+/// stored triangle came from in the tile, and keeps a binary tile's bytes.
+enum class CutUse { carve, putBack };
+
+/// Where the tile's bytes are, and whether they are a binary tile.
+struct TileSource {
+    bool binary = false;
+    std::shared_ptr<const ByteBuffer> bytes;  // a binary tile's, kept for the put-back
+    uint64_t lastPatchEnd = UINT64_MAX;       // text: the offset just after the last END_PATCH
+};
+
 /// What the selection pass found: the kept blocks (in the temporary file), how many, the tile's
 /// elevation raster (or a text tile's description of it) and its terrain.
 struct Selection {
     Status status;
+    CutUse use = CutUse::carve;
     SelectionWindow window;
     std::string keptPath;  // the temporary file
     int32_t keptCount = 0;
     ElevationRaster raster;
     TileTerrain terrain;
+    TileSource source;
+    std::vector<uint64_t> keptSources;  // per kept block: where its primitive starts in the tile
 };
 
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
 /// temporary file, printing a "Step 1" line per kept block. The tile's form (text, binary or 7z)
 /// is told from its first bytes.
 Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console);
+                       OutputFile& console, CutUse use = CutUse::carve);
 
 /// Stored vertices and indices from these on, up to the next run's, come from blocks of one
 /// patch.
@@ -115,10 +131,24 @@ struct PatchRun {
     BlockPatch patch;
 };
 
+/// Where a kept block's stored vertices and indices start.
+struct BlockStart {
+    size_t firstVertex;
+    size_t firstIndex;
+};
+
+/// For the put-back: where every stored vertex and triangle came from in its block.
+struct MeshTrace {
+    std::vector<BlockStart> blocks;          // per kept block
+    ChunkedArray<uint32_t> vertexLines;      // per stored vertex: its vertex line in its block
+    ChunkedArray<uint32_t> triangleNumbers;  // per stored triangle: its number in its primitive
+};
+
 struct MeshBuffers {
     ChunkedArray<StoredVertex> vertices;  // the vertex table
     ChunkedArray<int32_t> indices;        // the index list, three entries per triangle
     std::vector<PatchRun> runs;           // the patches, block by block, as the tables grew
+    MeshTrace trace;                      // filled for the put-back only
 };
 
 /// The highest vertex (first of equals), or none: y then stays at NO_ORIGIN_Y.
@@ -145,6 +175,8 @@ struct Cut {
     OriginVertex origin;
     std::string originLine;  // as the report shows it; empty for an empty cut
     KeptLines lines;
+    TileSource source;
+    std::vector<uint64_t> keptSources;  // per kept block, for the put-back
 };
 
 /// Step 2: reads the kept blocks back, stores fans whole and the window-touching triangles of

@@ -109,6 +109,7 @@ struct Assembly {
     Capacities capacities;
     MeshBuffers& mesh;
     HeightLookups& heights;
+    bool traced;  // the put-back's trace of where vertices and triangles came from
     CosineCache cosine = {};
     std::vector<uint8_t> stripKeep = {};  // scratch for storeStrip, kept between strips
     std::vector<int32_t> stripVertices = {};
@@ -127,16 +128,22 @@ Status whatTheWindowNeeds(const Assembly& a) {
 }
 
 // Past a capacity the pass goes on counting what the window needs, storing nothing more.
-void appendVertex(Assembly& a, const PendingVertex& p) {
+void appendVertex(Assembly& a, const PendingVertex& p, size_t line) {
     ++a.vertexCount;
     if (a.full != Failure::none) return;
     a.mesh.vertices.push(projectVertex(p, a.window, a.cosine));
+    if (a.traced) a.mesh.trace.vertexLines.push(uint32_t(line));
     if (flaggedField(a.mesh.vertices.last()) != 0) {
         a.heights.filling.push_back(
             {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
         if (a.heights.filling.size() == HEIGHT_BLOCK) handOverHeights(a.heights);
     }
     if (a.vertexCount >= a.capacities.maxVertices) a.full = Failure::vertexCapacity;
+}
+
+// The triangle the next three indices make, by its number in its primitive.
+void noteTriangle(Assembly& a, size_t triangle) {
+    if (a.traced && a.full == Failure::none) a.mesh.trace.triangleNumbers.push(uint32_t(triangle));
 }
 
 void appendIndex(Assembly& a, size_t vertexNumber) {
@@ -150,8 +157,9 @@ void appendIndex(Assembly& a, size_t vertexNumber) {
 void storeFan(Assembly& a, const std::vector<PendingVertex>& lines) {
     if (lines.size() < 3) return;
     size_t first = a.mesh.vertices.count;
-    for (const PendingVertex& line : lines) appendVertex(a, line);
+    for (size_t k = 0; k < lines.size(); ++k) appendVertex(a, lines[k], k);
     for (size_t c = first + 2; c < first + lines.size(); ++c) {
+        noteTriangle(a, c - first - 2);
         appendIndex(a, first), appendIndex(a, c - 1), appendIndex(a, c);
     }
 }
@@ -166,9 +174,10 @@ void storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
             if (isInsideWindow(a.window, p.lon, p.lat)) touches = true;
         }
         if (!touches) continue;
+        noteTriangle(a, g / 3);
         for (size_t k = 0; k < 3; ++k) {
             size_t vertexNumber = a.mesh.vertices.count;
-            appendVertex(a, lines[g + k]);
+            appendVertex(a, lines[g + k], g + k);
             appendIndex(a, vertexNumber);
         }
     }
@@ -195,12 +204,13 @@ void storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
         bool used = keep[i] || (i >= 1 && keep[i - 1]) || (i >= 2 && keep[i - 2]);
         if (!used) continue;
         stored[i] = int32_t(a.mesh.vertices.count);
-        appendVertex(a, lines[i]);
+        appendVertex(a, lines[i], i);
     }
     for (size_t t = 0; t < triangles; ++t) {
         if (!keep[t]) continue;
         size_t first = t & 1 ? t + 1 : t;
         size_t second = t & 1 ? t : t + 1;
+        noteTriangle(a, t);
         appendIndex(a, size_t(stored[first]));
         appendIndex(a, size_t(stored[second]));
         appendIndex(a, size_t(stored[t + 2]));
@@ -238,6 +248,7 @@ struct KeptBlocks {
 void storeBlock(KeptBlocks& b) {
     Assembly& a = b.assembly;
     if (a.full == Failure::none) notePatch(a.mesh, b.terrain, b.blockNumber);
+    if (a.traced) a.mesh.trace.blocks.push_back({a.mesh.vertices.count, a.mesh.indices.count});
     if (b.type == TRIANGLE_FAN) storeFan(a, b.lines);
     if (b.type == TRIANGLE_LIST) storeTriangles(a, b.lines);
     if (b.type == TRIANGLE_STRIP) storeStrip(a, b.lines);
@@ -352,10 +363,12 @@ Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console) {
     cut.window = found.window;
     cut.lines.path = found.keptPath;
     HeightLookups heights{found.raster};
-    Assembly assembly{cut.window, capacities, cut.mesh, heights};
+    Assembly assembly{cut.window, capacities, cut.mesh, heights, found.use == CutUse::putBack};
     cut.status = readKeptBlocks(found, assembly, found.raster, console);
     cut.terrain = std::move(found.terrain);
     cut.raster = std::move(found.raster);
+    cut.source = std::move(found.source);
+    cut.keptSources = std::move(found.keptSources);
     if (cut.status.ok()) cut.status = findOriginLine(cut);
     return cut;
 }

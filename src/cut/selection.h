@@ -15,10 +15,10 @@ namespace mc {
 /// writing, written behind by a second thread.
 Status takeTempFile(TempFile& temp, OutputFile& out);
 
-/// The selection pass over a text tile, read `readBlockSize` bytes at a time.
-Selection selectFromText(const SelectionWindow& window, const std::string& inputPath,
-                         TempFile& temp, OutputFile& console,
-                         size_t readBlockSize = DEFAULT_READ_BLOCK);
+/// The selection pass over a text tile into `found` (whose window and use are set), read
+/// `readBlockSize` bytes at a time.
+void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& console,
+                    Selection& found, size_t readBlockSize = DEFAULT_READ_BLOCK);
 
 /// The selection pass over the bytes of a binary tile, into `found` (whose window is set): the
 /// blocks, lines and "Step 1" lines its text form would give, its elevation raster and terrain.

@@ -1,4 +1,6 @@
 // The selection pass: which form the tile is in, and the temporary file the pass fills.
+#include <memory>
+
 #include "cut/selection.h"
 #include "dsf/archive.h"
 #include "dsf/tile.h"
@@ -35,19 +37,16 @@ Status loadTile(InputForm form, const std::string& inputPath, ByteBuffer& bytes,
     return failedWith(Failure::readInput, inputPath + " does not unpack: " + damage);
 }
 
-Selection selectFromBinary(InputForm form, const SelectionWindow& window,
-                           const std::string& inputPath, TempFile& temp, OutputFile& console) {
-    Selection found;
-    found.window = window;
-    found.keptPath = temp.path;
+void selectFromBinary(InputForm form, const std::string& inputPath, TempFile& temp,
+                      OutputFile& console, Selection& found) {
     OutputFile out;
-    if (found.status = takeTempFile(temp, out); !found.status.ok()) return found;
-    ByteBuffer bytes;
+    if (found.status = takeTempFile(temp, out); !found.status.ok()) return;
+    auto bytes = std::make_shared<ByteBuffer>();
     ProgressMeter meter;
-    found.status = loadTile(form, inputPath, bytes, meter);
-    startProgress(meter, bytes.size, "Reading");
+    found.status = loadTile(form, inputPath, *bytes, meter);
+    startProgress(meter, bytes->size, "Reading");
     if (found.status.ok()) {
-        found.status = selectFromTile(bytes.data, bytes.size, out, console, found, meter);
+        found.status = selectFromTile(bytes->data, bytes->size, out, console, found, meter);
     }
     clearProgress(meter);
     bool written = closeFile(out);
@@ -55,7 +54,8 @@ Selection selectFromBinary(InputForm form, const SelectionWindow& window,
         found.status =
             failedWith(Failure::writeTemp, "writing " + temp.path + " failed: " + out.error);
     }
-    return found;
+    found.source.binary = true;
+    if (found.use == CutUse::putBack) found.source.bytes = std::move(bytes);
 }
 
 }  // namespace
@@ -84,11 +84,17 @@ void releaseTempFile(TempFile& temp) {
 }
 
 Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console) {
+                       OutputFile& console, CutUse use) {
+    Selection found;
+    found.use = use;
+    found.window = window;
+    found.keptPath = temp.path;
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        return selectFromBinary(form, window, inputPath, temp, console);
+        selectFromBinary(form, inputPath, temp, console, found);
+    } else {
+        selectFromText(inputPath, temp, console, found);
     }
-    return selectFromText(window, inputPath, temp, console);
+    return found;
 }
 
 }  // namespace mc

@@ -62,6 +62,7 @@ struct TextPass {
     Selection& found;
     BlockPatch patch = {};
     TextRasterLines rasterLines = {};
+    uint64_t blockLine = 0;  // where the open block's BEGIN_PRIMITIVE line starts in the input
     bool inBlock = false;
     bool copying = false;
     bool touches = false;
@@ -75,7 +76,7 @@ void openBlock(TextPass& p) {
     p.copying = false;
     p.touches = false;
     ++p.seenCount;
-    p.blockStart = p.input.lineOffset;
+    p.blockStart = p.blockLine = p.input.lineOffset;
     pinFrom(p.input, p.blockStart);
 }
 
@@ -86,6 +87,7 @@ void closeBlock(TextPass& p) {
         p.touches = false;
         ++p.found.keptCount;
         p.found.terrain.keptPatches.push_back(p.patch);
+        if (p.found.use == CutUse::putBack) p.found.keptSources.push_back(p.blockLine);
         clearProgress(p.meter);
         writeProgressLine(p.console, "Step 1: ", p.found.keptCount, p.seenCount);
     } else if (p.copying) {
@@ -131,6 +133,7 @@ void readTextTile(TextPass& p) {
         } else {
             noteTileLine(p.rasterLines, line);
             noteTerrainLine(p.found.terrain, p.patch, line);
+            if (hasKeyword(line, "END_PATCH")) p.found.source.lastPatchEnd = readOffset(p.input);
         }
     }
     if (p.copying) dropTail(p.out, p.blockStart);  // a block still open at the end is dropped
@@ -138,16 +141,13 @@ void readTextTile(TextPass& p) {
 
 }  // namespace
 
-Selection selectFromText(const SelectionWindow& window, const std::string& inputPath,
-                         TempFile& temp, OutputFile& console, size_t readBlockSize) {
-    Selection found;
-    found.window = window;
-    found.keptPath = temp.path;
+void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& console,
+                    Selection& found, size_t readBlockSize) {
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) {
         found.status =
             failedWith(Failure::openInput, "cannot open " + inputPath + ": " + systemErrorText());
-        return found;
+        return;
     }
     ProgressMeter meter;
     startProgress(meter, uint64_t(fileSize(inputPath)), "Reading");
@@ -155,9 +155,9 @@ Selection selectFromText(const SelectionWindow& window, const std::string& input
     OutputFile out;
     if (found.status = takeTempFile(temp, out); !found.status.ok()) {
         closeReader(input);
-        return found;
+        return;
     }
-    TextPass pass{window, input, out, console, meter, found};
+    TextPass pass{found.window, input, out, console, meter, found};
     readTextTile(pass);
     bool readFailed = input.readFailed;
     closeReader(input);
@@ -178,7 +178,6 @@ Selection selectFromText(const SelectionWindow& window, const std::string& input
             std::make_shared<const TextRasterLines>(std::move(pass.rasterLines));
         found.raster.describedBy = inputPath;
     }
-    return found;
 }
 
 }  // namespace mc

@@ -52,6 +52,9 @@ Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, Output
         ++found.keptCount;
         found.terrain.keptPatches.push_back(
             {primitive.definition, primitive.flags, primitive.depth});
+        if (found.use == CutUse::putBack) {
+            found.keptSources.push_back(uint64_t(walker.commandStart - bytes));
+        }
         clearProgress(meter);
         writeProgressLine(console, "Step 1: ", found.keptCount, seenCount);
     }

@@ -130,6 +130,7 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
     primitive.depth = uint32_t(w.patchDepth);
     primitive.definition = w.patchDefinition;
     primitive.flags = w.patchFlags;
+    primitive.lodNear = w.lodNear, primitive.lodFar = w.lodFar;
     primitive.onePool = form == 1 ? -1 : w.currentPool;
     uint32_t pool = uint32_t(w.currentPool);
     if (form != 1 && !checkPool(tile, primitive, pool, damage)) return false;
@@ -216,11 +217,14 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
             w.patchDefinition = w.definition;
             if (id != PATCH) {
                 uint8_t flags;
-                if (!readValue(c, flags) || (id == PATCH_FLAGS_LOD && !skipBytes(c, 8))) {
+                float lod[2] = {w.lodNear, w.lodFar};
+                if (!readValue(c, flags) ||
+                    (id == PATCH_FLAGS_LOD && (!readValue(c, lod[0]) || !readValue(c, lod[1])))) {
                     describeDamage(damage, "a command is cut short");
                     return WalkStep::damaged;
                 }
                 w.patchFlags = flags;
+                w.lodNear = lod[0], w.lodFar = lod[1];
             }
             continue;
         }

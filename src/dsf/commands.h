@@ -21,6 +21,7 @@ struct Primitive {
     uint32_t depth = 0;
     uint32_t definition = 0;          // the patch's terrain definition
     uint32_t flags = 0;               // the patch's flags (2: overlay)
+    float lodNear = -1, lodFar = -1;  // the patch's level-of-detail distances, as stored
     int64_t onePool = -1;             // the pool of every vertex, or -1 when they name several
     std::vector<VertexRef> vertices;  // reused from primitive to primitive
 };
@@ -36,6 +37,7 @@ struct CommandWalker {
     uint32_t definition = 0;                // the definition commands' current one
     uint32_t patchDefinition = 0;           // the current definition when the patch opened
     uint32_t patchFlags = 255;              // a patch without flags of its own before any: all bits
+    float lodNear = -1, lodFar = -1;        // carried from patch to patch, as the flags
     const uint8_t* commandStart = nullptr;  // of the command being read
 };
 
