@@ -1,5 +1,6 @@
 #include "app/config.h"
 
+#include <span>
 #include <string>
 
 #include "platform/platform.h"
@@ -103,30 +104,36 @@ std::string lookupProfileValue(std::string_view fileBytes, std::string_view sect
     return {};
 }
 
-ConfigResult loadSettings(const std::string& configPath, RunSettings& settings) {
+ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
+                          Direction direction) {
     if (fileSize(configPath) == 0) return {ConfigStatus::fileNotFound, {}};
     const std::string bytes = readIniFile(configPath);
-
-    static constexpr std::string_view KEYS[] = {"lat_min",       "lat_max",    "long_min",
-                                                "long_max",      "input_file", "output_file",
-                                                "nb_max_vertex", "nb_max_tris"};
-    std::string values[std::size(KEYS)];
-    for (size_t i = 0; i < std::size(KEYS); ++i) {
-        values[i] = lookupProfileValue(bytes, CONFIG_SECTION, KEYS[i]);
-        if (values[i].empty()) return {ConfigStatus::keyMissing, KEYS[i]};
+    auto value = [&](std::string_view key) {
+        return lookupProfileValue(bytes, CONFIG_SECTION, key);
+    };
+    static constexpr std::string_view CARVE_KEYS[] = {
+        "lat_min",    "lat_max",     "long_min",      "long_max",
+        "input_file", "output_file", "nb_max_vertex", "nb_max_tris"};
+    static constexpr std::string_view PUT_BACK_KEYS[] = {
+        "lat_min", "lat_max", "long_min", "long_max", "input_file", "wavefront_file", "output_tile"};
+    std::span<const std::string_view> required(CARVE_KEYS);
+    if (direction == Direction::putBack) required = PUT_BACK_KEYS;
+    for (std::string_view key : required) {
+        if (value(key).empty()) return {ConfigStatus::keyMissing, key};
     }
-    settings.latMin = parseNumber(values[0]);
-    settings.latMax = parseNumber(values[1]);
-    settings.longMin = parseNumber(values[2]);
-    settings.longMax = parseNumber(values[3]);
-    settings.inputFile = values[4];
-    settings.outputFile = values[5];
-    settings.maxVertices = roundToInt32(parseNumber(values[6]));
-    settings.maxIndices = roundToInt32(parseNumber(values[7]));
-    settings.wavefrontFile = lookupProfileValue(bytes, CONFIG_SECTION, "wavefront_file");
-    settings.previewFile = lookupProfileValue(bytes, CONFIG_SECTION, "preview_file");
-    settings.sceneryFolder = lookupProfileValue(bytes, CONFIG_SECTION, "scenery_folder");
-    settings.xplaneFolder = lookupProfileValue(bytes, CONFIG_SECTION, "xplane_folder");
+    settings.latMin = parseNumber(value("lat_min"));
+    settings.latMax = parseNumber(value("lat_max"));
+    settings.longMin = parseNumber(value("long_min"));
+    settings.longMax = parseNumber(value("long_max"));
+    settings.inputFile = value("input_file");
+    settings.outputFile = value("output_file");
+    settings.maxVertices = roundToInt32(parseNumber(value("nb_max_vertex")));
+    settings.maxIndices = roundToInt32(parseNumber(value("nb_max_tris")));
+    settings.wavefrontFile = value("wavefront_file");
+    settings.previewFile = value("preview_file");
+    settings.sceneryFolder = value("scenery_folder");
+    settings.xplaneFolder = value("xplane_folder");
+    settings.outputTile = value("output_tile");
     return {};
 }
 

@@ -24,7 +24,11 @@ struct RunSettings {
     std::string previewFile;    // optional: empty when the ini names none
     std::string sceneryFolder;  // optional: the tile's scenery pack, for its terrain textures
     std::string xplaneFolder;   // optional: the simulator's folder, for its library terrains
+    std::string outputTile;     // the put-back's tile to write
 };
+
+/// What the run does: carve a window out (the default), or put an edited cut back.
+enum class Direction { carve, putBack };
 
 /// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)
 /// is converted to the system's narrow text, a UTF-8 byte-order mark is skipped; lines end at LF
@@ -44,8 +48,10 @@ struct ConfigResult {
     std::string_view missingKey;  // the first key that was absent or empty
 };
 
-/// Reads the eight keys in their order; stops at the first one that is absent or empty. Then
-/// the optional keys, which are never reported missing.
-ConfigResult loadSettings(const std::string& configPath, RunSettings& settings);
+/// Reads the required keys in their order (a carve's eight; for a put-back the window, the input,
+/// wavefront_file and output_tile); stops at the first one that is absent or empty. Then the
+/// optional keys, which are never reported missing.
+ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
+                          Direction direction = Direction::carve);
 
 }  // namespace mc

@@ -15,6 +15,8 @@ constexpr std::string_view HELP =
     "line.\r\n"
     "\r\n"
     "Usage: mesh_carver             carve, as mesh_carver.ini in this folder says\r\n"
+    "       mesh_carver put-back    put an edited cut (wavefront_file) back into the tile,\r\n"
+    "                               written as output_tile\r\n"
     "       mesh_carver --help      this text (also -h" MESH_CARVER_HELP_ALSO
     ")\r\n"
     "       mesh_carver --version   the version and the licence\r\n"
@@ -30,10 +32,13 @@ constexpr std::string_view HELP =
     "  preview_file         optional: a top view of the cut, an SVG picture\r\n"
     "  scenery_folder       optional: the tile's scenery pack, for the Wavefront textures\r\n"
     "  xplane_folder        optional: the simulator's folder, for its library terrains\r\n"
+    "  output_tile          put-back: the tile to write (it may name input_file, whose\r\n"
+    "                       original is then kept as NAME.original); wavefront_file is the\r\n"
+    "                       edited cut, output_file and the capacities are not needed\r\n"
     "Relative paths start in the run folder; \\ and / both separate folders.\r\n"
     "\r\n"
-    "Exit status: 0 when the object is written; 255 when anything fails: a line on standard\r\n"
-    "output says what failed, one on standard error says why.\r\n";
+    "Exit status: 0 when the object (or the tile) is written; 255 when anything fails: a line\r\n"
+    "on standard output says what failed, one on standard error says why.\r\n";
 
 void writeTo(mc::FileHandle handle, std::string_view text) {
     mc::writeHandle(handle, text.data(), text.size());
@@ -55,14 +60,17 @@ int main(int argc, char** argv) {
         mc::writeText(mc::console(), HELP);
         mc::endRun(0);
     }
-    if (argc > 1) {  // nothing is read or written: the user meant something else
+    mc::Direction direction = mc::Direction::carve;
+    if (argc == 2 && std::string_view(argv[1]) == "put-back") {
+        direction = mc::Direction::putBack;
+    } else if (argc > 1) {  // nothing is read or written: the user meant something else
         writeTo(mc::standardErrorHandle(),
                 "mesh_carver: unknown argument " + std::string(argv[1]) + "\r\n\r\n");
         writeTo(mc::standardErrorHandle(), HELP);
         mc::endRun(-1);
     }
     mc::prepareForInterruptions();
-    int status = mc::runMeshCarver(mc::currentDirectory(), mc::console());
+    int status = mc::runMeshCarver(mc::currentDirectory(), mc::console(), direction);
     // started from Explorer, the console closes with the run: the report must stay readable
     if (mc::consoleIsOursAlone()) {
         mc::writeText(mc::console(), "Press Enter to close this window.\r\n");

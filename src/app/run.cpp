@@ -4,6 +4,7 @@
 #include "carve/writers.h"
 #include "cut/cut.h"
 #include "platform/platform.h"
+#include "put_back/put_back.h"
 
 namespace mc {
 
@@ -43,6 +44,14 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
             return "Error writing output file " + settings.wavefrontFile;
         case Failure::writePreview:
             return "Error writing output file " + settings.previewFile;
+        case Failure::readEdited:
+            return "Error reading Wavefront file " + settings.wavefrontFile;
+        case Failure::editMisfits:
+            return "Error fitting Wavefront file " + settings.wavefrontFile + " into the tile";
+        case Failure::noTerrain:
+            return "No terrain in the window to put back into";
+        case Failure::writeTile:
+            return "Error writing output tile " + settings.outputTile;
     }
     return {};
 }
@@ -50,15 +59,18 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
 RunPaths pathsOf(const RunSettings& settings) {
     return {toPlatformPath(settings.inputFile),     toPlatformPath(settings.outputFile),
             toPlatformPath(settings.wavefrontFile), toPlatformPath(settings.previewFile),
-            toPlatformPath(settings.sceneryFolder), toPlatformPath(settings.xplaneFolder)};
+            toPlatformPath(settings.sceneryFolder), toPlatformPath(settings.xplaneFolder),
+            toPlatformPath(settings.outputTile)};
+}
+
+SelectionWindow windowOf(const RunSettings& settings) {
+    return {settings.latMin, settings.latMax, settings.longMin, settings.longMax};
 }
 
 // The carve, step by step: select, assemble, each writer, the report; the first failure ends it.
 Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
-    const SelectionWindow window{settings.latMin, settings.latMax, settings.longMin,
-                                 settings.longMax};
     const RunPaths paths = pathsOf(settings);
-    Selection selection = selectBlocks(window, paths.input, temp, console);
+    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console);
     if (!selection.status.ok()) return selection.status;
     const Cut cut =
         assembleCut(std::move(selection), {settings.maxVertices, settings.maxIndices}, console);
@@ -71,15 +83,36 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     return {};
 }
 
+// The put-back, step by step: the same cut again, the edited file fitted into it, the tile.
+Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
+    const RunPaths paths = pathsOf(settings);
+    Selection selection =
+        selectBlocks(windowOf(settings), paths.input, temp, console, CutUse::putBack);
+    if (!selection.status.ok()) return selection.status;
+    Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console);
+    if (!cut.status.ok()) return cut.status;
+    PutBackPlan plan;
+    if (Status status = planPutBack(cut, paths, plan); !status.ok()) return status;
+    endLine(console);
+    writeLine(console, "Writing output tile");
+    flushOutput(console);
+    PutBackCounts counts;
+    Status status = cut.source.binary
+                        ? writeBinaryTile(cut, plan, std::move(cut.source.bytes), paths, counts)
+                        : writeTextTile(cut, plan, paths, counts);
+    if (status.ok()) reportPutBack(console, settings.outputTile, counts);
+    return status;
+}
+
 }  // namespace
 
-int runMeshCarver(const std::string& workingDirectory, OutputFile& console) {
+int runMeshCarver(const std::string& workingDirectory, OutputFile& console, Direction direction) {
     const std::string configPath = workingDirectory + "/" + std::string(CONFIG_FILE_NAME);
     TempFile temp;
     temp.path = workingDirectory + "/" + std::string(TEMP_FILE_NAME);
 
     RunSettings settings;
-    ConfigResult config = loadSettings(configPath, settings);
+    ConfigResult config = loadSettings(configPath, settings, direction);
     if (config.status == ConfigStatus::fileNotFound) {
         // the text names the Windows program on every system, as it always has
         writeLine(console,
@@ -96,7 +129,8 @@ int runMeshCarver(const std::string& workingDirectory, OutputFile& console) {
         return FAILED;
     }
 
-    Status status = carve(settings, temp, console);
+    Status status = direction == Direction::carve ? carve(settings, temp, console)
+                                                  : putBack(settings, temp, console);
     releaseTempFile(temp);
     if (status.ok()) {
         flushOutput(console);

@@ -201,6 +201,7 @@ struct RunPaths {
     std::string preview;
     std::string sceneryFolder;  // where the Wavefront file's terrain definitions are looked up
     std::string xplaneFolder;
+    std::string outputTile;  // the put-back's tile to write
 };
 
 }  // namespace mc

@@ -18,6 +18,10 @@ enum class Failure {
     writeOutput,
     writeWavefront,
     writePreview,
+    readEdited,   // the put-back's edited Wavefront file
+    editMisfits,  // its faces do not fit the hole the cut leaves
+    noTerrain,    // the window holds no terrain to put anything back into
+    writeTile,
 };
 
 /// A step's outcome: ok, or what failed and why, in plain words with the place (the file, the

@@ -1,5 +1,6 @@
 #include "dsf/tile_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dsf/tile.h"
@@ -141,22 +142,40 @@ void md5Block(uint32_t (&state)[4], const uint8_t* block) {
 
 }  // namespace
 
-std::array<uint8_t, 16> md5(const uint8_t* bytes, size_t size) {
-    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    size_t whole = size / 64 * 64;
-    for (size_t at = 0; at < whole; at += 64) md5Block(state, bytes + at);
+void addToDigest(Md5& digest, const uint8_t* bytes, size_t size) {
+    digest.total += size;
+    if (digest.pendingSize > 0) {
+        size_t taken = std::min(size, 64 - digest.pendingSize);
+        std::memcpy(digest.pending + digest.pendingSize, bytes, taken);
+        digest.pendingSize += taken, bytes += taken, size -= taken;
+        if (digest.pendingSize < 64) return;
+        md5Block(digest.state, digest.pending);
+        digest.pendingSize = 0;
+    }
+    for (; size >= 64; bytes += 64, size -= 64) md5Block(digest.state, bytes);
+    std::memcpy(digest.pending, bytes, size);
+    digest.pendingSize = size;
+}
+
+std::array<uint8_t, 16> finishDigest(Md5& digest) {
     // the tail, a 1 bit, zeros, and the length in bits: one or two blocks
     uint8_t tail[128] = {};
-    size_t rest = size - whole;
-    if (rest) std::memcpy(tail, bytes + whole, rest);
+    size_t rest = digest.pendingSize;
+    std::memcpy(tail, digest.pending, rest);
     tail[rest] = 0x80;
     size_t tailSize = rest < 56 ? 64 : 128;
-    uint64_t bits = uint64_t(size) * 8;
+    uint64_t bits = digest.total * 8;
     for (int k = 0; k < 8; ++k) tail[tailSize - 8 + k] = uint8_t(bits >> (8 * k));
-    for (size_t at = 0; at < tailSize; at += 64) md5Block(state, tail + at);
-    std::array<uint8_t, 16> digest;
-    for (int k = 0; k < 16; ++k) digest[k] = uint8_t(state[k / 4] >> (8 * (k % 4)));
-    return digest;
+    for (size_t at = 0; at < tailSize; at += 64) md5Block(digest.state, tail + at);
+    std::array<uint8_t, 16> result;
+    for (int k = 0; k < 16; ++k) result[k] = uint8_t(digest.state[k / 4] >> (8 * (k % 4)));
+    return result;
+}
+
+std::array<uint8_t, 16> md5(const uint8_t* bytes, size_t size) {
+    Md5 digest;
+    addToDigest(digest, bytes, size);
+    return finishDigest(digest);
 }
 
 std::string tileHeader() {

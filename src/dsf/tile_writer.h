@@ -39,7 +39,17 @@ void appendPlane(std::string& out, const uint16_t* values, size_t count, PlaneEn
 /// plane p's values, all of one length).
 std::string poolContents(const std::vector<std::vector<uint16_t>>& planes, PlaneEncoding encoding);
 
-/// The MD5 digest of the bytes (RFC 1321).
+/// An MD5 digest (RFC 1321) made as the bytes come.
+struct Md5 {
+    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    uint8_t pending[64] = {};
+    size_t pendingSize = 0;
+    uint64_t total = 0;
+};
+void addToDigest(Md5& digest, const uint8_t* bytes, size_t size);
+std::array<uint8_t, 16> finishDigest(Md5& digest);
+
+/// The MD5 digest of the bytes.
 std::array<uint8_t, 16> md5(const uint8_t* bytes, size_t size);
 
 /// The tile's first 12 bytes: the cookie and version 1.

@@ -84,6 +84,12 @@ bool beginReplacement(PendingFile& file, const std::string& finalPath);
 bool commitReplacement(PendingFile& file);
 void abandonReplacement(PendingFile& file);
 
+/// Gives an existing file a second name (a hard link); false when the file system cannot, or
+/// something has that name already.
+bool linkFile(const std::string& path, const std::string& newPath);
+/// Whether anything (a file, a folder, a link) has that name.
+bool pathExists(const std::string& path);
+
 /// Makes interruptions remove a partial file before the run ends, and lets a closed console
 /// lose the tool's text instead of ending the run.
 void prepareForInterruptions();

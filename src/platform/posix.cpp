@@ -271,6 +271,15 @@ void abandonReplacement(PendingFile& file) {
     forgetPartial();
 }
 
+bool linkFile(const std::string& path, const std::string& newPath) {
+    return ::link(path.c_str(), newPath.c_str()) == 0;
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 void prepareForInterruptions() {
     // a closed console must not end the run: its text is simply lost
     std::signal(SIGPIPE, SIG_IGN);

@@ -307,6 +307,14 @@ void abandonReplacement(PendingFile& file) {
     forgetPartial();
 }
 
+bool linkFile(const std::string& path, const std::string& newPath) {
+    return CreateHardLinkA(newPath.c_str(), path.c_str(), nullptr) != 0;
+}
+
+bool pathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 void prepareForInterruptions() {
     SetConsoleCtrlHandler(removePartialAndEnd, TRUE);
 }

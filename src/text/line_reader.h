@@ -65,6 +65,11 @@ inline std::string_view pinnedBytes(const LineReader& reader) {
     size_t first = size_t(reader.pinOffset - reader.bufferOffset);
     return {reader.buffer.data() + first, reader.begin - first};
 }
+/// The bytes of the last line handed out as the file has them, its terminator included.
+inline std::string_view lastLineBytes(const LineReader& reader) {
+    size_t first = size_t(reader.lineOffset - reader.bufferOffset);
+    return {reader.buffer.data() + first, reader.begin - first};
+}
 /// File offset just after the last line handed out.
 inline uint64_t readOffset(const LineReader& reader) {
     return reader.bufferOffset + reader.begin;

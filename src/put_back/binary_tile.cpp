@@ -1,0 +1,391 @@
+// The put-back into a binary tile: the atoms copied, new pools added to the geometry, and the
+// command stream walked twice (once to measure it, once to write it) with the cut's primitives
+// rewritten and the new patches at its end. The file is hashed as it is written.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "dsf/commands.h"
+#include "dsf/point_values.h"
+#include "dsf/tile.h"
+#include "dsf/tile_writer.h"
+#include "put_back/pieces.h"
+#include "put_back/put_back.h"
+#include "text/fixed9.h"
+#include "text/numbers.h"
+
+namespace mc {
+
+namespace {
+
+constexpr uint32_t UNCHANGED = UINT32_MAX;
+constexpr uint8_t POOL_SELECT = 1, DEFINITION_8 = 3, DEFINITION_16 = 4, DEFINITION_32 = 5;
+constexpr uint8_t PATCH_FLAGS_LOD = 18, FIRST_PRIMITIVE = 23;
+constexpr uint32_t ELEVATION_PLANE = 2;
+
+using Lod = std::array<float, 2>;
+
+// An overlay vertex on the changed terrain: a new point with the height there.
+struct OverlayPoint {
+    dsf::VertexRef original;
+    double height;
+};
+
+struct BinaryRewrite {
+    const Cut& cut;
+    const PutBackPlan& plan;
+    const uint8_t* bytes;
+    size_t size;
+    dsf::Tile tile = {};
+    dsf::PointValues values = {};
+    std::vector<dsf::VertexRef> refOfStored = {};          // per stored vertex of a base block
+    std::map<uint32_t, std::vector<std::pair<Lod, uint64_t>>> lods = {};  // per definition
+    std::unordered_map<uint64_t, uint32_t> overlayOf = {};  // (pool, index) -> overlay point
+    std::vector<OverlayPoint> overlayPoints = {};
+    std::vector<PlannedPool> overlayPools = {};
+    std::vector<uint32_t> overlayPool = {}, overlayIndex = {};  // per overlay point
+    double west = 0, east = 0, north = 0, south = 0;         // the changed terrain, in metres
+};
+
+uint64_t refKey(const dsf::VertexRef& ref) {
+    return uint64_t(ref.pool) << 32 | ref.index;
+}
+
+// The value of a plane as the text form prints and reads it back.
+double printedValue(BinaryRewrite& w, const dsf::VertexRef& ref, uint32_t plane) {
+    const dsf::Pool& pool = w.tile.pools[ref.pool];
+    double value = dsf::decodeValue(dsf::planeScale(w.tile, ref.pool, plane),
+                                    dsf::rawValue(w.values, pool, plane, ref.index));
+    char text[FIXED9_MAX_TEXT];
+    char* end = fixed9ToText(value, text);
+    return parseNumber(text, end);
+}
+
+void noteOverlayVertex(BinaryRewrite& w, const dsf::VertexRef& ref) {
+    if (w.tile.pools[ref.pool].planeCount <= ELEVATION_PLANE) return;
+    auto [at, added] = w.overlayOf.try_emplace(refKey(ref), UNCHANGED);
+    if (!added) return;
+    Metres place = metresOfPlace(w.cut, printedValue(w, ref, 0), printedValue(w, ref, 1));
+    if (place.x < w.west || place.x > w.east || place.z < w.north || place.z > w.south) return;
+    double height;
+    if (!changedHeightAt(w.plan.surface, place.x, place.z, height)) return;
+    double own = printedValue(w, ref, ELEVATION_PLANE);
+    if (own == RASTER_HEIGHT_FLAG && w.cut.raster.present) {
+        own = rasterHeight(w.cut.raster, printedValue(w, ref, 0), printedValue(w, ref, 1));
+    }
+    if (std::fabs(height - own) < HEIGHT_UNCHANGED) return;
+    at->second = uint32_t(w.overlayPoints.size());
+    w.overlayPoints.push_back({ref, height});
+}
+
+void noteKeptBlock(BinaryRewrite& w, size_t block, const dsf::Primitive& primitive) {
+    const Cut& cut = w.cut;
+    if (cut.terrain.keptPatches[block].flags & OVERLAY_PATCH_FLAG) return;
+    size_t first, end;
+    blockVertices(cut, block, first, end);
+    for (size_t s = first; s < end; ++s) {
+        w.refOfStored[s] = primitive.vertices[cut.mesh.trace.vertexLines[s]];
+    }
+    auto patch = w.plan.patches.find(primitive.definition);
+    if (patch == w.plan.patches.end() || patch->second.flags != primitive.flags ||
+        patch->second.depth != primitive.depth) {
+        return;
+    }
+    std::vector<uint8_t> taken;
+    takenTriangles(cut, block, taken);
+    uint64_t count = uint64_t(std::count(taken.begin(), taken.end(), 1));
+    countValue(w.lods[primitive.definition], Lod{primitive.lodNear, primitive.lodFar}, count);
+}
+
+// The first walk: the original points of the cut's triangles, the patches' LOD, and the overlay
+// vertices on the changed terrain.
+void survey(BinaryRewrite& w) {
+    dsf::CommandWalker walker;
+    dsf::startWalk(walker, w.tile);
+    dsf::Primitive primitive;
+    dsf::Damage damage;
+    size_t block = 0;
+    while (dsf::nextPrimitive(walker, w.tile, primitive, damage) == dsf::WalkStep::primitive) {
+        uint64_t at = uint64_t(walker.commandStart - w.bytes);
+        if (block < w.cut.keptSources.size() && w.cut.keptSources[block] == at) {
+            noteKeptBlock(w, block++, primitive);
+        }
+        if (primitive.flags & OVERLAY_PATCH_FLAG) {
+            for (const dsf::VertexRef& ref : primitive.vertices) noteOverlayVertex(w, ref);
+        }
+    }
+}
+
+// Overlay points go into pools scaled as their own, but for the elevation, in its band.
+void planOverlayPools(BinaryRewrite& w) {
+    std::map<std::pair<uint32_t, float>, uint32_t> poolOf;
+    uint32_t firstPool = uint32_t(w.tile.pools.size() + w.plan.points.pools.size());
+    for (const OverlayPoint& point : w.overlayPoints) {
+        std::pair<uint32_t, float> key{point.original.pool, elevationBase(point.height)};
+        auto [at, added] = poolOf.try_emplace(key, uint32_t(w.overlayPools.size()));
+        if (added || w.overlayPools[at->second].points.size() == 65535) {
+            at->second = uint32_t(w.overlayPools.size());
+            PlannedPool pool;
+            pool.depth = w.tile.pools[key.first].planeCount;
+            for (uint32_t plane = 0; plane < pool.depth; ++plane) {
+                dsf::PlaneScale scale = dsf::planeScale(w.tile, key.first, plane);
+                pool.scales.push_back(float(scale.scale));
+                pool.offsets.push_back(float(scale.offset));
+            }
+            pool.scales[ELEVATION_PLANE] = ELEVATION_SPAN;
+            pool.offsets[ELEVATION_PLANE] = key.second;
+            w.overlayPools.push_back(std::move(pool));
+        }
+        PlannedPool& pool = w.overlayPools[at->second];
+        w.overlayPool.push_back(firstPool + at->second);
+        w.overlayIndex.push_back(uint32_t(pool.points.size()));
+        pool.points.push_back(uint32_t(&point - w.overlayPoints.data()));
+    }
+}
+
+std::string overlayPoolAtoms(BinaryRewrite& w) {
+    std::string atoms;
+    for (const PlannedPool& pool : w.overlayPools) {
+        std::vector<std::vector<uint16_t>> planes(pool.depth);
+        for (uint32_t number : pool.points) {
+            const OverlayPoint& point = w.overlayPoints[number];
+            const dsf::Pool& original = w.tile.pools[point.original.pool];
+            for (uint32_t plane = 0; plane < pool.depth; ++plane) {
+                planes[plane].push_back(
+                    plane == ELEVATION_PLANE
+                        ? quantise(point.height, pool.scales[plane], pool.offsets[plane])
+                        : dsf::rawValue(w.values, original, plane, point.original.index));
+            }
+        }
+        atoms += dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
+        std::string scales;
+        for (uint32_t plane = 0; plane < pool.depth; ++plane) {
+            dsf::putFloat(scales, pool.scales[plane]), dsf::putFloat(scales, pool.offsets[plane]);
+        }
+        atoms += dsf::atom("SCAL", scales);
+    }
+    return atoms;
+}
+
+std::string newPoolAtoms(BinaryRewrite& w) {
+    const NewPoints& points = w.plan.points;
+    std::string atoms;
+    for (const PlannedPool& pool : points.pools) {
+        std::vector<std::vector<uint16_t>> planes(pool.depth);
+        for (uint32_t point : pool.points) {
+            for (uint32_t plane = 0; plane < pool.depth; ++plane) {
+                planes[plane].push_back(points.raws[points.firstRaw[point] + plane]);
+            }
+        }
+        atoms += dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
+        std::string scales;
+        for (uint32_t plane = 0; plane < pool.depth; ++plane) {
+            dsf::putFloat(scales, pool.scales[plane]), dsf::putFloat(scales, pool.offsets[plane]);
+        }
+        atoms += dsf::atom("SCAL", scales);
+    }
+    return atoms + overlayPoolAtoms(w);
+}
+
+// The new tile as it is written, hashed on the way for its footer.
+struct TileOutput {
+    WholeFile file;
+    dsf::Md5 digest;
+};
+
+void emit(TileOutput& out, const void* data, size_t size) {
+    dsf::addToDigest(out.digest, static_cast<const uint8_t*>(data), size);
+    writeText(out.file.out, std::string_view(static_cast<const char*>(data), size));
+}
+
+// Where the rewritten commands go: counted only (to size the atom), or written too.
+struct Sink {
+    TileOutput* out = nullptr;
+    uint64_t bytes = 0;
+    void put(const void* data, size_t size) {
+        bytes += size;
+        if (out) emit(*out, data, size);
+    }
+    void put(const std::string& text) { put(text.data(), text.size()); }
+};
+
+// Primitive commands for the pieces; vertices named by their lines' points. A piece whose points
+// are all in the current pool names them by index, any other by pool and index.
+void appendPieces(std::string& out, const std::vector<Piece>& pieces,
+                  const std::vector<dsf::VertexRef>& refs, int64_t currentPool) {
+    for (const Piece& piece : pieces) {
+        bool onePool = std::all_of(piece.lines.begin(), piece.lines.end(), [&](uint32_t line) {
+            return int64_t(refs[line].pool) == currentPool;
+        });
+        dsf::put8(out, FIRST_PRIMITIVE + 3 * uint32_t(piece.type) + (onePool ? 0 : 1));
+        dsf::put8(out, uint32_t(piece.lines.size()));
+        for (uint32_t line : piece.lines) {
+            if (!onePool) dsf::put16(out, refs[line].pool);
+            dsf::put16(out, refs[line].index);
+        }
+    }
+}
+
+// What replaces a primitive, or nothing when it stays as it is: a kept base block loses the
+// cut's triangles; an overlay names new points where the terrain under it changed.
+bool replacement(BinaryRewrite& w, const dsf::Primitive& primitive, const std::vector<uint8_t>& taken,
+                 int64_t currentPool, std::string& out) {
+    std::vector<dsf::VertexRef> refs = primitive.vertices;
+    bool changed = std::count(taken.begin(), taken.end(), 1) > 0;
+    if (primitive.flags & OVERLAY_PATCH_FLAG) {
+        for (dsf::VertexRef& ref : refs) {
+            auto at = w.overlayOf.find(refKey(ref));
+            if (at == w.overlayOf.end() || at->second == UNCHANGED) continue;
+            ref = {w.overlayPool[at->second], w.overlayIndex[at->second]};
+            changed = true;
+        }
+    }
+    if (!changed) return false;
+    std::vector<Piece> pieces;
+    remainingPieces(primitive.type, uint32_t(refs.size()), taken, pieces);
+    out.clear();
+    appendPieces(out, pieces, refs, currentPool);
+    return true;
+}
+
+dsf::VertexRef refOfCorner(const BinaryRewrite& w, const FitCorner& corner) {
+    if (corner.original) return w.refOfStored[corner.index];
+    const NewPoints& points = w.plan.points;
+    return {uint32_t(w.tile.pools.size() + points.pool[corner.index]),
+            points.indexInPool[corner.index]};
+}
+
+// A patch per definition after everything else: its pool, definition, flags and LOD, then its
+// triangles as cross-pool lists.
+void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
+    std::string out;
+    for (const auto& [definition, patch] : w.plan.patches) {
+        std::vector<dsf::VertexRef> refs;
+        for (const FittedTriangle& t : w.plan.fitted.triangles) {
+            if (t.definition != definition) continue;
+            for (const FitCorner& corner : t.corners) refs.push_back(refOfCorner(w, corner));
+        }
+        if (refs.empty()) continue;
+        out.clear();
+        dsf::put8(out, POOL_SELECT), dsf::put16(out, refs[0].pool);
+        if (definition < 256) {
+            dsf::put8(out, DEFINITION_8), dsf::put8(out, definition);
+        } else if (definition < 65536) {
+            dsf::put8(out, DEFINITION_16), dsf::put16(out, definition);
+        } else {
+            dsf::put8(out, DEFINITION_32), dsf::put32(out, definition);
+        }
+        auto lods = w.lods.find(definition);
+        Lod lod = lods == w.lods.end() ? Lod{0, -1} : mostCommon(lods->second);
+        dsf::put8(out, PATCH_FLAGS_LOD), dsf::put8(out, patch.flags);
+        dsf::putFloat(out, lod[0]), dsf::putFloat(out, lod[1]);
+        std::vector<uint8_t> none;
+        std::vector<Piece> pieces;
+        remainingPieces(LIST_PRIMITIVE, uint32_t(refs.size()), none, pieces);
+        appendPieces(out, pieces, refs, -1);
+        sink.put(out);
+    }
+}
+
+void rewriteCommands(BinaryRewrite& w, Sink& sink) {
+    dsf::CommandWalker walker;
+    dsf::startWalk(walker, w.tile);
+    dsf::Primitive primitive;
+    dsf::Damage damage;
+    const uint8_t* copied = w.tile.commands;
+    size_t block = 0;
+    std::vector<uint8_t> taken;
+    std::string out;
+    while (dsf::nextPrimitive(walker, w.tile, primitive, damage) == dsf::WalkStep::primitive) {
+        taken.clear();
+        uint64_t at = uint64_t(walker.commandStart - w.bytes);
+        if (block < w.cut.keptSources.size() && w.cut.keptSources[block] == at) {
+            takenTriangles(w.cut, block++, taken);
+        }
+        if (!replacement(w, primitive, taken, walker.currentPool, out)) continue;
+        sink.put(copied, size_t(walker.commandStart - copied));
+        sink.put(out);
+        copied = walker.stream.at;
+    }
+    sink.put(copied, size_t(w.tile.commandsEnd - copied));
+    appendNewPatches(w, sink);
+}
+
+// The extent of the changed terrain: overlay vertices outside it are passed over quickly.
+void boundChangedTerrain(BinaryRewrite& w) {
+    w.west = w.north = INFINITY, w.east = w.south = -INFINITY;
+    for (const ChangedSurface::Triangle& t : w.plan.surface.triangles) {
+        for (const Metres& corner : t.corners) {
+            w.west = std::min(w.west, corner.x), w.east = std::max(w.east, corner.x);
+            w.north = std::min(w.north, corner.z), w.south = std::max(w.south, corner.z);
+        }
+    }
+}
+
+// The file's atoms in their order: the geometry with the new pools after its own, the commands
+// rewritten, every other atom as it was.
+void writeAtoms(BinaryRewrite& w, TileOutput& out, const std::string& pools, uint64_t commands) {
+    const uint8_t* at = w.bytes + 12;
+    const uint8_t* end = w.bytes + w.size - 16;
+    bool geometryDone = false, commandsDone = false;
+    while (at < end) {
+        uint32_t id, length;
+        std::memcpy(&id, at, 4), std::memcpy(&length, at + 4, 4);
+        bool geometry = !geometryDone && w.tile.geometry == at + 8;
+        bool commandAtom = !commandsDone && w.tile.commands == at + 8;
+        std::string header;
+        dsf::put32(header, id);
+        if (geometry) {
+            dsf::put32(header, uint32_t(length + pools.size()));
+            emit(out, header.data(), header.size());
+            emit(out, at + 8, length - 8);
+            emit(out, pools.data(), pools.size());
+            geometryDone = true;
+        } else if (commandAtom) {
+            dsf::put32(header, uint32_t(8 + commands));
+            emit(out, header.data(), header.size());
+            Sink sink{&out};
+            rewriteCommands(w, sink);
+            commandsDone = true;
+        } else {
+            emit(out, at, length);
+        }
+        at += length;
+    }
+}
+
+}  // namespace
+
+Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan,
+                       std::shared_ptr<const ByteBuffer> bytes, const RunPaths& paths,
+                       PutBackCounts& counts) {
+    BinaryRewrite w{cut, plan, bytes->data, bytes->size};
+    dsf::Damage damage;
+    if (!dsf::openTile(w.bytes, w.size, w.tile, damage)) {
+        return failedWith(Failure::readInput, "the tile is damaged: " + damage.what);
+    }
+    dsf::attachTile(w.values, w.tile);
+    w.refOfStored.resize(cut.mesh.vertices.count);
+    boundChangedTerrain(w);
+    survey(w);
+    planOverlayPools(w);
+    std::string pools = newPoolAtoms(w);
+    Sink measure;
+    rewriteCommands(w, measure);
+    TileOutput out;
+    if (Status status = openOutputTile(out.file, paths); !status.ok()) return status;
+    emit(out, w.bytes, 12);
+    writeAtoms(w, out, pools, measure.bytes);
+    std::array<uint8_t, 16> digest = dsf::finishDigest(out.digest);
+    writeText(out.file.out, std::string_view(reinterpret_cast<const char*>(digest.data()), 16));
+    w.values = {};
+    bytes.reset();  // the input's mapping goes before the tile may replace it
+    counts.trianglesOut = plan.fitted.removed.size();
+    counts.trianglesIn = plan.fitted.triangles.size();
+    counts.newPoints = plan.fitted.points.size() + w.overlayPoints.size();
+    return finishOutputTile(out.file, paths);
+}
+
+}  // namespace mc

@@ -1,0 +1,69 @@
+// The edited faces fitted into the hole the cut leaves: each corner an original point of the
+// tile or a new one, n-gons cut into triangles, and the join checked against the cut's outline.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cut/cut.h"
+#include "cut/frame.h"
+#include "cut/materials.h"
+#include "put_back/edited_file.h"
+
+namespace mc {
+
+/// Corners this close to an original vertex, across and up, are that vertex.
+constexpr double SAME_VERTEX_METRES = 0.01;
+
+/// A corner of a fitted triangle: an original point (a stored vertex of the cut, of the face's
+/// definition), or a new point.
+struct FitCorner {
+    bool original;
+    uint32_t index;  // stored vertex number, or into FittedCut::points
+};
+
+/// A point the tile does not have yet, for the patch of its definition.
+struct NewPointPlace {
+    Metres at;             // where the file puts it, or the original position it sits on
+    uint32_t definition;
+    int64_t texture;       // the texture coordinate its first corner names, or -1
+    int64_t onOriginal;    // the stored vertex whose position it sits on, or -1
+};
+
+struct FittedTriangle {
+    FitCorner corners[3];
+    uint32_t definition;
+    bool changed;  // not one of the cut's own triangles, as it was
+};
+
+/// A base triangle of the cut: the triangle the put-back takes out of the tile.
+struct RemovedTriangle {
+    uint32_t corners[3];  // stored vertices, wound to face up
+    uint32_t definition;
+};
+
+struct FittedCut {
+    std::vector<RemovedTriangle> removed;  // every base triangle of the cut
+    std::vector<FittedTriangle> triangles;
+    std::vector<NewPointPlace> points;
+    std::vector<uint32_t> welded;  // per stored vertex: its position's number
+};
+
+/// Fits the edited faces into the cut. Fails (editMisfits) naming the first place where the
+/// faces do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face
+/// down; (readEdited) when a face's material names no definition of the cut.
+Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
+                    const EditedCut& edited, FittedCut& fitted);
+
+/// The position of a point in the cut's metres: the file's, or the original it sits on.
+Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& corner);
+
+/// Longitude and latitude of a position in the cut's metres: the exact inverse of the projection
+/// the carve made (latitude from Z, longitude from X with the cosine of that latitude).
+void degreesOf(const Cut& cut, const Metres& at, double& lon, double& lat);
+
+/// "7.512345 45.523456": a place for a message.
+std::string placeText(double lon, double lat);
+
+}  // namespace mc
