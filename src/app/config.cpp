@@ -111,11 +111,12 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     auto value = [&](std::string_view key) {
         return lookupProfileValue(bytes, CONFIG_SECTION, key);
     };
-    static constexpr std::string_view CARVE_KEYS[] = {
-        "lat_min",    "lat_max",     "long_min",      "long_max",
-        "input_file", "output_file", "nb_max_vertex", "nb_max_tris"};
+    static constexpr std::string_view CARVE_KEYS[] = {"lat_min",       "lat_max",    "long_min",
+                                                      "long_max",      "input_file", "output_file",
+                                                      "nb_max_vertex", "nb_max_tris"};
     static constexpr std::string_view PUT_BACK_KEYS[] = {
-        "lat_min", "lat_max", "long_min", "long_max", "input_file", "wavefront_file", "output_tile"};
+        "lat_min",    "lat_max",        "long_min",   "long_max",
+        "input_file", "wavefront_file", "output_tile"};
     std::span<const std::string_view> required(CARVE_KEYS);
     if (direction == Direction::putBack) required = PUT_BACK_KEYS;
     for (std::string_view key : required) {

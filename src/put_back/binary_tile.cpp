@@ -40,13 +40,13 @@ struct BinaryRewrite {
     size_t size;
     dsf::Tile tile = {};
     dsf::PointValues values = {};
-    std::vector<dsf::VertexRef> refOfStored = {};          // per stored vertex of a base block
+    std::vector<dsf::VertexRef> refOfStored = {};  // per stored vertex of a base block
     std::map<uint32_t, std::vector<std::pair<Lod, uint64_t>>> lods = {};  // per definition
     std::unordered_map<uint64_t, uint32_t> overlayOf = {};  // (pool, index) -> overlay point
     std::vector<OverlayPoint> overlayPoints = {};
     std::vector<PlannedPool> overlayPools = {};
     std::vector<uint32_t> overlayPool = {}, overlayIndex = {};  // per overlay point
-    double west = 0, east = 0, north = 0, south = 0;         // the changed terrain, in metres
+    double west = 0, east = 0, north = 0, south = 0;            // the changed terrain, in metres
 };
 
 uint64_t refKey(const dsf::VertexRef& ref) {
@@ -159,7 +159,8 @@ std::string overlayPoolAtoms(BinaryRewrite& w) {
                         : dsf::rawValue(w.values, original, plane, point.original.index));
             }
         }
-        atoms += dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
+        atoms +=
+            dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
         std::string scales;
         for (uint32_t plane = 0; plane < pool.depth; ++plane) {
             dsf::putFloat(scales, pool.scales[plane]), dsf::putFloat(scales, pool.offsets[plane]);
@@ -179,7 +180,8 @@ std::string newPoolAtoms(BinaryRewrite& w) {
                 planes[plane].push_back(points.raws[points.firstRaw[point] + plane]);
             }
         }
-        atoms += dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
+        atoms +=
+            dsf::atom("POOL", dsf::poolContents(planes, dsf::PlaneEncoding::runLengthDifferenced));
         std::string scales;
         for (uint32_t plane = 0; plane < pool.depth; ++plane) {
             dsf::putFloat(scales, pool.scales[plane]), dsf::putFloat(scales, pool.offsets[plane]);
@@ -230,8 +232,8 @@ void appendPieces(std::string& out, const std::vector<Piece>& pieces,
 
 // What replaces a primitive, or nothing when it stays as it is: a kept base block loses the
 // cut's triangles; an overlay names new points where the terrain under it changed.
-bool replacement(BinaryRewrite& w, const dsf::Primitive& primitive, const std::vector<uint8_t>& taken,
-                 int64_t currentPool, std::string& out) {
+bool replacement(BinaryRewrite& w, const dsf::Primitive& primitive,
+                 const std::vector<uint8_t>& taken, int64_t currentPool, std::string& out) {
     std::vector<dsf::VertexRef> refs = primitive.vertices;
     bool changed = std::count(taken.begin(), taken.end(), 1) > 0;
     if (primitive.flags & OVERLAY_PATCH_FLAG) {
@@ -257,34 +259,50 @@ dsf::VertexRef refOfCorner(const BinaryRewrite& w, const FitCorner& corner) {
             points.indexInPool[corner.index]};
 }
 
-// A patch per definition after everything else: its pool, definition, flags and LOD, then its
-// triangles as cross-pool lists.
+// The patch's pool (one of its first triangle's), definition, flags and LOD.
+void appendPatchStart(const BinaryRewrite& w, const NewPatch& patch, const dsf::VertexRef& first,
+                      std::string& out) {
+    uint32_t definition = patch.definition;
+    dsf::put8(out, POOL_SELECT), dsf::put16(out, first.pool);
+    if (definition < 256) {
+        dsf::put8(out, DEFINITION_8), dsf::put8(out, definition);
+    } else if (definition < 65536) {
+        dsf::put8(out, DEFINITION_16), dsf::put16(out, definition);
+    } else {
+        dsf::put8(out, DEFINITION_32), dsf::put32(out, definition);
+    }
+    auto lods = w.lods.find(definition);
+    Lod lod = lods == w.lods.end() ? Lod{0, -1} : mostCommon(lods->second);
+    dsf::put8(out, PATCH_FLAGS_LOD), dsf::put8(out, patch.flags);
+    dsf::putFloat(out, lod[0]), dsf::putFloat(out, lod[1]);
+}
+
+// A patch per definition after everything else, its triangles as cross-pool lists of at most
+// 85 triangles, written as they are made.
 void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
+    constexpr uint32_t MOST_TRIANGLES = MOST_COMMAND_VERTICES / 3;
     std::string out;
     for (const auto& [definition, patch] : w.plan.patches) {
-        std::vector<dsf::VertexRef> refs;
+        uint32_t inCommand = 0;
+        out.clear();
         for (const FittedTriangle& t : w.plan.fitted.triangles) {
             if (t.definition != definition) continue;
-            for (const FitCorner& corner : t.corners) refs.push_back(refOfCorner(w, corner));
+            if (out.empty()) appendPatchStart(w, patch, refOfCorner(w, t.corners[0]), out);
+            if (inCommand == 0) {
+                sink.put(out);
+                out.clear();
+                dsf::put8(out, FIRST_PRIMITIVE + 1), dsf::put8(out, 0);  // its count comes last
+            }
+            for (const FitCorner& corner : t.corners) {
+                dsf::VertexRef ref = refOfCorner(w, corner);
+                dsf::put16(out, ref.pool), dsf::put16(out, ref.index);
+            }
+            if (++inCommand == MOST_TRIANGLES) {
+                out[1] = char(3 * inCommand);
+                inCommand = 0;
+            }
         }
-        if (refs.empty()) continue;
-        out.clear();
-        dsf::put8(out, POOL_SELECT), dsf::put16(out, refs[0].pool);
-        if (definition < 256) {
-            dsf::put8(out, DEFINITION_8), dsf::put8(out, definition);
-        } else if (definition < 65536) {
-            dsf::put8(out, DEFINITION_16), dsf::put16(out, definition);
-        } else {
-            dsf::put8(out, DEFINITION_32), dsf::put32(out, definition);
-        }
-        auto lods = w.lods.find(definition);
-        Lod lod = lods == w.lods.end() ? Lod{0, -1} : mostCommon(lods->second);
-        dsf::put8(out, PATCH_FLAGS_LOD), dsf::put8(out, patch.flags);
-        dsf::putFloat(out, lod[0]), dsf::putFloat(out, lod[1]);
-        std::vector<uint8_t> none;
-        std::vector<Piece> pieces;
-        remainingPieces(LIST_PRIMITIVE, uint32_t(refs.size()), none, pieces);
-        appendPieces(out, pieces, refs, -1);
+        if (inCommand > 0) out[1] = char(3 * inCommand);
         sink.put(out);
     }
 }

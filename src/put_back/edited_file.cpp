@@ -13,16 +13,16 @@ namespace {
 
 // Statements of the format the tool does not need: read and passed over.
 constexpr std::string_view IGNORED[] = {
-    "vn",    "vp",    "l",    "p",     "s",        "mtllib",   "cstype", "deg",    "bmat",
-    "step",  "curv",  "curv2", "surf", "parm",     "trim",     "hole",   "scrv",   "sp",
-    "end",   "con",   "mg",   "bevel", "c_interp", "d_interp", "lod",    "maplib", "usemap",
-    "shadow_obj", "trace_obj", "ctech", "stech"};
+    "vn",   "vp",     "l",      "p",          "s",         "mtllib", "cstype",   "deg",
+    "bmat", "step",   "curv",   "curv2",      "surf",      "parm",   "trim",     "hole",
+    "scrv", "sp",     "end",    "con",        "mg",        "bevel",  "c_interp", "d_interp",
+    "lod",  "maplib", "usemap", "shadow_obj", "trace_obj", "ctech",  "stech"};
 
 struct Reading {
     EditedCut& edited;
     uint32_t line = 0;
-    bool inOverlay = false;   // the current object is an overlay, whose faces are left out
-    int64_t material = -1;    // the current usemtl, into edited.materials
+    bool inOverlay = false;  // the current object is an overlay, whose faces are left out
+    int64_t material = -1;   // the current usemtl, into edited.materials
     Status status = {};
 };
 
@@ -72,20 +72,20 @@ bool readNumbers(Reading& r, std::string_view& rest, double* values, int count) 
         if (field.empty()) return fail(r, "a coordinate is missing");
         if (!isNumberText(field)) return fail(r, quoted(field) + " is not a number");
         values[k] = parseNumber(field);
-        if (!std::isfinite(values[k])) return fail(r, std::string(field) + " is not a finite number");
+        if (!std::isfinite(values[k]))
+            return fail(r, std::string(field) + " is not a finite number");
     }
     return true;
 }
 
 // A corner "v", "v/vt", "v//vn" or "v/vt/vn"; indices from 1, or from the end when negative.
-bool readIndex(Reading& r, std::string_view text, size_t count, const char* what,
-               int64_t& index) {
+bool readIndex(Reading& r, std::string_view text, size_t count, const char* what, int64_t& index) {
     if (!isNumberText(text) || text.find_first_of(".eE") != std::string_view::npos) {
         return fail(r, quoted(text) + " is not a " + what + " number");
     }
     double value = parseNumber(text);
     int64_t at = value < 0 ? int64_t(count) + int64_t(value) : int64_t(value) - 1;
-    if (value == 0 || at < 0 || at >= int64_t(count) || std::fabs(value) > 4e9) {
+    if (value == 0 || at < 0 || at >= int64_t(count) || std::fabs(value) > 2e9) {
         return fail(r, "a face names " + std::string(what) + " " + std::string(text) +
                            ", but the file has " + groupedNumber(count) + " before it");
     }
@@ -107,7 +107,7 @@ bool readCorner(Reading& r, std::string_view field, EditedCorner& corner) {
             return false;
         }
     }
-    corner = {uint32_t(vertex), texture};
+    corner = {uint32_t(vertex), int32_t(texture)};
     return true;
 }
 
@@ -127,8 +127,15 @@ bool readFace(Reading& r, std::string_view rest) {
     return true;
 }
 
+// The rest of the statement, blanks around it taken off: a name may hold spaces.
+std::string_view restOfLine(std::string_view rest) {
+    size_t first = rest.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return rest.substr(first, rest.find_last_not_of(" \t") - first + 1);
+}
+
 void useMaterial(Reading& r, std::string_view rest) {
-    std::string name = withoutBlenderSuffix(std::string(nextField(rest)));
+    std::string name = withoutBlenderSuffix(std::string(restOfLine(rest)));
     std::vector<std::string>& names = r.edited.materials;
     for (size_t k = 0; k < names.size(); ++k) {
         if (names[k] == name) return void(r.material = int64_t(k));
@@ -160,8 +167,7 @@ bool readStatement(Reading& r, std::string_view line) {
     }
     if (keyword == "f") return readFace(r, rest);
     if (keyword == "o" || keyword == "g") {
-        std::string_view name = rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
-        r.inOverlay = name.ends_with("_overlay");
+        r.inOverlay = restOfLine(rest).ends_with("_overlay");
         return true;
     }
     if (keyword == "usemtl") return useMaterial(r, rest), true;

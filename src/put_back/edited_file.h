@@ -13,8 +13,8 @@ struct EditedVertex {
     double x, y, z;  // metres: east, up, south, from the cut's origin
 };
 struct EditedCorner {
-    uint32_t vertex;   // from 0
-    int64_t texture;   // from 0; -1 when the face gives none
+    uint32_t vertex;  // from 0
+    int32_t texture;  // from 0; -1 when the face gives none
 };
 struct EditedFace {
     uint32_t firstCorner;

@@ -26,10 +26,10 @@ uint64_t cellOf(double x, double z) {
 
 // The cut's base positions, by cell, and the stored vertices at each, with their definitions.
 struct Originals {
-    std::vector<std::pair<uint64_t, uint32_t>> cells;  // (cell, position), sorted
-    std::vector<uint32_t> first;                       // per position: its stored vertices start
+    std::vector<std::pair<uint64_t, uint32_t>> cells;   // (cell, position), sorted
+    std::vector<uint32_t> first;                        // per position: its stored vertices start
     std::vector<std::pair<uint32_t, uint32_t>> stored;  // (stored vertex, definition)
-    std::vector<Metres> metres;                          // per position
+    std::vector<Metres> metres;                         // per position
 };
 
 void collectRemoved(const Cut& cut, FittedCut& fitted) {
@@ -39,10 +39,12 @@ void collectRemoved(const Cut& cut, FittedCut& fitted) {
         for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
             RemovedTriangle t{{uint32_t(mesh.indices[i]), uint32_t(mesh.indices[i + 1]),
                                uint32_t(mesh.indices[i + 2])},
-                              mesh.runs[r].patch.definition};
+                              mesh.runs[r].patch.definition,
+                              false};
             if (upwardTurn(mesh.vertices[t.corners[0]], mesh.vertices[t.corners[1]],
                            mesh.vertices[t.corners[2]]) < 0) {
                 std::swap(t.corners[1], t.corners[2]);
+                t.turned = true;
             }
             fitted.removed.push_back(t);
         }
@@ -81,7 +83,8 @@ void indexOriginals(const Cut& cut, const FittedCut& fitted, uint32_t positions,
 uint32_t nearbyOriginal(const Originals& o, const EditedVertex& v) {
     uint32_t best = NONE;
     double bestDistance = INFINITY;
-    int32_t cx = int32_t(std::floor(v.x / CELL_METRES)), cz = int32_t(std::floor(v.z / CELL_METRES));
+    int32_t cx = int32_t(std::floor(v.x / CELL_METRES)),
+            cz = int32_t(std::floor(v.z / CELL_METRES));
     for (int32_t dx = -1; dx <= 1; ++dx) {
         for (int32_t dz = -1; dz <= 1; ++dz) {
             uint64_t cell = uint64_t(uint32_t(cx + dx)) << 32 | uint32_t(cz + dz);
@@ -111,8 +114,8 @@ struct Fitting {
     const EditedCut& edited;
     FittedCut& fitted;
     Originals originals = {};
-    uint32_t positions = 0;                  // welded original positions: outline ids below this
-    std::vector<uint32_t> matched = {};      // per edited vertex: its original position, or NONE
+    uint32_t positions = 0;              // welded original positions: outline ids below this
+    std::vector<uint32_t> matched = {};  // per edited vertex: its original position, or NONE
     std::unordered_map<uint64_t, uint32_t> newPoints = {};  // (edited vertex, definition) -> point
     std::unordered_map<uint64_t, uint32_t> newIds = {};     // a new position's bits -> outline id
     std::vector<uint32_t> outlineIds = {};   // per fitted triangle corner, three a triangle
@@ -207,23 +210,36 @@ void clipEars(const std::vector<Metres>& corners, std::vector<uint32_t>& triangl
     }
 }
 
-using Triple = std::array<uint32_t, 3>;
+// Three positions in order, and the removed triangle standing on them.
+using Triple = std::array<uint32_t, 4>;
 
-Triple sortedTriple(uint32_t a, uint32_t b, uint32_t c) {
-    Triple t{a, b, c};
-    std::sort(t.begin(), t.end());
+Triple sortedTriple(uint32_t a, uint32_t b, uint32_t c, uint32_t triangle = 0) {
+    Triple t{a, b, c, triangle};
+    std::sort(t.begin(), t.begin() + 3);
     return t;
 }
 
 std::vector<Triple> removedTriples(const FittedCut& fitted) {
     std::vector<Triple> triples;
     triples.reserve(fitted.removed.size());
-    for (const RemovedTriangle& t : fitted.removed) {
+    for (uint32_t k = 0; k < fitted.removed.size(); ++k) {
+        const RemovedTriangle& t = fitted.removed[k];
         triples.push_back(sortedTriple(fitted.welded[t.corners[0]], fitted.welded[t.corners[1]],
-                                       fitted.welded[t.corners[2]]));
+                                       fitted.welded[t.corners[2]], k));
     }
     std::sort(triples.begin(), triples.end());
     return triples;
+}
+
+// The removed triangle on the same three positions and of the same definition, if any.
+int64_t ownTriangle(const Fitting& f, const std::vector<Triple>& own, const uint32_t* ids,
+                    uint32_t definition) {
+    Triple key = sortedTriple(ids[0], ids[1], ids[2]);
+    auto at = std::lower_bound(own.begin(), own.end(), key);
+    for (; at != own.end() && std::equal(key.begin(), key.begin() + 3, at->begin()); ++at) {
+        if (f.fitted.removed[(*at)[3]].definition == definition) return (*at)[3];
+    }
+    return -1;
 }
 
 Status misfit(std::string what) {
@@ -274,8 +290,8 @@ Status fitFace(Fitting& f, const EditedFace& face, const std::vector<Material>& 
         clipEars(at, ears);
     }
     for (size_t k = 0; k + 3 <= ears.size(); k += 3) {
-        FittedTriangle t{{corners[ears[k]], corners[ears[k + 1]], corners[ears[k + 2]]},
-                         definition, true};
+        FittedTriangle t{
+            {corners[ears[k]], corners[ears[k + 1]], corners[ears[k + 2]]}, definition, true};
         f.fitted.triangles.push_back(t);
         f.outlineIds.insert(f.outlineIds.end(), {ids[ears[k]], ids[ears[k + 1]], ids[ears[k + 2]]});
         f.cornerLines.push_back(face.line);
@@ -291,10 +307,16 @@ Status checkFacing(Fitting& f) {
         const uint32_t* ids = &f.outlineIds[3 * t];
         bool allOriginal = triangle.corners[0].original && triangle.corners[1].original &&
                            triangle.corners[2].original;
-        triangle.changed = !(allOriginal &&
-                             std::binary_search(own.begin(), own.end(),
-                                                sortedTriple(ids[0], ids[1], ids[2])));
-        if (!triangle.changed) continue;
+        int64_t same = allOriginal ? ownTriangle(f, own, ids, triangle.definition) : -1;
+        triangle.changed = same < 0;
+        if (!triangle.changed) {  // the tile's own triangle: its own points, its own winding
+            const RemovedTriangle& r = f.fitted.removed[size_t(same)];
+            uint32_t second = r.turned ? 2 : 1, third = r.turned ? 1 : 2;
+            triangle.corners[0] = {true, r.corners[0]};
+            triangle.corners[1] = {true, r.corners[second]};
+            triangle.corners[2] = {true, r.corners[third]};
+            continue;
+        }
         Metres a = cornerMetres(f.cut, f.fitted, triangle.corners[0]);
         Metres b = cornerMetres(f.cut, f.fitted, triangle.corners[1]);
         Metres c = cornerMetres(f.cut, f.fitted, triangle.corners[2]);
@@ -302,8 +324,7 @@ Status checkFacing(Fitting& f) {
             double lon, lat;
             degreesOf(f.cut, {(a.x + b.x + c.x) / 3, 0, (a.z + b.z + c.z) / 3}, lon, lat);
             return misfit("the face at line " + std::to_string(f.cornerLines[t]) + " (at " +
-                          placeText(lon, lat) +
-                          ") faces down: seen from above it turns clockwise");
+                          placeText(lon, lat) + ") faces down: seen from above it turns clockwise");
         }
     }
     return {};
@@ -333,8 +354,8 @@ OpenEdges openEdgesOf(std::vector<uint64_t>& directed) {
 
 void addEdges(std::vector<uint64_t>& directed, uint32_t a, uint32_t b, uint32_t c) {
     if (a == b || b == c || a == c) return;  // a triangle with two corners in one place
-    directed.insert(directed.end(), {uint64_t(a) << 32 | b, uint64_t(b) << 32 | c,
-                                     uint64_t(c) << 32 | a});
+    directed.insert(directed.end(),
+                    {uint64_t(a) << 32 | b, uint64_t(b) << 32 | c, uint64_t(c) << 32 | a});
 }
 
 OpenEdges cutOutline(const Fitting& f) {
@@ -364,8 +385,8 @@ std::string movement(const Metres& from, const EditedVertex& to) {
     for (int k = 0; k < 3; ++k) {
         if (std::fabs(parts[k]) < 0.005) continue;
         char text[64];
-        char* end = std::to_chars(text, text + 48, std::fabs(parts[k]), std::chars_format::fixed,
-                                  2).ptr;
+        char* end =
+            std::to_chars(text, text + 48, std::fabs(parts[k]), std::chars_format::fixed, 2).ptr;
         said.push_back(std::string(text, end) + " m " + names[k][parts[k] < 0]);
     }
     std::string text = "moved";
@@ -381,7 +402,8 @@ std::string describeMissing(const Fitting& f, uint32_t position) {
     const Metres& from = f.originals.metres[position];
     std::vector<uint8_t> used(f.edited.vertices.size(), 0);
     for (const EditedFace& face : f.edited.faces) {
-        for (uint32_t k = 0; k < face.cornerCount; ++k) used[f.edited.corners[face.firstCorner + k].vertex] = 1;
+        for (uint32_t k = 0; k < face.cornerCount; ++k)
+            used[f.edited.corners[face.firstCorner + k].vertex] = 1;
     }
     double best = 100.0;
     int64_t nearest = -1;
@@ -428,8 +450,8 @@ Status compareOutlines(const Fitting& f) {
 
 }  // namespace
 
-Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
-                    const EditedCut& edited, FittedCut& fitted) {
+Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials, const EditedCut& edited,
+                    FittedCut& fitted) {
     fitted = FittedCut{};
     collectRemoved(cut, fitted);
     Fitting f{cut, edited, fitted};

@@ -19,20 +19,20 @@ constexpr double SAME_VERTEX_METRES = 0.01;
 /// A corner of a fitted triangle: an original point (a stored vertex of the cut, of the face's
 /// definition), or a new point.
 struct FitCorner {
-    bool original;
-    uint32_t index;  // stored vertex number, or into FittedCut::points
+    uint32_t original : 1;
+    uint32_t index : 31;  // stored vertex number, or into FittedCut::points
 };
 
 /// A point the tile does not have yet, for the patch of its definition.
 struct NewPointPlace {
-    Metres at;             // where the file puts it, or the original position it sits on
+    Metres at;  // where the file puts it, or the original position it sits on
     uint32_t definition;
-    int64_t texture;       // the texture coordinate its first corner names, or -1
-    int64_t onOriginal;    // the stored vertex whose position it sits on, or -1
+    int64_t texture;     // the texture coordinate its first corner names, or -1
+    int64_t onOriginal;  // the stored vertex whose position it sits on, or -1
 };
 
 struct FittedTriangle {
-    FitCorner corners[3];
+    FitCorner corners[3];  // a triangle the cut has keeps its own points, wound as the tile has it
     uint32_t definition;
     bool changed;  // not one of the cut's own triangles, as it was
 };
@@ -41,6 +41,7 @@ struct FittedTriangle {
 struct RemovedTriangle {
     uint32_t corners[3];  // stored vertices, wound to face up
     uint32_t definition;
+    bool turned;  // the tile winds it the other way (it faces down there)
 };
 
 struct FittedCut {
@@ -53,8 +54,8 @@ struct FittedCut {
 /// Fits the edited faces into the cut. Fails (editMisfits) naming the first place where the
 /// faces do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face
 /// down; (readEdited) when a face's material names no definition of the cut.
-Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
-                    const EditedCut& edited, FittedCut& fitted);
+Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials, const EditedCut& edited,
+                    FittedCut& fitted);
 
 /// The position of a point in the cut's metres: the file's, or the original it sits on.
 Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& corner);

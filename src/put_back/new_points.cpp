@@ -62,7 +62,8 @@ double quantisedElevation(double elevation) {
 }
 
 Status choosePatches(const Cut& cut, const FittedCut& fitted,
-                     const std::vector<Material>& materials, std::map<uint32_t, NewPatch>& patches) {
+                     const std::vector<Material>& materials,
+                     std::map<uint32_t, NewPatch>& patches) {
     std::map<uint32_t, std::vector<PatchCount>> counts;
     const MeshBuffers& mesh = cut.mesh;
     for (size_t r = 0; r < mesh.runs.size(); ++r) {
@@ -90,8 +91,8 @@ Status choosePatches(const Cut& cut, const FittedCut& fitted,
             return a.triangles < b.triangles;  // the first of equals stays
         });
         NewPatch patch{t.definition, most->flags, most->depth, false, false, Mapping::none};
-        patch.mapping =
-            mappingOf(materialOf(materials, t.definition), {t.definition, patch.flags, patch.depth});
+        patch.mapping = mappingOf(materialOf(materials, t.definition),
+                                  {t.definition, patch.flags, patch.depth});
         patches[t.definition] = patch;
     }
     return {};
@@ -135,17 +136,19 @@ TriangleGrid gridOf(size_t count, CornersOf cornersOf) {
     for (size_t t = 0; t < count; ++t) {
         auto c = cornersOf(t);
         area += std::fabs((c[1].z - c[0].z) * (c[2].x - c[0].x) -
-                          (c[1].x - c[0].x) * (c[2].z - c[0].z)) / 2;
+                          (c[1].x - c[0].x) * (c[2].z - c[0].z)) /
+                2;
     }
-    grid.cell = std::max(1.0, std::sqrt(area / std::max<size_t>(count, 1) * CELLS_PER_TRIANGLE) * 2);
+    grid.cell =
+        std::max(1.0, std::sqrt(area / std::max<size_t>(count, 1) * CELLS_PER_TRIANGLE) * 2);
     for (size_t t = 0; t < count; ++t) {
         auto c = cornersOf(t);
         double x0 = std::min({c[0].x, c[1].x, c[2].x}), x1 = std::max({c[0].x, c[1].x, c[2].x});
         double z0 = std::min({c[0].z, c[1].z, c[2].z}), z1 = std::max({c[0].z, c[1].z, c[2].z});
         for (double x = std::floor(x0 / grid.cell); x <= std::floor(x1 / grid.cell); ++x) {
             for (double z = std::floor(z0 / grid.cell); z <= std::floor(z1 / grid.cell); ++z) {
-                grid.cells.push_back({uint64_t(uint32_t(int32_t(x))) << 32 | uint32_t(int32_t(z)),
-                                      uint32_t(t)});
+                grid.cells.push_back(
+                    {uint64_t(uint32_t(int32_t(x))) << 32 | uint32_t(int32_t(z)), uint32_t(t)});
             }
         }
     }
@@ -202,7 +205,8 @@ bool interpolateExtras(Planning& p, uint32_t point, size_t from, uint32_t depth,
     for (; at != p.removedGrid.cells.end() && at->first == cell; ++at) {
         const RemovedTriangle& r = fitted.removed[at->second];
         Metres c[3];
-        for (int k = 0; k < 3; ++k) c[k] = metresOf(p.cut.mesh.vertices[r.corners[k]], p.cut.origin);
+        for (int k = 0; k < 3; ++k)
+            c[k] = metresOf(p.cut.mesh.vertices[r.corners[k]], p.cut.origin);
         double w[3];
         if (!weightsIn(c, place.at.x, place.at.z, w)) continue;
         if (best < 0 || r.definition == place.definition) {
@@ -372,8 +376,7 @@ bool planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edi
     return true;
 }
 
-ChangedSurface changedSurfaceOf(const Cut& cut, const FittedCut& fitted,
-                                const NewPoints& planned) {
+ChangedSurface changedSurfaceOf(const Cut& cut, const FittedCut& fitted, const NewPoints& planned) {
     ChangedSurface surface;
     for (const FittedTriangle& t : fitted.triangles) {
         if (!t.changed) continue;
@@ -404,7 +407,8 @@ bool changedHeightAt(const ChangedSurface& surface, double x, double z, double& 
     TriangleGrid grid;
     grid.cell = surface.cellMetres;
     uint64_t cell = gridCell(grid, x, z);
-    auto at = std::lower_bound(surface.cells.begin(), surface.cells.end(), std::make_pair(cell, 0u));
+    auto at =
+        std::lower_bound(surface.cells.begin(), surface.cells.end(), std::make_pair(cell, 0u));
     for (; at != surface.cells.end() && at->first == cell; ++at) {
         const ChangedSurface::Triangle& t = surface.triangles[at->second];
         double w[3];

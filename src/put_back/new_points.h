@@ -71,8 +71,7 @@ struct ChangedSurface {
     std::vector<std::pair<uint64_t, uint32_t>> cells;  // (cell, triangle), sorted
     double cellMetres = 1;
 };
-ChangedSurface changedSurfaceOf(const Cut& cut, const FittedCut& fitted,
-                                const NewPoints& planned);
+ChangedSurface changedSurfaceOf(const Cut& cut, const FittedCut& fitted, const NewPoints& planned);
 /// The height at a place in the cut's metres; false where the terrain did not change.
 bool changedHeightAt(const ChangedSurface& surface, double x, double z, double& height);
 

@@ -10,8 +10,7 @@ constexpr uint32_t MOST_LIST_TRIANGLES = MOST_COMMAND_VERTICES / 3;
 // Strip pieces hold an even number of triangles, so that the next starts at an even one.
 constexpr uint32_t MOST_STRIP_TRIANGLES = MOST_COMMAND_VERTICES - 3;
 
-void addListTriangle(std::vector<Piece>& pieces, Piece& list, uint32_t a, uint32_t b,
-                     uint32_t c) {
+void addListTriangle(std::vector<Piece>& pieces, Piece& list, uint32_t a, uint32_t b, uint32_t c) {
     list.lines.insert(list.lines.end(), {a, b, c});
     if (list.lines.size() == 3 * MOST_LIST_TRIANGLES) {
         pieces.push_back(list);
@@ -60,13 +59,15 @@ void remainingPieces(int32_t type, uint32_t vertexCount, const std::vector<uint8
         uint32_t end = t;  // the run of kept triangles t..end-1
         while (end < triangles && !(end < taken.size() && taken[end])) ++end;
         if (type == LIST_PRIMITIVE) {
-            for (uint32_t k = t; k < end; ++k) addListTriangle(pieces, list, 3 * k, 3 * k + 1, 3 * k + 2);
+            for (uint32_t k = t; k < end; ++k)
+                addListTriangle(pieces, list, 3 * k, 3 * k + 1, 3 * k + 2);
         } else if (type == FAN_PRIMITIVE) {
             addFanRun(pieces, t, end - 1);
         } else {
             uint32_t first = t;
             if (first % 2 == 1) addListTriangle(pieces, list, first + 1, first, first + 2), ++first;
-            if (first + 1 == end) addListTriangle(pieces, list, first, first + 1, first + 2), ++first;
+            if (first + 1 == end)
+                addListTriangle(pieces, list, first, first + 1, first + 2), ++first;
             if (first < end) addStripRun(pieces, first, end - 1);
         }
         t = end;

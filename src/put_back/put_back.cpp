@@ -11,8 +11,9 @@ namespace {
 
 // The run a stored vertex belongs to.
 const PatchRun& runOfVertex(const MeshBuffers& mesh, size_t vertex) {
-    auto after = std::upper_bound(mesh.runs.begin(), mesh.runs.end(), vertex,
-                                  [](size_t v, const PatchRun& run) { return v < run.firstVertex; });
+    auto after =
+        std::upper_bound(mesh.runs.begin(), mesh.runs.end(), vertex,
+                         [](size_t v, const PatchRun& run) { return v < run.firstVertex; });
     return *(after - 1);
 }
 
@@ -77,10 +78,12 @@ Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
     TerrainLibrary library;
     library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
     plan.materials = materialsOf(cut, library);
-    if (Status status = fitEditedCut(cut, plan.materials, plan.edited, plan.fitted);
-        !status.ok()) {
+    if (Status status = fitEditedCut(cut, plan.materials, plan.edited, plan.fitted); !status.ok()) {
         return status;
     }
+    // the faces live on as fitted triangles: only the file's positions and texture coordinates
+    // are needed from here on
+    plan.edited.corners = {}, plan.edited.faces = {};
     if (Status status = choosePatches(cut, plan.fitted, plan.materials, plan.patches);
         !status.ok()) {
         return status;
@@ -100,7 +103,8 @@ void takenTriangles(const Cut& cut, size_t block, std::vector<uint8_t>& taken) {
     const MeshTrace& trace = cut.mesh.trace;
     size_t first = trace.blocks[block].firstIndex / 3;
     size_t end = (block + 1 < trace.blocks.size() ? trace.blocks[block + 1].firstIndex
-                                                  : cut.mesh.indices.count) / 3;
+                                                  : cut.mesh.indices.count) /
+                 3;
     for (size_t t = first; t < end; ++t) {
         uint32_t number = trace.triangleNumbers[t];
         if (number >= taken.size()) taken.resize(number + 1, 0);
@@ -117,8 +121,8 @@ void blockVertices(const Cut& cut, size_t block, size_t& first, size_t& end) {
 
 Metres metresOfPlace(const Cut& cut, double lon, double lat) {
     long double cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
-    double xm = double((static_cast<long double>(lon) - cut.window.longMin) * cosine *
-                       METRES_PER_DEGREE);
+    double xm =
+        double((static_cast<long double>(lon) - cut.window.longMin) * cosine * METRES_PER_DEGREE);
     double zm = double((static_cast<long double>(lat) - cut.window.latMin) * METRES_PER_DEGREE);
     StoredVertex v{double(static_cast<long double>(xm) / SCALE_DIVISOR), 0,
                    double((-1.0L * zm) / SCALE_DIVISOR), 0};
@@ -145,8 +149,7 @@ Status finishOutputTile(WholeFile& file, const RunPaths& paths) {
     return {};
 }
 
-void reportPutBack(OutputFile& console, const std::string& tileName,
-                   const PutBackCounts& counts) {
+void reportPutBack(OutputFile& console, const std::string& tileName, const PutBackCounts& counts) {
     endLine(console);
     writeLine(console, "Tile written: " + tileName);
     writeLine(console, intToText(int64_t(counts.trianglesOut)) + " triangles out, " +
