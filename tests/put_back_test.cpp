@@ -119,6 +119,30 @@ TEST(PutBack, BlenderExportsGoBackIntoEveryForm) {
     }
 }
 
+// A tile written over its input: the original is kept once beside it, never overwritten by a
+// later put-back, and the tile is replaced whole.
+TEST(PutBack, ATileWrittenOverItsInputKeepsTheOriginalOnce) {
+    for (const char* form : {"tin_small.dsf", "tin_small.txt"}) {
+        test::TempDir dir;
+        const std::string original = test::readFile(DSF + form);
+        test::writeFile(dir / form, original);
+        for (const char* edit : {"none", "edit"}) {
+            test::ToolRun run = putBackIn(
+                dir,
+                {{45.505, 45.545, 7.505, 7.545}, form, EDITS + "edited_" + edit + ".obj", form});
+            ASSERT_EQ(run.status, 0) << form << run.console << run.errors;
+            EXPECT_EQ(test::readFile(dir / (std::string(form) + ".original")), original) << form;
+        }
+        EXPECT_EQ(countMissing(wholeTile(dir / form), wholeTile(DSF + form)), 84u) << form;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+            std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == form || name == std::string(form) + ".original" ||
+                        name == "mesh_carver.ini" || name == "mesh_carver.tmp")
+                << form << ": " << name << " left over";
+        }
+    }
+}
+
 // The "v" positions of a Wavefront file, in metres.
 std::vector<std::array<double, 3>> wavefrontVertices(const std::string& path) {
     std::vector<std::array<double, 3>> vertices;
@@ -257,7 +281,7 @@ TEST(PutBack, BadEditsAndInputsAreRefusedAndNothingIsWritten) {
         {"an edge vertex raised", test::readFile(EDITS + "edited_border.obj"), fitting,
          "the vertex at 7.525830 45.500698 on the cut's edge was moved 5.00 m up"},
         {"a face folded over", folded, fitting, "faces down: seen from above it turns clockwise"},
-        {"a face taken out", withoutFace, fitting, "a hole, an overlap or a face past the cut's"},
+        {"a face taken out", withoutFace, fitting, "the faces leave a hole there"},
         {"no terrain in the window", none, "No terrain in the window to put back into\r\n",
          "nothing to put back into", 45.54},
         {"an output in no folder", none, "Error writing output tile no/dir/out.dsf\r\n",

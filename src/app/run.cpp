@@ -98,7 +98,7 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
     flushOutput(console);
     PutBackCounts counts;
     Status status = cut.source.binary
-                        ? writeBinaryTile(cut, plan, std::move(cut.source.bytes), paths, counts)
+                        ? writeBinaryTile(cut, plan, std::move(cut.source), paths, counts)
                         : writeTextTile(cut, plan, paths, counts);
     if (status.ok()) reportPutBack(console, settings.outputTile, counts);
     return status;

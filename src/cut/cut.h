@@ -14,6 +14,7 @@
 #include "cut/kept_lines.h"
 #include "cut/status.h"
 #include "cut/stored_vertex.h"
+#include "dsf/commands.h"
 #include "platform/platform.h"
 #include "text/fields.h"
 #include "text/numbers.h"
@@ -99,7 +100,9 @@ enum class CutUse { carve, putBack };
 /// Where the tile's bytes are, and whether they are a binary tile.
 struct TileSource {
     bool binary = false;
+    bool packed = false;  // unpacked from a 7z archive: the bytes are not the file's
     std::shared_ptr<const ByteBuffer> bytes;  // a binary tile's, kept for the put-back
+    std::shared_ptr<dsf::Tile> tile;          // and its atoms and pools, as the pass found them
     uint64_t lastPatchEnd = UINT64_MAX;       // text: the offset just after the last END_PATCH
 };
 
@@ -115,6 +118,8 @@ struct Selection {
     TileTerrain terrain;
     TileSource source;
     std::vector<uint64_t> keptSources;  // per kept block: where its primitive starts in the tile
+    std::vector<dsf::PrimitivePlace> keptPlaces;     // binary: per kept block, its command
+    std::vector<dsf::PrimitivePlace> overlayPlaces;  // binary: every overlay primitive's command
 };
 
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
@@ -177,6 +182,8 @@ struct Cut {
     KeptLines lines;
     TileSource source;
     std::vector<uint64_t> keptSources;  // per kept block, for the put-back
+    std::vector<dsf::PrimitivePlace> keptPlaces;
+    std::vector<dsf::PrimitivePlace> overlayPlaces;
 };
 
 /// Step 2: reads the kept blocks back, stores fans whole and the window-touching triangles of

@@ -369,6 +369,8 @@ Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console) {
     cut.raster = std::move(found.raster);
     cut.source = std::move(found.source);
     cut.keptSources = std::move(found.keptSources);
+    cut.keptPlaces = std::move(found.keptPlaces);
+    cut.overlayPlaces = std::move(found.overlayPlaces);
     if (cut.status.ok()) cut.status = findOriginLine(cut);
     return cut;
 }

@@ -55,6 +55,7 @@ void selectFromBinary(InputForm form, const std::string& inputPath, TempFile& te
             failedWith(Failure::writeTemp, "writing " + temp.path + " failed: " + out.error);
     }
     found.source.binary = true;
+    found.source.packed = form == InputForm::packedTile;
     if (found.use == CutUse::putBack) found.source.bytes = std::move(bytes);
 }
 

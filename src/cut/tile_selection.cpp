@@ -1,4 +1,6 @@
 // The selection pass over a binary tile: the same blocks, lines and decisions as over its text.
+#include <memory>
+
 #include "cut/block_printing.h"
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
@@ -28,9 +30,11 @@ void takeTerrain(const dsf::Tile& tile, TileTerrain& terrain) {
 
 Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, OutputFile& console,
                       Selection& found, ProgressMeter& meter) {
-    dsf::Tile tile;
+    auto opened = std::make_shared<dsf::Tile>();
+    dsf::Tile& tile = *opened;
     dsf::Damage damage;
     if (!dsf::openTile(bytes, size, tile, damage)) return damagedTile(damage, size);
+    if (found.use == CutUse::putBack) found.source.tile = opened;
     std::string why;
     if (!takeElevationRaster(tile, found.raster, why)) {
         return failedWith(Failure::readInput, std::move(why));
@@ -43,17 +47,22 @@ Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, Output
     dsf::Primitive primitive;
     int32_t seenCount = 0;
     dsf::WalkStep step;
+    bool traced = found.use == CutUse::putBack;
     while ((step = dsf::nextPrimitive(walker, tile, primitive, damage)) ==
            dsf::WalkStep::primitive) {
         ++seenCount;
+        if (traced && (primitive.flags & OVERLAY_PATCH_FLAG)) {
+            found.overlayPlaces.push_back(dsf::placeOf(walker, tile, primitive));
+        }
         if ((seenCount & 1023) == 0) reportProgress(meter, uint64_t(walker.stream.at - bytes));
         if (!touchesWindow(tileWindow, printer.lane.values, primitive)) continue;
         printKeptBlock(printer, primitive, out);
         ++found.keptCount;
         found.terrain.keptPatches.push_back(
             {primitive.definition, primitive.flags, primitive.depth});
-        if (found.use == CutUse::putBack) {
+        if (traced) {
             found.keptSources.push_back(uint64_t(walker.commandStart - bytes));
+            found.keptPlaces.push_back(dsf::placeOf(walker, tile, primitive));
         }
         clearProgress(meter);
         writeProgressLine(console, "Step 1: ", found.keptCount, seenCount);

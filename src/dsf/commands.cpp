@@ -263,4 +263,28 @@ WalkStep nextPrimitive(CommandWalker& walker, const Tile& tile, Primitive& primi
     return step;
 }
 
+PrimitivePlace placeOf(const CommandWalker& walker, const Tile& tile, const Primitive& primitive) {
+    return {uint64_t(walker.commandStart - tile.commands),
+            uint64_t(walker.stream.at - tile.commands),
+            walker.currentPool,
+            primitive.depth,
+            primitive.definition,
+            primitive.flags,
+            primitive.lodNear,
+            primitive.lodFar};
+}
+
+void readPrimitiveAt(const Tile& tile, const PrimitivePlace& place, Primitive& primitive) {
+    CommandWalker walker;
+    walker.stream = {tile.commands + place.start, tile.commands + place.end};
+    walker.currentPool = place.currentPool;
+    walker.patchDepth = place.depth;
+    walker.depthValid = true;
+    walker.patchDefinition = place.definition;
+    walker.patchFlags = place.flags;
+    walker.lodNear = place.lodNear, walker.lodFar = place.lodFar;
+    Damage damage;
+    nextPrimitive(walker, tile, primitive, damage);
+}
+
 }  // namespace mc::dsf

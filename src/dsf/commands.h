@@ -45,6 +45,18 @@ enum class WalkStep { primitive, end, damaged };
 
 void startWalk(CommandWalker& walker, const Tile& tile);
 
+/// Where a primitive command stands in the stream (offsets from the stream's start), with what the
+/// walk knew there: enough to read it again without walking to it.
+struct PrimitivePlace {
+    uint64_t start = 0, end = 0;
+    int64_t currentPool = NO_POOL;
+    uint32_t depth = 0, definition = 0, flags = 0;
+    float lodNear = -1, lodFar = -1;
+};
+PrimitivePlace placeOf(const CommandWalker& walker, const Tile& tile, const Primitive& primitive);
+/// Reads the primitive at a place again; it was read whole once, so it reads whole again.
+void readPrimitiveAt(const Tile& tile, const PrimitivePlace& place, Primitive& primitive);
+
 /// Steps over every other command to the next primitive. On damage (an unknown or truncated
 /// command, a bad pool or index, a depth mismatch) names it in `damage`, at the command's byte.
 WalkStep nextPrimitive(CommandWalker& walker, const Tile& tile, Primitive& primitive,

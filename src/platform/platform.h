@@ -32,6 +32,10 @@ int64_t readHandle(FileHandle handle, void* out, size_t size);
 int64_t readHandleAt(FileHandle handle, void* out, size_t size, uint64_t offset);
 /// Writes every byte; false when the system refused some.
 bool writeHandle(FileHandle handle, const void* data, size_t size);
+/// Copies `size` bytes of a file from an offset to the end of what has been written to `to`,
+/// inside the system where it can; false (nothing copied) where it cannot, for the caller to
+/// write the bytes itself.
+bool copyFileBytes(FileHandle from, uint64_t offset, FileHandle to, uint64_t size);
 /// Cuts the file to `size` bytes and goes on writing there.
 bool truncateHandle(FileHandle handle, uint64_t size);
 bool closeHandle(FileHandle handle);

@@ -141,6 +141,23 @@ bool writeHandle(FileHandle handle, const void* data, size_t size) {
     return true;
 }
 
+bool copyFileBytes(FileHandle from, uint64_t offset, FileHandle to, uint64_t size) {
+    off_t start = ::lseek(int(to), 0, SEEK_CUR);
+    loff_t at = loff_t(offset);
+    uint64_t copied = 0;
+    while (start >= 0 && copied < size) {
+        ssize_t done = ::copy_file_range(int(from), &at, int(to), nullptr, size - copied, 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            // what was copied is taken back, so that the caller can write it all
+            if (copied > 0) truncateHandle(to, uint64_t(start));
+            return false;
+        }
+        copied += uint64_t(done);
+    }
+    return start >= 0;
+}
+
 bool truncateHandle(FileHandle handle, uint64_t size) {
     return ::lseek(int(handle), off_t(size), SEEK_SET) >= 0 &&
            ::ftruncate(int(handle), off_t(size)) == 0;

@@ -131,6 +131,10 @@ bool writeHandle(FileHandle handle, const void* data, size_t size) {
     return true;
 }
 
+bool copyFileBytes(FileHandle, uint64_t, FileHandle, uint64_t) {
+    return false;  // the caller writes the bytes itself
+}
+
 bool truncateHandle(FileHandle handle, uint64_t size) {
     LARGE_INTEGER at;
     at.QuadPart = LONGLONG(size);

@@ -11,6 +11,7 @@
 #include "dsf/point_values.h"
 #include "dsf/tile.h"
 #include "dsf/tile_writer.h"
+#include "platform/helper_thread.h"
 #include "put_back/pieces.h"
 #include "put_back/put_back.h"
 #include "text/fixed9.h"
@@ -38,7 +39,8 @@ struct BinaryRewrite {
     const PutBackPlan& plan;
     const uint8_t* bytes;
     size_t size;
-    dsf::Tile tile = {};
+    dsf::Tile& tile;
+    uint64_t commandsSize = 0;  // of the rewritten command stream, found by the survey
     dsf::PointValues values = {};
     std::vector<dsf::VertexRef> refOfStored = {};  // per stored vertex of a base block
     std::map<uint32_t, std::vector<std::pair<Lod, uint64_t>>> lods = {};  // per definition
@@ -46,7 +48,6 @@ struct BinaryRewrite {
     std::vector<OverlayPoint> overlayPoints = {};
     std::vector<PlannedPool> overlayPools = {};
     std::vector<uint32_t> overlayPool = {}, overlayIndex = {};  // per overlay point
-    double west = 0, east = 0, north = 0, south = 0;            // the changed terrain, in metres
 };
 
 uint64_t refKey(const dsf::VertexRef& ref) {
@@ -68,7 +69,6 @@ void noteOverlayVertex(BinaryRewrite& w, const dsf::VertexRef& ref) {
     auto [at, added] = w.overlayOf.try_emplace(refKey(ref), UNCHANGED);
     if (!added) return;
     Metres place = metresOfPlace(w.cut, printedValue(w, ref, 0), printedValue(w, ref, 1));
-    if (place.x < w.west || place.x > w.east || place.z < w.north || place.z > w.south) return;
     double height;
     if (!changedHeightAt(w.plan.surface, place.x, place.z, height)) return;
     double own = printedValue(w, ref, ELEVATION_PLANE);
@@ -99,21 +99,59 @@ void noteKeptBlock(BinaryRewrite& w, size_t block, const dsf::Primitive& primiti
     countValue(w.lods[primitive.definition], Lod{primitive.lodNear, primitive.lodFar}, count);
 }
 
-// The first walk: the original points of the cut's triangles, the patches' LOD, and the overlay
-// vertices on the changed terrain.
-void survey(BinaryRewrite& w) {
-    dsf::CommandWalker walker;
-    dsf::startWalk(walker, w.tile);
-    dsf::Primitive primitive;
-    dsf::Damage damage;
-    size_t block = 0;
-    while (dsf::nextPrimitive(walker, w.tile, primitive, damage) == dsf::WalkStep::primitive) {
-        uint64_t at = uint64_t(walker.commandStart - w.bytes);
-        if (block < w.cut.keptSources.size() && w.cut.keptSources[block] == at) {
-            noteKeptBlock(w, block++, primitive);
+bool replacement(BinaryRewrite& w, const dsf::Primitive& primitive,
+                 const std::vector<uint8_t>& taken, int64_t currentPool, std::string& out);
+void appendNewPatches(const BinaryRewrite& w, struct Sink& sink);
+
+// A primitive that may change: a kept base block (its number) or an overlay (-1).
+struct Candidate {
+    const dsf::PrimitivePlace* place;
+    int64_t block;
+};
+
+// The candidates in stream order: the selection noted where each stands.
+std::vector<Candidate> candidatesOf(const Cut& cut) {
+    std::vector<Candidate> candidates;
+    for (size_t b = 0; b < cut.keptPlaces.size(); ++b) {
+        if (!(cut.keptPlaces[b].flags & OVERLAY_PATCH_FLAG)) {
+            candidates.push_back({&cut.keptPlaces[b], int64_t(b)});
         }
-        if (primitive.flags & OVERLAY_PATCH_FLAG) {
+    }
+    for (const dsf::PrimitivePlace& place : cut.overlayPlaces) candidates.push_back({&place, -1});
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return a.place->start < b.place->start;
+    });
+    return candidates;
+}
+
+// The candidate read again, with the triangles the put-back takes out of it.
+void readCandidate(const BinaryRewrite& w, const Candidate& c, dsf::Primitive& primitive,
+                   std::vector<uint8_t>& taken) {
+    dsf::readPrimitiveAt(w.tile, *c.place, primitive);
+    taken.clear();
+    if (c.block >= 0) takenTriangles(w.cut, size_t(c.block), taken);
+}
+
+// Before anything is written: the original points of the cut's triangles, the patches' LOD, the
+// overlay vertices on the changed terrain, and how long the rewritten command stream will be.
+// Only the primitives the selection noted are read again; the stream is not walked.
+void survey(BinaryRewrite& w, const std::vector<Candidate>& candidates) {
+    dsf::Primitive primitive;
+    std::vector<uint8_t> taken;
+    for (const Candidate& c : candidates) {
+        readCandidate(w, c, primitive, taken);
+        if (c.block >= 0) noteKeptBlock(w, size_t(c.block), primitive);
+        if (c.block < 0) {
             for (const dsf::VertexRef& ref : primitive.vertices) noteOverlayVertex(w, ref);
+        }
+    }
+    w.commandsSize = uint64_t(w.tile.commandsEnd - w.tile.commands);
+    std::string out;
+    for (const Candidate& c : candidates) {
+        readCandidate(w, c, primitive, taken);
+        // a replacement's length does not depend on the new pools' numbers
+        if (replacement(w, primitive, taken, c.place->currentPool, out)) {
+            w.commandsSize += out.size() - (c.place->end - c.place->start);
         }
     }
 }
@@ -191,26 +229,69 @@ std::string newPoolAtoms(BinaryRewrite& w) {
     return atoms + overlayPoolAtoms(w);
 }
 
-// The new tile as it is written, hashed on the way for its footer.
+constexpr size_t HASHED_BLOCK = 4 << 20;
+
+// The new tile as it is written, hashed on the way for its footer: the digest is made on the
+// second core, a block at a time, while the first walks the commands and writes.
 struct TileOutput {
     WholeFile file;
-    dsf::Md5 digest;
+    FileHandle input = NO_FILE;  // the plain tile, whose bytes are copied inside the system
+    const uint8_t* inputStart = nullptr;
+    dsf::Md5 digest;               // the hasher's alone until it is idle
+    std::vector<uint8_t> pending;  // bytes not yet handed to the hasher
+    HelperThread hasher{2};
 };
 
+void hashPending(TileOutput& out) {
+    if (out.pending.empty()) return;
+    auto block = std::make_shared<std::vector<uint8_t>>(std::move(out.pending));
+    out.pending = {};
+    out.pending.reserve(HASHED_BLOCK);
+    // the digest lives in `out`, which waits for the hasher before it goes
+    out.hasher.handOver(
+        [&digest = out.digest, block] { dsf::addToDigest(digest, block->data(), block->size()); });
+}
+
+// Bytes made here: copied for the hasher.
 void emit(TileOutput& out, const void* data, size_t size) {
-    dsf::addToDigest(out.digest, static_cast<const uint8_t*>(data), size);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    out.pending.insert(out.pending.end(), bytes, bytes + size);
+    if (out.pending.size() >= HASHED_BLOCK) hashPending(out);
     writeText(out.file.out, std::string_view(static_cast<const char*>(data), size));
+}
+
+// Bytes of the input tile, which outlives the hasher: hashed where they are, a block at a time.
+void emitTileBytes(TileOutput& out, const uint8_t* bytes, size_t size) {
+    hashPending(out);
+    for (size_t from = 0; from < size; from += HASHED_BLOCK) {
+        size_t part = std::min(HASHED_BLOCK, size - from);
+        out.hasher.handOver([&digest = out.digest, at = bytes + from, part] {
+            dsf::addToDigest(digest, at, part);
+        });
+    }
+    uint64_t offset = uint64_t(bytes - out.inputStart);
+    if (out.input != NO_FILE && copyIntoFile(out.file.out, out.input, offset, size)) return;
+    writeText(out.file.out, std::string_view(reinterpret_cast<const char*>(bytes), size));
+}
+
+std::array<uint8_t, 16> finishHashing(TileOutput& out) {
+    hashPending(out);
+    out.hasher.waitUntilIdle();
+    return dsf::finishDigest(out.digest);
 }
 
 // Where the rewritten commands go: counted only (to size the atom), or written too.
 struct Sink {
     TileOutput* out = nullptr;
     uint64_t bytes = 0;
-    void put(const void* data, size_t size) {
-        bytes += size;
-        if (out) emit(*out, data, size);
+    void put(const std::string& text) {
+        bytes += text.size();
+        if (out) emit(*out, text.data(), text.size());
     }
-    void put(const std::string& text) { put(text.data(), text.size()); }
+    void putTileBytes(const uint8_t* from, const uint8_t* to) {
+        bytes += uint64_t(to - from);
+        if (out) emitTileBytes(*out, from, size_t(to - from));
+    }
 };
 
 // Primitive commands for the pieces; vertices named by their lines' points. A piece whose points
@@ -240,7 +321,9 @@ bool replacement(BinaryRewrite& w, const dsf::Primitive& primitive,
         for (dsf::VertexRef& ref : refs) {
             auto at = w.overlayOf.find(refKey(ref));
             if (at == w.overlayOf.end() || at->second == UNCHANGED) continue;
-            ref = {w.overlayPool[at->second], w.overlayIndex[at->second]};
+            bool pooled = at->second < w.overlayPool.size();  // not yet during the survey
+            ref = pooled ? dsf::VertexRef{w.overlayPool[at->second], w.overlayIndex[at->second]}
+                         : dsf::VertexRef{UINT32_MAX, 0};
             changed = true;
         }
     }
@@ -307,44 +390,26 @@ void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
     }
 }
 
-void rewriteCommands(BinaryRewrite& w, Sink& sink) {
-    dsf::CommandWalker walker;
-    dsf::startWalk(walker, w.tile);
-    dsf::Primitive primitive;
-    dsf::Damage damage;
+void rewriteCommands(BinaryRewrite& w, const std::vector<Candidate>& candidates, Sink& sink) {
     const uint8_t* copied = w.tile.commands;
-    size_t block = 0;
+    dsf::Primitive primitive;
     std::vector<uint8_t> taken;
     std::string out;
-    while (dsf::nextPrimitive(walker, w.tile, primitive, damage) == dsf::WalkStep::primitive) {
-        taken.clear();
-        uint64_t at = uint64_t(walker.commandStart - w.bytes);
-        if (block < w.cut.keptSources.size() && w.cut.keptSources[block] == at) {
-            takenTriangles(w.cut, block++, taken);
-        }
-        if (!replacement(w, primitive, taken, walker.currentPool, out)) continue;
-        sink.put(copied, size_t(walker.commandStart - copied));
+    for (const Candidate& c : candidates) {
+        readCandidate(w, c, primitive, taken);
+        if (!replacement(w, primitive, taken, c.place->currentPool, out)) continue;
+        sink.putTileBytes(copied, w.tile.commands + c.place->start);
         sink.put(out);
-        copied = walker.stream.at;
+        copied = w.tile.commands + c.place->end;
     }
-    sink.put(copied, size_t(w.tile.commandsEnd - copied));
+    sink.putTileBytes(copied, w.tile.commandsEnd);
     appendNewPatches(w, sink);
-}
-
-// The extent of the changed terrain: overlay vertices outside it are passed over quickly.
-void boundChangedTerrain(BinaryRewrite& w) {
-    w.west = w.north = INFINITY, w.east = w.south = -INFINITY;
-    for (const ChangedSurface::Triangle& t : w.plan.surface.triangles) {
-        for (const Metres& corner : t.corners) {
-            w.west = std::min(w.west, corner.x), w.east = std::max(w.east, corner.x);
-            w.north = std::min(w.north, corner.z), w.south = std::max(w.south, corner.z);
-        }
-    }
 }
 
 // The file's atoms in their order: the geometry with the new pools after its own, the commands
 // rewritten, every other atom as it was.
-void writeAtoms(BinaryRewrite& w, TileOutput& out, const std::string& pools, uint64_t commands) {
+void writeAtoms(BinaryRewrite& w, const std::vector<Candidate>& candidates, TileOutput& out,
+                const std::string& pools) {
     const uint8_t* at = w.bytes + 12;
     const uint8_t* end = w.bytes + w.size - 16;
     bool geometryDone = false, commandsDone = false;
@@ -358,17 +423,17 @@ void writeAtoms(BinaryRewrite& w, TileOutput& out, const std::string& pools, uin
         if (geometry) {
             dsf::put32(header, uint32_t(length + pools.size()));
             emit(out, header.data(), header.size());
-            emit(out, at + 8, length - 8);
+            emitTileBytes(out, at + 8, length - 8);
             emit(out, pools.data(), pools.size());
             geometryDone = true;
         } else if (commandAtom) {
-            dsf::put32(header, uint32_t(8 + commands));
+            dsf::put32(header, uint32_t(8 + w.commandsSize));
             emit(out, header.data(), header.size());
             Sink sink{&out};
-            rewriteCommands(w, sink);
+            rewriteCommands(w, candidates, sink);
             commandsDone = true;
         } else {
-            emit(out, at, length);
+            emitTileBytes(out, at, length);
         }
         at += length;
     }
@@ -376,30 +441,30 @@ void writeAtoms(BinaryRewrite& w, TileOutput& out, const std::string& pools, uin
 
 }  // namespace
 
-Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan,
-                       std::shared_ptr<const ByteBuffer> bytes, const RunPaths& paths,
-                       PutBackCounts& counts) {
-    BinaryRewrite w{cut, plan, bytes->data, bytes->size};
-    dsf::Damage damage;
-    if (!dsf::openTile(w.bytes, w.size, w.tile, damage)) {
-        return failedWith(Failure::readInput, "the tile is damaged: " + damage.what);
-    }
+Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan, TileSource source,
+                       const RunPaths& paths, PutBackCounts& counts) {
+    BinaryRewrite w{cut, plan, source.bytes->data, source.bytes->size, *source.tile};
     dsf::attachTile(w.values, w.tile);
     w.refOfStored.resize(cut.mesh.vertices.count);
-    boundChangedTerrain(w);
-    survey(w);
+    const std::vector<Candidate> candidates = candidatesOf(cut);
+    survey(w, candidates);
     planOverlayPools(w);
     std::string pools = newPoolAtoms(w);
-    Sink measure;
-    rewriteCommands(w, measure);
+    Sink patches;
+    appendNewPatches(w, patches);
+    w.commandsSize += patches.bytes;
     TileOutput out;
     if (Status status = openOutputTile(out.file, paths); !status.ok()) return status;
-    emit(out, w.bytes, 12);
-    writeAtoms(w, out, pools, measure.bytes);
-    std::array<uint8_t, 16> digest = dsf::finishDigest(out.digest);
+    out.pending.reserve(HASHED_BLOCK);
+    out.inputStart = w.bytes;
+    if (!source.packed) out.input = openReadHandle(paths.input);
+    emitTileBytes(out, w.bytes, 12);
+    writeAtoms(w, candidates, out, pools);
+    std::array<uint8_t, 16> digest = finishHashing(out);
     writeText(out.file.out, std::string_view(reinterpret_cast<const char*>(digest.data()), 16));
     w.values = {};
-    bytes.reset();  // the input's mapping goes before the tile may replace it
+    closeHandle(out.input);
+    source = {};  // the input's mapping goes before the tile may replace it
     counts.trianglesOut = plan.fitted.removed.size();
     counts.trianglesIn = plan.fitted.triangles.size();
     counts.newPoints = plan.fitted.points.size() + w.overlayPoints.size();

@@ -20,6 +20,9 @@ constexpr std::string_view IGNORED[] = {
 
 struct Reading {
     EditedCut& edited;
+    const FaceTaker& takeFace;
+    std::vector<EditedCorner> corners = {};  // of the face being read
+    uint64_t faces = 0;                      // outside overlay objects
     uint32_t line = 0;
     bool inOverlay = false;  // the current object is an overlay, whose faces are left out
     int64_t material = -1;   // the current usemtl, into edited.materials
@@ -112,19 +115,19 @@ bool readCorner(Reading& r, std::string_view field, EditedCorner& corner) {
 }
 
 bool readFace(Reading& r, std::string_view rest) {
-    EditedFace face{uint32_t(r.edited.corners.size()), 0, 0, r.line};
+    r.corners.clear();
     for (std::string_view field = nextField(rest); !field.empty(); field = nextField(rest)) {
         EditedCorner corner;
         if (!readCorner(r, field, corner)) return false;
-        if (!r.inOverlay) r.edited.corners.push_back(corner);
-        ++face.cornerCount;
+        r.corners.push_back(corner);
     }
-    if (face.cornerCount < 3) return fail(r, "a face has fewer than three corners");
+    if (r.corners.size() < 3) return fail(r, "a face has fewer than three corners");
     if (r.inOverlay) return true;
     if (r.material < 0) return fail(r, "a face has no material (no usemtl before it)");
-    face.material = uint32_t(r.material);
-    r.edited.faces.push_back(face);
-    return true;
+    ++r.faces;
+    EditedFace face{r.corners.data(), uint32_t(r.corners.size()), uint32_t(r.material), r.line};
+    r.status = r.takeFace(face);
+    return r.status.ok();
 }
 
 // The rest of the statement, blanks around it taken off: a name may hold spaces.
@@ -152,7 +155,6 @@ bool readStatement(Reading& r, std::string_view line) {
         double p[3];
         if (!readNumbers(r, rest, p, 3)) return false;
         r.edited.vertices.push_back({p[0], p[1], p[2]});
-        r.edited.vertexLines.push_back(r.line);
         return true;
     }
     if (keyword == "vt") {
@@ -188,12 +190,12 @@ std::string withoutBlenderSuffix(std::string name) {
     return name;
 }
 
-Status readEditedCut(const std::string& path, EditedCut& edited) {
+Status readEditedCut(const std::string& path, EditedCut& edited, const FaceTaker& takeFace) {
     LineReader reader;
     if (!openForReading(reader, path)) {
         return failedWith(Failure::readEdited, "cannot open " + path + ": " + systemErrorText());
     }
-    Reading r{edited};
+    Reading r{edited, takeFace};
     while (r.status.ok() && !atEnd(reader)) {
         std::string_view line = readLine(reader);
         ++r.line;
@@ -205,14 +207,12 @@ Status readEditedCut(const std::string& path, EditedCut& edited) {
     }
     bool readFailed = reader.readFailed;
     closeReader(reader);
-    if (!r.status.ok()) {
-        r.status.reason = path + ", " + r.status.reason;
-        return r.status;
-    }
+    if (r.status.failure == Failure::readEdited) r.status.reason = path + ", " + r.status.reason;
+    if (!r.status.ok()) return r.status;
     if (readFailed) {
         return failedWith(Failure::readEdited, "reading " + path + " failed: " + reader.error);
     }
-    if (edited.faces.empty()) {
+    if (r.faces == 0) {
         return failedWith(Failure::readEdited,
                           path + " has no face outside its overlay objects: nothing to put back");
     }

@@ -27,9 +27,11 @@ struct FitCorner {
 struct NewPointPlace {
     Metres at;  // where the file puts it, or the original position it sits on
     uint32_t definition;
-    int64_t texture;     // the texture coordinate its first corner names, or -1
-    int64_t onOriginal;  // the stored vertex whose position it sits on, or -1
+    int32_t texture;      // the texture coordinate its first corner names, or -1
+    uint32_t vertex;      // the edited vertex it stands for, or NO_VERTEX
+    uint32_t onOriginal;  // the stored vertex whose position it sits on, or NO_ORIGINAL
 };
+constexpr uint32_t NO_VERTEX = UINT32_MAX, NO_ORIGINAL = UINT32_MAX;
 
 struct FittedTriangle {
     FitCorner corners[3];  // a triangle the cut has keeps its own points, wound as the tile has it
@@ -48,14 +50,14 @@ struct FittedCut {
     std::vector<RemovedTriangle> removed;  // every base triangle of the cut
     std::vector<FittedTriangle> triangles;
     std::vector<NewPointPlace> points;
-    std::vector<uint32_t> welded;  // per stored vertex: its position's number
 };
 
-/// Fits the edited faces into the cut. Fails (editMisfits) naming the first place where the
-/// faces do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face
-/// down; (readEdited) when a face's material names no definition of the cut.
-Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials, const EditedCut& edited,
-                    FittedCut& fitted);
+/// Reads the edited file (its vertices and texture coordinates into `edited`) and fits its faces
+/// into the cut as they come. Fails (editMisfits) naming the first place where the faces do not
+/// meet the terrain around the cut vertex for vertex, leave a hole, overlap or face down;
+/// (readEdited) when the file is bad or a face's material names no definition of the cut.
+Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
+                    const std::string& editedPath, EditedCut& edited, FittedCut& fitted);
 
 /// The position of a point in the cut's metres: the file's, or the original it sits on.
 Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& corner);

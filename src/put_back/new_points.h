@@ -61,15 +61,17 @@ Status choosePatches(const Cut& cut, const FittedCut& fitted,
 bool planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edited,
                    std::map<uint32_t, NewPatch>& patches, NewPoints& planned, std::string& why);
 
-/// The edited terrain, where it differs from the cut's own triangles: its height at a place.
+/// The edited terrain where it differs from the cut's own triangles, to find its height at a
+/// place: its changed triangles by cell of a grid over their extent (offsets into one array, so
+/// that a whole tile's worth costs a few bytes a triangle).
 struct ChangedSurface {
-    struct Triangle {
-        Metres corners[3];
-        double heights[3];  // metres above sea level, as the new tile holds them
-    };
-    std::vector<Triangle> triangles;
-    std::vector<std::pair<uint64_t, uint32_t>> cells;  // (cell, triangle), sorted
-    double cellMetres = 1;
+    const Cut* cut = nullptr;
+    const FittedCut* fitted = nullptr;
+    const NewPoints* planned = nullptr;
+    double west = 0, north = 0, cell = 1;  // the grid, in the cut's metres
+    int64_t columns = 0, rows = 0;
+    std::vector<uint32_t> cellStart;  // per cell, and one past the last
+    std::vector<uint32_t> inCell;     // fitted triangles, cell by cell
 };
 ChangedSurface changedSurfaceOf(const Cut& cut, const FittedCut& fitted, const NewPoints& planned);
 /// The height at a place in the cut's metres; false where the terrain did not change.

@@ -27,7 +27,7 @@ void newPointsForOtherDepths(const Cut& cut, PutBackPlan& plan) {
             const BlockPatch& patch = runOfVertex(cut.mesh, corner.index).patch;
             if (patch.depth == plan.patches.at(t.definition).depth) continue;
             Metres at = metresOf(cut.mesh.vertices[corner.index], cut.origin);
-            fitted.points.push_back({at, t.definition, -1, int64_t(corner.index)});
+            fitted.points.push_back({at, t.definition, -1, NO_VERTEX, corner.index});
             corner = {false, uint32_t(fitted.points.size() - 1)};
         }
     }
@@ -74,16 +74,14 @@ Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
                           "no terrain triangle has a corner strictly inside the window: there is "
                           "nothing to put back into (check the window keys)");
     }
-    if (Status status = readEditedCut(paths.wavefront, plan.edited); !status.ok()) return status;
     TerrainLibrary library;
     library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
     plan.materials = materialsOf(cut, library);
-    if (Status status = fitEditedCut(cut, plan.materials, plan.edited, plan.fitted); !status.ok()) {
+    if (Status status =
+            fitEditedCut(cut, plan.materials, paths.wavefront, plan.edited, plan.fitted);
+        !status.ok()) {
         return status;
     }
-    // the faces live on as fitted triangles: only the file's positions and texture coordinates
-    // are needed from here on
-    plan.edited.corners = {}, plan.edited.faces = {};
     if (Status status = choosePatches(cut, plan.fitted, plan.materials, plan.patches);
         !status.ok()) {
         return status;

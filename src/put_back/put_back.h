@@ -36,13 +36,12 @@ struct PutBackCounts {
 /// Reads the edited file (paths.wavefront) and fits it into the cut; nothing is written.
 Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan);
 
-/// Writes paths.outputTile from a binary tile's bytes: every atom as it was but the pools, which
-/// gain the new points, and the commands, where primitives lose the cut's triangles and new
-/// patches hold the edited ones. The bytes are let go before the tile is put in place, so that
-/// output_tile may name the input (kept once as NAME.original).
-Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan,
-                       std::shared_ptr<const ByteBuffer> bytes, const RunPaths& paths,
-                       PutBackCounts& counts);
+/// Writes paths.outputTile from a binary tile's bytes and atoms (the selection's): every atom as
+/// it was but the pools, which gain the new points, and the commands, where primitives lose the
+/// cut's triangles and new patches hold the edited ones. The source is let go before the tile is
+/// put in place, so that output_tile may name the input (kept once as NAME.original).
+Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan, TileSource source,
+                       const RunPaths& paths, PutBackCounts& counts);
 
 /// Writes paths.outputTile from a text tile: every line as it was but the kept blocks, which
 /// lose the cut's triangles, overlay lines on the changed terrain, and the new patches after the

@@ -36,7 +36,6 @@ struct TextRewrite {
     OpenBlock block = {};
     bool patchesWritten = false;
     uint64_t overlayPoints = 0;
-    double west = INFINITY, east = -INFINITY, north = INFINITY, south = -INFINITY;
 };
 
 void put(TextRewrite& w, std::string_view text) {
@@ -123,10 +122,7 @@ bool withChangedHeight(TextRewrite& w, std::string& line) {
     if (keyword.first != PATCH_VERTEX || lat.rest.empty()) return false;
     Metres place = metresOfPlace(w.cut, parseNumber(lon.first), parseNumber(lat.first));
     double height;
-    if (place.x < w.west || place.x > w.east || place.z < w.north || place.z > w.south ||
-        !changedHeightAt(w.plan.surface, place.x, place.z, height)) {
-        return false;
-    }
+    if (!changedHeightAt(w.plan.surface, place.x, place.z, height)) return false;
     SplitText elev = splitFirstField(lat.rest);
     double own = parseNumber(elev.first);
     if (own == RASTER_HEIGHT_FLAG && w.cut.raster.present) {
@@ -246,12 +242,6 @@ bool rewriteLines(TextRewrite& w, std::string& why) {
 Status writeTextTile(const Cut& cut, const PutBackPlan& plan, const RunPaths& paths,
                      PutBackCounts& counts) {
     TextRewrite w{cut, plan};
-    for (const ChangedSurface::Triangle& t : plan.surface.triangles) {
-        for (const Metres& corner : t.corners) {
-            w.west = std::min(w.west, corner.x), w.east = std::max(w.east, corner.x);
-            w.north = std::min(w.north, corner.z), w.south = std::max(w.south, corner.z);
-        }
-    }
     if (!openForReading(w.input, paths.input)) {
         return failedWith(Failure::openInput,
                           "cannot open " + paths.input + " again: " + systemErrorText());

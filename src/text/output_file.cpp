@@ -162,6 +162,15 @@ void writeInteger(OutputFile& target, int32_t value, bool withLineEnd) {
     if (withLineEnd) endLine(target);
 }
 
+bool copyIntoFile(OutputFile& file, FileHandle from, uint64_t offset, uint64_t size) {
+    if (file.handle == NO_FILE || file.failed || file.guard) return false;
+    flushBuffer(file);
+    drain(file);
+    if (file.failed || !copyFileBytes(from, offset, file.handle, size)) return false;
+    file.flushedBytes += size;
+    return true;
+}
+
 bool dropTail(OutputFile& file, uint64_t size) {
     if (file.handle == NO_FILE || file.failed) return !file.failed;
     if (size >= file.flushedBytes) {

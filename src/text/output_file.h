@@ -74,6 +74,10 @@ inline void writeLine(OutputFile& target, std::string_view text) {
 /// Console integer form: a space (or "-") as sign position, then the digits.
 void writeInteger(OutputFile& target, int32_t value, bool withLineEnd);
 
+/// Appends `size` bytes of another file from an offset (after everything written before), copied
+/// inside the system; false when it cannot, and then nothing was appended.
+bool copyIntoFile(OutputFile& file, FileHandle from, uint64_t offset, uint64_t size);
+
 /// Total bytes written to the file so far, buffered ones included.
 inline uint64_t bytesWritten(const OutputFile& file) {
     return file.flushedBytes + file.used;

@@ -18,9 +18,11 @@ sed 's/$/\r/' "$WORK/inputs/gen_lf.txt" > "$WORK/inputs/gen_crlf.txt"
 "$LINUX/make_dsf" "$WORK/inputs/gen_lf.txt" "$WORK/inputs/gen.dsf" "$WORK/inputs/gen_dsf.txt"
 "$LINUX/make_dsf" --raster "$WORK/inputs/gen_lf.txt" "$WORK/inputs/raster.dsf" \
     "$WORK/inputs/raster_dsf.txt"
-for f in mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf; do
+for f in mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf tin_small.dsf \
+         tin_small.7z.dsf tin_small.txt; do
     cp "$SAMPLES/$f" "$WORK/inputs/"
 done
+cp "$HERE"/tests/data/put_back/edited_*.obj "$HERE"/tests/data/put_back/edited_*.mtl "$WORK/inputs/"
 
 ini() {  # ini INPUT [MAX_VERTEX MAX_TRIS OUTPUT EXTRA]
     printf '[mesh_carver]\r\nlat_min=47.01\r\nlat_max=47.03\r\nlong_min=12.015\r\nlong_max=12.04\r\n'
@@ -39,9 +41,9 @@ check() {
             [ -n "${HOLD_LOCK:-}" ] && start_holder "$side"
             status=0
             if [ $side = linux ]; then
-                "$LINUX/mesh_carver" > console.bin 2> /dev/null || status=$?
+                "$LINUX/mesh_carver" ${VERB:-} > console.bin 2> /dev/null || status=$?
             else
-                wine "$WINDOWS/mesh_carver.exe" > console.bin 2> /dev/null || status=$?
+                wine "$WINDOWS/mesh_carver.exe" ${VERB:-} > console.bin 2> /dev/null || status=$?
             fi
             echo "$status" > status.txt
             [ -n "${HOLD_LOCK:-}" ] && stop_holder
@@ -110,6 +112,22 @@ ini gen_lf.txt 1000000 1000000 'no\folder\out.obj' > "$WORK/case/mesh_carver.ini
 check "a missing output folder"
 ini gen_lf.txt > "$WORK/case/mesh_carver.ini"
 HOLD_LOCK=1 check "a second run while the lock is held"
+
+# the put-back: the samples' untouched, edited and refused exports, into each form of the tile
+putBackIni() {  # putBackIni INPUT EDITED
+    printf '[mesh_carver]\r\nlat_min=45.505\r\nlat_max=45.545\r\nlong_min=7.505\r\nlong_max=7.545\r\n'
+    printf 'input_file=%s\r\nwavefront_file=%s\r\noutput_tile=out_tile\r\n' "$1" "$2"
+}
+for input in tin_small.dsf tin_small.7z.dsf tin_small.txt; do
+    for edit in none edit border; do
+        new_case "$input" "edited_$edit.obj" "edited_$edit.mtl"
+        putBackIni "$input" "edited_$edit.obj" > "$WORK/case/mesh_carver.ini"
+        VERB=put-back check "put-back of edited_$edit.obj into $input"
+    done
+done
+new_case tin_small.dsf edited_edit.obj edited_edit.mtl
+putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
+VERB=put-back check "put-back over the input itself"
 
 echo "$compared cases compared, $failed different"
 echo "$((compared - failed)) passed, $failed failed"
