@@ -3,7 +3,8 @@
 # on one generated tile, in one run; then the same tile as a binary DSF (plain and 7z) against
 # its text form and against unpacking alone. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
 # With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
-# of that size; with ONLY_BINARY=1 it measures the binary forms only. The 7z form needs 7zz
+# of that size; with ONLY_BINARY=1 it measures the binary forms only, with ONLY_PUT_BACK=1 the
+# put-back only (python3 raises the cut's inside for it). The 7z form needs 7zz
 # (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
 # (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
@@ -160,8 +161,81 @@ binaryForms() {
         "$(echo "(($texturedWhole - $dsfWhole) / ($wavefrontWhole - $dsfWhole) - 1) * 100" | bc -l)"
 }
 
+elapsed() {  # elapsed COMMAND... -> wall seconds of one run, in the current folder
+    local start; start=$(seconds)
+    "$@" > "$WORK/stdout.txt"
+    echo "$(seconds) - $start" | bc
+}
+
+# The put-back on the binary tile: a small window and the whole tile, each carved with its
+# Wavefront file and put back as carved (every corner an original point) and with its inside
+# raised 5 m (new points). The small window's runs take turns with cp of the tile and the carve
+# of the window, so that the machine's slower and faster spells fall on all of them.
+putBackBench() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf
+    [ -s "$dsf" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$WORK/tile_${SIZE_MIB}m_dsf.txt"
+    cat "$dsf" > /dev/null
+    local tileBytes
+    tileBytes=$(stat -c %s "$dsf")
+    for size in small whole; do
+        local dir=$WORK/pb_$size
+        local window=(47.4 47.4225 12.4 12.4225)
+        [ $size = whole ] && window=(46.9 48.1 11.9 13.1)
+        ini "$dir/carve" "$dsf" "${window[@]}" cut_object.obj  # the plain carve, to compare with
+        ini "$dir" "$dsf" "${window[@]}" cut_object.obj
+        printf 'wavefront_file=cut.obj\n' >> "$dir/mesh_carver.ini"
+        (cd "$dir" && "$TOOL" > /dev/null && rm -f cut_object.obj &&
+            python3 "$HERE/raise_inside.py" cut.obj raised.obj 5 > /dev/null && cp cut.mtl raised.mtl)
+        printf 'output_tile=back.dsf\n' >> "$dir/mesh_carver.ini"
+        sed 's/^wavefront_file=.*/wavefront_file=raised.obj/; s/^output_tile=.*/output_tile=raised.dsf/' \
+            "$dir/mesh_carver.ini" > "$dir/raised.ini"
+        mkdir -p "$dir/raised" && mv "$dir/raised.ini" "$dir/raised/mesh_carver.ini"
+        cp "$dir/raised.obj" "$dir/raised.mtl" "$dir/raised/"
+        local runs=$RUNS times=""
+        [ $size = whole ] && runs=3
+        for _ in $(seq "$runs"); do
+            local cpTime=0 carveTime=0
+            if [ $size = small ]; then
+                cpTime=$(elapsed cp "$dsf" "$WORK/copied.dsf")
+                carveTime=$(cd "$dir/carve" && elapsed "$TOOL")
+            fi
+            times="$times$cpTime $carveTime $(cd "$dir" && elapsed "$TOOL" put-back) $(cd "$dir/raised" && elapsed "$TOOL" put-back)"$'\n'
+        done
+        rm -f "$WORK/copied.dsf"
+        local column medians=()  # cp, carve, put-back as carved, put-back raised
+        for column in 1 2 3 4; do
+            medians+=("$(printf '%s' "$times" | awk -v c=$column '{ print $c }' | median)")
+        done
+        for edit in cut raised; do
+            local where=$dir time=${medians[2]}
+            [ $edit = raised ] && where=$dir/raised time=${medians[3]}
+            local peak counts
+            counts=$(cd "$where" && /usr/bin/time -f '%M' -o "$WORK/peak.txt" "$TOOL" put-back | tail -1 | tr -d '\r')
+            peak=$(tail -1 "$WORK/peak.txt")
+            printf '%-44s %8.3f s  peak %s KiB (%s)\n' "put-back, $size window, $edit" "$time" "$peak" "$counts"
+            if [ $size = small ]; then
+                printf '%-44s %8.3f s  cp %.3f s + carve %.3f s: %.2fx\n' "  against cp of the tile and the carve" \
+                    "$(echo "${medians[0]} + ${medians[1]}" | bc -l)" "${medians[0]}" "${medians[1]}" \
+                    "$(echo "$time / (${medians[0]} + ${medians[1]})" | bc -l)"
+            fi
+            local triangles  # "N triangles out, M triangles in, K new points"
+            triangles=$(echo "$counts" | awk '{ print ($4 > 0) ? $4 : 1 }')
+            printf '%-44s %.1f MiB over the tile, %.1f bytes per triangle in over tile + 64 MiB\n' "  peak memory" \
+                "$(echo "($peak * 1024 - $tileBytes) / 1048576" | bc -l)" \
+                "$(echo "($peak * 1024 - $tileBytes - 64 * 1048576) / $triangles" | bc -l)"
+        done
+        rm -f "$dir/back.dsf" "$dir/raised/raised.dsf"
+    done
+}
+
+if [ -n "${ONLY_PUT_BACK:-}" ]; then
+    putBackBench
+    exit 0
+fi
+
 if [ -n "${ONLY_BINARY:-}" ]; then
     binaryForms
+    putBackBench
     exit 0
 fi
 
@@ -225,3 +299,4 @@ if [ -n "${BIG_MIB:-}" ]; then
 fi
 
 binaryForms
+putBackBench
