@@ -2,7 +2,7 @@
 # Installs what building and testing mesh_carver needs, when it is missing, on Debian or
 # Ubuntu: as root, or through sudo; otherwise prints the one apt-get line to run and stops.
 #   scripts/install_deps.sh build     compiler, CMake, libarchive
-#   scripts/install_deps.sh test      the same, plus GoogleTest, Blender, Chromium and bsdtar (tests)
+#   scripts/install_deps.sh test      the same, plus GoogleTest, Blender, Chromium, bsdtar and Python (tests)
 #   scripts/install_deps.sh windows   the same, plus MinGW-w64, Wine and Debian's source packages
 set -euo pipefail
 what=${1:-test}
@@ -12,7 +12,7 @@ has() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; 
 want() { for p in "$@"; do has "$p" || need+=("$p"); done; }
 
 want cmake g++ make libarchive-dev
-[ "$what" = build ] || want libgtest-dev blender chromium libarchive-tools
+[ "$what" = build ] || want libgtest-dev blender chromium libarchive-tools python3
 [ "$what" = windows ] && want g++-mingw-w64-x86-64-posix wine dpkg-dev
 
 # the Windows build takes libarchive and liblzma from Debian's source packages

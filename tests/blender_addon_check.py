@@ -1,13 +1,18 @@
 # Installs the add-on's zip into a fresh Blender user folder, enables it and imports the textured
-# sample pack through it; then the failures, which must import nothing:
-#   blender -b --python blender_addon_check.py -- ADDON.zip TOOL TILE XPLANE_FOLDER ORIGIN_LINE OLD_TOOL
+# sample pack through it; then the failures, which must import nothing. Then the way back: part
+# of the ground lowered with bmesh goes back into a new tile through the export, and imported
+# from it again is there, the rest as before; the refusals write nothing.
+#   blender -b --python blender_addon_check.py -- ADDON.zip TOOL TILE XPLANE_FOLDER ORIGIN_LINE \
+#       OLD_TOOL NEW_TILE
 # Exits with status 1 and a line naming the first check that failed.
+import os
 import sys
 
+import bmesh
 import bpy
 
 args = sys.argv[sys.argv.index("--") + 1:]
-addon_zip, tool, tile, xplane, origin_line, old_tool = args[:6]
+addon_zip, tool, tile, xplane, origin_line, old_tool, new_tile = args[:7]
 
 
 def fail(message):
@@ -69,5 +74,109 @@ imports_nothing("a window with no terrain", "holds no terrain", filepath=tile, t
 imports_nothing("a missing tool", "mesh_carver was not found", filepath=tile,
                 tool_path=tool + ".missing", **window)
 imports_nothing("an old tool", "is too old", filepath=tile, tool_path=old_tool, **window)
-print("blender add-on check passed: %s, %d objects, %d materials" % (cut.name, len(names),
-                                                                    len(materials)))
+
+# The way back.
+terrain = bpy.data.objects["+45+007_terrain"]
+if cut["tile"] != os.path.abspath(tile) or \
+        [round(v, 5) for v in cut["window"]] != [45.41, 45.59, 7.41, 7.59]:
+    fail("the collection keeps tile %r and window %s" % (cut["tile"], list(cut["window"])))
+
+
+def terrain_points(obj):
+    """Each vertex as (x, z, y) in the Wavefront file's metres: the mesh is kept in the file's
+    axes, the object's rotation turns it upright."""
+    return [(v.co.x, v.co.z, v.co.y) for v in obj.data.vertices]
+
+
+def boundary_vertices(obj):
+    mesh = bmesh.new()
+    mesh.from_mesh(obj.data)
+    edge = {v.index for e in mesh.edges if len(e.link_faces) == 1 for v in e.verts}
+    mesh.free()
+    return edge
+
+
+before = terrain_points(terrain)
+xs, zs = [p[0] for p in before], [p[1] for p in before]
+# a pond in the quarter farthest from the origin (the highest vertex), inside the cut's edge
+west, east = min(xs), max(xs)
+north, south = min(zs), max(zs)
+box = [west + (east - west) * 0.55, west + (east - west) * 0.85,
+       north + (south - north) * 0.55, north + (south - north) * 0.85]
+if abs(box[0]) < abs(box[1]):
+    box[0:2] = [west + (east - west) * 0.15, west + (east - west) * 0.45]
+if abs(box[2]) < abs(box[3]):
+    box[2:4] = [north + (south - north) * 0.15, north + (south - north) * 0.45]
+inside = lambda x, z: box[0] < x < box[1] and box[2] < z < box[3]
+edge = boundary_vertices(terrain)
+
+
+def refused(label, expected, output, **arguments):
+    arguments.setdefault("tool_path", tool)
+    try:
+        bpy.ops.export_scene.dsf_window(filepath=output, **arguments)
+    except RuntimeError as error:
+        if expected not in str(error):
+            fail("%s: the error report is %r, without %r" % (label, str(error), expected))
+    else:
+        fail("%s: no error report" % label)
+    if os.path.exists(output):
+        fail("%s: %s was written" % (label, output))
+
+
+bpy.data.collections.new("by hand")
+refused("a collection the import did not make", "was not made by", new_tile, collection="by hand")
+carving_only = os.path.join(os.path.dirname(new_tile), "carving_only_tool")
+with open(carving_only, "w") as script:
+    script.write("#!/bin/sh\necho 'mesh_carver 1.2.0'\n")  # the last version without put-back
+os.chmod(carving_only, 0o755)
+refused("a tool without put-back", "is too old to put back", new_tile, collection=cut.name,
+        tool_path=carving_only)
+terrain.location.x += 5
+refused("a moved object", "was moved 5.000 m since the import", new_tile, collection=cut.name)
+terrain.location.x -= 5
+moved = next(iter(edge))
+terrain.data.vertices[moved].co.y += 5
+refused("a moved edge vertex", "on the cut's edge was moved 5.00 m up", new_tile,
+        collection=cut.name)
+terrain.data.vertices[moved].co.y -= 5
+
+mesh = bmesh.new()
+mesh.from_mesh(terrain.data)
+lowered = 0
+for v in mesh.verts:
+    if inside(v.co.x, v.co.z) and v.index not in edge:
+        v.co.y -= 10
+        lowered += 1
+mesh.to_mesh(terrain.data)
+mesh.free()
+if lowered < 10:
+    fail("only %d vertices inside %s to lower" % (lowered, box))
+result = bpy.ops.export_scene.dsf_window(filepath=new_tile, collection=cut.name, tool_path=tool)
+if result != {"FINISHED"} or not os.path.isfile(new_tile):
+    fail("the export ended %s" % result)
+
+result = bpy.ops.import_scene.dsf_window(filepath=new_tile, xplane_folder=xplane, tool_path=tool,
+                                         **window)
+again = [c for c in bpy.data.collections if c != cut and c.name != "by hand"]
+if result != {"FINISHED"} or len(again) != 1 or list(again[0]["origin"]) != list(cut["origin"]):
+    fail("the new tile's import ended %s, collections %s" % (result, [c.name for c in again]))
+after = terrain_points([o for o in again[0].objects if o.name.endswith("_terrain")][0])
+# every vertex back where it was, those in the pond 10 m lower (their place within the new
+# points' quantisation: 0.125/65535 degree is 0.21 m north, 0.15 m east here)
+old = {(round(x, 3), round(z, 3)): y for x, z, y in before}
+deeper, same = 0, 0
+for x, z, y in after:
+    if (round(x, 3), round(z, 3)) in old and abs(old[(round(x, 3), round(z, 3))] - y) < 0.01:
+        same += 1
+        continue
+    near = [p for p in before if abs(p[0] - x) < 0.2 and abs(p[1] - z) < 0.25]
+    if not near or not inside(x, z) or all(abs(p[2] - 10 - y) > 0.01 for p in near):
+        fail("the vertex at %.3f %.3f %.3f of the new tile is neither as it was nor lowered" %
+             (x, z, y))
+    deeper += 1
+if deeper < lowered or same + deeper != len(after):
+    fail("%d vertices lowered and %d as they were, of %d; %d were lowered" %
+         (deeper, same, len(after), lowered))
+print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back" %
+      (cut.name, len(names), len(materials), deeper))
