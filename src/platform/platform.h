@@ -59,6 +59,35 @@ bool isAbsolutePath(std::string_view path);
 /// listed.
 std::vector<std::string> subfolderNames(const std::string& folder);
 
+/// What tells one state of a file's contents from another between runs: its full path, its
+/// size and when it was last modified (nanoseconds since the epoch, or as the system counts).
+struct FileStamp {
+    std::string fullPath;
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+/// False when the path names no regular file.
+bool stampOfFile(const std::string& path, FileStamp& stamp);
+
+/// A regular file of a folder, with its size and last modification.
+struct FolderFile {
+    std::string name;
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+/// The regular files of a folder; empty when it cannot be listed.
+std::vector<FolderFile> filesInFolder(const std::string& folder);
+
+/// The user's cache folder for the tool: $XDG_CACHE_HOME/mesh_carver, else
+/// ~/.cache/mesh_carver; %LOCALAPPDATA%\mesh_carver\cache on Windows. Empty when the system
+/// names no such place.
+std::string userCacheFolder();
+/// Makes the folder and those above it that are missing; false when one cannot be made.
+bool makeFolders(const std::string& path);
+/// Marks a file as used now: its modification time becomes the present.
+bool touchFile(const std::string& path);
+bool removeFile(const std::string& path);
+
 /// UTF-16 text in the narrow form the system hands to programs (Linux: UTF-8; Windows: the ANSI
 /// code page); what cannot be converted becomes "?".
 std::string narrowFromUtf16(std::u16string_view text);
@@ -128,6 +157,9 @@ struct ByteBuffer {
     ByteBuffer& operator=(const ByteBuffer&) = delete;
     ~ByteBuffer();
 };
+
+/// Lets go of a buffer's bytes (unmapped or freed): it is empty again, to be filled anew.
+void releaseBytes(ByteBuffer& bytes);
 
 /// The first bytes of a regular file, up to `size`; false when the path is no regular file or
 /// cannot be read (pipes and devices are left unread for the caller to stream).

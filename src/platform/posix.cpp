@@ -381,6 +381,59 @@ std::vector<std::string> subfolderNames(const std::string& folder) {
     return names;
 }
 
+bool stampOfFile(const std::string& path, FileStamp& stamp) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    char* full = ::realpath(path.c_str(), nullptr);
+    if (!full) return false;
+    stamp.fullPath = full;
+    std::free(full);
+    stamp.size = uint64_t(st.st_size);
+    stamp.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+std::vector<FolderFile> filesInFolder(const std::string& folder) {
+    std::vector<FolderFile> files;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return files;
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat st;
+        std::string name = entry->d_name;
+        if (::lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        files.push_back({name, uint64_t(st.st_size),
+                         int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+    }
+    ::closedir(listing);
+    return files;
+}
+
+std::string userCacheFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache == '/') return std::string(cache) + "/mesh_carver";
+    const char* home = std::getenv("HOME");
+    if (home && *home) return std::string(home) + "/.cache/mesh_carver";
+    return {};
+}
+
+bool makeFolders(const std::string& path) {
+    // each folder from the top; those that exist refuse quietly
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0777);
+        if (slash == std::string::npos) break;
+    }
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool touchFile(const std::string& path) {
+    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0;
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
 bool readFileStart(const std::string& path, char* out, size_t size, size_t& got) {
     struct stat st;
     int fd = openRegularFile(path, st);
@@ -392,6 +445,11 @@ bool readFileStart(const std::string& path, char* out, size_t size, size_t& got)
 
 ByteBuffer::~ByteBuffer() {
     if (mapping) ::munmap(mapping, size);
+}
+
+void releaseBytes(ByteBuffer& bytes) {
+    if (bytes.mapping) ::munmap(bytes.mapping, bytes.size);
+    bytes.mapping = nullptr, bytes.owned.reset(), bytes.data = nullptr, bytes.size = 0;
 }
 
 bool readWholeFile(const std::string& path, ByteBuffer& out) {
