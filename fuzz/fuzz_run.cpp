@@ -16,7 +16,9 @@ namespace {
 const std::string& scratchDirectory() {
     static std::string path = [] {
         char pattern[] = "/tmp/fuzz_run_XXXXXX";
-        return std::string(::mkdtemp(pattern));
+        std::string dir = ::mkdtemp(pattern);
+        ::setenv("XDG_CACHE_HOME", dir.c_str(), 1);  // unpacked 7z tiles stay in the scratch
+        return dir;
     }();
     return path;
 }

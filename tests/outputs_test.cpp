@@ -259,6 +259,31 @@ TEST(Run, UnpackingShowsOnATerminalAsItGoes) {
               "Error reading input file " SOURCE_DIR "/tests/data/archives/zeros_1gib.7z.dsf\r\n");
 }
 
+// A 7z tile read from the cache says so on a terminal, instead of showing the unpacking.
+TEST(Run, ACachedTileSaysSoOnATerminal) {
+    Scenario s;
+    std::string make =
+        "cd '" + s.dir.path +
+        "' && '" MAKE_TILE_EXE "' 16000000 42 > tile.txt && '" MAKE_DSF_EXE
+        "' tile.txt tile.dsf tile_dsf.txt && bsdtar --format 7zip -cf tile.7z.dsf tile.dsf";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(
+        s.dir / "mesh_carver.ini",
+        test::iniText(47.01, 47.03, 12.015, 12.04, "tile.7z.dsf", "out.obj", "999999", "999999") +
+            "cache_folder=cache\n");
+    std::string terminals[2];
+    for (std::string& terminal : terminals) {
+        std::string command = "cd '" + s.dir.path +
+                              "' && script -qec \"'" MESH_CARVER_EXE
+                              "' > console.txt\" /dev/null > terminal.txt";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        terminal = test::readFile(s.dir / "terminal.txt");
+    }
+    EXPECT_EQ(terminals[0].find("Reading the unpacked copy"), std::string::npos) << terminals[0];
+    EXPECT_NE(terminals[1].find("\rReading the unpacked copy "), std::string::npos) << terminals[1];
+    EXPECT_EQ(terminals[1].find("Unpacking"), std::string::npos) << terminals[1];
+}
+
 // What cmake --install (and so the release archive) carries: the program, and beside it the
 // project's licence and the licence texts of the libraries inside.
 TEST(Run, InstallCarriesTheLicences) {

@@ -9,12 +9,19 @@
 
 namespace mc::test {
 
+// Unpacked 7z tiles go to the build's folder, not the user's cache, however a test starts the
+// tool (its children inherit the setting).
+[[maybe_unused]] const bool CACHE_IN_BUILD =
+    ::setenv("XDG_CACHE_HOME", BUILD_DIR "/test-cache", 1) == 0;
+
 ToolRun runTool(const std::string& directory, const std::string& shellPrefix,
                 const std::string& arguments) {
     std::string outPath =
         directory + "/../" + std::filesystem::path(directory).filename().string() + ".out";
     std::string errPath = outPath + ".err";
-    std::string command = "cd '" + directory + "' && " + shellPrefix +
+    // unpacked 7z tiles are kept in the build's folder, not the user's cache
+    std::string command = "cd '" + directory +
+                          "' && export XDG_CACHE_HOME='" BUILD_DIR "/test-cache'; " + shellPrefix +
                           " exec '" MESH_CARVER_EXE "' " + arguments + " >'" + outPath + "' 2>'" +
                           errPath + "' </dev/null";
     int raw = std::system(command.c_str());

@@ -135,6 +135,11 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     settings.sceneryFolder = value("scenery_folder");
     settings.xplaneFolder = value("xplane_folder");
     settings.outputTile = value("output_tile");
+    settings.cacheFolder = value("cache_folder");
+    settings.cacheOff = equalsIgnoringCase(settings.cacheFolder, "off");
+    if (std::string size = value("cache_size_mb"); !size.empty()) {
+        settings.cacheSizeMb = parseNumber(size);
+    }
     return {};
 }
 

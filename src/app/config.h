@@ -25,6 +25,9 @@ struct RunSettings {
     std::string sceneryFolder;  // optional: the tile's scenery pack, for its terrain textures
     std::string xplaneFolder;   // optional: the simulator's folder, for its library terrains
     std::string outputTile;     // the put-back's tile to write
+    std::string cacheFolder;    // optional: where unpacked 7z tiles are kept
+    bool cacheOff = false;      // cache_folder=off: nowhere
+    double cacheSizeMb = 4096;  // optional: at most this much in all
 };
 
 /// What the run does: carve a window out (the default), or put an edited cut back.

@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <algorithm>
+
 #include "app/config.h"
 #include "carve/writers.h"
 #include "cut/cut.h"
@@ -63,6 +65,25 @@ RunPaths pathsOf(const RunSettings& settings) {
             toPlatformPath(settings.outputTile)};
 }
 
+// Where unpacked 7z tiles are kept: the user's cache folder unless the ini names another, or
+// "off".
+dsf::UnpackedCache cacheOf(const RunSettings& settings) {
+    dsf::UnpackedCache cache;
+    if (settings.cacheOff) return cache;
+    cache.folder =
+        settings.cacheFolder.empty() ? userCacheFolder() : toPlatformPath(settings.cacheFolder);
+    double bytes = std::clamp(settings.cacheSizeMb, 0.0, 1e12) * 1048576;
+    cache.limit = bytes == bytes ? uint64_t(bytes) : 0;  // NaN keeps nothing
+    return cache;
+}
+
+// A note of the selection's on standard error: no failure, but what the user should know.
+void noteOnStandardError(const std::string& note) {
+    if (note.empty()) return;
+    std::string line = "mesh_carver: " + note + std::string(LINE_END);
+    writeHandle(standardErrorHandle(), line.data(), line.size());
+}
+
 SelectionWindow windowOf(const RunSettings& settings) {
     return {settings.latMin, settings.latMax, settings.longMin, settings.longMax};
 }
@@ -70,7 +91,9 @@ SelectionWindow windowOf(const RunSettings& settings) {
 // The carve, step by step: select, assemble, each writer, the report; the first failure ends it.
 Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
-    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console);
+    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console,
+                                       CutUse::carve, cacheOf(settings));
+    noteOnStandardError(selection.note);
     if (!selection.status.ok()) return selection.status;
     const Cut cut =
         assembleCut(std::move(selection), {settings.maxVertices, settings.maxIndices}, console);
@@ -86,8 +109,9 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
 // The put-back, step by step: the same cut again, the edited file fitted into it, the tile.
 Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
-    Selection selection =
-        selectBlocks(windowOf(settings), paths.input, temp, console, CutUse::putBack);
+    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console,
+                                       CutUse::putBack, cacheOf(settings));
+    noteOnStandardError(selection.note);
     if (!selection.status.ok()) return selection.status;
     Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console);
     if (!cut.status.ok()) return cut.status;

@@ -15,6 +15,7 @@
 #include "cut/status.h"
 #include "cut/stored_vertex.h"
 #include "dsf/commands.h"
+#include "dsf/unpacked_cache.h"
 #include "platform/platform.h"
 #include "text/fields.h"
 #include "text/numbers.h"
@@ -100,7 +101,8 @@ enum class CutUse { carve, putBack };
 /// Where the tile's bytes are, and whether they are a binary tile.
 struct TileSource {
     bool binary = false;
-    bool packed = false;  // unpacked from a 7z archive: the bytes are not the file's
+    bool packed = false;     // unpacked from a 7z archive: the bytes are not the file's
+    bool fromCache = false;  // read from the cache's unpacked copy
     std::shared_ptr<const ByteBuffer> bytes;  // a binary tile's, kept for the put-back
     std::shared_ptr<dsf::Tile> tile;          // and its atoms and pools, as the pass found them
     uint64_t lastPatchEnd = UINT64_MAX;       // text: the offset just after the last END_PATCH
@@ -120,13 +122,16 @@ struct Selection {
     std::vector<uint64_t> keptSources;  // per kept block: where its primitive starts in the tile
     std::vector<dsf::PrimitivePlace> keptPlaces;     // binary: per kept block, its command
     std::vector<dsf::PrimitivePlace> overlayPlaces;  // binary: every overlay primitive's command
+    std::string note;  // what the user should know that is no failure (a cache that failed)
 };
 
 /// Step 1: copies every primitive block with a vertex strictly inside the window to the
 /// temporary file, printing a "Step 1" line per kept block. The tile's form (text, binary or 7z)
-/// is told from its first bytes.
+/// is told from its first bytes; a 7z tile is read from the cache's copy when it has a good one,
+/// else unpacked and kept there.
 Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console, CutUse use = CutUse::carve);
+                       OutputFile& console, CutUse use = CutUse::carve,
+                       const dsf::UnpackedCache& cache = {});
 
 /// Stored vertices and indices from these on, up to the next run's, come from blocks of one
 /// patch.

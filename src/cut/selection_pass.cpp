@@ -4,6 +4,7 @@
 #include "cut/selection.h"
 #include "dsf/archive.h"
 #include "dsf/tile.h"
+#include "dsf/unpacked_cache.h"
 #include "platform/platform.h"
 
 namespace mc {
@@ -24,27 +25,47 @@ InputForm detectInputForm(const std::string& path) {
     return InputForm::text;
 }
 
-// The tile's bytes: mapped, or unpacked from its archive.
-Status loadTile(InputForm form, const std::string& inputPath, ByteBuffer& bytes,
-                ProgressMeter& meter) {
-    if (form == InputForm::tile) {
-        if (readWholeFile(inputPath, bytes)) return {};
-        return failedWith(Failure::readInput,
-                          "cannot read " + inputPath + ": " + systemErrorText());
+// A 7z tile's bytes: the cache's copy, or unpacked from the archive and kept in the cache. A
+// cache that cannot take the copy is noted, never a failure.
+Status loadPackedTile(const std::string& inputPath, const dsf::UnpackedCache& cache,
+                      ByteBuffer& bytes, ProgressMeter& meter, Selection& found) {
+    FileStamp archive;
+    bool cached = !cache.folder.empty() && stampOfFile(inputPath, archive);
+    if (cached && dsf::readCachedTile(cache, archive, bytes)) {
+        found.source.fromCache = true;
+        return {};
     }
     std::string damage;
-    if (dsf::unpackFirstEntry(inputPath, bytes, damage, meter)) return {};
-    return failedWith(Failure::readInput, inputPath + " does not unpack: " + damage);
+    if (!dsf::unpackFirstEntry(inputPath, bytes, damage, meter)) {
+        return failedWith(Failure::readInput, inputPath + " does not unpack: " + damage);
+    }
+    std::string why;
+    if (cached && !dsf::keepUnpackedTile(cache, archive, bytes, why)) {
+        found.note = "the unpacked tile cannot be kept in " + cache.folder + " (" + why +
+                     "): it is unpacked again on the next run";
+    }
+    return {};
 }
 
-void selectFromBinary(InputForm form, const std::string& inputPath, TempFile& temp,
-                      OutputFile& console, Selection& found) {
+// The tile's bytes: mapped, or unpacked from its archive.
+Status loadTile(InputForm form, const std::string& inputPath, const dsf::UnpackedCache& cache,
+                ByteBuffer& bytes, ProgressMeter& meter, Selection& found) {
+    if (form == InputForm::packedTile) {
+        return loadPackedTile(inputPath, cache, bytes, meter, found);
+    }
+    if (readWholeFile(inputPath, bytes)) return {};
+    return failedWith(Failure::readInput, "cannot read " + inputPath + ": " + systemErrorText());
+}
+
+void selectFromBinary(InputForm form, const std::string& inputPath, const dsf::UnpackedCache& cache,
+                      TempFile& temp, OutputFile& console, Selection& found) {
     OutputFile out;
     if (found.status = takeTempFile(temp, out); !found.status.ok()) return;
     auto bytes = std::make_shared<ByteBuffer>();
     ProgressMeter meter;
-    found.status = loadTile(form, inputPath, *bytes, meter);
-    startProgress(meter, bytes->size, "Reading");
+    found.status = loadTile(form, inputPath, cache, *bytes, meter, found);
+    startProgress(meter, bytes->size,
+                  found.source.fromCache ? "Reading the unpacked copy" : "Reading");
     if (found.status.ok()) {
         found.status = selectFromTile(bytes->data, bytes->size, out, console, found, meter);
     }
@@ -85,13 +106,13 @@ void releaseTempFile(TempFile& temp) {
 }
 
 Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console, CutUse use) {
+                       OutputFile& console, CutUse use, const dsf::UnpackedCache& cache) {
     Selection found;
     found.use = use;
     found.window = window;
     found.keptPath = temp.path;
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        selectFromBinary(form, inputPath, temp, console, found);
+        selectFromBinary(form, inputPath, cache, temp, console, found);
     } else {
         selectFromText(inputPath, temp, console, found);
     }

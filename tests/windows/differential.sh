@@ -9,6 +9,7 @@ HERE=$(cd "$(dirname "$0")/../.." && pwd)
 SAMPLES=$HERE/tests/data/dsf
 WORK=$WINDOWS/differential
 export WINEPREFIX=$WINDOWS/wineprefix WINEDEBUG=-all
+export XDG_CACHE_HOME=$WORK/linux-cache  # the Linux runs' unpacked 7z tiles
 rm -rf "$WORK" && mkdir -p "$WORK/inputs"
 
 # inputs: the sample, generated tiles with LF and CR LF ends, text and binary DSF, a raster tile
@@ -31,6 +32,26 @@ ini() {  # ini INPUT [MAX_VERTEX MAX_TRIS OUTPUT EXTRA]
 }
 
 compared=0 failed=0
+run_side() {  # run_side SIDE: one run of that side's build in the current folder
+    status=0
+    if [ "$1" = linux ]; then
+        "$LINUX/mesh_carver" ${VERB:-} > console.bin 2> /dev/null || status=$?
+    else
+        wine "$WINDOWS/mesh_carver.exe" ${VERB:-} > console.bin 2> /dev/null || status=$?
+    fi
+    echo "$status" > status.txt
+}
+
+# TWICE=ARCHIVE: a first run fills the cache folder "cache", then the archive is scrambled with
+# its size and time kept, so that only the cached copy can give the second run's outputs
+first_run_fills_cache() {
+    run_side "$1"
+    cp -p "$TWICE" archive.bak
+    python3 -c 'import sys; p = sys.argv[1]; b = bytearray(open(p, "rb").read())
+b[32:] = bytes(x ^ 0x5A for x in b[32:]); open(p, "wb").write(b)' "$TWICE"
+    touch -r archive.bak "$TWICE" && rm archive.bak
+}
+
 # check NAME: runs both builds in copies of $WORK/case and compares what they leave
 check() {
     local name=$1
@@ -38,15 +59,12 @@ check() {
         rm -rf "$WORK/$side" && cp -r "$WORK/case" "$WORK/$side"
         (
             cd "$WORK/$side"
+            [ -n "${TWICE:-}" ] && first_run_fills_cache "$side"
             [ -n "${HOLD_LOCK:-}" ] && start_holder "$side"
-            status=0
-            if [ $side = linux ]; then
-                "$LINUX/mesh_carver" ${VERB:-} > console.bin 2> /dev/null || status=$?
-            else
-                wine "$WINDOWS/mesh_carver.exe" ${VERB:-} > console.bin 2> /dev/null || status=$?
-            fi
-            echo "$status" > status.txt
+            run_side "$side"
             [ -n "${HOLD_LOCK:-}" ] && stop_holder
+            # the copy's name digests the archive's full path and time: not compared
+            [ -n "${TWICE:-}" ] && ls cache/*.dsf | wc -l > copies.txt && rm -rf cache
             true
         )
     done
@@ -96,6 +114,10 @@ for input in gen_lf.txt gen_crlf.txt gen.dsf gen_dsf.txt raster.dsf raster_dsf.t
     check "$input"
     ini "$input" 1000000 1000000 out.obj $'wavefront_file=cut.obj\r\n' > "$WORK/case/mesh_carver.ini"
     check "$input with a Wavefront file"
+    if [[ $input == *.7z.dsf ]]; then
+        ini "$input" 1000000 1000000 out.obj $'cache_folder=cache\r\n' > "$WORK/case/mesh_carver.ini"
+        TWICE=$input check "$input read again from the cache"
+    fi
 done
 
 new_case gen_lf.txt
@@ -128,6 +150,15 @@ done
 new_case tin_small.dsf edited_edit.obj edited_edit.mtl
 putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
 VERB=put-back check "put-back over the input itself"
+
+# without cache_folder the exe keeps its copies under %LOCALAPPDATA%
+compared=$((compared + 1))
+if ls "$WINEPREFIX"/drive_c/users/*/AppData/Local/mesh_carver/cache/*.dsf > /dev/null 2>&1; then
+    echo "same: the exe's cache under %LOCALAPPDATA%\\mesh_carver\\cache"
+else
+    failed=$((failed + 1))
+    echo "DIFFERENT: no copy under %LOCALAPPDATA%\\mesh_carver\\cache"
+fi
 
 echo "$compared cases compared, $failed different"
 echo "$((compared - failed)) passed, $failed failed"
