@@ -41,32 +41,6 @@ test::ToolRun putBackIn(const test::TempDir& dir, const PutBack& p) {
     return test::runTool(dir.path, "", "put-back");
 }
 
-// The triangles of an object, each as its three scenery lines from its first in order; with
-// `oriented` false, as a set of three.
-std::multiset<std::vector<std::string>> trianglesOf(const std::string& object,
-                                                    bool oriented = true) {
-    std::vector<std::string> lines, vertices;
-    std::vector<size_t> indices;
-    std::istringstream in(object);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.starts_with("VT ")) vertices.push_back(line.substr(line.find(" # ") + 3));
-        if (line.starts_with("IDX ")) indices.push_back(std::stoul(line.substr(4)));
-    }
-    std::multiset<std::vector<std::string>> triangles;
-    for (size_t i = 0; i + 3 <= indices.size(); i += 3) {
-        std::vector<std::string> t{vertices[indices[i]], vertices[indices[i + 1]],
-                                   vertices[indices[i + 2]]};
-        if (oriented) {
-            std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
-        } else {
-            std::sort(t.begin(), t.end());
-        }
-        triangles.insert(t);
-    }
-    return triangles;
-}
-
 size_t countMissing(const std::multiset<std::vector<std::string>>& from,
                     const std::multiset<std::vector<std::string>>& in) {
     std::vector<std::vector<std::string>> missing;

@@ -1,8 +1,12 @@
 // Runs of the built tool on tiles written by the test: the scenario folder, primitive blocks.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -74,6 +78,32 @@ inline Carve carveFile(const std::string& input, double latMin, double latMax, d
         test::iniText(latMin, latMax, longMin, longMax, input, "out.obj", "9999999", "9999999"));
     s.run = test::runTool(s.dir.path);
     return {s.run.status, s.run.console, s.temp(), s.object()};
+}
+
+// The triangles of an object, each as its three scenery lines from its first in order; with
+// `oriented` false, as a set of three.
+inline std::multiset<std::vector<std::string>> trianglesOf(const std::string& object,
+                                                           bool oriented = true) {
+    std::vector<std::string> lines, vertices;
+    std::vector<size_t> indices;
+    std::istringstream in(object);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with("VT ")) vertices.push_back(line.substr(line.find(" # ") + 3));
+        if (line.starts_with("IDX ")) indices.push_back(std::stoul(line.substr(4)));
+    }
+    std::multiset<std::vector<std::string>> triangles;
+    for (size_t i = 0; i + 3 <= indices.size(); i += 3) {
+        std::vector<std::string> t{vertices[indices[i]], vertices[indices[i + 1]],
+                                   vertices[indices[i + 2]]};
+        if (oriented) {
+            std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+        } else {
+            std::sort(t.begin(), t.end());
+        }
+        triangles.insert(t);
+    }
+    return triangles;
 }
 
 }  // namespace mc

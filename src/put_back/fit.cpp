@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "cut/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 
@@ -177,7 +178,7 @@ struct Fitting {
     // per new point, its outline id: the position it sits on, or the number of positions plus
     // the first edited vertex at its place
     std::vector<uint32_t> pointIds = {};
-    std::vector<Metres> corners = {};  // of the face being fitted
+    std::vector<PlanePoint> corners = {};  // of the face being fitted, seen from above
     std::vector<FitCorner> fitCorners = {};
     std::vector<uint32_t> cornerIds = {}, ears = {};
 };
@@ -229,46 +230,6 @@ FitCorner cornerFor(Fitting& f, const EditedCorner& corner, uint32_t definition,
 // Twice the area of a triangle seen from above, positive when it faces up.
 double turnOf(const Metres& a, const Metres& b, const Metres& c) {
     return (b.z - a.z) * (c.x - a.x) - (b.x - a.x) * (c.z - a.z);
-}
-
-bool insideTriangle(const Metres& p, const Metres& a, const Metres& b, const Metres& c,
-                    double sense) {
-    return turnOf(a, b, p) * sense >= 0 && turnOf(b, c, p) * sense >= 0 &&
-           turnOf(c, a, p) * sense >= 0;
-}
-
-// Cuts a polygon into triangles by clipping ears seen from above, each wound as the polygon is.
-// A polygon with no ear to clip (one that crosses itself) is cut as a fan.
-void clipEars(const std::vector<Metres>& corners, std::vector<uint32_t>& triangles) {
-    std::vector<uint32_t> left(corners.size());
-    for (uint32_t k = 0; k < left.size(); ++k) left[k] = k;
-    double area = 0;
-    for (size_t k = 0; k < corners.size(); ++k) {
-        const Metres &a = corners[k], &b = corners[(k + 1) % corners.size()];
-        area += (b.z - a.z) * (b.x + a.x);  // the shoelace, in the turn's sense
-    }
-    double sense = area < 0 ? -1 : 1;
-    while (left.size() > 3) {
-        size_t n = left.size(), ear = n;
-        for (size_t k = 0; k < n && ear == n; ++k) {
-            const Metres &a = corners[left[(k + n - 1) % n]], &b = corners[left[k]],
-                         &c = corners[left[(k + 1) % n]];
-            if (turnOf(a, b, c) * sense <= 0) continue;
-            bool empty = true;
-            for (size_t j = 0; j < n && empty; ++j) {
-                if (j == k || j == (k + 1) % n || j == (k + n - 1) % n) continue;
-                empty = !insideTriangle(corners[left[j]], a, b, c, sense);
-            }
-            if (empty) ear = k;
-        }
-        if (ear == n) break;
-        triangles.insert(triangles.end(),
-                         {left[(ear + n - 1) % n], left[ear], left[(ear + 1) % n]});
-        left.erase(left.begin() + long(ear));
-    }
-    for (size_t k = 1; k + 1 < left.size(); ++k) {
-        triangles.insert(triangles.end(), {left[0], left[k], left[k + 1]});
-    }
 }
 
 Status misfit(std::string what) {
@@ -353,13 +314,14 @@ Status fitFace(Fitting& f, const EditedFace& face) {
     f.corners.clear();
     for (uint32_t k = 0; k < face.cornerCount; ++k) {
         f.fitCorners[k] = cornerFor(f, face.corners[k], definition, f.cornerIds[k]);
-        f.corners.push_back(cornerMetres(f.cut, f.fitted, f.fitCorners[k]));
+        Metres at = cornerMetres(f.cut, f.fitted, f.fitCorners[k]);
+        f.corners.push_back({at.x, -at.z});  // seen from above: east, north
     }
     f.ears.clear();
     if (face.cornerCount == 3) {
         f.ears = {0, 1, 2};
     } else {
-        clipEars(f.corners, f.ears);
+        triangulatePolygon(f.corners, {}, f.ears);
     }
     for (size_t k = 0; k + 3 <= f.ears.size(); k += 3) {
         const uint32_t* e = &f.ears[k];

@@ -1,0 +1,28 @@
+// Polygons cut into triangles seen from above: the put-back's n-gons, and the parts of clipped
+// triangles (which may hold holes).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace mc {
+
+struct PlanePoint {
+    double x = 0, y = 0;
+};
+
+/// Twice the signed area of a triangle: positive when it turns counter-clockwise (x east, y
+/// north).
+inline double turnOf(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
+    return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+/// Cuts a polygon into triangles by clipping ears, each triangle wound as the outline is. The
+/// points are the outline's, then each hole's (rings without their closing repeat); `holeStarts`
+/// says where each hole begins. Holes are first joined to the outline by a bridge to a corner
+/// they see. A polygon with no ear left to clip (one that crosses itself) is finished as a fan.
+/// The triangles are indices into the points, three each.
+void triangulatePolygon(const std::vector<PlanePoint>& points,
+                        const std::vector<uint32_t>& holeStarts, std::vector<uint32_t>& triangles);
+
+}  // namespace mc
