@@ -137,6 +137,9 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     settings.outputTile = value("output_tile");
     settings.cacheFolder = value("cache_folder");
     settings.cacheOff = equalsIgnoringCase(settings.cacheFolder, "off");
+    settings.areaFile = value("area_file");
+    settings.area = value("area");
+    settings.clip = parseNumber(value("clip")) != 0;
     if (std::string size = value("cache_size_mb"); !size.empty()) {
         settings.cacheSizeMb = parseNumber(size);
     }

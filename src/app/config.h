@@ -28,6 +28,9 @@ struct RunSettings {
     std::string cacheFolder;    // optional: where unpacked 7z tiles are kept
     bool cacheOff = false;      // cache_folder=off: nowhere
     double cacheSizeMb = 4096;  // optional: at most this much in all
+    std::string areaFile;       // optional: an apt.dat, GeoJSON or KML file
+    std::string area;           // optional: which polygon of it (empty: the first)
+    bool clip = false;          // optional: clip=1 cuts the triangles along the outline
 };
 
 /// What the run does: carve a window out (the default), or put an edited cut back.

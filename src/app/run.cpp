@@ -7,6 +7,8 @@
 #include "cut/cut.h"
 #include "platform/platform.h"
 #include "put_back/put_back.h"
+#include "scenery/area_files.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -54,6 +56,8 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
             return "No terrain in the window to put back into";
         case Failure::writeTile:
             return "Error writing output tile " + settings.outputTile;
+        case Failure::readArea:
+            return "Error reading area file " + settings.areaFile;
     }
     return {};
 }
@@ -84,20 +88,56 @@ void noteOnStandardError(const std::string& note) {
     writeHandle(standardErrorHandle(), line.data(), line.size());
 }
 
-SelectionWindow windowOf(const RunSettings& settings) {
-    return {settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+SelectionWindow windowOf(const RunSettings& settings, const CutArea* area = nullptr) {
+    return {settings.latMin, settings.latMax, settings.longMin, settings.longMax, area,
+            settings.clip};
+}
+
+std::string counted(size_t count, const char* what) {
+    return intToText(int64_t(count)) + " " + what + (count == 1 ? "" : "s");
+}
+
+// The area_file's area, checked, and said on the console ("area LFLB from apt.dat: 1 outline,
+// 2 holes, 412 corners"); an area that misses the window is refused.
+Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area) {
+    Area read;
+    std::string why;
+    const std::string path = toPlatformPath(settings.areaFile);
+    std::string name = path.substr(path.find_last_of(WINDOWS_PLATFORM ? "\\/" : "/") + 1);
+    if (!readArea(path, settings.area, read, why) || !prepareArea(read, name, area, why)) {
+        return failedWith(Failure::readArea, std::move(why));
+    }
+    if (!(area.west < settings.longMax && settings.longMin < area.east &&
+          area.south < settings.latMax && settings.latMin < area.north)) {
+        return failedWith(Failure::readArea,
+                          "the area " + area.label + " (" + doubleToText(area.west) + " to " +
+                              doubleToText(area.east) + " E, " + doubleToText(area.south) + " to " +
+                              doubleToText(area.north) +
+                              " N) lies outside the window: nothing of the tile is inside both");
+    }
+    writeLine(console, "area " + area.label + ": " + counted(area.outlines, "outline") + ", " +
+                           counted(area.holes, "hole") + ", " + counted(area.corners, "corner"));
+    return {};
 }
 
 // The carve, step by step: select, assemble, each writer, the report; the first failure ends it.
 Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
-    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console,
+    CutArea area;
+    if (!settings.areaFile.empty()) {
+        if (Status status = takeArea(settings, console, area); !status.ok()) return status;
+    }
+    const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
+    Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
                                        CutUse::carve, cacheOf(settings));
     noteOnStandardError(selection.note);
     if (!selection.status.ok()) return selection.status;
-    const Cut cut =
-        assembleCut(std::move(selection), {settings.maxVertices, settings.maxIndices}, console);
+    const Capacities capacities{settings.maxVertices, settings.maxIndices};
+    Cut cut = assembleCut(std::move(selection), capacities, console);
     if (!cut.status.ok()) return cut.status;
+    if (settings.clip) {
+        if (Status status = clipCut(cut, capacities); !status.ok()) return status;
+    }
     announceWriting(console);
     for (CutWriter write : CARVE_WRITERS) {
         if (Status status = write(cut, paths); !status.ok()) return status;
@@ -109,7 +149,17 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
 // The put-back, step by step: the same cut again, the edited file fitted into it, the tile.
 Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
-    Selection selection = selectBlocks(windowOf(settings), paths.input, temp, console,
+    if (settings.clip) {
+        return failedWith(Failure::editMisfits,
+                          "a cut made with clip=1 has triangles the tile does not have: carve "
+                          "without clip=1 to edit the ground and put it back");
+    }
+    CutArea area;
+    if (!settings.areaFile.empty()) {
+        if (Status status = takeArea(settings, console, area); !status.ok()) return status;
+    }
+    const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
+    Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
                                        CutUse::putBack, cacheOf(settings));
     noteOnStandardError(selection.note);
     if (!selection.status.ok()) return selection.status;

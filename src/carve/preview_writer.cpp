@@ -247,17 +247,39 @@ void writeTitle(OutputFile& out, const Cut& cut, const std::string& inputPath, d
                        doubleToText(w.longMax) + "</text>");
 }
 
-// The window as a dashed rectangle, then the origin on top.
+// The area's rings (outlines and holes) as one path, where the cut follows an area.
+void writeAreaOutline(OutputFile& out, const CutArea& area, const Frame& f) {
+    const SelectionWindow& w = f.window;
+    std::string path = "<path d=\"";
+    for (const AreaRing& ring : areaRings(area)) {
+        for (size_t k = 0; k < ring.size(); ++k) {
+            Plan p{(ring[k].lon - w.longMin) * f.middleCosine * METRES_PER_DEGREE,
+                   (w.latMin - ring[k].lat) * METRES_PER_DEGREE};
+            path += k == 0 ? "M" : " L";
+            appendPoint(path, f, p);
+        }
+        path += " Z ";
+    }
+    writeLine(out, path + "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>");
+}
+
+// The window as a dashed rectangle (the area's outline instead, when the cut follows one), then
+// the origin on top.
 void writeWindowAndOrigin(OutputFile& out, const Cut& cut, const Frame& f) {
     const SelectionWindow& w = cut.window;
     Plan corner{0, -(w.latMax - w.latMin) * METRES_PER_DEGREE};
-    writeLine(
-        out, "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
-                 number(pxY(f, corner.south), 2) + "\" width=\"" +
-                 number((w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE * f.scale, 2) +
-                 "\" height=\"" + number((w.latMax - w.latMin) * METRES_PER_DEGREE * f.scale, 2) +
-                 "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
-                 "stroke-dasharray=\"6 4\"/>");
+    if (w.area) {
+        writeAreaOutline(out, *w.area, f);
+    } else {
+        writeLine(
+            out,
+            "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
+                number(pxY(f, corner.south), 2) + "\" width=\"" +
+                number((w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE * f.scale, 2) +
+                "\" height=\"" + number((w.latMax - w.latMin) * METRES_PER_DEGREE * f.scale, 2) +
+                "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
+                "stroke-dasharray=\"6 4\"/>");
+    }
     if (cut.origin.index >= 0) {
         Plan o = planOf(cut.mesh.vertices[size_t(cut.origin.index)], f);
         writeLine(out, "<circle cx=\"" + number(pxX(f, o.east), 2) + "\" cy=\"" +

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cut/area.h"
 #include "cut/chunked_array.h"
 #include "cut/elevation.h"
 #include "cut/kept_lines.h"
@@ -31,14 +32,32 @@ constexpr double DEG_TO_RAD = 3.1415927 / 180;  // the tool's own pi, kept for i
 constexpr double METRES_PER_DEGREE = 111120.0;
 constexpr double NO_ORIGIN_Y = -2000000.0;
 
-/// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees.
+/// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees, and the area
+/// the cut follows inside it, when there is one.
 struct SelectionWindow {
     double latMin = 0, latMax = 0, longMin = 0, longMax = 0;
+    const CutArea* area = nullptr;
+    bool clip = false;  // triangles cut along the outline (clip=1)
 };
 
 inline bool isInsideWindow(const SelectionWindow& window, double lon, double lat) {
     return window.latMin < lat && lat < window.latMax && window.longMin < lon &&
            lon < window.longMax;
+}
+
+/// Whether a box (of a block's vertices) reaches into the window: with clip=1 a block is kept
+/// then, since a triangle of it may cover part of the window with every corner outside.
+inline bool boxMeetsWindow(const SelectionWindow& window, double west, double east, double south,
+                           double north) {
+    return west < window.longMax && window.longMin < east && south < window.latMax &&
+           window.latMin < north;
+}
+
+/// Whether a corner counts for the cut: strictly inside the window and, when the cut follows an
+/// area, strictly inside it (a corner on the outline is outside, as on the window's edge).
+inline bool isInsideCut(const SelectionWindow& window, double lon, double lat) {
+    return isInsideWindow(window, lon, lat) &&
+           (!window.area || isInsideArea(*window.area, lon, lat));
 }
 
 /// Longitude, latitude and elevation: the first three fields after the keyword, the last of
@@ -189,6 +208,7 @@ struct Cut {
     std::vector<uint64_t> keptSources;  // per kept block, for the put-back
     std::vector<dsf::PrimitivePlace> keptPlaces;
     std::vector<dsf::PrimitivePlace> overlayPlaces;
+    ClipRegion clipRegion;  // clip=1: the region and its pieces, once the assembly needed them
 };
 
 /// Step 2: reads the kept blocks back, stores fans whole and the window-touching triangles of
@@ -196,6 +216,21 @@ struct Cut {
 /// finds the origin. Capacities count as reached when a count gets to them; the pass then counts
 /// on, to say what the window needs. Flagged elevations take the raster's height.
 Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console);
+
+/// The origin of the cut's mesh (its highest vertex) found again, with its scenery line, after
+/// the mesh changed.
+Status findOriginAgain(Cut& cut);
+
+/// The stored vertex of a scenery position, projected as the assembly projects every vertex.
+StoredVertex projectPosition(const SelectionWindow& window, const VertexPosition& position,
+                             uint64_t source);
+
+/// With clip=1, after the assembly: the triangles cut along the outline (the area's, or the
+/// window's edges), so that the cut holds exactly the surface inside. A new vertex where an edge
+/// crosses the outline or an outline corner falls inside a triangle, every value interpolated
+/// over the triangle and shown in a scenery line of its own; the pieces triangulated, facing as
+/// their triangle did; vertices left outside dropped; the origin found again.
+Status clipCut(Cut& cut, Capacities capacities);
 
 /// The vertex's scenery line as writers show it: with the raster's height where its elevation
 /// was flagged. False when the temporary file cannot be read back.

@@ -33,7 +33,8 @@ KeptLines::KeptLines(KeptLines&& other) noexcept
       handle(std::exchange(other.handle, NO_FILE)),
       window(std::move(other.window)),
       windowStart(other.windowStart),
-      windowSize(std::exchange(other.windowSize, 0)) {}
+      windowSize(std::exchange(other.windowSize, 0)),
+      added(std::move(other.added)) {}
 
 KeptLines& KeptLines::operator=(KeptLines&& other) noexcept {
     if (this != &other) {
@@ -43,6 +44,7 @@ KeptLines& KeptLines::operator=(KeptLines&& other) noexcept {
         window = std::move(other.window);
         windowStart = other.windowStart;
         windowSize = std::exchange(other.windowSize, 0);
+        added = std::move(other.added);
     }
     return *this;
 }
@@ -59,7 +61,18 @@ bool openKeptLines(KeptLines& lines, const std::string& path) {
     return lines.handle != NO_FILE;
 }
 
+uint64_t addKeptLine(KeptLines& lines, std::string_view line) {
+    uint64_t offset = ADDED_LINES + lines.added.size();
+    lines.added.append(line).push_back('\n');
+    return offset;
+}
+
 bool keptLine(const KeptLines& lines, uint64_t offset, std::string_view& line) {
+    if (offset >= ADDED_LINES) {
+        std::string_view added = std::string_view(lines.added).substr(offset - ADDED_LINES);
+        line = added.substr(0, added.find('\n'));
+        return offset - ADDED_LINES < lines.added.size();
+    }
     if (lines.window.empty()) lines.window.resize(KEPT_WINDOW_SIZE);
     bool fresh = false;
     if (offset < lines.windowStart || offset >= lines.windowStart + lines.windowSize) {

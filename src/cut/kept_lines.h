@@ -13,12 +13,15 @@ namespace mc {
 
 /// Lines are read through a window of the file, which grows for a line longer than it. The
 /// window is a cache: reading a line leaves the reader as it was, as far as its users can tell.
+/// Lines made by the run itself (a clipped cut's new vertices) are held in memory, at offsets
+/// from ADDED_LINES on.
 struct KeptLines {
     std::string path;
     FileHandle handle = NO_FILE;
     mutable std::vector<char> window;
     mutable uint64_t windowStart = 0;
     mutable size_t windowSize = 0;
+    std::string added;  // the run's own lines, each ending in LF
 
     KeptLines() = default;
     KeptLines(KeptLines&& other) noexcept;
@@ -32,5 +35,11 @@ bool openKeptLines(KeptLines& lines, const std::string& path);
 /// The line that starts at `offset`, by the same rule the reader applied when the vertex was
 /// stored; false on a read error.
 bool keptLine(const KeptLines& lines, uint64_t offset, std::string_view& line);
+
+/// Where the run's own lines start: far past any temporary file, within a stored vertex's 48
+/// bits of offset.
+constexpr uint64_t ADDED_LINES = uint64_t(1) << 47;
+/// Adds a line of the run's own; returns its offset.
+uint64_t addKeptLine(KeptLines& lines, std::string_view line);
 
 }  // namespace mc

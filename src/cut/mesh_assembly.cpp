@@ -109,7 +109,9 @@ struct Assembly {
     Capacities capacities;
     MeshBuffers& mesh;
     HeightLookups& heights;
-    bool traced;  // the put-back's trace of where vertices and triangles came from
+    bool traced;             // the put-back's trace of where vertices and triangles came from
+    ClipRegion region = {};  // clip=1: what a triangle with no corner inside may still cover
+    std::vector<AreaPolygon> parts = {};
     CosineCache cosine = {};
     std::vector<uint8_t> stripKeep = {};  // scratch for storeStrip, kept between strips
     std::vector<int32_t> stripVertices = {};
@@ -125,6 +127,31 @@ Status whatTheWindowNeeds(const Assembly& a) {
                                   " triangle indices (nb_max_tris is " + intToText(c.maxIndices) +
                                   "); nb_max_vertex=" + intToText(a.vertexCount + 1) +
                                   " and nb_max_tris=" + intToText(a.indexCount + 1) + " hold them");
+}
+
+// clip=1: whether a triangle with no corner inside covers some of the cut all the same (a
+// window's or an outline's corner inside it).
+bool coversSomeOfCut(Assembly& a, const VertexPosition& p0, const VertexPosition& p1,
+                     const VertexPosition& p2) {
+    if (!a.window.clip) return false;
+    if (!boxMeetsWindow(a.window, std::min({p0.lon, p1.lon, p2.lon}),
+                        std::max({p0.lon, p1.lon, p2.lon}), std::min({p0.lat, p1.lat, p2.lat}),
+                        std::max({p0.lat, p1.lat, p2.lat}))) {
+        return false;
+    }
+    if (!a.region.index) {
+        const SelectionWindow& w = a.window;
+        a.region = clipRegionOf({w.latMin, w.latMax, w.longMin, w.longMax}, w.area);
+    }
+    // no corner inside and no edge of the outline near: the triangle lies outside
+    if (!outlineMayCross(a.region, std::min({p0.lon, p1.lon, p2.lon}),
+                         std::max({p0.lon, p1.lon, p2.lon}), std::min({p0.lat, p1.lat, p2.lat}),
+                         std::max({p0.lat, p1.lat, p2.lat}))) {
+        return false;
+    }
+    AreaPoint corners[3] = {{p0.lon, p0.lat}, {p1.lon, p1.lat}, {p2.lon, p2.lat}};
+    clipTriangle(a.region, corners, a.parts);
+    return !a.parts.empty();
 }
 
 // Past a capacity the pass goes on counting what the window needs, storing nothing more.
@@ -171,7 +198,11 @@ void storeTriangles(Assembly& a, const std::vector<PendingVertex>& lines) {
         bool touches = false;
         for (size_t k = 0; k < 3; ++k) {
             const VertexPosition& p = lines[g + k].position;
-            if (isInsideWindow(a.window, p.lon, p.lat)) touches = true;
+            if (isInsideCut(a.window, p.lon, p.lat)) touches = true;
+        }
+        if (!touches) {
+            touches =
+                coversSomeOfCut(a, lines[g].position, lines[g + 1].position, lines[g + 2].position);
         }
         if (!touches) continue;
         noteTriangle(a, g / 3);
@@ -193,10 +224,16 @@ void storeStrip(Assembly& a, const std::vector<PendingVertex>& lines) {
     keep.assign(lines.size(), 0);
     for (size_t i = 0; i < lines.size(); ++i) {
         const VertexPosition& p = lines[i].position;
-        keep[i] = isInsideWindow(a.window, p.lon, p.lat);
+        keep[i] = isInsideCut(a.window, p.lon, p.lat);
     }
     for (size_t t = 0; t < triangles; ++t) keep[t] = keep[t] | keep[t + 1] | keep[t + 2];
     keep[triangles] = keep[triangles + 1] = 0;  // from here on keep[t]: triangle t is kept
+    for (size_t t = 0; t < triangles && a.window.clip; ++t) {
+        if (!keep[t]) {
+            keep[t] =
+                coversSomeOfCut(a, lines[t].position, lines[t + 1].position, lines[t + 2].position);
+        }
+    }
 
     std::vector<int32_t>& stored = a.stripVertices;  // per line: its vertex number once stored
     stored.assign(lines.size(), -1);
@@ -327,18 +364,10 @@ Status readKeptBlocks(const Selection& found, Assembly& assembly, ElevationRaste
 
 // The origin and its line, read back through the cut's reader of the kept lines.
 Status findOriginLine(Cut& cut) {
-    cut.origin = findOrigin(cut.mesh);
     if (!openKeptLines(cut.lines, cut.lines.path) && cut.mesh.vertices.count > 0) {
         return keptLinesFailure(cut);
     }
-    if (cut.origin.index < 0) return {};
-    std::string scratch;
-    std::string_view line;
-    if (!shownVertexLine(cut, cut.mesh.vertices[size_t(cut.origin.index)], scratch, line)) {
-        return keptLinesFailure(cut);
-    }
-    cut.originLine = line;
-    return {};
+    return findOriginAgain(cut);
 }
 
 }  // namespace
@@ -371,8 +400,28 @@ Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console) {
     cut.keptSources = std::move(found.keptSources);
     cut.keptPlaces = std::move(found.keptPlaces);
     cut.overlayPlaces = std::move(found.overlayPlaces);
+    cut.clipRegion = std::move(assembly.region);
     if (cut.status.ok()) cut.status = findOriginLine(cut);
     return cut;
+}
+
+Status findOriginAgain(Cut& cut) {
+    cut.origin = findOrigin(cut.mesh);
+    cut.originLine.clear();
+    if (cut.origin.index < 0) return {};
+    std::string scratch;
+    std::string_view line;
+    if (!shownVertexLine(cut, cut.mesh.vertices[size_t(cut.origin.index)], scratch, line)) {
+        return keptLinesFailure(cut);
+    }
+    cut.originLine = line;
+    return {};
+}
+
+StoredVertex projectPosition(const SelectionWindow& window, const VertexPosition& position,
+                             uint64_t source) {
+    CosineCache cache;
+    return projectVertex({position, source}, window, cache);
 }
 
 bool shownVertexLine(const Cut& cut, const StoredVertex& vertex, std::string& scratch,

@@ -1,4 +1,7 @@
 // The selection pass over a text tile: primitive blocks copied whole when a vertex is inside.
+#include <algorithm>
+#include <cmath>
+
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
 #include "text/line_reader.h"
@@ -11,13 +14,22 @@ namespace {
 constexpr size_t HEAD_LIMIT = 64 << 10;
 constexpr uint64_t MAX_PINNED_BLOCK = 16 << 20;
 
-// Most vertices of a tile miss the window in longitude already; the latitude is read only then.
-bool isVertexInsideWindow(const SelectionWindow& window, std::string_view remainder) {
+// Most vertices of a tile miss the window in longitude already; the latitude is read only then,
+// unless clip=1 needs it for the block's box.
+bool isVertexInsideWindow(const SelectionWindow& window, std::string_view remainder,
+                          double (&box)[4]) {
     SplitText lon = splitFirstField(remainder);
     double longitude = parseNumber(lon.first);
-    if (!(window.longMin < longitude && longitude < window.longMax)) return false;
+    bool inLongitude = window.longMin < longitude && longitude < window.longMax;
+    if (!inLongitude && !window.clip) return false;
     double latitude = parseNumber(splitFirstField(lon.rest).first);
-    return window.latMin < latitude && latitude < window.latMax;
+    if (inLongitude && window.latMin < latitude && latitude < window.latMax &&
+        (!window.area || isInsideArea(*window.area, longitude, latitude))) {
+        return true;
+    }
+    box[0] = std::min(box[0], longitude), box[1] = std::max(box[1], longitude);
+    box[2] = std::min(box[2], latitude), box[3] = std::max(box[3], latitude);
+    return false;
 }
 
 // Writes the lines of the pinned block read so far, as readLine gave them, blank ones left out.
@@ -66,6 +78,7 @@ struct TextPass {
     bool inBlock = false;
     bool copying = false;
     bool touches = false;
+    double box[4] = {};  // clip=1: west, east, south, north of the block's vertices so far
     int32_t seenCount = 0;
     uint64_t blockStart = 0;  // the block's offset in the input, or in the temporary file
 };
@@ -75,6 +88,7 @@ void openBlock(TextPass& p) {
     p.inBlock = true;
     p.copying = false;
     p.touches = false;
+    p.box[0] = p.box[2] = INFINITY, p.box[1] = p.box[3] = -INFINITY;
     ++p.seenCount;
     p.blockStart = p.blockLine = p.input.lineOffset;
     pinFrom(p.input, p.blockStart);
@@ -82,6 +96,9 @@ void openBlock(TextPass& p) {
 
 void closeBlock(TextPass& p) {
     p.inBlock = false;
+    if (!p.touches && p.window.clip) {
+        p.touches = boxMeetsWindow(p.window, p.box[0], p.box[1], p.box[2], p.box[3]);
+    }
     if (p.touches) {
         if (!p.copying) copyPinnedLines(p.out, p.input);
         p.touches = false;
@@ -108,8 +125,9 @@ void takeBlockLine(TextPass& p, std::string_view line) {
         unpin(p.input);
     }
     if (hasKeyword(line, PATCH_VERTEX)) {
-        if (!p.touches)
-            p.touches = isVertexInsideWindow(p.window, keywordRemainder(line, PATCH_VERTEX));
+        if (!p.touches) {
+            p.touches = isVertexInsideWindow(p.window, keywordRemainder(line, PATCH_VERTEX), p.box);
+        }
     } else if (hasKeyword(line, END_PRIMITIVE)) {
         closeBlock(p);
     }

@@ -1,5 +1,8 @@
 #include "cut/tile_window.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "text/fixed9.h"
 #include "text/numbers.h"
 
@@ -75,7 +78,8 @@ const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
             ? rangeBetween(dsf::planeScale(tw.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
             : rangeOfMissingPlane(win.latMin, win.latMax);
     w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
-    w.certain = coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
+    // inside the window is not yet inside an area
+    w.certain = !win.area && coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
                 coversEveryValue(w.latitude, planes > LATITUDE_PLANE);
     w.known = true;
     return w;
@@ -87,6 +91,43 @@ uint16_t rawOrZero(dsf::PointValues& values, const dsf::Pool& pool, int plane, u
 
 bool isInside(RawRange r, uint16_t raw) {
     return r.low <= raw && raw <= r.high;
+}
+
+// clip=1: whether the box of the primitive's vertices reaches into the window. The decoded
+// values stand for the printed ones, the box grown by more than printing's rounding: a box too
+// large only keeps a block the assembly then finds nothing in.
+bool boxMeetsTileWindow(TileWindow& tw, dsf::PointValues& values, const dsf::Primitive& primitive) {
+    constexpr double ROUNDING = 1e-8;
+    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    for (const dsf::VertexRef& v : primitive.vertices) {
+        const dsf::Pool& pool = tw.tile.pools[v.pool];
+        double lon = pool.planeCount > LONGITUDE_PLANE
+                         ? dsf::decodeValue(dsf::planeScale(tw.tile, v.pool, LONGITUDE_PLANE),
+                                            dsf::rawValue(values, pool, LONGITUDE_PLANE, v.index))
+                         : 0.0;
+        double lat = pool.planeCount > LATITUDE_PLANE
+                         ? dsf::decodeValue(dsf::planeScale(tw.tile, v.pool, LATITUDE_PLANE),
+                                            dsf::rawValue(values, pool, LATITUDE_PLANE, v.index))
+                         : 0.0;
+        west = std::min(west, lon), east = std::max(east, lon);
+        south = std::min(south, lat), north = std::max(north, lat);
+    }
+    return boxMeetsWindow(tw.window, west - ROUNDING, east + ROUNDING, south - ROUNDING,
+                          north + ROUNDING);
+}
+
+// The area's test on the values as the text form prints them (a missing plane reads 0).
+bool isInsideTileArea(const TileWindow& tw, uint32_t pool, uint16_t lonRaw, uint16_t latRaw) {
+    const CutArea* area = tw.window.area;
+    if (!area) return true;
+    uint32_t planes = tw.tile.pools[pool].planeCount;
+    double lon = planes > LONGITUDE_PLANE
+                     ? printedValue(dsf::planeScale(tw.tile, pool, LONGITUDE_PLANE), lonRaw)
+                     : 0.0;
+    double lat = planes > LATITUDE_PLANE
+                     ? printedValue(dsf::planeScale(tw.tile, pool, LATITUDE_PLANE), latRaw)
+                     : 0.0;
+    return isInsideArea(*area, lon, lat);
 }
 
 }  // namespace
@@ -106,12 +147,14 @@ bool touchesWindow(TileWindow& tileWindow, dsf::PointValues& values,
         if (!w.possible) continue;
         if (w.certain) return true;
         const dsf::Pool& pool = tileWindow.tile.pools[v.pool];
-        if (isInside(w.longitude, rawOrZero(values, pool, LONGITUDE_PLANE, v.index)) &&
-            isInside(w.latitude, rawOrZero(values, pool, LATITUDE_PLANE, v.index))) {
+        uint16_t lon = rawOrZero(values, pool, LONGITUDE_PLANE, v.index);
+        uint16_t lat = rawOrZero(values, pool, LATITUDE_PLANE, v.index);
+        if (isInside(w.longitude, lon) && isInside(w.latitude, lat) &&
+            isInsideTileArea(tileWindow, v.pool, lon, lat)) {
             return true;
         }
     }
-    return false;
+    return tileWindow.window.clip && boxMeetsTileWindow(tileWindow, values, primitive);
 }
 
 }  // namespace mc

@@ -1,0 +1,493 @@
+#include "cut/area.h"
+
+#include <algorithm>
+// exact intersections of doubles, not rounded to a grid of integers over the operands
+#define BOOST_GEOMETRY_NO_ROBUSTNESS
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <charconv>
+#include <cmath>
+#include <unordered_map>
+
+namespace mc {
+
+namespace bg = boost::geometry;
+using Point = bg::model::d2::point_xy<double>;  // longitude, latitude
+using Polygon = bg::model::polygon<Point>;      // outlines clockwise, holes the other way, closed
+using MultiPolygon = bg::model::multi_polygon<Polygon>;
+using Box = bg::model::box<Point>;
+
+// Edges filed under every band of longitude they reach: a point's band holds every edge that
+// can count for it, so that a test looks at a few edges however many the outline has.
+struct EdgeBands {
+    std::vector<std::pair<Point, Point>> edges;
+    std::vector<uint32_t> ringOf;  // per edge: its ring, in ringsOf's order
+    double west = 0, width = 1;
+    int64_t count = 0;
+    std::vector<uint32_t> start;   // per band, and one past the last
+    std::vector<uint32_t> inBand;  // edge numbers, band by band
+};
+
+// A grid over the area's extent whose cells no edge comes near (nor near a neighbour) answer
+// for every point in them at once: most corners of a big cut lie far from the outline.
+enum class Cell : uint8_t { nearEdge, inside, outside };
+struct CellGrid {
+    int64_t columns = 0, rows = 0;
+    double west = 0, south = 0, width = 1, height = 1;
+    std::vector<Cell> cells;
+};
+
+struct AreaIndex {
+    MultiPolygon shape;
+    EdgeBands bands;
+    CellGrid grid;
+};
+
+// The region, and pieces of it cut out lazily for a triangle to be clipped against, so that a
+// triangle meets a few of the outline's edges, not all of them. Level by level the window is cut
+// into 2 x 2 times more cells; a cell's piece is the region inside the cell grown by a quarter of
+// its size on every side, so a triangle less than half a cell across whose middle lies in the
+// cell lies inside the grown cell, and its intersection with the piece is its intersection with
+// the region. A piece is cut from its parent's, whose grown cell holds the child's.
+// Polygons with their boxes: a shape is met polygon by polygon, those whose box misses left out,
+// so that Boost's overlay looks for self-touching places only where a polygon has holes.
+struct Piece {
+    MultiPolygon shape;
+    std::vector<Box> boxes;
+};
+
+struct ClipIndex {
+    Piece region;     // the window, or the area's part inside it
+    EdgeBands bands;  // of the region's outline
+    Box window;
+    int levels = 0;  // the finest level's pieces hold a few edges each
+    // filled as triangles ask; a ClipRegion serves one thread
+    mutable std::unordered_map<uint64_t, Piece> pieces;
+};
+
+namespace {
+
+constexpr double PLACE_DECIMALS = 1e6;
+
+int64_t bandOf(const EdgeBands& b, double lon) {
+    return std::clamp<int64_t>(int64_t(std::floor((lon - b.west) / b.width)), 0, b.count - 1);
+}
+
+template <typename Rings>
+void fileEdges(EdgeBands& b, const Rings& rings, double west, double east) {
+    for (uint32_t r = 0; r < rings.size(); ++r) {
+        for (size_t k = 0; k + 1 < rings[r]->size(); ++k) {
+            b.edges.push_back({(*rings[r])[k], (*rings[r])[k + 1]});
+            b.ringOf.push_back(r);
+        }
+    }
+    // bands about a quarter of an edge wide, so that a band holds the few edges that cross its
+    // longitude and little more; fewer where edges are long, so that filing them stays within
+    // about 16 entries an edge
+    double reach = 0;
+    for (const auto& edge : b.edges)
+        reach += std::abs(bg::get<0>(edge.second) - bg::get<0>(edge.first));
+    double edges = double(b.edges.size());
+    double count = std::min(4 * edges, reach > 0 ? 16 * edges * (east - west) / reach : 1.0);
+    b.west = west;
+    b.count = std::clamp<int64_t>(int64_t(count), 1, int64_t(1) << 22);
+    b.width = std::max((east - west) / double(b.count), 1e-12);
+    b.start.assign(size_t(b.count) + 1, 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t e = 0; e < b.edges.size(); ++e) {
+            double x0 = bg::get<0>(b.edges[e].first), x1 = bg::get<0>(b.edges[e].second);
+            for (int64_t band = bandOf(b, std::min(x0, x1)); band <= bandOf(b, std::max(x0, x1));
+                 ++band) {
+                if (pass == 0) {
+                    ++b.start[size_t(band) + 1];
+                } else {
+                    b.inBand[b.start[size_t(band)]++] = e;
+                }
+            }
+        }
+        if (pass == 0) {
+            for (size_t k = 0; k + 1 < b.start.size(); ++k) b.start[k + 1] += b.start[k];
+            b.inBand.resize(b.start.back());
+        }
+    }
+    std::copy_backward(b.start.begin(), b.start.end() - 1, b.start.end());
+    b.start[0] = 0;
+}
+
+void boxEach(Piece& piece) {
+    piece.boxes.clear();
+    for (const Polygon& polygon : piece.shape)
+        piece.boxes.push_back(bg::return_envelope<Box>(polygon));
+}
+
+std::vector<const Polygon::ring_type*> ringsOf(const MultiPolygon& shape) {
+    std::vector<const Polygon::ring_type*> rings;
+    for (const Polygon& polygon : shape) {
+        rings.push_back(&polygon.outer());
+        for (const auto& hole : polygon.inners()) rings.push_back(&hole);
+    }
+    return rings;
+}
+
+// Boost's winding count over the edges of the point's band: 1 inside, 0 on an edge, -1 outside.
+int windingOf(const EdgeBands& b, const Point& point) {
+    if (b.count == 0) return -1;
+    using Strategy = bg::strategy::within::cartesian_winding<Point, Point>;
+    Strategy::state_type state;
+    int64_t band = bandOf(b, bg::get<0>(point));
+    for (uint32_t k = b.start[size_t(band)]; k < b.start[size_t(band) + 1]; ++k) {
+        const auto& edge = b.edges[b.inBand[k]];
+        if (!Strategy::apply(point, edge.first, edge.second, state)) break;  // on the edge
+    }
+    return Strategy::result(state);
+}
+
+Polygon::ring_type boostRing(const AreaRing& ring) {
+    Polygon::ring_type out;
+    for (const AreaPoint& p : ring) out.push_back(Point(p.lon, p.lat));
+    return out;
+}
+
+std::string placeText(double lon, double lat) {
+    char text[64];
+    char* end = std::to_chars(text, text + 30, lon, std::chars_format::fixed, 6).ptr;
+    *end++ = ' ';
+    end = std::to_chars(end, text + sizeof text, lat, std::chars_format::fixed, 6).ptr;
+    return std::string(text, end);
+}
+
+int64_t cellColumn(const CellGrid& g, double lon) {
+    return std::clamp<int64_t>(int64_t(std::floor((lon - g.west) / g.width)), 0, g.columns - 1);
+}
+
+int64_t cellRow(const CellGrid& g, double lat) {
+    return std::clamp<int64_t>(int64_t(std::floor((lat - g.south) / g.height)), 0, g.rows - 1);
+}
+
+// Cells near an edge are marked with their neighbours, so that a point computed into the cell
+// next to its own still finds a cell that answers rightly; the grid is made coarser until the
+// marking stays within about 64 cells an edge.
+void gridCells(const EdgeBands& b, double west, double east, double south, double north,
+               CellGrid& g) {
+    if (b.edges.empty() || !(west < east && south < north)) return;
+    int64_t side = std::clamp<int64_t>(int64_t(4 * std::sqrt(double(b.edges.size()))), 16, 1024);
+    for (;; side /= 2) {
+        g = {side, side, west, south, (east - west) / double(side), (north - south) / double(side),
+             {}};
+        double marked = 0;
+        for (const auto& edge : b.edges) {
+            Box box = bg::return_envelope<Box>(bg::model::segment<Point>(edge.first, edge.second));
+            marked += double(cellColumn(g, bg::get<0>(box.max_corner())) -
+                             cellColumn(g, bg::get<0>(box.min_corner())) + 3) *
+                      double(cellRow(g, bg::get<1>(box.max_corner())) -
+                             cellRow(g, bg::get<1>(box.min_corner())) + 3);
+        }
+        if (marked <= 64 * double(b.edges.size()) + double(side * side) || side <= 16) break;
+    }
+    g.cells.assign(size_t(g.columns * g.rows), Cell::outside);
+    for (const auto& edge : b.edges) {
+        Box box = bg::return_envelope<Box>(bg::model::segment<Point>(edge.first, edge.second));
+        for (int64_t row = std::max<int64_t>(cellRow(g, bg::get<1>(box.min_corner())) - 1, 0);
+             row <= std::min(cellRow(g, bg::get<1>(box.max_corner())) + 1, g.rows - 1); ++row) {
+            for (int64_t column =
+                     std::max<int64_t>(cellColumn(g, bg::get<0>(box.min_corner())) - 1, 0);
+                 column <= std::min(cellColumn(g, bg::get<0>(box.max_corner())) + 1, g.columns - 1);
+                 ++column) {
+                g.cells[size_t(row * g.columns + column)] = Cell::nearEdge;
+            }
+        }
+    }
+    // along a row, cells with no edge near between them lie on the same side
+    for (int64_t row = 0; row < g.rows; ++row) {
+        Cell side = Cell::nearEdge;
+        for (int64_t column = 0; column < g.columns; ++column) {
+            Cell& cell = g.cells[size_t(row * g.columns + column)];
+            if (cell == Cell::nearEdge) {
+                side = Cell::nearEdge;
+                continue;
+            }
+            if (side == Cell::nearEdge) {
+                Point middle(g.west + (double(column) + 0.5) * g.width,
+                             g.south + (double(row) + 0.5) * g.height);
+                side = windingOf(b, middle) == 1 ? Cell::inside : Cell::outside;
+            }
+            cell = side;
+        }
+    }
+}
+
+// Whether two edges meet where a valid area may not: edges of one ring only at the corner one
+// shares with the next, edges of two rings at most at single corners.
+bool meetWrongly(const EdgeBands& b, uint32_t i, uint32_t j, Point& at) {
+    using Segment = bg::model::segment<Point>;
+    const auto &e = b.edges[i], &f = b.edges[j];
+    using Side = bg::strategy::side::side_by_triangle<>;
+    bool follows = b.ringOf[i] == b.ringOf[j] && bg::equals(e.second, f.first);
+    bool precedes = b.ringOf[i] == b.ringOf[j] && bg::equals(f.second, e.first);
+    // edges that follow one another and turn meet at their shared corner only
+    if (follows && Side::apply(e.first, e.second, f.second) != 0) return false;
+    if (precedes && Side::apply(f.first, f.second, e.second) != 0) return false;
+    Box boxE = bg::return_envelope<Box>(Segment(e.first, e.second));
+    Box boxF = bg::return_envelope<Box>(Segment(f.first, f.second));
+    if (!bg::intersects(boxE, boxF)) return false;
+    std::vector<Point> points;
+    bg::intersection(Segment(e.first, e.second), Segment(f.first, f.second), points);
+    if (points.empty()) return false;
+    at = points[0];
+    if (points.size() > 1) return true;  // along a stretch
+    bool atCornerOfE = bg::equals(at, e.first) || bg::equals(at, e.second);
+    bool atCornerOfF = bg::equals(at, f.first) || bg::equals(at, f.second);
+    if (b.ringOf[i] != b.ringOf[j]) return !(atCornerOfE || atCornerOfF);
+    bool neighbours = bg::equals(e.second, f.first) || bg::equals(f.second, e.first);
+    return !(neighbours && atCornerOfE && atCornerOfF);
+}
+
+// Where two edges first meet wrongly, band by band, so that a big outline is not tested pair by
+// pair; empty when none does.
+std::string firstCrossing(const EdgeBands& b) {
+    for (int64_t band = 0; band < b.count; ++band) {
+        for (uint32_t i = b.start[size_t(band)]; i < b.start[size_t(band) + 1]; ++i) {
+            for (uint32_t j = i + 1; j < b.start[size_t(band) + 1]; ++j) {
+                Point at;
+                if (!meetWrongly(b, b.inBand[i], b.inBand[j], at)) continue;
+                return " at " +
+                       placeText(std::round(bg::get<0>(at) * PLACE_DECIMALS) / PLACE_DECIMALS,
+                                 std::round(bg::get<1>(at) * PLACE_DECIMALS) / PLACE_DECIMALS);
+            }
+        }
+    }
+    return {};
+}
+
+// Where a ring lies against another that meets it at corners at most: its first corner not on
+// the other's edges, inside (1) or outside (-1); 0 when every corner is on them.
+template <typename Ring>
+int sideOf(const Ring& ring, const Ring& other) {
+    for (const Point& corner : ring) {
+        if (bg::within(corner, other)) return 1;
+        if (!bg::covered_by(corner, other)) return -1;
+    }
+    return 0;
+}
+
+// An area's rings checked as a valid area needs them: each at least three corners apart and
+// enclosing some area, no two edges crossing or running along each other, every hole inside
+// its outline and outside the other holes, no outline inside another polygon. Edges are
+// compared band by band, then each ring is placed against the others by one corner.
+std::string invalidity(const MultiPolygon& shape, const EdgeBands& bands) {
+    for (const auto* ring : ringsOf(shape)) {
+        if (ring->size() < 4) return "a ring has fewer than three corners apart";
+    }
+    if (std::string crossing = firstCrossing(bands); !crossing.empty()) {
+        return "an outline crosses itself or another" + crossing;
+    }
+    for (const auto* ring : ringsOf(shape)) {
+        if (bg::area(*ring) == 0) return "a ring encloses no area";
+    }
+    std::vector<Box> extents;
+    for (const Polygon& polygon : shape)
+        extents.push_back(bg::return_envelope<Box>(polygon.outer()));
+    for (size_t p = 0; p < shape.size(); ++p) {
+        const auto& holes = shape[p].inners();
+        for (size_t h = 0; h < holes.size(); ++h) {
+            if (sideOf(holes[h], shape[p].outer()) < 0) return "a hole lies outside its outline";
+            for (size_t other = 0; other < holes.size(); ++other) {
+                if (other != h && sideOf(holes[h], holes[other]) > 0) {
+                    return "a hole lies inside another hole";
+                }
+            }
+        }
+        for (size_t q = 0; q < shape.size(); ++q) {
+            if (q == p || !bg::intersects(extents[p], extents[q])) continue;
+            if (sideOf(shape[p].outer(), shape[q].outer()) <= 0) continue;
+            bool inHole = false;
+            for (const auto& hole : shape[q].inners())
+                inHole = inHole || sideOf(shape[p].outer(), hole) > 0;
+            if (!inHole) return "two outlines overlap";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepared,
+                 std::string& why) {
+    auto index = std::make_shared<AreaIndex>();
+    for (const AreaPolygon& polygon : area.polygons) {
+        Polygon p;
+        p.outer() = boostRing(polygon.outline);
+        for (const AreaRing& hole : polygon.holes) p.inners().push_back(boostRing(hole));
+        index->shape.push_back(std::move(p));
+    }
+    bg::correct(index->shape);  // closed rings, outlines one way and holes the other
+    bg::unique(index->shape);   // a corner given twice in a row counts once
+    bg::remove_spikes(index->shape);
+    std::string label = (area.name.empty() ? "" : area.name + " ") + "from " + fileName;
+    Box extent = bg::return_envelope<Box>(index->shape);
+    prepared.west = bg::get<bg::min_corner, 0>(extent),
+    prepared.east = bg::get<bg::max_corner, 0>(extent);
+    prepared.south = bg::get<bg::min_corner, 1>(extent),
+    prepared.north = bg::get<bg::max_corner, 1>(extent);
+    fileEdges(index->bands, ringsOf(index->shape), prepared.west, prepared.east);
+    if (std::string problem = invalidity(index->shape, index->bands); !problem.empty()) {
+        why = "the area " + label + " cannot be cut along: " + problem;
+        return false;
+    }
+    gridCells(index->bands, prepared.west, prepared.east, prepared.south, prepared.north,
+              index->grid);
+    prepared.label = label;
+    prepared.outlines = index->shape.size();
+    prepared.holes = prepared.corners = 0;
+    for (const Polygon& polygon : index->shape) {
+        prepared.holes += polygon.inners().size();
+        prepared.corners += polygon.outer().size() - 1;
+        for (const auto& hole : polygon.inners()) prepared.corners += hole.size() - 1;
+    }
+    prepared.index = std::move(index);
+    return true;
+}
+
+bool isInsideArea(const CutArea& area, double lon, double lat) {
+    if (!(area.west < lon && lon < area.east && area.south < lat && lat < area.north)) return false;
+    const CellGrid& g = area.index->grid;
+    if (!g.cells.empty()) {
+        Cell cell = g.cells[size_t(cellRow(g, lat) * g.columns + cellColumn(g, lon))];
+        if (cell != Cell::nearEdge) return cell == Cell::inside;
+    }
+    return windingOf(area.index->bands, Point(lon, lat)) == 1;
+}
+
+std::vector<AreaRing> areaRings(const CutArea& area) {
+    std::vector<AreaRing> rings;
+    for (const auto* ring : ringsOf(area.index->shape)) {
+        AreaRing& out = rings.emplace_back();
+        for (const Point& p : *ring) out.push_back({bg::get<0>(p), bg::get<1>(p)});
+    }
+    return rings;
+}
+
+ClipRegion clipRegionOf(const WindowBounds& window, const CutArea* area) {
+    auto index = std::make_shared<ClipIndex>();
+    Box box(Point(window.longMin, window.latMin), Point(window.longMax, window.latMax));
+    if (area) {
+        bg::intersection(box, area->index->shape, index->region.shape);
+    } else {
+        Polygon rectangle;
+        bg::convert(box, rectangle);
+        index->region.shape.push_back(std::move(rectangle));
+    }
+    boxEach(index->region);
+    fileEdges(index->bands, ringsOf(index->region.shape), window.longMin, window.longMax);
+    index->window = box;
+    while (index->levels < 24 &&
+           (int64_t(16) << (2 * index->levels)) < int64_t(index->bands.edges.size())) {
+        ++index->levels;
+    }
+    return {std::move(index)};
+}
+
+namespace {
+
+int64_t cellsPerSide(int level) {
+    return int64_t(1) << level;
+}
+
+Box grownCell(const ClipIndex& index, int level, int64_t column, int64_t row) {
+    const Point &low = index.window.min_corner(), &high = index.window.max_corner();
+    double width = (bg::get<0>(high) - bg::get<0>(low)) / double(cellsPerSide(level));
+    double height = (bg::get<1>(high) - bg::get<1>(low)) / double(cellsPerSide(level));
+    double west = bg::get<0>(low) + double(column) * width;
+    double south = bg::get<1>(low) + double(row) * height;
+    return Box(Point(west - width / 4, south - height / 4),
+               Point(west + width * 1.25, south + height * 1.25));
+}
+
+// The intersection of a box or a polygon with a piece, polygon by polygon (they do not overlap).
+template <typename Geometry>
+void intersectPiece(const Geometry& geometry, const Piece& piece, MultiPolygon& out) {
+    Box extent = bg::return_envelope<Box>(geometry);
+    for (size_t k = 0; k < piece.shape.size(); ++k) {
+        if (!bg::intersects(extent, piece.boxes[k])) continue;
+        MultiPolygon part;
+        bg::intersection(geometry, piece.shape[k], part);
+        out.insert(out.end(), part.begin(), part.end());
+    }
+}
+
+const Piece& pieceOf(const ClipIndex& index, int level, int64_t column, int64_t row) {
+    if (level == 0) return index.region;
+    uint64_t key = uint64_t(level) << 56 | uint64_t(column) << 28 | uint64_t(row);
+    auto found = index.pieces.find(key);
+    if (found != index.pieces.end()) return found->second;
+    const Piece& parent = pieceOf(index, level - 1, column / 2, row / 2);
+    Piece piece;
+    intersectPiece(grownCell(index, level, column, row), parent, piece.shape);
+    boxEach(piece);
+    return index.pieces.emplace(key, std::move(piece)).first->second;
+}
+
+bool isStrictlyWithin(const Box& inner, const Box& outer) {
+    return bg::get<0>(outer.min_corner()) < bg::get<0>(inner.min_corner()) &&
+           bg::get<0>(inner.max_corner()) < bg::get<0>(outer.max_corner()) &&
+           bg::get<1>(outer.min_corner()) < bg::get<1>(inner.min_corner()) &&
+           bg::get<1>(inner.max_corner()) < bg::get<1>(outer.max_corner());
+}
+
+// The finest piece whose grown cell holds the box: the region itself when none does.
+const Piece& pieceAround(const ClipIndex& index, const Box& box) {
+    const Point &low = index.window.min_corner(), &high = index.window.max_corner();
+    double x = (bg::get<0>(box.min_corner()) + bg::get<0>(box.max_corner())) / 2;
+    double y = (bg::get<1>(box.min_corner()) + bg::get<1>(box.max_corner())) / 2;
+    double across = (x - bg::get<0>(low)) / (bg::get<0>(high) - bg::get<0>(low));
+    double up = (y - bg::get<1>(low)) / (bg::get<1>(high) - bg::get<1>(low));
+    for (int level = index.levels; level > 0; --level) {
+        int64_t cells = cellsPerSide(level);
+        int64_t column = std::clamp<int64_t>(int64_t(across * double(cells)), 0, cells - 1);
+        int64_t row = std::clamp<int64_t>(int64_t(up * double(cells)), 0, cells - 1);
+        if (isStrictlyWithin(box, grownCell(index, level, column, row))) {
+            return pieceOf(index, level, column, row);
+        }
+    }
+    return index.region;
+}
+
+}  // namespace
+
+bool outlineMayCross(const ClipRegion& region, double west, double east, double south,
+                     double north) {
+    const EdgeBands& b = region.index->bands;
+    if (b.count == 0) return false;
+    Box box(Point(west, south), Point(east, north));
+    for (int64_t band = bandOf(b, west); band <= bandOf(b, east); ++band) {
+        for (uint32_t k = b.start[size_t(band)]; k < b.start[size_t(band) + 1]; ++k) {
+            const auto& edge = b.edges[b.inBand[k]];
+            Box edgeBox =
+                bg::return_envelope<Box>(bg::model::segment<Point>(edge.first, edge.second));
+            if (bg::intersects(box, edgeBox)) return true;
+        }
+    }
+    return false;
+}
+
+void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
+                  std::vector<AreaPolygon>& parts) {
+    parts.clear();
+    Polygon triangle;
+    for (int k : {0, 1, 2, 0}) triangle.outer().push_back(Point(corners[k].lon, corners[k].lat));
+    bg::correct(triangle);
+    MultiPolygon inside;
+    intersectPiece(triangle, pieceAround(*region.index, bg::return_envelope<Box>(triangle)),
+                   inside);
+    for (const Polygon& polygon : inside) {
+        AreaPolygon& part = parts.emplace_back();
+        auto copy = [](const Polygon::ring_type& ring, AreaRing& out) {
+            for (size_t k = 0; k + 1 < ring.size(); ++k)
+                out.push_back({bg::get<0>(ring[k]), bg::get<1>(ring[k])});
+        };
+        copy(polygon.outer(), part.outline);
+        for (const auto& hole : polygon.inners()) copy(hole, part.holes.emplace_back());
+    }
+}
+
+}  // namespace mc

@@ -1,0 +1,61 @@
+// The area a cut follows besides its window: its polygons checked and indexed for the rule (a
+// corner counts when it lies strictly inside the window and strictly inside the area), and the
+// parts of a triangle inside both, for clipping along the outline.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scenery/area_files.h"
+
+namespace mc {
+
+struct AreaIndex;  // the polygons, and their edges by band of longitude
+
+/// An area ready for the cut; copies share its index.
+struct CutArea {
+    std::shared_ptr<const AreaIndex> index;
+    std::string label;  // "LFLB from apt.dat"
+    size_t outlines = 0, holes = 0, corners = 0;
+    double west = 0, east = 0, south = 0, north = 0;  // its extent
+};
+
+/// Closes and orients the rings, drops repeated corners and spikes, and checks what is left: no
+/// ring of fewer than three corners, no outline crossing itself or another, every hole inside its
+/// outline. False, saying why (and where an outline crosses itself), when the area is no valid
+/// polygon.
+bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepared,
+                 std::string& why);
+
+/// Whether a point lies strictly inside the area: inside an outline and outside its holes, on no
+/// ring. The edges looked at are those of the point's band of longitude, not all of them.
+bool isInsideArea(const CutArea& area, double lon, double lat);
+
+/// The area's rings, closed, outline before holes, polygon by polygon.
+std::vector<AreaRing> areaRings(const CutArea& area);
+
+/// The open rectangle of a window, in degrees (as cut.h's SelectionWindow holds it).
+struct WindowBounds {
+    double latMin = 0, latMax = 0, longMin = 0, longMax = 0;
+};
+
+struct ClipIndex;
+/// What triangles are clipped against: the window, and the area inside it when there is one.
+struct ClipRegion {
+    std::shared_ptr<const ClipIndex> index;
+};
+ClipRegion clipRegionOf(const WindowBounds& window, const CutArea* area);
+
+/// Whether the region's outline (window edges included) may pass through the box: false means
+/// a box with a corner inside lies wholly inside.
+bool outlineMayCross(const ClipRegion& region, double west, double east, double south,
+                     double north);
+
+/// The parts of a triangle (longitude, latitude) inside the region: outlines with their holes,
+/// none when nothing of it is inside.
+void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
+                  std::vector<AreaPolygon>& parts);
+
+}  // namespace mc

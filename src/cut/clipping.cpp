@@ -1,0 +1,211 @@
+// clip=1: the cut's triangles cut along the outline, so that it holds exactly the surface inside.
+#include <cmath>
+#include <unordered_map>
+
+#include "cut/cut.h"
+#include "cut/materials.h"
+#include "cut/triangulation.h"
+#include "text/fixed9.h"
+#include "text/whole_numbers.h"
+
+namespace mc {
+
+namespace {
+
+// A vertex line's values after its keyword, as numbers.
+void valuesOf(std::string_view line, std::vector<double>& values) {
+    values.clear();
+    for (SplitText field = splitFirstField(splitFirstField(line).rest); !field.first.empty();
+         field = splitFirstField(field.rest)) {
+        values.push_back(parseNumber(field.first));
+    }
+}
+
+struct Clipping {
+    Cut& cut;
+    ClipRegion region;
+    std::vector<AreaPoint> places = {};    // per old vertex: longitude, latitude as its line says
+    std::vector<uint8_t> inside = {};      // per old vertex: inside the window and the area
+    std::vector<int32_t> renumbered = {};  // per old vertex: its number in the new table, or -1
+    MeshBuffers mesh = {};                 // the clipped mesh
+    std::unordered_map<std::string, int32_t> added = {};  // a new vertex's place -> its number
+    std::string scratch = {};
+    std::vector<double> cornerValues[3] = {};
+    std::vector<AreaPolygon> parts = {};
+    std::vector<PlanePoint> points = {};
+    std::vector<uint32_t> holeStarts = {}, triangles = {};
+};
+
+bool readPlaces(Clipping& c) {
+    const MeshBuffers& mesh = c.cut.mesh;
+    c.places.resize(mesh.vertices.count);
+    c.inside.resize(mesh.vertices.count);
+    c.renumbered.assign(mesh.vertices.count, -1);
+    for (size_t v = 0; v < mesh.vertices.count; ++v) {
+        std::string_view line;
+        if (!keptLine(c.cut.lines, sourceOffset(mesh.vertices[v]), line)) return false;
+        VertexPosition p = readVertexPosition(splitFirstField(line).rest);
+        c.places[v] = {p.lon, p.lat};
+        c.inside[v] = isInsideCut(c.cut.window, p.lon, p.lat);
+    }
+    return true;
+}
+
+int32_t keepOld(Clipping& c, int32_t old) {
+    if (c.renumbered[size_t(old)] < 0) {
+        c.renumbered[size_t(old)] = int32_t(c.mesh.vertices.count);
+        c.mesh.vertices.push(c.cut.mesh.vertices[size_t(old)]);
+    }
+    return c.renumbered[size_t(old)];
+}
+
+// Barycentric weights of a place in the triangle; the corner it sits on gets 1.
+void weightsOf(const AreaPoint (&t)[3], const AreaPoint& p, double (&w)[3]) {
+    double d = (t[1].lat - t[2].lat) * (t[0].lon - t[2].lon) +
+               (t[2].lon - t[1].lon) * (t[0].lat - t[2].lat);
+    if (d == 0) {
+        w[0] = 1, w[1] = w[2] = 0;
+        return;
+    }
+    w[0] =
+        ((t[1].lat - t[2].lat) * (p.lon - t[2].lon) + (t[2].lon - t[1].lon) * (p.lat - t[2].lat)) /
+        d;
+    w[1] =
+        ((t[2].lat - t[0].lat) * (p.lon - t[2].lon) + (t[0].lon - t[2].lon) * (p.lat - t[2].lat)) /
+        d;
+    w[2] = 1 - w[0] - w[1];
+}
+
+void appendNumber(std::string& line, double value) {
+    char text[FIXED9_MAX_TEXT];
+    line += ' ';
+    line.append(text, fixed9ToText(value, text));
+}
+
+// A vertex where the outline meets the triangle: every value interpolated over it (the height
+// from the corners' heights, the raster's where they took it), in a scenery line of its own, in
+// the printed form; one vertex per place in a patch run.
+bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3],
+               const AreaPoint& at, int32_t& number) {
+    char lonText[FIXED9_MAX_TEXT], latText[FIXED9_MAX_TEXT];
+    std::string key(lonText, fixed9ToText(at.lon, lonText));
+    key += ' ';
+    key.append(latText, fixed9ToText(at.lat, latText));
+    if (auto found = c.added.find(key); found != c.added.end()) return number = found->second, true;
+    double w[3];
+    weightsOf(t, at, w);
+    size_t fields = SIZE_MAX;
+    for (int k = 0; k < 3; ++k) {
+        std::string_view line;
+        if (!shownVertexLine(c.cut, c.cut.mesh.vertices[size_t(corners[k])], c.scratch, line)) {
+            return false;
+        }
+        valuesOf(line, c.cornerValues[k]);
+        fields = std::min(fields, c.cornerValues[k].size());
+    }
+    std::string line = "PATCH_VERTEX " + key;
+    double elevation = 0;
+    for (int k = 0; k < 3; ++k)
+        elevation += w[k] * c.cut.mesh.vertices[size_t(corners[k])].elevation;
+    appendNumber(line, elevation);
+    for (size_t f = 3; f < fields; ++f) {
+        double value = 0;
+        for (int k = 0; k < 3; ++k) value += w[k] * c.cornerValues[k][f];
+        appendNumber(line, value);
+    }
+    VertexPosition position = readVertexPosition(splitFirstField(line).rest);
+    uint64_t offset = addKeptLine(c.cut.lines, line);
+    number = int32_t(c.mesh.vertices.count);
+    c.mesh.vertices.push(projectPosition(c.cut.window, position, packSource(offset, 0)));
+    c.added.emplace(std::move(key), number);
+    return true;
+}
+
+// The triangle's parts inside the outline, triangulated, each facing as the triangle did.
+bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3]) {
+    AreaPoint t[3] = {c.places[size_t(corners[0])], c.places[size_t(corners[1])],
+                      c.places[size_t(corners[2])]};
+    auto plane = [](const AreaPoint& p) { return PlanePoint{p.lon, p.lat}; };
+    double facing = turnOf(plane(t[0]), plane(t[1]), plane(t[2]));
+    clipTriangle(c.region, t, c.parts);
+    for (const AreaPolygon& part : c.parts) {
+        std::vector<AreaPoint> places(part.outline);
+        c.holeStarts.clear();
+        for (const AreaRing& hole : part.holes) {
+            c.holeStarts.push_back(uint32_t(places.size()));
+            places.insert(places.end(), hole.begin(), hole.end());
+        }
+        c.points.clear();
+        for (const AreaPoint& p : places) c.points.push_back(plane(p));
+        c.triangles.clear();
+        triangulatePolygon(c.points, c.holeStarts, c.triangles);
+        for (size_t k = 0; k + 3 <= c.triangles.size(); k += 3) {
+            uint32_t* e = &c.triangles[k];
+            double turn = turnOf(c.points[e[0]], c.points[e[1]], c.points[e[2]]);
+            if (turn == 0) continue;  // a sliver along an edge holds no surface
+            if ((turn > 0) != (facing > 0)) std::swap(e[1], e[2]);
+            for (int j = 0; j < 3; ++j) {
+                const AreaPoint& at = places[e[j]];
+                int32_t number = -1;
+                for (int corner = 0; corner < 3; ++corner) {
+                    if (t[corner].lon == at.lon && t[corner].lat == at.lat) {
+                        number = keepOld(c, corners[corner]);
+                    }
+                }
+                if (number < 0 && !newVertex(c, corners, t, at, number)) return false;
+                c.mesh.indices.push(number);
+            }
+        }
+    }
+    return true;
+}
+
+bool clipRun(Clipping& c, size_t run) {
+    const MeshBuffers& old = c.cut.mesh;
+    c.mesh.runs.push_back({c.mesh.vertices.count, c.mesh.indices.count, old.runs[run].patch});
+    c.added.clear();
+    for (size_t i = old.runs[run].firstIndex; i + 3 <= runIndexEnd(old, run); i += 3) {
+        int32_t corners[3] = {old.indices[i], old.indices[i + 1], old.indices[i + 2]};
+        double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+        bool allInside = true;
+        for (int32_t v : corners) {
+            const AreaPoint& p = c.places[size_t(v)];
+            west = std::min(west, p.lon), east = std::max(east, p.lon);
+            south = std::min(south, p.lat), north = std::max(north, p.lat);
+            allInside = allInside && c.inside[size_t(v)];
+        }
+        if (allInside && !outlineMayCross(c.region, west, east, south, north)) {
+            for (int32_t v : corners) c.mesh.indices.push(keepOld(c, v));
+        } else if (!clipTriangleOf(c, corners)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Status clipCut(Cut& cut, Capacities capacities) {
+    const SelectionWindow& w = cut.window;
+    Clipping c{cut, cut.clipRegion.index
+                        ? cut.clipRegion
+                        : clipRegionOf({w.latMin, w.latMax, w.longMin, w.longMax}, w.area)};
+    if (!readPlaces(c)) return keptLinesFailure(cut);
+    for (size_t run = 0; run < cut.mesh.runs.size(); ++run) {
+        if (!clipRun(c, run)) return keptLinesFailure(cut);
+    }
+    if (c.mesh.vertices.count >= size_t(capacities.maxVertices) ||
+        c.mesh.indices.count >= size_t(capacities.maxIndices)) {
+        return failedWith(
+            c.mesh.vertices.count >= size_t(capacities.maxVertices) ? Failure::vertexCapacity
+                                                                    : Failure::indexCapacity,
+            "the clipped cut needs " + groupedNumber(c.mesh.vertices.count) +
+                " vertices (nb_max_vertex is " + intToText(capacities.maxVertices) + ") and " +
+                groupedNumber(c.mesh.indices.count) + " triangle indices (nb_max_tris is " +
+                intToText(capacities.maxIndices) + ")");
+    }
+    cut.mesh = std::move(c.mesh);
+    return findOriginAgain(cut);
+}
+
+}  // namespace mc

@@ -1,0 +1,387 @@
+// Cuts along an area: an airport boundary with a notch and a hole, as apt.dat, GeoJSON and KML,
+// over the TIN sample; the rule against a brute-force check; clip=1's surface; Bezier boundaries;
+// bad areas.
+#include <gtest/gtest.h>
+
+// as the tool builds Boost.Geometry: exact intersections of doubles
+#define BOOST_GEOMETRY_NO_ROBUSTNESS
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <cmath>
+#include <iomanip>
+#include <map>
+#include <random>
+
+#include "cut/area.h"
+#include "run_scenario.h"
+#include "scenery/area_files.h"
+#include "test_support.h"
+
+namespace mc {
+namespace {
+
+const std::string DSF = SOURCE_DIR "/tests/data/dsf/";
+const std::string AREAS = SOURCE_DIR "/tests/data/areas/";
+
+using Ring = std::vector<std::pair<double, double>>;
+const Ring OUTLINE = {{7.50, 45.50},   {7.56, 45.50},   {7.56, 45.54},  {7.535, 45.54},
+                      {7.535, 45.525}, {7.525, 45.525}, {7.525, 45.54}, {7.50, 45.54}};
+const Ring HOLE = {{7.54, 45.505}, {7.55, 45.505}, {7.55, 45.515}, {7.54, 45.515}};
+
+// A carve of the TIN sample through the area's window (an outer bound around the airport).
+test::ToolRun carveArea(const test::TempDir& dir, const std::string& tile, const std::string& extra,
+                        double window[4] = nullptr) {
+    double w[4] = {45.49, 45.55, 7.49, 7.57};
+    if (window) std::copy(window, window + 4, w);
+    test::writeFile(
+        dir / "mesh_carver.ini",
+        test::iniText(w[0], w[1], w[2], w[3], DSF + tile, "out.obj", "999999", "999999") + extra);
+    return test::runTool(dir.path);
+}
+
+// -1 outside, 0 on a ring, 1 inside: even-odd crossings, a point on an edge found exactly.
+int placeIn(const std::vector<Ring>& rings, double x, double y) {
+    bool inside = false;
+    for (const Ring& ring : rings) {
+        for (size_t k = 0; k < ring.size(); ++k) {
+            auto [x1, y1] = ring[k];
+            auto [x2, y2] = ring[(k + 1) % ring.size()];
+            double cross = (x2 - x1) * (y - y1) - (y2 - y1) * (x - x1);
+            if (cross == 0 && std::min(x1, x2) <= x && x <= std::max(x1, x2) &&
+                std::min(y1, y2) <= y && y <= std::max(y1, y2)) {
+                return 0;
+            }
+            if ((y1 > y) != (y2 > y) && x < x1 + (y - y1) * (x2 - x1) / (y2 - y1)) inside = !inside;
+        }
+    }
+    return inside ? 1 : -1;
+}
+
+std::pair<double, double> placeOf(const std::string& line) {
+    std::istringstream in(line);
+    std::string keyword;
+    double lon, lat;
+    in >> keyword >> lon >> lat;
+    return {lon, lat};
+}
+
+// The same airport from each form of area file gives the same cut, clipped or not; the console
+// says which area was used.
+TEST(Areas, OneAirportFromEveryFormGivesTheSameCut) {
+    for (const char* clip : {"", "clip=1\n"}) {
+        std::map<std::string, std::string> objects, consoles;
+        for (const char* file : {"apt.dat", "airport.geojson", "airport.kml"}) {
+            test::TempDir dir;
+            test::ToolRun run =
+                carveArea(dir, "tin_small.dsf",
+                          std::string("area_file=") + AREAS + file + "\narea=XTST\n" + clip);
+            ASSERT_EQ(run.status, 0) << file << run.errors;
+            std::string first = run.console.substr(0, run.console.find("\r\n"));
+            EXPECT_EQ(first,
+                      std::string("area XTST from ") + file + ": 1 outline, 1 hole, 12 corners");
+            objects[file] = test::readFile(dir / "out.obj");
+            consoles[file] = run.console.substr(first.size());
+        }
+        EXPECT_EQ(objects["apt.dat"], objects["airport.geojson"]) << clip;
+        EXPECT_EQ(objects["apt.dat"], objects["airport.kml"]) << clip;
+        EXPECT_EQ(consoles["apt.dat"], consoles["airport.kml"]) << clip;
+    }
+    // no name: the file's first polygon
+    test::TempDir dir;
+    double wide[4] = {45.49, 45.62, 7.49, 7.63};
+    test::ToolRun run = carveArea(dir, "tin_small.dsf", "area_file=" + AREAS + "apt.dat\n", wide);
+    EXPECT_TRUE(
+        run.console.starts_with("area XOTH from apt.dat: 1 outline, 0 holes, 3 corners\r\n"))
+        << run.console;
+}
+
+// The area's indexed test (cells away from the outline answer at once, bands of longitude hold
+// the edges near a point) against Boost's own test over the whole outline: random points, every
+// corner, points on and beside every edge, over a wavy outline with a hole, a star of long edges
+// and a rectangle.
+TEST(Areas, TheIndexedTestAgreesWithBoostOverTheWholeArea) {
+    namespace bg = boost::geometry;
+    using Point = bg::model::d2::point_xy<double>;
+    auto ring = [](size_t corners, double radius, double wave, int waves) {
+        AreaRing out;
+        for (size_t k = 0; k < corners; ++k) {
+            double angle = 2 * M_PI * double(k) / double(corners);
+            double r = radius * (1 + wave * std::sin(waves * angle));
+            out.push_back({7.5 + r * std::cos(angle), 45.5 + r * std::sin(angle)});
+        }
+        return out;
+    };
+    const std::vector<AreaPolygon> shapes = {
+        {ring(3000, 0.4, 0.1, 37), {ring(300, 0.1, 0.2, 5)}},
+        {ring(2000, 0.4, 0.9, 1000), {}},  // a star: every edge long
+        {{{7.2, 45.2}, {7.8, 45.2}, {7.8, 45.8}, {7.2, 45.8}}, {}},
+    };
+    std::mt19937_64 random(7);
+    for (const AreaPolygon& shape : shapes) {
+        CutArea prepared;
+        std::string why;
+        ASSERT_TRUE(prepareArea(Area{{shape}, "", ""}, "test", prepared, why)) << why;
+        bg::model::polygon<Point> boost;
+        for (const AreaPoint& p : shape.outline) boost.outer().push_back(Point(p.lon, p.lat));
+        for (const AreaRing& hole : shape.holes) {
+            boost.inners().emplace_back();
+            for (const AreaPoint& p : hole) boost.inners().back().push_back(Point(p.lon, p.lat));
+        }
+        bg::correct(boost);
+        std::vector<AreaPoint> places;
+        std::uniform_real_distribution<double> lon(7, 8), lat(45, 46), tiny(-1e-9, 1e-9);
+        for (int k = 0; k < 20000; ++k) places.push_back({lon(random), lat(random)});
+        for (const auto& r : areaRings(prepared)) {
+            for (size_t k = 0; k + 1 < r.size(); ++k) {
+                AreaPoint middle{(r[k].lon + r[k + 1].lon) / 2, (r[k].lat + r[k + 1].lat) / 2};
+                places.push_back(r[k]);
+                places.push_back(middle);
+                places.push_back({middle.lon + tiny(random), middle.lat + tiny(random)});
+            }
+        }
+        size_t inside = 0;
+        for (const AreaPoint& p : places) {
+            bool expected = bg::within(Point(p.lon, p.lat), boost);
+            inside += expected;
+            ASSERT_EQ(isInsideArea(prepared, p.lon, p.lat), expected)
+                << std::setprecision(17) << p.lon << " " << p.lat;
+        }
+        EXPECT_GT(inside, places.size() / 10);
+    }
+}
+
+// Every form of the tile keeps exactly the triangles with a corner strictly inside the window
+// and strictly inside the area: against every triangle of the whole tile, tested here.
+TEST(Areas, KeptTrianglesAreThoseWithACornerInsideBoth) {
+    const auto whole = trianglesOf(carveFile(DSF + "tin_small.dsf", -90, 90, -180, 180).object);
+    std::multiset<std::vector<std::string>> expected;
+    for (const auto& triangle : whole) {
+        for (const std::string& line : triangle) {
+            auto [lon, lat] = placeOf(line);
+            bool inWindow = 45.49 < lat && lat < 45.55 && 7.49 < lon && lon < 7.57;
+            if (inWindow && placeIn({OUTLINE, HOLE}, lon, lat) == 1) {
+                expected.insert(triangle);
+                break;
+            }
+        }
+    }
+    ASSERT_GT(expected.size(), 100u);
+    for (const char* tile : {"tin_small.dsf", "tin_small.txt", "tin_small.7z.dsf"}) {
+        test::TempDir dir;
+        test::ToolRun run = carveArea(dir, tile, "area_file=" + AREAS + "airport.kml\narea=XTST\n");
+        ASSERT_EQ(run.status, 0) << tile << run.errors;
+        EXPECT_EQ(trianglesOf(test::readFile(dir / "out.obj")), expected) << tile;
+    }
+}
+
+double ringArea(const Ring& ring) {
+    double area = 0;
+    for (size_t k = 0; k < ring.size(); ++k) {
+        auto [x1, y1] = ring[k];
+        auto [x2, y2] = ring[(k + 1) % ring.size()];
+        area += x1 * y2 - x2 * y1;
+    }
+    return std::fabs(area) / 2;
+}
+
+// The height of the tile's own surface at a place: the triangle of the whole tile under it.
+double surfaceHeight(const std::multiset<std::vector<std::string>>& whole, double x, double y) {
+    for (const auto& triangle : whole) {
+        double p[3][3];
+        for (int k = 0; k < 3; ++k) {
+            std::istringstream in(triangle[size_t(k)]);
+            std::string keyword;
+            in >> keyword >> p[k][0] >> p[k][1] >> p[k][2];
+        }
+        double d =
+            (p[1][1] - p[2][1]) * (p[0][0] - p[2][0]) + (p[2][0] - p[1][0]) * (p[0][1] - p[2][1]);
+        double w0 = ((p[1][1] - p[2][1]) * (x - p[2][0]) + (p[2][0] - p[1][0]) * (y - p[2][1])) / d;
+        double w1 = ((p[2][1] - p[0][1]) * (x - p[2][0]) + (p[0][0] - p[2][0]) * (y - p[2][1])) / d;
+        double w2 = 1 - w0 - w1;
+        if (w0 >= -1e-9 && w1 >= -1e-9 && w2 >= -1e-9)
+            return w0 * p[0][2] + w1 * p[1][2] + w2 * p[2][2];
+    }
+    return NAN;
+}
+
+// clip=1: every vertex inside the outline or on it, the surface covering exactly the area inside
+// (the window's, without an area), every new vertex on the tile's own surface, every triangle
+// facing up as the tile's do.
+TEST(Areas, ClippedCutsHoldExactlyTheSurfaceInside) {
+    const auto whole = trianglesOf(carveFile(DSF + "tin_small.dsf", -90, 90, -180, 180).object);
+    std::set<std::string> ownLines;
+    for (const auto& triangle : whole) ownLines.insert(triangle.begin(), triangle.end());
+    const struct {
+        const char* name;
+        std::string extra;
+        std::vector<Ring> rings;
+    } cases[] = {
+        {"the airport", "area_file=" + AREAS + "apt.dat\narea=XTST\nclip=1\n", {OUTLINE, HOLE}},
+        {"the window", "clip=1\n", {{{7.49, 45.49}, {7.57, 45.49}, {7.57, 45.55}, {7.49, 45.55}}}},
+    };
+    for (const auto& c : cases) {
+        for (const char* tile : {"tin_small.dsf", "tin_small.txt"}) {
+            test::TempDir dir;
+            test::ToolRun run = carveArea(dir, tile, c.extra);
+            ASSERT_EQ(run.status, 0) << c.name << run.errors;
+            double area = 0;
+            size_t newVertices = 0;
+            for (const auto& triangle : trianglesOf(test::readFile(dir / "out.obj"))) {
+                Ring corners;
+                for (const std::string& line : triangle) {
+                    auto [lon, lat] = placeOf(line);
+                    corners.push_back({lon, lat});
+                    EXPECT_GE(placeIn(c.rings, lon, lat), 0) << c.name << ": " << line;
+                    if (ownLines.count(line)) continue;
+                    ++newVertices;
+                    double height;
+                    std::istringstream(line.substr(line.find(' ', line.find(' ', 13) + 1))) >>
+                        height;
+                    EXPECT_NEAR(height, surfaceHeight(whole, lon, lat), 0.01) << c.name << line;
+                }
+                double turn =
+                    (corners[1].first - corners[0].first) *
+                        (corners[2].second - corners[0].second) -
+                    (corners[1].second - corners[0].second) * (corners[2].first - corners[0].first);
+                EXPECT_GT(turn, 0) << c.name << ": a triangle faces down";
+                area += turn / 2;
+            }
+            double expected =
+                ringArea(c.rings[0]) - (c.rings.size() > 1 ? ringArea(c.rings[1]) : 0);
+            EXPECT_NEAR(area / expected, 1, 0.001) << c.name << " from " << tile;
+            EXPECT_GT(newVertices, 20u) << c.name;
+        }
+    }
+}
+
+// Apt.dat Bezier nodes: the boundary drawn in pieces of at most 5 m along the curve, each point
+// on it, the nodes themselves kept.
+TEST(Areas, BezierBoundariesAreDrawnInShortPiecesAlongTheCurve) {
+    test::TempDir dir;
+    test::writeFile(dir / "apt.dat",
+                    "I\n1100 test\n\n1 100 0 0 XBEZ Curved\n130 Boundary\n"
+                    "112 45.500 7.500 45.499 7.505\n111 45.500 7.520\n"
+                    "112 45.510 7.520 45.511 7.515\n114 45.510 7.500 45.509 7.499\n99\n");
+    Area area;
+    std::string why;
+    ASSERT_TRUE(readArea(dir / "apt.dat", "XBEZ", area, why)) << why;
+    ASSERT_EQ(area.polygons.size(), 1u);
+    const AreaRing& ring = area.polygons[0].outline;
+    auto metres = [](const AreaPoint& a, const AreaPoint& b) {
+        double east = (b.lon - a.lon) * std::cos((a.lat + b.lat) / 2 * M_PI / 180);
+        return std::hypot(east, b.lat - a.lat) * 111120.0;
+    };
+    for (size_t k = 0; k + 1 < ring.size(); ++k) {
+        EXPECT_LE(metres(ring[k], ring[k + 1]), BEZIER_PIECE_METRES + 1e-6) << k;
+    }
+    // the first curve: from the node, its control point, the mirror of none (a quadratic)
+    auto quadratic = [](double t) {
+        double u = 1 - t;
+        return AreaPoint{u * u * 7.500 + 2 * u * t * 7.505 + t * t * 7.520,
+                         u * u * 45.500 + 2 * u * t * 45.499 + t * t * 45.500};
+    };
+    size_t firstCurve = 1;
+    while (ring[firstCurve].lon != 7.520) ++firstCurve;
+    for (size_t k = 1; k < firstCurve; ++k) {
+        AreaPoint expected = quadratic(double(k) / double(firstCurve));
+        EXPECT_NEAR(ring[k].lon, expected.lon, 1e-12) << k;
+        EXPECT_NEAR(ring[k].lat, expected.lat, 1e-12) << k;
+    }
+    EXPECT_EQ(ring.front().lon, 7.5);
+    EXPECT_EQ(ring.back().lat, 45.5);  // closed back to the first node along the closing curve
+    EXPECT_GT(ring.size(), 200u);
+}
+
+// Every bad area: one line, its reason, status 255, nothing written.
+TEST(Areas, BadAreasAreRefusedWithTheirReason) {
+    const std::string bowTie =
+        "I\n1100 t\n\n1 1 0 0 XBOW Bow tie\n130 B\n111 45.50 7.50\n111 45.54 7.56\n"
+        "111 45.54 7.50\n113 45.50 7.56\n99\n";
+    const struct {
+        const char* name;
+        const char* file;
+        std::string content;  // empty: no file
+        std::string area;
+        std::string reason;
+    } cases[] = {
+        {"no file", "none.dat", "", "", "cannot open"},
+        {"an airport not there", "apt.dat", test::readFile(AREAS + "apt.dat"), "XTTS",
+         "no airport 'XTTS' in apt.dat (the nearest: XOTH, XTST)"},
+        {"an airport without a boundary", "apt.dat", "I\n1100 t\n\n1 1 0 0 XNOB None\n99\n", "XNOB",
+         "airport 'XNOB' has no boundary (row 130) in apt.dat"},
+        {"a node without coordinates", "apt.dat", "I\n1100 t\n\n1 1 0 0 XA A\n130 B\n111 45.5\n",
+         "", "line 6: a boundary node (row 111) without its coordinates"},
+        {"a file without polygons", "empty.geojson",
+         R"({"type": "FeatureCollection", "features": []})", "",
+         "empty.geojson holds no Polygon or MultiPolygon"},
+        {"a feature not there", "airport.geojson", test::readFile(AREAS + "airport.geojson"), "XTS",
+         "no feature 'XTS' in airport.geojson (the nearest: XTST,"},
+        {"not JSON", "bad.geojson", "{\"type\": ", "", "bad.geojson is not JSON: "},
+        {"not XML", "bad.kml", "<kml><Placemark>", "", "bad.kml is not XML: "},
+        {"a placemark without a polygon", "point.kml",
+         "<kml><Placemark><name>P</name><Point><coordinates>7.5,45.5</coordinates></Point>"
+         "</Placemark></kml>",
+         "P", "the placemark 'P' in point.kml has no Polygon"},
+        {"an outline crossing itself", "apt.dat", bowTie, "XBOW",
+         "an outline crosses itself or another at 7.530000 45.520000"},
+        {"a hole outside its outline", "hole.geojson",
+         R"({"type": "Polygon", "coordinates": [[[7.50, 45.50], [7.52, 45.50], [7.52, 45.52],
+            [7.50, 45.50]], [[7.54, 45.54], [7.545, 45.54], [7.545, 45.545], [7.54, 45.54]]]})",
+         "", "a hole lies outside its outline"},
+        {"a hole inside another", "holes.geojson",
+         R"({"type": "Polygon", "coordinates": [[[7.50, 45.50], [7.56, 45.50], [7.56, 45.54],
+            [7.50, 45.50]], [[7.53, 45.51], [7.55, 45.51], [7.55, 45.53], [7.53, 45.51]],
+            [[7.545, 45.515], [7.549, 45.515], [7.549, 45.519], [7.545, 45.515]]]})",
+         "", "a hole lies inside another hole"},
+        {"two outlines overlapping", "two.geojson",
+         R"({"type": "MultiPolygon", "coordinates": [[[[7.50, 45.50], [7.54, 45.50], [7.54, 45.54],
+            [7.50, 45.54]]], [[[7.51, 45.51], [7.52, 45.51], [7.52, 45.52], [7.51, 45.52]]]]})",
+         "", "two outlines overlap"},
+        {"an area outside the window", "apt.dat", test::readFile(AREAS + "apt.dat"), "XOTH",
+         "the area XOTH from apt.dat (7.6 to 7.62 E, 45.6 to 45.61 N) lies outside the window"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        if (!c.content.empty()) test::writeFile(dir / c.file, c.content);
+        test::ToolRun run = carveArea(
+            dir, "tin_small.dsf", std::string("area_file=") + c.file + "\narea=" + c.area + "\n");
+        EXPECT_EQ(run.status, 255) << c.name;
+        EXPECT_TRUE(
+            run.console.ends_with(std::string("Error reading area file ") + c.file + "\r\n"))
+            << c.name << run.console;
+        EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.name << ": " << run.errors;
+        EXPECT_FALSE(test::fileExists(dir / "out.obj")) << c.name;
+    }
+}
+
+// The put-back follows the same area: the untouched Wavefront file of an area's cut goes back
+// changing nothing; a clipped cut is refused, for it holds triangles the tile does not have.
+TEST(Areas, PutBackFollowsTheAreaAndRefusesAClippedCut) {
+    for (const char* clip : {"", "clip=1\n"}) {
+        test::TempDir dir;
+        std::string keys = "area_file=" + AREAS + "airport.geojson\narea=XTST\n" + clip;
+        ASSERT_EQ(carveArea(dir, "tin_small.dsf", keys + "wavefront_file=cut.obj\n").status, 0);
+        test::writeFile(
+            dir / "mesh_carver.ini",
+            test::iniText(45.49, 45.55, 7.49, 7.57, DSF + "tin_small.dsf", "out.obj", "1", "1") +
+                keys + "wavefront_file=cut.obj\noutput_tile=back.dsf\n");
+        test::ToolRun run = test::runTool(dir.path, "", "put-back");
+        if (*clip) {
+            EXPECT_EQ(run.status, 255);
+            EXPECT_NE(run.errors.find("clip=1"), std::string::npos) << run.errors;
+            EXPECT_FALSE(test::fileExists(dir / "back.dsf"));
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.errors;
+        std::string counts =
+            run.console.substr(run.console.rfind("\r\n", run.console.size() - 3) + 2);
+        EXPECT_TRUE(counts.ends_with(" new points\r\n") &&
+                    counts.find(" 0 new points") != std::string::npos)
+            << counts;
+        EXPECT_EQ(trianglesOf(carveFile(dir / "back.dsf", -90, 90, -180, 180).object),
+                  trianglesOf(carveFile(DSF + "tin_small.dsf", -90, 90, -180, 180).object));
+    }
+}
+
+}  // namespace
+}  // namespace mc
