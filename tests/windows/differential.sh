@@ -24,6 +24,7 @@ for f in mesh_small.7z.dsf mesh_small.lzma2.7z.dsf raster_small.7z.dsf tin_small
     cp "$SAMPLES/$f" "$WORK/inputs/"
 done
 cp "$HERE"/tests/data/put_back/edited_*.obj "$HERE"/tests/data/put_back/edited_*.mtl "$WORK/inputs/"
+cp "$HERE"/tests/data/areas/* "$WORK/inputs/"
 
 ini() {  # ini INPUT [MAX_VERTEX MAX_TRIS OUTPUT EXTRA]
     printf '[mesh_carver]\r\nlat_min=47.01\r\nlat_max=47.03\r\nlong_min=12.015\r\nlong_max=12.04\r\n'
@@ -150,6 +151,28 @@ done
 new_case tin_small.dsf edited_edit.obj edited_edit.mtl
 putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
 VERB=put-back check "put-back over the input itself"
+
+# cuts along the test airport from each kind of area file, whole triangles and clipped, with the
+# preview; an airport that is not there, and a missing file
+areaIni() {  # areaIni INPUT AREA_FILE EXTRA
+    printf '[mesh_carver]\r\nlat_min=45.49\r\nlat_max=45.55\r\nlong_min=7.49\r\nlong_max=7.57\r\n'
+    printf 'input_file=%s\r\noutput_file=out.obj\r\nnb_max_vertex=100000\r\nnb_max_tris=300000\r\n' "$1"
+    printf 'area_file=%s\r\nwavefront_file=cut.obj\r\npreview_file=cut.svg\r\n%s' "$2" "$3"
+}
+for input in tin_small.dsf tin_small.txt; do
+    for areas in apt.dat airport.geojson airport.kml; do
+        for clip in 0 1; do
+            new_case "$input" "$areas"
+            areaIni "$input" "$areas" $'area=XTST\r\nclip='$clip$'\r\n' > "$WORK/case/mesh_carver.ini"
+            check "$input along XTST from $areas, clip=$clip"
+        done
+    done
+done
+new_case tin_small.dsf apt.dat
+areaIni tin_small.dsf apt.dat $'area=XTTS\r\n' > "$WORK/case/mesh_carver.ini"
+check "an airport that is not there"
+areaIni tin_small.dsf 'no\such.kml' '' > "$WORK/case/mesh_carver.ini"
+check "a missing area file"
 
 # without cache_folder the exe keeps its copies under %LOCALAPPDATA%
 compared=$((compared + 1))
