@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "carve/writers.h"
+#include "cut/area.h"
 #include "cut/cut.h"
 #include "text/fixed6.h"
 #include "text/line_reader.h"
@@ -101,3 +103,31 @@ void BM_writeObjectFile(benchmark::State& state) {
 BENCHMARK(BM_writeObjectFile)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// The area's test of one corner, over outlines of 4 to 10,000 corners (a wavy ring around the
+// middle of a one-degree tile): the edges looked at are those of the corner's band, so the cost
+// should hardly grow with the outline.
+void BM_isInsideArea(benchmark::State& state) {
+    const size_t corners = size_t(state.range(0));
+    mc::Area area;
+    for (size_t k = 0; k < corners; ++k) {
+        double angle = 2 * M_PI * double(k) / double(corners);
+        double radius = 0.4 + (corners > 4 ? 0.05 * std::sin(37 * angle) : 0);
+        area.polygons.resize(1);
+        area.polygons[0].outline.push_back(
+            {12.5 + radius * std::cos(angle), 47.5 + radius * std::sin(angle)});
+    }
+    mc::CutArea prepared;
+    std::string why;
+    if (!mc::prepareArea(area, "bench", prepared, why)) state.SkipWithError(why.c_str());
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> lon(12, 13), lat(47, 48);
+    std::vector<std::pair<double, double>> places(4096);
+    for (auto& place : places) place = {lon(random), lat(random)};
+    size_t k = 0;
+    for (auto _ : state) {
+        const auto& place = places[k++ & 4095];
+        benchmark::DoNotOptimize(mc::isInsideArea(prepared, place.first, place.second));
+    }
+}
+BENCHMARK(BM_isInsideArea)->Arg(4)->Arg(100)->Arg(10000);

@@ -4,7 +4,8 @@
 # its text form and against unpacking alone. Usage: bench/run_bench.sh [BUILD_DIR] [SIZE_MIB] [RUNS]
 # With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
 # of that size; with ONLY_BINARY=1 it measures the binary forms only, with ONLY_PUT_BACK=1 the
-# put-back only (python3 raises the cut's inside for it), with ONLY_CACHE=1 the cached 7z runs. The 7z form needs 7zz
+# put-back only (python3 raises the cut's inside for it), with ONLY_CACHE=1 the cached 7z runs,
+# with ONLY_AREA=1 the cuts along a 10,000-corner area. The 7z form needs 7zz
 # (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
 # (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
@@ -261,6 +262,57 @@ cacheBench() {
     printf '%-44s %s\n' "  the cache" "$(du -sb "$WORK/cache" | cut -f1) bytes"
 }
 
+# A wavy ring of CORNERS corners around LON LAT, RADIUS degrees give or take a tenth, as GeoJSON
+areaFile() {  # areaFile PATH LON LAT RADIUS CORNERS
+    awk -v lon="$2" -v lat="$3" -v r="$4" -v n="$5" 'BEGIN {
+        printf "{\"type\": \"Polygon\", \"coordinates\": [["
+        for (k = 0; k <= n; ++k) {
+            a = 2 * 3.14159265358979 * (k % n) / n; d = r * (1 + 0.1 * sin(37 * a))
+            printf "%s[%.9f, %.9f]", (k ? ", " : ""), lon + d * cos(a), lat + d * sin(a)
+        }
+        print "]]}" }' > "$1"
+}
+
+# Cuts along an area of 10,000 corners against the rectangle alone, on the text and the binary
+# tile: the whole tile (every corner of the tile tested) and the small window, each also with
+# clip=1. The runs take turns.
+areaBench() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf
+    [ -s "$dsf" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$WORK/tile_${SIZE_MIB}m_dsf.txt"
+    areaFile "$WORK/whole_area.geojson" 12.5 47.5 0.4 10000
+    areaFile "$WORK/small_area.geojson" 12.41125 47.41125 0.009 10000
+    for form in text dsf; do
+        local input=$TILE
+        [ $form = dsf ] && input=$dsf
+        for size in small whole; do
+            local window=(47.4 47.4225 12.4 12.4225) dirs=()
+            [ $size = whole ] && window=(46.9 48.1 11.9 13.1)
+            local runs=$RUNS
+            [ $size = whole ] && runs=3
+            for cut in rectangle area clipped; do
+                local dir=$WORK/area_${form}_${size}_$cut
+                ini "$dir" "$input" "${window[@]}" cut.obj
+                [ $cut = rectangle ] || echo "area_file=$WORK/${size}_area.geojson" >> "$dir/mesh_carver.ini"
+                [ $cut = clipped ] && echo "clip=1" >> "$dir/mesh_carver.ini"
+                dirs+=("$dir")
+            done
+            local times
+            mapfile -t times < <(interleaved "$runs" "${dirs[@]}")
+            for k in 0 1 2; do
+                local what=(rectangle "area of 10,000 corners" "  the same, clip=1")
+                printf '%-44s %8.3f s  %.2fx the rectangle (%s triangles)\n' "$form tile, $size window, ${what[$k]}" \
+                    "${times[$k]}" "$(echo "${times[$k]} / ${times[0]}" | bc -l)" \
+                    "$(grep -m1 '^POINT_COUNTS' "${dirs[$k]}/cut.obj" | awk '{ print $5 / 3 }')"
+            done
+        done
+    done
+}
+
+if [ -n "${ONLY_AREA:-}" ]; then
+    areaBench
+    exit 0
+fi
+
 if [ -n "${ONLY_CACHE:-}" ]; then
     cacheBench
     exit 0
@@ -275,6 +327,7 @@ if [ -n "${ONLY_BINARY:-}" ]; then
     binaryForms
     cacheBench
     putBackBench
+    areaBench
     exit 0
 fi
 
@@ -340,3 +393,4 @@ fi
 binaryForms
 cacheBench
 putBackBench
+areaBench
