@@ -8,6 +8,7 @@
 #include <boost/geometry.hpp>
 #include <boost/geometry/geometries/point_xy.hpp>
 #include <cmath>
+#include <filesystem>
 #include <iomanip>
 #include <map>
 #include <random>
@@ -149,6 +150,25 @@ TEST(Areas, TheIndexedTestAgreesWithBoostOverTheWholeArea) {
         EXPECT_GT(inside, places.size() / 10);
     }
 }
+
+#ifdef __linux__
+// Reading an area, found or refused, leaves no file open (the fuzzer ran out of descriptors).
+TEST(Areas, ReadingAnAreaLeavesNoFileOpen) {
+    auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    auto before = openFiles();
+    for (const char* file : {"apt.dat", "airport.geojson", "airport.kml"}) {
+        for (const char* wanted : {"XTST", "none such"}) {
+            Area area;
+            std::string why;
+            readArea(AREAS + file, wanted, area, why);
+        }
+    }
+    EXPECT_EQ(openFiles(), before);
+}
+#endif
 
 // Every form of the tile keeps exactly the triangles with a corner strictly inside the window
 // and strictly inside the area: against every triangle of the whole tile, tested here.

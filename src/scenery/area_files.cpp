@@ -213,6 +213,7 @@ bool readAptDat(const std::string& path, const std::string& wanted, Area& area, 
         readAptRow(r, readLine(reader), number);
         if (r.boundaryDone && !wanted.empty()) break;  // the rest of the world is not needed
     }
+    closeReader(reader);
     if (!r.error.empty()) return why = r.error, false;
     std::string file = baseName(path);
     if (!wanted.empty() && !r.airportFound) {
