@@ -69,8 +69,16 @@ namespace {
 
 constexpr double PLACE_DECIMALS = 1e6;
 
+// The number of the slot a position falls in, 0 to count - 1: clamped before it becomes an
+// integer, since a point far outside would not fit one.
+int64_t slotOf(double position, int64_t count) {
+    if (!(position >= 0)) return 0;
+    if (position >= double(count - 1)) return count - 1;
+    return int64_t(position);
+}
+
 int64_t bandOf(const EdgeBands& b, double lon) {
-    return std::clamp<int64_t>(int64_t(std::floor((lon - b.west) / b.width)), 0, b.count - 1);
+    return slotOf(std::floor((lon - b.west) / b.width), b.count);
 }
 
 template <typename Rings>
@@ -157,11 +165,11 @@ std::string placeText(double lon, double lat) {
 }
 
 int64_t cellColumn(const CellGrid& g, double lon) {
-    return std::clamp<int64_t>(int64_t(std::floor((lon - g.west) / g.width)), 0, g.columns - 1);
+    return slotOf(std::floor((lon - g.west) / g.width), g.columns);
 }
 
 int64_t cellRow(const CellGrid& g, double lat) {
-    return std::clamp<int64_t>(int64_t(std::floor((lat - g.south) / g.height)), 0, g.rows - 1);
+    return slotOf(std::floor((lat - g.south) / g.height), g.rows);
 }
 
 // Cells near an edge are marked with their neighbours, so that a point computed into the cell
@@ -309,10 +317,36 @@ std::string invalidity(const MultiPolygon& shape, const EdgeBands& bands) {
     return {};
 }
 
+// The first corner that is not finite or lies off the globe, as text; empty when none does.
+std::string cornerOffTheGlobe(const Area& area) {
+    for (const AreaPolygon& polygon : area.polygons) {
+        std::vector<const AreaRing*> rings{&polygon.outline};
+        for (const AreaRing& hole : polygon.holes) rings.push_back(&hole);
+        for (const AreaRing* ring : rings) {
+            for (const AreaPoint& p : *ring) {
+                if (!(std::abs(p.lon) <= 180 && std::abs(p.lat) <= 90)) {
+                    char text[64];  // the shortest form of each, "inf" and "nan" included
+                    char* end = std::to_chars(text, text + 30, p.lon).ptr;
+                    *end++ = ' ';
+                    end = std::to_chars(end, text + sizeof text, p.lat).ptr;
+                    return std::string(text, end);
+                }
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepared,
                  std::string& why) {
+    std::string label = (area.name.empty() ? "" : area.name + " ") + "from " + fileName;
+    if (std::string corner = cornerOffTheGlobe(area); !corner.empty()) {
+        why = "the area " + label +
+              " cannot be cut along: a corner is no longitude and latitude (" + corner + ")";
+        return false;
+    }
     auto index = std::make_shared<AreaIndex>();
     for (const AreaPolygon& polygon : area.polygons) {
         Polygon p;
@@ -323,7 +357,6 @@ bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepare
     bg::correct(index->shape);  // closed rings, outlines one way and holes the other
     bg::unique(index->shape);   // a corner given twice in a row counts once
     bg::remove_spikes(index->shape);
-    std::string label = (area.name.empty() ? "" : area.name + " ") + "from " + fileName;
     Box extent = bg::return_envelope<Box>(index->shape);
     prepared.west = bg::get<bg::min_corner, 0>(extent),
     prepared.east = bg::get<bg::max_corner, 0>(extent);
@@ -443,8 +476,8 @@ const Piece& pieceAround(const ClipIndex& index, const Box& box) {
     double up = (y - bg::get<1>(low)) / (bg::get<1>(high) - bg::get<1>(low));
     for (int level = index.levels; level > 0; --level) {
         int64_t cells = cellsPerSide(level);
-        int64_t column = std::clamp<int64_t>(int64_t(across * double(cells)), 0, cells - 1);
-        int64_t row = std::clamp<int64_t>(int64_t(up * double(cells)), 0, cells - 1);
+        int64_t column = slotOf(across * double(cells), cells);
+        int64_t row = slotOf(up * double(cells), cells);
         if (isStrictlyWithin(box, grownCell(index, level, column, row))) {
             return pieceOf(index, level, column, row);
         }
