@@ -251,13 +251,26 @@ bool meetWrongly(const EdgeBands& b, uint32_t i, uint32_t j, Point& at) {
 }
 
 // Where two edges first meet wrongly, band by band, so that a big outline is not tested pair by
-// pair; empty when none does.
+// pair; within a band only edges whose latitudes overlap are compared. Empty when none meet so.
 std::string firstCrossing(const EdgeBands& b) {
+    struct Span {
+        double south, north;
+        uint32_t edge;
+    };
+    std::vector<Span> spans;
     for (int64_t band = 0; band < b.count; ++band) {
-        for (uint32_t i = b.start[size_t(band)]; i < b.start[size_t(band) + 1]; ++i) {
-            for (uint32_t j = i + 1; j < b.start[size_t(band) + 1]; ++j) {
+        spans.clear();
+        for (uint32_t k = b.start[size_t(band)]; k < b.start[size_t(band) + 1]; ++k) {
+            const auto& edge = b.edges[b.inBand[k]];
+            double y0 = bg::get<1>(edge.first), y1 = bg::get<1>(edge.second);
+            spans.push_back({std::min(y0, y1), std::max(y0, y1), b.inBand[k]});
+        }
+        std::sort(spans.begin(), spans.end(),
+                  [](const Span& x, const Span& y) { return x.south < y.south; });
+        for (size_t i = 0; i < spans.size(); ++i) {
+            for (size_t j = i + 1; j < spans.size() && spans[j].south <= spans[i].north; ++j) {
                 Point at;
-                if (!meetWrongly(b, b.inBand[i], b.inBand[j], at)) continue;
+                if (!meetWrongly(b, spans[i].edge, spans[j].edge, at)) continue;
                 return " at " +
                        placeText(std::round(bg::get<0>(at) * PLACE_DECIMALS) / PLACE_DECIMALS,
                                  std::round(bg::get<1>(at) * PLACE_DECIMALS) / PLACE_DECIMALS);

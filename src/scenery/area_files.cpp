@@ -128,7 +128,11 @@ void appendSegment(AreaRing& ring, const AptNode& from, const AptNode& to, bool 
     double longest = degree == 3 ? std::max({metresBetween(p[0], p[1]), metresBetween(p[1], p[2]),
                                              metresBetween(p[2], p[3])})
                                  : std::max(metresBetween(p[0], p[1]), metresBetween(p[1], p[3]));
-    size_t pieces = std::max<size_t>(1, size_t(std::ceil(degree * longest / BEZIER_PIECE_METRES)));
+    // an airport's curve is metres to a few kilometres long: a control point far off (or not a
+    // number) gets no more pieces than a 5 km curve, not millions
+    constexpr double MOST_PIECES = 1000;
+    double wanted = std::ceil(degree * longest / BEZIER_PIECE_METRES);
+    size_t pieces = wanted >= 1 ? size_t(std::min(wanted, MOST_PIECES)) : 1;
     for (size_t k = 1; k < pieces; ++k)
         ring.push_back(bezierPoint(p, degree, double(k) / double(pieces)));
     ring.push_back(to.at);
