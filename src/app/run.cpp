@@ -120,17 +120,29 @@ Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area)
     return {};
 }
 
+// The area, when the ini names one, then the selection pass over the window and the area (which
+// the selection and the cut point at, so the caller keeps it).
+Selection selectFor(const RunSettings& settings, const RunPaths& paths, TempFile& temp,
+                    OutputFile& console, CutUse use, CutArea& area) {
+    if (!settings.areaFile.empty()) {
+        if (Status status = takeArea(settings, console, area); !status.ok()) {
+            Selection refused;
+            refused.status = std::move(status);
+            return refused;
+        }
+    }
+    const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
+    Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
+                                       use, cacheOf(settings));
+    noteOnStandardError(selection.note);
+    return selection;
+}
+
 // The carve, step by step: select, assemble, each writer, the report; the first failure ends it.
 Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
     CutArea area;
-    if (!settings.areaFile.empty()) {
-        if (Status status = takeArea(settings, console, area); !status.ok()) return status;
-    }
-    const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
-    Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
-                                       CutUse::carve, cacheOf(settings));
-    noteOnStandardError(selection.note);
+    Selection selection = selectFor(settings, paths, temp, console, CutUse::carve, area);
     if (!selection.status.ok()) return selection.status;
     const Capacities capacities{settings.maxVertices, settings.maxIndices};
     Cut cut = assembleCut(std::move(selection), capacities, console);
@@ -155,13 +167,7 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
                           "without clip=1 to edit the ground and put it back");
     }
     CutArea area;
-    if (!settings.areaFile.empty()) {
-        if (Status status = takeArea(settings, console, area); !status.ok()) return status;
-    }
-    const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
-    Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
-                                       CutUse::putBack, cacheOf(settings));
-    noteOnStandardError(selection.note);
+    Selection selection = selectFor(settings, paths, temp, console, CutUse::putBack, area);
     if (!selection.status.ok()) return selection.status;
     Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console);
     if (!cut.status.ok()) return cut.status;

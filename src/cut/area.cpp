@@ -9,6 +9,8 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "text/whole_numbers.h"
+
 namespace mc {
 
 namespace bg = boost::geometry;
@@ -154,14 +156,6 @@ Polygon::ring_type boostRing(const AreaRing& ring) {
     Polygon::ring_type out;
     for (const AreaPoint& p : ring) out.push_back(Point(p.lon, p.lat));
     return out;
-}
-
-std::string placeText(double lon, double lat) {
-    char text[64];
-    char* end = std::to_chars(text, text + 30, lon, std::chars_format::fixed, 6).ptr;
-    *end++ = ' ';
-    end = std::to_chars(end, text + sizeof text, lat, std::chars_format::fixed, 6).ptr;
-    return std::string(text, end);
 }
 
 int64_t cellColumn(const CellGrid& g, double lon) {

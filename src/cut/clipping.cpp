@@ -59,23 +59,6 @@ int32_t keepOld(Clipping& c, int32_t old) {
     return c.renumbered[size_t(old)];
 }
 
-// Barycentric weights of a place in the triangle; the corner it sits on gets 1.
-void weightsOf(const AreaPoint (&t)[3], const AreaPoint& p, double (&w)[3]) {
-    double d = (t[1].lat - t[2].lat) * (t[0].lon - t[2].lon) +
-               (t[2].lon - t[1].lon) * (t[0].lat - t[2].lat);
-    if (d == 0) {
-        w[0] = 1, w[1] = w[2] = 0;
-        return;
-    }
-    w[0] =
-        ((t[1].lat - t[2].lat) * (p.lon - t[2].lon) + (t[2].lon - t[1].lon) * (p.lat - t[2].lat)) /
-        d;
-    w[1] =
-        ((t[2].lat - t[0].lat) * (p.lon - t[2].lon) + (t[0].lon - t[2].lon) * (p.lat - t[2].lat)) /
-        d;
-    w[2] = 1 - w[0] - w[1];
-}
-
 void appendNumber(std::string& line, double value) {
     char text[FIXED9_MAX_TEXT];
     line += ' ';
@@ -92,8 +75,10 @@ bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3]
     key += ' ';
     key.append(latText, fixed9ToText(at.lat, latText));
     if (auto found = c.added.find(key); found != c.added.end()) return number = found->second, true;
-    double w[3];
-    weightsOf(t, at, w);
+    // a triangle of no area: its first corner stands for it
+    double w[3] = {1, 0, 0};
+    const PlanePoint plane[3] = {{t[0].lon, t[0].lat}, {t[1].lon, t[1].lat}, {t[2].lon, t[2].lat}};
+    weightsInTriangle(plane, {at.lon, at.lat}, w);
     size_t fields = SIZE_MAX;
     for (int k = 0; k < 3; ++k) {
         std::string_view line;

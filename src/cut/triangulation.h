@@ -17,6 +17,17 @@ inline double turnOf(const PlanePoint& a, const PlanePoint& b, const PlanePoint&
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
+/// The barycentric weights of a point in a triangle; false, the weights untouched, for a
+/// triangle of no area.
+inline bool weightsInTriangle(const PlanePoint (&t)[3], const PlanePoint& p, double (&w)[3]) {
+    double d = (t[1].y - t[2].y) * (t[0].x - t[2].x) + (t[2].x - t[1].x) * (t[0].y - t[2].y);
+    if (d == 0) return false;
+    w[0] = ((t[1].y - t[2].y) * (p.x - t[2].x) + (t[2].x - t[1].x) * (p.y - t[2].y)) / d;
+    w[1] = ((t[2].y - t[0].y) * (p.x - t[2].x) + (t[0].x - t[2].x) * (p.y - t[2].y)) / d;
+    w[2] = 1 - w[0] - w[1];
+    return true;
+}
+
 /// Cuts a polygon into triangles by clipping ears, each triangle wound as the outline is. The
 /// points are the outline's, then each hole's (rings without their closing repeat); `holeStarts`
 /// says where each hole begins. Holes are first joined to the outline by a bridge to a corner

@@ -10,6 +10,7 @@
 #include "cut/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -546,14 +547,6 @@ void degreesOf(const Cut& cut, const Metres& at, double& lon, double& lat) {
     long double x = static_cast<long double>(at.x) / METRES_PER_UNIT + cut.origin.x;
     long double cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
     lon = double(cut.window.longMin + x * SCALE_DIVISOR / (cosine * METRES_PER_DEGREE));
-}
-
-std::string placeText(double lon, double lat) {
-    char text[64];
-    char* end = std::to_chars(text, text + 30, lon, std::chars_format::fixed, 6).ptr;
-    *end++ = ' ';
-    end = std::to_chars(end, text + sizeof text, lat, std::chars_format::fixed, 6).ptr;
-    return std::string(text, end);
 }
 
 }  // namespace mc

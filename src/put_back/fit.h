@@ -66,7 +66,4 @@ Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& co
 /// the carve made (latitude from Z, longitude from X with the cosine of that latitude).
 void degreesOf(const Cut& cut, const Metres& at, double& lon, double& lat);
 
-/// "7.512345 45.523456": a place for a message.
-std::string placeText(double lon, double lat);
-
 }  // namespace mc

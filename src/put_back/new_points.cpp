@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "cut/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 
@@ -158,11 +159,8 @@ TriangleGrid gridOf(size_t count, CornersOf cornersOf) {
 
 // Barycentric weights of a point in a triangle seen from above; false when it lies outside.
 bool weightsIn(const Metres (&c)[3], double x, double z, double (&w)[3], bool clamp = false) {
-    double d = (c[1].z - c[2].z) * (c[0].x - c[2].x) + (c[2].x - c[1].x) * (c[0].z - c[2].z);
-    if (d == 0) return false;
-    w[0] = ((c[1].z - c[2].z) * (x - c[2].x) + (c[2].x - c[1].x) * (z - c[2].z)) / d;
-    w[1] = ((c[2].z - c[0].z) * (x - c[2].x) + (c[0].x - c[2].x) * (z - c[2].z)) / d;
-    w[2] = 1 - w[0] - w[1];
+    const PlanePoint t[3] = {{c[0].x, c[0].z}, {c[1].x, c[1].z}, {c[2].x, c[2].z}};
+    if (!weightsInTriangle(t, {x, z}, w)) return false;
     constexpr double EDGE = -1e-9;
     if (clamp) {
         for (double& v : w) v = std::max(v, 0.0);

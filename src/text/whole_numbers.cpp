@@ -1,5 +1,6 @@
 #include "text/whole_numbers.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,14 @@ std::string groupedNumber(uint64_t value) {
     std::string digits = std::to_string(value);
     for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
     return digits;
+}
+
+std::string placeText(double lon, double lat) {
+    char text[64];
+    char* end = std::to_chars(text, text + 30, lon, std::chars_format::fixed, 6).ptr;
+    *end++ = ' ';
+    end = std::to_chars(end, text + sizeof text, lat, std::chars_format::fixed, 6).ptr;
+    return std::string(text, end);
 }
 
 }  // namespace mc

@@ -1,4 +1,5 @@
-// Integers and whole numbers as text: the object's counts and indices, the console's counts.
+// Integers and whole numbers as text: the object's counts and indices, the console's counts;
+// places for messages.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +17,8 @@ std::string doubleToText(double value);
 
 /// "1,234,567": a count as people read it.
 std::string groupedNumber(uint64_t value);
+
+/// "7.512345 45.523456": a longitude and latitude for a message, six decimals each.
+std::string placeText(double lon, double lat);
 
 }  // namespace mc
