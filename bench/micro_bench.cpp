@@ -118,8 +118,9 @@ void BM_isInsideArea(benchmark::State& state) {
             {12.5 + radius * std::cos(angle), 47.5 + radius * std::sin(angle)});
     }
     mc::CutArea prepared;
-    std::string why;
-    if (!mc::prepareArea(area, "bench", prepared, why)) state.SkipWithError(why.c_str());
+    if (mc::Status status = mc::prepareArea(area, "bench", prepared); !status.ok()) {
+        state.SkipWithError(status.reason.c_str());
+    }
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> lon(12, 13), lat(47, 48);
     std::vector<std::pair<double, double>> places(4096);

@@ -17,9 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
     mc::Area area;
-    std::string why;
     mc::CutArea prepared;
-    if (mc::readArea(path, "", area, why) && mc::prepareArea(area, "fuzz", prepared, why)) {
+    if (mc::readArea(path, "", area).ok() && mc::prepareArea(area, "fuzz", prepared).ok()) {
         const double lons[] = {prepared.west, (prepared.west + prepared.east) / 2, 7.5};
         const double lats[] = {prepared.south, (prepared.south + prepared.north) / 2, 45.5};
         for (double lon : lons) {

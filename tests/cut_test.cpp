@@ -22,7 +22,7 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     TempFile temp{dir / "mesh_carver.tmp"};
     Selection found;
     found.window = window;
-    selectFromText(dir / "tile.txt", temp, console, found, blockSize);
+    selectFromText(dir / "tile.txt", temp, console, found, nullptr, blockSize);
     result.failure = found.status.failure;
     result.keptCount = found.keptCount;
     releaseTempFile(temp);

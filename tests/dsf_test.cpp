@@ -204,11 +204,10 @@ TEST(DsfArchive, EntriesPastTheLimitAreRefused) {
     for (const auto& c : cases) {
         if (!test::fileExists(c.path)) continue;
         ByteBuffer out;
-        std::string reason;
         ProgressMeter meter;
-        EXPECT_EQ(dsf::unpackFirstEntry(c.path, out, reason, meter, c.limit), c.unpacks)
-            << c.path << " " << c.limit;
-        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        Status unpacked = dsf::unpackFirstEntry(c.path, out, meter, c.limit);
+        EXPECT_EQ(unpacked.ok(), c.unpacks) << c.path << " " << c.limit;
+        EXPECT_NE(unpacked.reason.find(c.reason), std::string::npos) << unpacked.reason;
         EXPECT_EQ(out.size, c.unpacks ? 509u : 0u);
     }
 }

@@ -28,8 +28,8 @@ ElevationRaster raster(uint32_t width, uint32_t height, bool post, PixelFormat f
         pixels.insert(pixels.end(), raw, raw + bytes);
     }
     EXPECT_EQ(rasterProblem(1, r), nullptr);
-    std::string why;
-    EXPECT_TRUE(takePixels(r, pixels.data(), pixels.size(), why)) << why;
+    Status taken = takePixels(r, pixels.data(), pixels.size());
+    EXPECT_TRUE(taken.ok()) << taken.reason;
     return r;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "put_back/put_back.h"
 #include "scenery/area_files.h"
+#include "text/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
@@ -101,12 +102,9 @@ std::string counted(size_t count, const char* what) {
 // 2 holes, 412 corners"); an area that misses the window is refused.
 Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area) {
     Area read;
-    std::string why;
     const std::string path = toPlatformPath(settings.areaFile);
-    std::string name = path.substr(path.find_last_of(WINDOWS_PLATFORM ? "\\/" : "/") + 1);
-    if (!readArea(path, settings.area, read, why) || !prepareArea(read, name, area, why)) {
-        return failedWith(Failure::readArea, std::move(why));
-    }
+    if (Status status = readArea(path, settings.area, read); !status.ok()) return status;
+    if (Status status = prepareArea(read, fileNameOf(path), area); !status.ok()) return status;
     if (!(area.west < settings.longMax && settings.longMin < area.east &&
           area.south < settings.latMax && settings.latMin < area.north)) {
         return failedWith(Failure::readArea,
@@ -123,7 +121,7 @@ Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area)
 // The area, when the ini names one, then the selection pass over the window and the area (which
 // the selection and the cut point at, so the caller keeps it).
 Selection selectFor(const RunSettings& settings, const RunPaths& paths, TempFile& temp,
-                    OutputFile& console, CutUse use, CutArea& area) {
+                    OutputFile& console, CutArea& area, TileTrace* trace = nullptr) {
     if (!settings.areaFile.empty()) {
         if (Status status = takeArea(settings, console, area); !status.ok()) {
             Selection refused;
@@ -133,7 +131,7 @@ Selection selectFor(const RunSettings& settings, const RunPaths& paths, TempFile
     }
     const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
     Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
-                                       use, cacheOf(settings));
+                                       cacheOf(settings), trace);
     noteOnStandardError(selection.note);
     return selection;
 }
@@ -142,7 +140,7 @@ Selection selectFor(const RunSettings& settings, const RunPaths& paths, TempFile
 Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
     CutArea area;
-    Selection selection = selectFor(settings, paths, temp, console, CutUse::carve, area);
+    Selection selection = selectFor(settings, paths, temp, console, area);
     if (!selection.status.ok()) return selection.status;
     const Capacities capacities{settings.maxVertices, settings.maxIndices};
     Cut cut = assembleCut(std::move(selection), capacities, console);
@@ -158,7 +156,8 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     return {};
 }
 
-// The put-back, step by step: the same cut again, the edited file fitted into it, the tile.
+// The put-back, step by step: the same cut again with where it came from, the edited file fitted
+// into it, the new tile written, the input let go, the tile put in place, the report.
 Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
     if (settings.clip) {
@@ -167,21 +166,21 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
                           "without clip=1 to edit the ground and put it back");
     }
     CutArea area;
-    Selection selection = selectFor(settings, paths, temp, console, CutUse::putBack, area);
+    TileTrace trace;
+    Selection selection = selectFor(settings, paths, temp, console, area, &trace);
     if (!selection.status.ok()) return selection.status;
-    Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console);
+    Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
     if (!cut.status.ok()) return cut.status;
     PutBackPlan plan;
     if (Status status = planPutBack(cut, paths, plan); !status.ok()) return status;
-    endLine(console);
-    writeLine(console, "Writing output tile");
-    flushOutput(console);
-    PutBackCounts counts;
-    Status status = cut.source.binary
-                        ? writeBinaryTile(cut, plan, std::move(cut.source), paths, counts)
-                        : writeTextTile(cut, plan, paths, counts);
-    if (status.ok()) reportPutBack(console, settings.outputTile, counts);
-    return status;
+    announceTile(console);
+    WrittenTile tile;
+    TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;
+    if (Status status = write(cut, trace, plan, paths, tile); !status.ok()) return status;
+    trace = {};  // the input's bytes go before the new tile may replace it
+    if (Status status = finishOutputTile(tile.file, paths); !status.ok()) return status;
+    reportPutBack(console, settings.outputTile, tile.counts);
+    return {};
 }
 
 }  // namespace

@@ -70,16 +70,15 @@ bool writeObject(OutputFile& out, const Cut& cut) {
 
 Status writeObjectFile(const Cut& cut, const RunPaths& paths) {
     WholeFile object;
-    std::string why;
-    if (!openWholeFile(object, paths.object, paths.input, why)) {
-        return failedWith(Failure::writeOutput, std::move(why));
+    if (Status status = openWholeFile(object, paths.object, paths.input, Failure::writeOutput);
+        !status.ok()) {
+        return status;
     }
     if (!writeObject(object.out, cut)) {
         abandonWholeFile(object);
         return keptLinesFailure(cut);
     }
-    if (!finishWholeFile(object, why)) return failedWith(Failure::writeOutput, std::move(why));
-    return {};
+    return finishWholeFile(object);
 }
 
 void announceWriting(OutputFile& console) {

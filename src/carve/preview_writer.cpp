@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "carve/writers.h"
+#include "text/file_names.h"
 #include "text/fixed9.h"
 #include "text/whole_file.h"
 #include "text/whole_numbers.h"
@@ -86,8 +87,8 @@ struct Frame {
 
 Plan planOf(const StoredVertex& v, const Frame& f) {
     double south = v.z * METRES_PER_UNIT;
-    double lat = f.window.latMin - south / METRES_PER_DEGREE;
-    double cosine = std::cos(DEG_TO_RAD * lat);
+    double lat = latitudeNorthOf(f.window.latMin, -south);
+    double cosine = cosineOfLatitude<double>(lat);
     double east = std::fabs(cosine) > 1e-9 ? v.x * METRES_PER_UNIT * f.middleCosine / cosine
                                            : v.x * METRES_PER_UNIT;
     return {east, south};
@@ -214,8 +215,8 @@ struct Drawing {
 bool layOut(const Cut& cut, Drawing& d) {
     const SelectionWindow& w = cut.window;
     Frame& f = d.frame;
-    double west = 0, east = (w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE;
-    double north = -(w.latMax - w.latMin) * METRES_PER_DEGREE, south = 0;
+    double west = 0, east = metresEast(w.longMax, w.longMin, f.middleCosine);
+    double north = -metresNorth<double>(w.latMax, w.latMin), south = 0;
     const MeshBuffers& mesh = cut.mesh;
     for (size_t i = 0; i < mesh.vertices.count; ++i) {
         Plan p = planOf(mesh.vertices[i], f);
@@ -240,7 +241,7 @@ void writeTitle(OutputFile& out, const Cut& cut, const std::string& inputPath, d
                        "\" viewBox=\"0 0 " + number(WIDTH_PX, 0) + " " + number(totalHeight, 0) +
                        "\" font-family=\"sans-serif\" font-size=\"14\">");
     writeLine(out, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
-    std::string input = inputPath.substr(inputPath.find_last_of("/\\") + 1);
+    std::string input = fileNameOf(inputPath);
     writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"26\" font-size=\"16\">" +
                        escaped(input) + ": lat " + doubleToText(w.latMin) + " to " +
                        doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) + " to " +
@@ -253,8 +254,8 @@ void writeAreaOutline(OutputFile& out, const CutArea& area, const Frame& f) {
     std::string path = "<path d=\"";
     for (const AreaRing& ring : areaRings(area)) {
         for (size_t k = 0; k < ring.size(); ++k) {
-            Plan p{(ring[k].lon - w.longMin) * f.middleCosine * METRES_PER_DEGREE,
-                   (w.latMin - ring[k].lat) * METRES_PER_DEGREE};
+            Plan p{metresEast(ring[k].lon, w.longMin, f.middleCosine),
+                   metresNorth<double>(w.latMin, ring[k].lat)};
             path += k == 0 ? "M" : " L";
             appendPoint(path, f, p);
         }
@@ -267,18 +268,17 @@ void writeAreaOutline(OutputFile& out, const CutArea& area, const Frame& f) {
 // the origin on top.
 void writeWindowAndOrigin(OutputFile& out, const Cut& cut, const Frame& f) {
     const SelectionWindow& w = cut.window;
-    Plan corner{0, -(w.latMax - w.latMin) * METRES_PER_DEGREE};
+    Plan corner{0, -metresNorth<double>(w.latMax, w.latMin)};
     if (w.area) {
         writeAreaOutline(out, *w.area, f);
     } else {
-        writeLine(
-            out,
-            "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
-                number(pxY(f, corner.south), 2) + "\" width=\"" +
-                number((w.longMax - w.longMin) * f.middleCosine * METRES_PER_DEGREE * f.scale, 2) +
-                "\" height=\"" + number((w.latMax - w.latMin) * METRES_PER_DEGREE * f.scale, 2) +
-                "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
-                "stroke-dasharray=\"6 4\"/>");
+        writeLine(out, "<rect x=\"" + number(pxX(f, corner.east), 2) + "\" y=\"" +
+                           number(pxY(f, corner.south), 2) + "\" width=\"" +
+                           number(metresEast(w.longMax, w.longMin, f.middleCosine) * f.scale, 2) +
+                           "\" height=\"" +
+                           number(metresNorth<double>(w.latMax, w.latMin) * f.scale, 2) +
+                           "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\" "
+                           "stroke-dasharray=\"6 4\"/>");
     }
     if (cut.origin.index >= 0) {
         Plan o = planOf(cut.mesh.vertices[size_t(cut.origin.index)], f);
@@ -325,16 +325,16 @@ Status writePreview(const Cut& cut, const RunPaths& paths) {
     if (paths.preview.empty()) return {};
     const SelectionWindow& w = cut.window;
     double middle = (w.latMin + w.latMax) / 2;
-    Drawing d{{w, std::cos(DEG_TO_RAD * middle), 0, 0, 1}, {}, 0, 0, 0};
+    Drawing d{{w, cosineOfLatitude<double>(middle), 0, 0, 1}, {}, 0, 0, 0};
     if (!layOut(cut, d)) {
         return failedWith(Failure::writePreview,
                           "the cut's vertices lie too far apart to be drawn (their extent is not "
                           "a finite number of metres)");
     }
     WholeFile file;
-    std::string why;
-    if (!openWholeFile(file, paths.preview, paths.input, why)) {
-        return failedWith(Failure::writePreview, std::move(why));
+    if (Status status = openWholeFile(file, paths.preview, paths.input, Failure::writePreview);
+        !status.ok()) {
+        return status;
     }
     OutputFile& out = file.out;
     writeTitle(out, cut, paths.input, TITLE_PX + d.heightPx + FOOTER_PX);
@@ -347,8 +347,7 @@ Status writePreview(const Cut& cut, const RunPaths& paths) {
     writeWindowAndOrigin(out, cut, d.frame);
     writeLegend(out, d, triangles > 0);
     writeLine(out, "</svg>");
-    if (!finishWholeFile(file, why)) return failedWith(Failure::writePreview, std::move(why));
-    return {};
+    return finishWholeFile(file);
 }
 
 }  // namespace mc

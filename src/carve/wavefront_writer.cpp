@@ -9,6 +9,7 @@
 #include "cut/frame.h"
 #include "cut/materials.h"
 #include "scenery/terrain_library.h"
+#include "text/file_names.h"
 #include "text/fixed6.h"
 #include "text/fixed9.h"
 #include "text/whole_file.h"
@@ -34,7 +35,7 @@ void writeVertex(OutputFile& out, const Metres& m) {
 void writeWeldedVertices(OutputFile& out, const MeshBuffers& mesh, const OriginVertex& origin,
                          std::vector<uint32_t>& number) {
     uint32_t distinct = 0;
-    number = weldPositions(mesh, distinct);
+    number = weldPositions(mesh.vertices, distinct);
     uint32_t written = 0;
     for (size_t i = 0; i < mesh.vertices.count; ++i) {
         if (number[i] == written) writeVertex(out, metresOf(mesh.vertices[i], origin)), ++written;
@@ -48,11 +49,6 @@ std::string materialPathOf(const std::string& wavefrontPath) {
     size_t dot = wavefrontPath.rfind('.');
     bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     return (extension ? wavefrontPath.substr(0, dot) : wavefrontPath) + ".mtl";
-}
-
-std::string fileNameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string absolutePath(const std::string& path) {
@@ -140,10 +136,10 @@ struct TileFrame {
 void projectedUV(const StoredVertex& v, const TileFrame& f, const Material& m, double& u,
                  double& w) {
     double northOfWindow = -v.z * SCALE_DIVISOR;
-    double lat = f.window.latMin + northOfWindow / METRES_PER_DEGREE;
-    double cosine = std::cos(DEG_TO_RAD * lat);
-    double east = v.x * SCALE_DIVISOR + (f.window.longMin - f.west) * cosine * METRES_PER_DEGREE;
-    double north = northOfWindow + (f.window.latMin - f.south) * METRES_PER_DEGREE;
+    double lat = latitudeNorthOf(f.window.latMin, northOfWindow);
+    double cosine = cosineOfLatitude<double>(lat);
+    double east = v.x * SCALE_DIVISOR + metresEast(f.window.longMin, f.west, cosine);
+    double north = northOfWindow + metresNorth<double>(f.window.latMin, f.south);
     u = east / m.look.projectedX;
     w = north / m.look.projectedY;
 }
@@ -302,7 +298,7 @@ void writeHeader(OutputFile& out, const Cut& cut, const std::string& wavefrontPa
     writeLine(out, cut.originLine.empty() ? std::string_view("none") : cut.originLine);
     writeLine(out, "mtllib " + fileNameOf(materialPath));
     writeText(out, "o ");
-    writeLine(out, baseName(wavefrontPath));
+    writeLine(out, fileStemOf(wavefrontPath));
 }
 
 bool writeGeometry(OutputFile& out, const Cut& cut, const std::vector<Material>& materials,
@@ -335,17 +331,19 @@ Status writeWavefront(const Cut& cut, const RunPaths& paths) {
     std::vector<Material> materials = materialsOf(cut, library);
     const std::string materialPath = materialPathOf(paths.wavefront);
     WholeFile file, materialFile;
-    std::string why;
-    if (!openWholeFile(file, paths.wavefront, paths.input, why)) {
-        return failedWith(Failure::writeWavefront, std::move(why));
+    if (Status status = openWholeFile(file, paths.wavefront, paths.input, Failure::writeWavefront);
+        !status.ok()) {
+        return status;
     }
-    if (!openWholeFile(materialFile, materialPath, paths.input, why)) {
+    if (Status status =
+            openWholeFile(materialFile, materialPath, paths.input, Failure::writeWavefront);
+        !status.ok()) {
         abandonWholeFile(file);
-        return failedWith(Failure::writeWavefront, std::move(why));
+        return status;
     }
     writeHeader(file.out, cut, paths.wavefront, materialPath);
     bool read =
-        writeGeometry(file.out, cut, materials, tileFrameOf(cut), baseName(paths.wavefront));
+        writeGeometry(file.out, cut, materials, tileFrameOf(cut), fileStemOf(paths.wavefront));
     writeMaterials(materialFile.out, materials, cut.terrain, materialPath);
     if (!read) {
         abandonWholeFile(file);
@@ -353,12 +351,11 @@ Status writeWavefront(const Cut& cut, const RunPaths& paths) {
         return keptLinesFailure(cut);
     }
     // the materials first: a file naming materials that are not there would import grey
-    if (!finishWholeFile(materialFile, why)) {
+    if (Status status = finishWholeFile(materialFile); !status.ok()) {
         abandonWholeFile(file);
-        return failedWith(Failure::writeWavefront, std::move(why));
+        return status;
     }
-    if (!finishWholeFile(file, why)) return failedWith(Failure::writeWavefront, std::move(why));
-    return {};
+    return finishWholeFile(file);
 }
 
 }  // namespace mc

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cut/cut.h"
+#include "cut/run_paths.h"
 
 namespace mc {
 

@@ -346,13 +346,13 @@ std::string cornerOffTheGlobe(const Area& area) {
 
 }  // namespace
 
-bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepared,
-                 std::string& why) {
+Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepared) {
     std::string label = (area.name.empty() ? "" : area.name + " ") + "from " + fileName;
     if (std::string corner = cornerOffTheGlobe(area); !corner.empty()) {
-        why = "the area " + label +
-              " cannot be cut along: a corner is no longitude and latitude (" + corner + ")";
-        return false;
+        return failedWith(Failure::readArea,
+                          "the area " + label +
+                              " cannot be cut along: a corner is no longitude and latitude (" +
+                              corner + ")");
     }
     auto index = std::make_shared<AreaIndex>();
     for (const AreaPolygon& polygon : area.polygons) {
@@ -371,8 +371,8 @@ bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepare
     prepared.north = bg::get<bg::max_corner, 1>(extent);
     fileEdges(index->bands, ringsOf(index->shape), prepared.west, prepared.east);
     if (std::string problem = invalidity(index->shape, index->bands); !problem.empty()) {
-        why = "the area " + label + " cannot be cut along: " + problem;
-        return false;
+        return failedWith(Failure::readArea,
+                          "the area " + label + " cannot be cut along: " + problem);
     }
     gridCells(index->bands, prepared.west, prepared.east, prepared.south, prepared.north,
               index->grid);
@@ -385,7 +385,7 @@ bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepare
         for (const auto& hole : polygon.inners()) prepared.corners += hole.size() - 1;
     }
     prepared.index = std::move(index);
-    return true;
+    return {};
 }
 
 bool isInsideArea(const CutArea& area, double lon, double lat) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scenery/area_files.h"
+#include "text/status.h"
 
 namespace mc {
 
@@ -24,10 +25,9 @@ struct CutArea {
 
 /// Closes and orients the rings, drops repeated corners and spikes, and checks what is left: no
 /// ring of fewer than three corners, no outline crossing itself or another, every hole inside its
-/// outline. False, saying why (and where an outline crosses itself), when the area is no valid
-/// polygon.
-bool prepareArea(const Area& area, const std::string& fileName, CutArea& prepared,
-                 std::string& why);
+/// outline. Fails (readArea), saying why and where an outline crosses itself, when the area is
+/// no valid polygon.
+Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepared);
 
 /// Whether a point lies strictly inside the area: inside an outline and outside its holes, on no
 /// ring. The edges looked at are those of the point's band of longitude, not all of them.

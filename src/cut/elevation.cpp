@@ -51,12 +51,12 @@ const char* rasterProblem(uint32_t version, const ElevationRaster& raster) {
     return nullptr;
 }
 
-bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std::string& why) {
+Status takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size) {
     uint64_t needed = uint64_t(raster.width) * raster.height * raster.bytesPerPixel;
     if (size < needed) {
-        why = "the elevation raster has " + groupedNumber(size) +
-              " bytes of pixels; its size needs " + groupedNumber(needed);
-        return false;
+        return failedWith(Failure::readInput, "the elevation raster has " + groupedNumber(size) +
+                                                  " bytes of pixels; its size needs " +
+                                                  groupedNumber(needed));
     }
     raster.pixels.assign(bytes, bytes + needed);
     if (raster.format == PixelFormat::floating) {
@@ -64,9 +64,9 @@ bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std:
             float raw;
             std::memcpy(&raw, raster.pixels.data() + at, sizeof raw);
             if (!std::isfinite(double(raw) * raster.scale + raster.offset)) {
-                why = "the elevation raster has a pixel that is not a number";
                 raster.pixels.clear();
-                return false;
+                return failedWith(Failure::readInput,
+                                  "the elevation raster has a pixel that is not a number");
             }
         }
     }
@@ -78,7 +78,7 @@ bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std:
     raster.rowsPerDegree = rows / (raster.north - raster.south);
     raster.degreesPerRow = (raster.north - raster.south) / rows;
     raster.present = true;
-    return true;
+    return {};
 }
 
 // The four pixels around a point, read as one pixel type, weighted; a weight of zero leaves its

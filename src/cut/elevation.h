@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/status.h"
+
 namespace mc {
 
 /// The elevation a vertex carries when the raster holds its height.
@@ -47,9 +49,9 @@ struct ElevationRaster {
 /// scale and bounds), in plain words; nullptr when they are consistent.
 const char* rasterProblem(uint32_t version, const ElevationRaster& raster);
 
-/// The raster's bytes: width x height x bytesPerPixel of them. False (nothing kept, the reason in
-/// `why`) when fewer are given or a float pixel is not a number.
-bool takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size, std::string& why);
+/// The raster's bytes: width x height x bytesPerPixel of them. Fails (readInput, nothing kept)
+/// when fewer are given or a float pixel is not a number.
+Status takePixels(ElevationRaster& raster, const uint8_t* bytes, size_t size);
 
 /// Bilinear height between the four pixels around a point, clamped at the tile edges; a point
 /// on a pixel's position (to the nine decimals vertex lines print) gets that pixel's value.

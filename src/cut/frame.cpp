@@ -1,3 +1,4 @@
+// Degrees and metres, positions around the origin, welding by position.
 #include "cut/frame.h"
 
 #include <bit>
@@ -39,16 +40,17 @@ double upwardTurn(const StoredVertex& first, const StoredVertex& second,
 
 // The table holds vertex numbers: 4 bytes a slot, at most 3 slots a vertex, so welding costs
 // at most 16 bytes per stored vertex with the numbers.
-std::vector<uint32_t> weldPositions(const MeshBuffers& mesh, uint32_t& distinct) {
-    size_t count = mesh.vertices.count;
+std::vector<uint32_t> weldPositions(const ChunkedArray<StoredVertex>& vertices,
+                                    uint32_t& distinct) {
+    size_t count = vertices.count;
     size_t slots = std::bit_ceil(count + count / 2 + 1);
     std::vector<uint32_t> table(slots, EMPTY_SLOT);
     std::vector<uint32_t> number(count);
     distinct = 0;
     for (size_t i = 0; i < count; ++i) {
-        const StoredVertex& v = mesh.vertices[i];
+        const StoredVertex& v = vertices[i];
         size_t slot = positionHash(v) & (slots - 1);
-        while (table[slot] != EMPTY_SLOT && !samePosition(mesh.vertices[table[slot]], v)) {
+        while (table[slot] != EMPTY_SLOT && !samePosition(vertices[table[slot]], v)) {
             slot = (slot + 1) & (slots - 1);
         }
         if (table[slot] == EMPTY_SLOT) {

@@ -7,7 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cut/elevation.h"
 #include "platform/platform.h"
+#include "text/fields.h"
+#include "text/numbers.h"
 
 namespace mc {
 
@@ -41,5 +44,23 @@ bool keptLine(const KeptLines& lines, uint64_t offset, std::string_view& line);
 constexpr uint64_t ADDED_LINES = uint64_t(1) << 47;
 /// Adds a line of the run's own; returns its offset.
 uint64_t addKeptLine(KeptLines& lines, std::string_view line);
+
+/// Longitude, latitude and elevation: the first three fields after the keyword, the last of
+/// them running to the end of the line when nothing follows it.
+struct VertexPosition {
+    double lon = 0, lat = 0, elev = 0;
+};
+inline VertexPosition readVertexPosition(std::string_view remainder,
+                                         const char** elevField = nullptr) {
+    VertexPosition v;
+    SplitText field = splitFirstField(remainder);
+    v.lon = parseNumber(field.first);
+    field = splitFirstField(field.rest);
+    v.lat = parseNumber(field.first);
+    std::string_view elev = splitFirstField(field.rest).first;
+    v.elev = elev == RASTER_HEIGHT_FLAG_TEXT ? RASTER_HEIGHT_FLAG : parseNumber(elev);
+    if (elevField) *elevField = elev.data();
+    return v;
+}
 
 }  // namespace mc

@@ -1,15 +1,9 @@
 #include "cut/materials.h"
 
+#include "text/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
-
-std::string baseName(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 std::vector<Material> materialsOf(const Cut& cut, TerrainLibrary& library) {
     const MeshBuffers& mesh = cut.mesh;
@@ -24,7 +18,7 @@ std::vector<Material> materialsOf(const Cut& cut, TerrainLibrary& library) {
         Material m{definition, {}, {}};
         if (definition < terrain.definitions.size()) {
             const std::string& path = terrain.definitions[definition];
-            m.name = baseName(path);
+            m.name = fileStemOf(path);
             m.look = lookUpTerrain(library, path);
         } else {
             m.name = std::string("definition_").append(intToText(definition));

@@ -28,9 +28,6 @@ const Material& materialOf(const std::vector<Material>& materials, uint32_t defi
 enum class Mapping { none, vertexValues, projected };
 Mapping mappingOf(const Material& material, const BlockPatch& patch);
 
-/// A path's file name without folders and without its last extension.
-std::string baseName(const std::string& path);
-
 /// Where run `run`'s indices and stored vertices end: where the next run's start.
 inline size_t runIndexEnd(const MeshBuffers& mesh, size_t run) {
     return run + 1 < mesh.runs.size() ? mesh.runs[run + 1].firstIndex : mesh.indices.count;

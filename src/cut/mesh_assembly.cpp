@@ -1,3 +1,5 @@
+// The mesh assembly pass: the kept blocks read back into the cut's vertex and index tables, each
+// vertex projected into the object's frame, raster heights looked up on the second core.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -6,6 +8,7 @@
 #include "cut/cut.h"
 #include "cut/raster_intake.h"
 #include "platform/helper_thread.h"
+#include "text/console.h"
 #include "text/line_reader.h"
 #include "text/whole_numbers.h"
 
@@ -40,7 +43,7 @@ long double cosineOf(CosineCache& cache, double lat) {
         cache.entries[(bits * 0x9E3779B97F4A7C15ull) >> (64 - CosineCache::BITS)];
     if (!(e.lat == lat)) {
         e.lat = lat;
-        e.cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
+        e.cosine = cosineOfLatitude<long double>(lat);
     }
     return e.cosine;
 }
@@ -49,10 +52,8 @@ long double cosineOf(CosineCache& cache, double lat) {
 // object matches the tool's long-standing output to the last bit.
 StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& window,
                            CosineCache& cache) {
-    double xm = double((static_cast<long double>(p.position.lon) - window.longMin) *
-                       cosineOf(cache, p.position.lat) * METRES_PER_DEGREE);
-    double zm =
-        double((static_cast<long double>(p.position.lat) - window.latMin) * METRES_PER_DEGREE);
+    double xm = double(metresEast(p.position.lon, window.longMin, cosineOf(cache, p.position.lat)));
+    double zm = double(metresNorth<long double>(p.position.lat, window.latMin));
     StoredVertex v;
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
     v.elevation = p.position.elev;
@@ -109,7 +110,7 @@ struct Assembly {
     Capacities capacities;
     MeshBuffers& mesh;
     HeightLookups& heights;
-    bool traced;             // the put-back's trace of where vertices and triangles came from
+    MeshTrace* trace;        // where vertices and triangles came from, when the caller asks
     ClipRegion region = {};  // clip=1: what a triangle with no corner inside may still cover
     std::vector<AreaPolygon> parts = {};
     CosineCache cosine = {};
@@ -159,7 +160,7 @@ void appendVertex(Assembly& a, const PendingVertex& p, size_t line) {
     ++a.vertexCount;
     if (a.full != Failure::none) return;
     a.mesh.vertices.push(projectVertex(p, a.window, a.cosine));
-    if (a.traced) a.mesh.trace.vertexLines.push(uint32_t(line));
+    if (a.trace) a.trace->vertexLines.push(uint32_t(line));
     if (flaggedField(a.mesh.vertices.last()) != 0) {
         a.heights.filling.push_back(
             {&a.mesh.vertices.last().elevation, p.position.lon, p.position.lat});
@@ -170,7 +171,7 @@ void appendVertex(Assembly& a, const PendingVertex& p, size_t line) {
 
 // The triangle the next three indices make, by its number in its primitive.
 void noteTriangle(Assembly& a, size_t triangle) {
-    if (a.traced && a.full == Failure::none) a.mesh.trace.triangleNumbers.push(uint32_t(triangle));
+    if (a.trace && a.full == Failure::none) a.trace->triangleNumbers.push(uint32_t(triangle));
 }
 
 void appendIndex(Assembly& a, size_t vertexNumber) {
@@ -285,7 +286,7 @@ struct KeptBlocks {
 void storeBlock(KeptBlocks& b) {
     Assembly& a = b.assembly;
     if (a.full == Failure::none) notePatch(a.mesh, b.terrain, b.blockNumber);
-    if (a.traced) a.mesh.trace.blocks.push_back({a.mesh.vertices.count, a.mesh.indices.count});
+    if (a.trace) a.trace->blocks.push_back({a.mesh.vertices.count, a.mesh.indices.count});
     if (b.type == TRIANGLE_FAN) storeFan(a, b.lines);
     if (b.type == TRIANGLE_LIST) storeTriangles(a, b.lines);
     if (b.type == TRIANGLE_STRIP) storeStrip(a, b.lines);
@@ -301,9 +302,8 @@ Status takeVertexLine(KeptBlocks& b, std::string_view line, std::string_view rem
     bool needsHeight = position.elev == RASTER_HEIGHT_FLAG && b.assembly.full == Failure::none;
     if (needsHeight && !raster.present && raster.described) {
         auto described = std::move(raster.described);
-        std::string why;
-        if (!loadTextRaster(*described, raster.describedBy, raster, why)) {
-            return failedWith(Failure::readInput, std::move(why));
+        if (Status status = loadTextRaster(*described, raster.describedBy, raster); !status.ok()) {
+            return status;
         }
     }
     if (needsHeight && raster.present) {
@@ -387,19 +387,23 @@ OriginVertex findOrigin(const MeshBuffers& mesh) {
     return origin;
 }
 
-Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console) {
+const PatchRun& runOfVertex(const MeshBuffers& mesh, size_t vertex) {
+    auto after =
+        std::upper_bound(mesh.runs.begin(), mesh.runs.end(), vertex,
+                         [](size_t v, const PatchRun& run) { return v < run.firstVertex; });
+    return *(after - 1);
+}
+
+Cut assembleCut(Selection&& found, Capacities capacities, OutputFile& console, TileTrace* trace) {
     Cut cut;
     cut.window = found.window;
     cut.lines.path = found.keptPath;
     HeightLookups heights{found.raster};
-    Assembly assembly{cut.window, capacities, cut.mesh, heights, found.use == CutUse::putBack};
+    Assembly assembly{cut.window, capacities, cut.mesh, heights, trace ? &trace->mesh : nullptr};
     cut.status = readKeptBlocks(found, assembly, found.raster, console);
+    if (trace) trace->mesh.blocks.push_back({cut.mesh.vertices.count, cut.mesh.indices.count});
     cut.terrain = std::move(found.terrain);
     cut.raster = std::move(found.raster);
-    cut.source = std::move(found.source);
-    cut.keptSources = std::move(found.keptSources);
-    cut.keptPlaces = std::move(found.keptPlaces);
-    cut.overlayPlaces = std::move(found.overlayPlaces);
     cut.clipRegion = std::move(assembly.region);
     if (cut.status.ok()) cut.status = findOriginLine(cut);
     return cut;

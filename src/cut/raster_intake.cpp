@@ -24,10 +24,18 @@ const char* rasterFromHeader(const RasterHeader& header, const double bounds[4],
     return rasterProblem(header.version, r);
 }
 
+namespace {
+
+Status unusableRaster(const std::string& problem) {
+    return failedWith(Failure::readInput, "the tile's elevation raster cannot be used: " + problem);
+}
+
+}  // namespace
+
 // The raster is copied out: the tile's bytes are gone once the pass ends.
-bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster, std::string& why) {
+Status takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster) {
     const dsf::TileRaster& stored = tile.elevation;
-    if (!stored.found) return true;
+    if (!stored.found) return {};
     RasterHeader header{stored.version, stored.bytesPerPixel, stored.flags, stored.width,
                         stored.height,  stored.scale,         stored.offset};
     ElevationRaster r;
@@ -36,13 +44,12 @@ bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster, std::st
     if (!problem && stored.pixelBytes != uint64_t(r.width) * r.height * r.bytesPerPixel) {
         problem = "its DEMD atom's size is not width x height x bytes per pixel";
     }
-    if (problem) {
-        why = std::string("the tile's elevation raster cannot be used: ") + problem;
-        return false;
+    if (problem) return unusableRaster(problem);
+    if (Status status = takePixels(r, stored.pixels, stored.pixelBytes); !status.ok()) {
+        return status;
     }
-    if (!takePixels(r, stored.pixels, stored.pixelBytes, why)) return false;
     raster = std::move(r);
-    return true;
+    return {};
 }
 
 void noteTileLine(TextRasterLines& lines, std::string_view line) {
@@ -66,13 +73,10 @@ void noteTileLine(TextRasterLines& lines, std::string_view line) {
     }
 }
 
-bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
-                    ElevationRaster& raster, std::string& why) {
-    if (lines.elevationIndex < 0) return true;  // no elevation raster: nothing to do
-    auto refuse = [&why](const std::string& problem) {
-        why = "the tile's elevation raster cannot be used: " + problem;
-        return false;
-    };
+Status loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
+                      ElevationRaster& raster) {
+    if (lines.elevationIndex < 0) return {};  // no elevation raster: nothing to do
+    auto refuse = [](const std::string& problem) { return unusableRaster(problem); };
     if (size_t(lines.elevationIndex) >= lines.dataLines.size()) {
         return refuse("RASTER_DEF elevation has no RASTER_DATA line");
     }
@@ -116,9 +120,9 @@ bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
     if (!readWholeFile(rawPath, bytes)) {
         return refuse("its pixel file " + rawPath + " cannot be read: " + systemErrorText());
     }
-    if (!takePixels(r, bytes.data, bytes.size, why)) return false;
+    if (Status status = takePixels(r, bytes.data, bytes.size); !status.ok()) return status;
     raster = std::move(r);
-    return true;
+    return {};
 }
 
 }  // namespace mc

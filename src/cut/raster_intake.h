@@ -28,9 +28,8 @@ const char* rasterFromHeader(const RasterHeader& header, const double bounds[4],
                              ElevationRaster& raster);
 
 /// The binary tile's elevation raster, copied out (the tile's bytes are gone once the pass
-/// ends); true when the tile has none. False, with the reason in `why`, when it does not hold
-/// together.
-bool takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster, std::string& why);
+/// ends); nothing when the tile has none. Fails (readInput) when it does not hold together.
+Status takeElevationRaster(const dsf::Tile& tile, ElevationRaster& raster);
 
 /// Text form: "PROPERTY", "RASTER_DEF" and "RASTER_DATA" lines outside primitives, collected
 /// while the selection pass reads them.
@@ -44,9 +43,9 @@ struct TextRasterLines {
 void noteTileLine(TextRasterLines& lines, std::string_view line);
 
 /// Reads the raw file the elevation's RASTER_DATA line names (relative names start in the
-/// folder of the tile). False, with the reason in `why`, when the line is malformed or the file
-/// missing or short.
-bool loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
-                    ElevationRaster& raster, std::string& why);
+/// folder of the tile). Fails (readInput) when the line is malformed or the file missing or
+/// short.
+Status loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
+                      ElevationRaster& raster);
 
 }  // namespace mc

@@ -28,20 +28,19 @@ InputForm detectInputForm(const std::string& path) {
 // A 7z tile's bytes: the cache's copy, or unpacked from the archive and kept in the cache. A
 // cache that cannot take the copy is noted, never a failure.
 Status loadPackedTile(const std::string& inputPath, const dsf::UnpackedCache& cache,
-                      ByteBuffer& bytes, ProgressMeter& meter, Selection& found) {
+                      ByteBuffer& bytes, ProgressMeter& meter, Selection& found, bool& fromCache) {
     FileStamp archive;
     bool cached = !cache.folder.empty() && stampOfFile(inputPath, archive);
     if (cached && dsf::readCachedTile(cache, archive, bytes)) {
-        found.source.fromCache = true;
+        fromCache = true;
         return {};
     }
-    std::string damage;
-    if (!dsf::unpackFirstEntry(inputPath, bytes, damage, meter)) {
-        return failedWith(Failure::readInput, inputPath + " does not unpack: " + damage);
+    if (Status status = dsf::unpackFirstEntry(inputPath, bytes, meter); !status.ok()) {
+        return failedWith(Failure::readInput, inputPath + " does not unpack: " + status.reason);
     }
-    std::string why;
-    if (cached && !dsf::keepUnpackedTile(cache, archive, bytes, why)) {
-        found.note = "the unpacked tile cannot be kept in " + cache.folder + " (" + why +
+    if (!cached) return {};
+    if (Status kept = dsf::keepUnpackedTile(cache, archive, bytes); !kept.ok()) {
+        found.note = "the unpacked tile cannot be kept in " + cache.folder + " (" + kept.reason +
                      "): it is unpacked again on the next run";
     }
     return {};
@@ -49,25 +48,25 @@ Status loadPackedTile(const std::string& inputPath, const dsf::UnpackedCache& ca
 
 // The tile's bytes: mapped, or unpacked from its archive.
 Status loadTile(InputForm form, const std::string& inputPath, const dsf::UnpackedCache& cache,
-                ByteBuffer& bytes, ProgressMeter& meter, Selection& found) {
+                ByteBuffer& bytes, ProgressMeter& meter, Selection& found, bool& fromCache) {
     if (form == InputForm::packedTile) {
-        return loadPackedTile(inputPath, cache, bytes, meter, found);
+        return loadPackedTile(inputPath, cache, bytes, meter, found, fromCache);
     }
     if (readWholeFile(inputPath, bytes)) return {};
     return failedWith(Failure::readInput, "cannot read " + inputPath + ": " + systemErrorText());
 }
 
 void selectFromBinary(InputForm form, const std::string& inputPath, const dsf::UnpackedCache& cache,
-                      TempFile& temp, OutputFile& console, Selection& found) {
+                      TempFile& temp, OutputFile& console, Selection& found, TileTrace* trace) {
     OutputFile out;
     if (found.status = takeTempFile(temp, out); !found.status.ok()) return;
     auto bytes = std::make_shared<ByteBuffer>();
     ProgressMeter meter;
-    found.status = loadTile(form, inputPath, cache, *bytes, meter, found);
-    startProgress(meter, bytes->size,
-                  found.source.fromCache ? "Reading the unpacked copy" : "Reading");
+    bool fromCache = false;
+    found.status = loadTile(form, inputPath, cache, *bytes, meter, found, fromCache);
+    startProgress(meter, bytes->size, fromCache ? "Reading the unpacked copy" : "Reading");
     if (found.status.ok()) {
-        found.status = selectFromTile(bytes->data, bytes->size, out, console, found, meter);
+        found.status = selectFromTile(bytes->data, bytes->size, out, console, found, meter, trace);
     }
     clearProgress(meter);
     bool written = closeFile(out);
@@ -75,9 +74,10 @@ void selectFromBinary(InputForm form, const std::string& inputPath, const dsf::U
         found.status =
             failedWith(Failure::writeTemp, "writing " + temp.path + " failed: " + out.error);
     }
-    found.source.binary = true;
-    found.source.packed = form == InputForm::packedTile;
-    if (found.use == CutUse::putBack) found.source.bytes = std::move(bytes);
+    if (!trace) return;
+    trace->source.binary = true;
+    trace->source.packed = form == InputForm::packedTile;
+    trace->source.bytes = std::move(bytes);
 }
 
 }  // namespace
@@ -106,15 +106,14 @@ void releaseTempFile(TempFile& temp) {
 }
 
 Selection selectBlocks(const SelectionWindow& window, const std::string& inputPath, TempFile& temp,
-                       OutputFile& console, CutUse use, const dsf::UnpackedCache& cache) {
+                       OutputFile& console, const dsf::UnpackedCache& cache, TileTrace* trace) {
     Selection found;
-    found.use = use;
     found.window = window;
     found.keptPath = temp.path;
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
-        selectFromBinary(form, inputPath, cache, temp, console, found);
+        selectFromBinary(form, inputPath, cache, temp, console, found, trace);
     } else {
-        selectFromText(inputPath, temp, console, found);
+        selectFromText(inputPath, temp, console, found, trace);
     }
     return found;
 }

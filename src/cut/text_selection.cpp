@@ -4,6 +4,7 @@
 
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
+#include "text/console.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -72,6 +73,7 @@ struct TextPass {
     OutputFile& console;
     ProgressMeter& meter;
     Selection& found;
+    TileTrace* trace;
     BlockPatch patch = {};
     TextRasterLines rasterLines = {};
     uint64_t blockLine = 0;  // where the open block's BEGIN_PRIMITIVE line starts in the input
@@ -104,7 +106,7 @@ void closeBlock(TextPass& p) {
         p.touches = false;
         ++p.found.keptCount;
         p.found.terrain.keptPatches.push_back(p.patch);
-        if (p.found.use == CutUse::putBack) p.found.keptSources.push_back(p.blockLine);
+        if (p.trace) p.trace->keptSources.push_back(p.blockLine);
         clearProgress(p.meter);
         writeProgressLine(p.console, "Step 1: ", p.found.keptCount, p.seenCount);
     } else if (p.copying) {
@@ -151,7 +153,9 @@ void readTextTile(TextPass& p) {
         } else {
             noteTileLine(p.rasterLines, line);
             noteTerrainLine(p.found.terrain, p.patch, line);
-            if (hasKeyword(line, "END_PATCH")) p.found.source.lastPatchEnd = readOffset(p.input);
+            if (p.trace && hasKeyword(line, "END_PATCH")) {
+                p.trace->source.lastPatchEnd = readOffset(p.input);
+            }
         }
     }
     if (p.copying) dropTail(p.out, p.blockStart);  // a block still open at the end is dropped
@@ -160,7 +164,7 @@ void readTextTile(TextPass& p) {
 }  // namespace
 
 void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& console,
-                    Selection& found, size_t readBlockSize) {
+                    Selection& found, TileTrace* trace, size_t readBlockSize) {
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) {
         found.status =
@@ -175,7 +179,7 @@ void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& co
         closeReader(input);
         return;
     }
-    TextPass pass{found.window, input, out, console, meter, found};
+    TextPass pass{found.window, input, out, console, meter, found, trace};
     readTextTile(pass);
     bool readFailed = input.readFailed;
     closeReader(input);

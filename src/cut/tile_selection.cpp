@@ -6,6 +6,7 @@
 #include "cut/selection.h"
 #include "cut/tile_window.h"
 #include "dsf/commands.h"
+#include "text/console.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
@@ -29,16 +30,13 @@ void takeTerrain(const dsf::Tile& tile, TileTerrain& terrain) {
 }  // namespace
 
 Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, OutputFile& console,
-                      Selection& found, ProgressMeter& meter) {
+                      Selection& found, ProgressMeter& meter, TileTrace* trace) {
     auto opened = std::make_shared<dsf::Tile>();
     dsf::Tile& tile = *opened;
     dsf::Damage damage;
     if (!dsf::openTile(bytes, size, tile, damage)) return damagedTile(damage, size);
-    if (found.use == CutUse::putBack) found.source.tile = opened;
-    std::string why;
-    if (!takeElevationRaster(tile, found.raster, why)) {
-        return failedWith(Failure::readInput, std::move(why));
-    }
+    if (trace) trace->source.tile = opened;
+    if (Status status = takeElevationRaster(tile, found.raster); !status.ok()) return status;
     takeTerrain(tile, found.terrain);
     TileWindow tileWindow{found.window, tile};
     BlockPrinter printer(tile);
@@ -47,12 +45,11 @@ Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, Output
     dsf::Primitive primitive;
     int32_t seenCount = 0;
     dsf::WalkStep step;
-    bool traced = found.use == CutUse::putBack;
     while ((step = dsf::nextPrimitive(walker, tile, primitive, damage)) ==
            dsf::WalkStep::primitive) {
         ++seenCount;
-        if (traced && (primitive.flags & OVERLAY_PATCH_FLAG)) {
-            found.overlayPlaces.push_back(dsf::placeOf(walker, tile, primitive));
+        if (trace && (primitive.flags & OVERLAY_PATCH_FLAG)) {
+            trace->overlayPlaces.push_back(dsf::placeOf(walker, tile, primitive));
         }
         if ((seenCount & 1023) == 0) reportProgress(meter, uint64_t(walker.stream.at - bytes));
         if (!touchesWindow(tileWindow, printer.lane.values, primitive)) continue;
@@ -60,9 +57,9 @@ Status selectFromTile(const uint8_t* bytes, size_t size, OutputFile& out, Output
         ++found.keptCount;
         found.terrain.keptPatches.push_back(
             {primitive.definition, primitive.flags, primitive.depth});
-        if (traced) {
-            found.keptSources.push_back(uint64_t(walker.commandStart - bytes));
-            found.keptPlaces.push_back(dsf::placeOf(walker, tile, primitive));
+        if (trace) {
+            trace->keptSources.push_back(uint64_t(walker.commandStart - bytes));
+            trace->keptPlaces.push_back(dsf::placeOf(walker, tile, primitive));
         }
         clearProgress(meter);
         writeProgressLine(console, "Step 1: ", found.keptCount, seenCount);

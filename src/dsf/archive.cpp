@@ -7,11 +7,16 @@
 #include <cstring>
 #include <new>
 
+#include "text/status.h"
 #include "text/whole_numbers.h"
 
 namespace mc::dsf {
 
 namespace {
+
+Status unpackFailure(std::string reason) {
+    return failedWith(Failure::readInput, std::move(reason));
+}
 
 constexpr size_t READ_STEP = 1 << 20;
 // Asked of the library at a time, so that the progress line moves while a large entry unpacks.
@@ -29,13 +34,12 @@ std::string librarySays(archive* a, const char* otherwise) {
 
 // Reads the entry's data to its end; every negative status is a failure, warnings included
 // (a CRC mismatch comes back as a warning). Memory never grows past the limit.
-bool readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out,
-                   ProgressMeter& meter, std::string& reason) {
+Status readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out,
+                     ProgressMeter& meter) {
     size_t capacity = declared >= 0 ? size_t(declared) : std::min<uint64_t>(READ_STEP, limit);
     out.owned.reset(new (std::nothrow) uint8_t[capacity ? capacity : 1]);
     if (!out.owned) {
-        reason = "there is not memory enough to unpack its entry";
-        return false;
+        return unpackFailure("there is not memory enough to unpack its entry");
     }
     size_t used = 0;
     for (;;) {
@@ -45,8 +49,7 @@ bool readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out
             size_t grown = size_t(std::min<uint64_t>(uint64_t(capacity) * 2, limit));
             auto bigger = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[grown]);
             if (!bigger) {
-                reason = "there is not memory enough to unpack its entry";
-                return false;
+                return unpackFailure("there is not memory enough to unpack its entry");
             }
             std::memcpy(bigger.get(), out.owned.get(), used);
             out.owned = std::move(bigger);
@@ -58,14 +61,13 @@ bool readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out
                               : archive_read_data(a, out.owned.get() + used,
                                                   std::min(capacity - used, UNPACK_STEP));
         if (got < 0) {
-            reason = librarySays(a, "its entry cannot be unpacked");
-            return false;
+            return unpackFailure(librarySays(a, "its entry cannot be unpacked"));
         }
         if (full && got > 0) {
-            reason = used >= limit ? "its entry unpacks to more than " + groupedNumber(limit) +
-                                         " bytes, more than any tile can be"
-                                   : "its entry holds more data than its header declares";
-            return false;
+            return unpackFailure(used >= limit
+                                     ? "its entry unpacks to more than " + groupedNumber(limit) +
+                                           " bytes, more than any tile can be"
+                                     : "its entry holds more data than its header declares");
         }
         if (got == 0) break;
         used += size_t(got);
@@ -74,53 +76,47 @@ bool readEntryData(archive* a, int64_t declared, uint64_t limit, ByteBuffer& out
     out.data = out.owned.get();
     out.size = used;
     if (declared >= 0 && used != size_t(declared)) {
-        reason = "its entry holds less data than its header declares";
-        return false;
+        return unpackFailure("its entry holds less data than its header declares");
     }
-    return true;
+    return {};
 }
 
 }  // namespace
 
-bool unpackFirstEntry(const std::string& path, ByteBuffer& out, std::string& reason,
-                      ProgressMeter& meter, uint64_t limit) {
+Status unpackFirstEntry(const std::string& path, ByteBuffer& out, ProgressMeter& meter,
+                        uint64_t limit) {
     ArchiveHandle handle;
     archive* a = handle.a;
     if (!a || archive_read_support_format_7zip(a) != ARCHIVE_OK ||
         archive_read_open_filename(a, path.c_str(), READ_STEP) != ARCHIVE_OK) {
-        reason = librarySays(a, "it is not a readable 7z archive");
-        return false;
+        return unpackFailure(librarySays(a, "it is not a readable 7z archive"));
     }
     archive_entry* entry;
     int status = archive_read_next_header(a, &entry);
     if (status == ARCHIVE_EOF) {
-        reason = "the archive is empty";
-        return false;
+        return unpackFailure("the archive is empty");
     }
     if (status != ARCHIVE_OK) {
-        reason = librarySays(a, "the archive's header is damaged");
-        return false;
+        return unpackFailure(librarySays(a, "the archive's header is damaged"));
     }
     if (archive_entry_filetype(entry) != AE_IFREG) {
-        reason = "the archive's first entry is not a file";
-        return false;
+        return unpackFailure("the archive's first entry is not a file");
     }
     int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
     if (declared >= 0 && uint64_t(declared) > limit) {
-        reason = "its entry declares " + groupedNumber(uint64_t(declared)) + " bytes, more than " +
-                 groupedNumber(limit) + ", more than any tile can be";
-        return false;
+        return unpackFailure("its entry declares " + groupedNumber(uint64_t(declared)) +
+                             " bytes, more than " + groupedNumber(limit) +
+                             ", more than any tile can be");
     }
     startProgress(meter, declared > 0 ? uint64_t(declared) : 0, "Unpacking");
-    bool unpacked = readEntryData(a, declared, limit, out, meter, reason);
+    Status unpacked = readEntryData(a, declared, limit, out, meter);
     clearProgress(meter);
-    if (!unpacked) {
+    if (!unpacked.ok()) {
         out.owned.reset();
         out.data = nullptr;
         out.size = 0;
-        return false;
     }
-    return true;
+    return unpacked;
 }
 
 }  // namespace mc::dsf

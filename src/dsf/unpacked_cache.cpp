@@ -122,36 +122,35 @@ bool readCachedTile(const UnpackedCache& cache, const FileStamp& archive, ByteBu
     return false;
 }
 
-bool keepUnpackedTile(const UnpackedCache& cache, const FileStamp& archive, const ByteBuffer& bytes,
-                      std::string& why) {
+Status keepUnpackedTile(const UnpackedCache& cache, const FileStamp& archive,
+                        const ByteBuffer& bytes) {
     // what is no tile is refused by the reader, from the archive as fast as from a copy
     bool tile = bytes.size >= DSF_COOKIE.size() &&
                 std::memcmp(bytes.data, DSF_COOKIE.data(), DSF_COOKIE.size()) == 0;
-    if (cache.folder.empty() || bytes.size > cache.limit || !tile) return true;
+    if (cache.folder.empty() || bytes.size > cache.limit || !tile) return {};
     if (!makeFolders(cache.folder)) {
-        why = "cannot create the folder: " + systemErrorText();
-        return false;
+        return failedWith(Failure::keepCache, "cannot create the folder: " + systemErrorText());
     }
     const std::string name =
         keyOf(archive) + "-" + sumText(contentChecksum(bytes.data, bytes.size)) + ".dsf";
     const std::string path = cache.folder + SEPARATOR + name;
     PendingFile copy;
     if (!beginReplacement(copy, path)) {
-        why = "cannot create a file there: " + systemErrorText();
-        return false;
+        return failedWith(Failure::keepCache, "cannot create a file there: " + systemErrorText());
     }
     if (!writeHandle(copy.handle, bytes.data, bytes.size)) {
-        why = "writing the copy failed: " + systemErrorText();
+        Status failed =
+            failedWith(Failure::keepCache, "writing the copy failed: " + systemErrorText());
         abandonReplacement(copy);
-        return false;
+        return failed;
     }
     // a run that kept the same bytes first may hold its copy open (Windows): that copy serves
     if (!commitReplacement(copy) && !pathExists(path)) {
-        why = "the copy could not be put in place: " + systemErrorText();
-        return false;
+        return failedWith(Failure::keepCache,
+                          "the copy could not be put in place: " + systemErrorText());
     }
     dropLeastRecentlyUsed(cache, name);
-    return true;
+    return {};
 }
 
 }  // namespace mc::dsf

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "text/status.h"
 
 namespace mc::dsf {
 
@@ -24,9 +25,10 @@ bool readCachedTile(const UnpackedCache& cache, const FileStamp& archive, ByteBu
 
 /// Keeps the tile unpacked from the archive: written under a temporary name and renamed when
 /// complete, so that no run reads half a copy, then the least recently used copies dropped past
-/// the limit. A tile larger than the limit is not kept. False (why) when the folder cannot take it.
-bool keepUnpackedTile(const UnpackedCache& cache, const FileStamp& archive, const ByteBuffer& bytes,
-                      std::string& why);
+/// the limit. A tile larger than the limit is not kept. Fails (keepCache) when the folder cannot
+/// take it.
+Status keepUnpackedTile(const UnpackedCache& cache, const FileStamp& archive,
+                        const ByteBuffer& bytes);
 
 /// A 64-bit checksum of bytes, at memory speed: what tells a good copy from a damaged one.
 uint64_t contentChecksum(const uint8_t* bytes, size_t size);

@@ -36,6 +36,7 @@ struct OverlayPoint {
 
 struct BinaryRewrite {
     const Cut& cut;
+    const TileTrace& trace;
     const PutBackPlan& plan;
     const uint8_t* bytes;
     size_t size;
@@ -83,10 +84,9 @@ void noteOverlayVertex(BinaryRewrite& w, const dsf::VertexRef& ref) {
 void noteKeptBlock(BinaryRewrite& w, size_t block, const dsf::Primitive& primitive) {
     const Cut& cut = w.cut;
     if (cut.terrain.keptPatches[block].flags & OVERLAY_PATCH_FLAG) return;
-    size_t first, end;
-    blockVertices(cut, block, first, end);
-    for (size_t s = first; s < end; ++s) {
-        w.refOfStored[s] = primitive.vertices[cut.mesh.trace.vertexLines[s]];
+    VertexSpan stored = blockVertices(w.trace, block);
+    for (size_t s = stored.first; s < stored.end; ++s) {
+        w.refOfStored[s] = primitive.vertices[w.trace.mesh.vertexLines[s]];
     }
     auto patch = w.plan.patches.find(primitive.definition);
     if (patch == w.plan.patches.end() || patch->second.flags != primitive.flags ||
@@ -94,7 +94,7 @@ void noteKeptBlock(BinaryRewrite& w, size_t block, const dsf::Primitive& primiti
         return;
     }
     std::vector<uint8_t> taken;
-    takenTriangles(cut, block, taken);
+    takenTriangles(w.trace, block, taken);
     uint64_t count = uint64_t(std::count(taken.begin(), taken.end(), 1));
     countValue(w.lods[primitive.definition], Lod{primitive.lodNear, primitive.lodFar}, count);
 }
@@ -110,14 +110,14 @@ struct Candidate {
 };
 
 // The candidates in stream order: the selection noted where each stands.
-std::vector<Candidate> candidatesOf(const Cut& cut) {
+std::vector<Candidate> candidatesOf(const TileTrace& trace) {
     std::vector<Candidate> candidates;
-    for (size_t b = 0; b < cut.keptPlaces.size(); ++b) {
-        if (!(cut.keptPlaces[b].flags & OVERLAY_PATCH_FLAG)) {
-            candidates.push_back({&cut.keptPlaces[b], int64_t(b)});
+    for (size_t b = 0; b < trace.keptPlaces.size(); ++b) {
+        if (!(trace.keptPlaces[b].flags & OVERLAY_PATCH_FLAG)) {
+            candidates.push_back({&trace.keptPlaces[b], int64_t(b)});
         }
     }
-    for (const dsf::PrimitivePlace& place : cut.overlayPlaces) candidates.push_back({&place, -1});
+    for (const dsf::PrimitivePlace& place : trace.overlayPlaces) candidates.push_back({&place, -1});
     std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return a.place->start < b.place->start;
     });
@@ -129,7 +129,7 @@ void readCandidate(const BinaryRewrite& w, const Candidate& c, dsf::Primitive& p
                    std::vector<uint8_t>& taken) {
     dsf::readPrimitiveAt(w.tile, *c.place, primitive);
     taken.clear();
-    if (c.block >= 0) takenTriangles(w.cut, size_t(c.block), taken);
+    if (c.block >= 0) takenTriangles(w.trace, size_t(c.block), taken);
 }
 
 // Before anything is written: the original points of the cut's triangles, the patches' LOD, the
@@ -234,7 +234,7 @@ constexpr size_t HASHED_BLOCK = 4 << 20;
 // The new tile as it is written, hashed on the way for its footer: the digest is made on the
 // second core, a block at a time, while the first walks the commands and writes.
 struct TileOutput {
-    WholeFile file;
+    WholeFile& file;
     FileHandle input = NO_FILE;  // the plain tile, whose bytes are copied inside the system
     const uint8_t* inputStart = nullptr;
     dsf::Md5 digest;               // the hasher's alone until it is idle
@@ -441,19 +441,20 @@ void writeAtoms(BinaryRewrite& w, const std::vector<Candidate>& candidates, Tile
 
 }  // namespace
 
-Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan, TileSource source,
-                       const RunPaths& paths, PutBackCounts& counts) {
-    BinaryRewrite w{cut, plan, source.bytes->data, source.bytes->size, *source.tile};
+Status writeBinaryTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
+                       const RunPaths& paths, WrittenTile& tile) {
+    const TileSource& source = trace.source;
+    BinaryRewrite w{cut, trace, plan, source.bytes->data, source.bytes->size, *source.tile};
     dsf::attachTile(w.values, w.tile);
     w.refOfStored.resize(cut.mesh.vertices.count);
-    const std::vector<Candidate> candidates = candidatesOf(cut);
+    const std::vector<Candidate> candidates = candidatesOf(trace);
     survey(w, candidates);
     planOverlayPools(w);
     std::string pools = newPoolAtoms(w);
     Sink patches;
     appendNewPatches(w, patches);
     w.commandsSize += patches.bytes;
-    TileOutput out;
+    TileOutput out{tile.file};
     if (Status status = openOutputTile(out.file, paths); !status.ok()) return status;
     out.pending.reserve(HASHED_BLOCK);
     out.inputStart = w.bytes;
@@ -462,13 +463,10 @@ Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan, TileSource sourc
     writeAtoms(w, candidates, out, pools);
     std::array<uint8_t, 16> digest = finishHashing(out);
     writeText(out.file.out, std::string_view(reinterpret_cast<const char*>(digest.data()), 16));
-    w.values = {};
     closeHandle(out.input);
-    source = {};  // the input's mapping goes before the tile may replace it
-    counts.trianglesOut = plan.fitted.removed.size();
-    counts.trianglesIn = plan.fitted.triangles.size();
-    counts.newPoints = plan.fitted.points.size() + w.overlayPoints.size();
-    return finishOutputTile(out.file, paths);
+    tile.counts = {plan.fitted.removed.size(), plan.fitted.triangles.size(),
+                   plan.fitted.points.size() + w.overlayPoints.size()};
+    return {};
 }
 
 }  // namespace mc

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cut/status.h"
+#include "text/status.h"
 
 namespace mc {
 

@@ -504,7 +504,7 @@ Status compareOutlines(const Fitting& f) {
 
 void indexOriginals(const Cut& cut, Fitting& f) {
     Originals& o = f.originals;
-    o.welded = weldPositions(cut.mesh, o.positions);
+    o.welded = weldPositions(cut.mesh.vertices, o.positions);
     groupStoredVertices(cut, f.fitted, o);
     gridBasePositions(cut, o);
     f.own.reserve(f.fitted.removed.size());
@@ -543,10 +543,10 @@ Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& co
 void degreesOf(const Cut& cut, const Metres& at, double& lon, double& lat) {
     long double z = static_cast<long double>(at.z) / METRES_PER_UNIT + cut.origin.z;
     long double north = -z * SCALE_DIVISOR;
-    lat = double(cut.window.latMin + north / METRES_PER_DEGREE);
+    lat = double(latitudeNorthOf(cut.window.latMin, north));
     long double x = static_cast<long double>(at.x) / METRES_PER_UNIT + cut.origin.x;
-    long double cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
-    lon = double(cut.window.longMin + x * SCALE_DIVISOR / (cosine * METRES_PER_DEGREE));
+    lon = double(
+        longitudeEastOf(cut.window.longMin, x * SCALE_DIVISOR, cosineOfLatitude<long double>(lat)));
 }
 
 }  // namespace mc

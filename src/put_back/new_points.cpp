@@ -16,14 +16,11 @@ constexpr uint32_t POOL_POINTS = 65535;
 constexpr double ZERO_NORMAL = 1e-4;  // a stored 0 prints as -0.000015259
 constexpr double CELLS_PER_TRIANGLE = 1;
 
-// The values of a kept line after its keyword, as many as asked (missing ones read 0).
-bool lineValues(const Cut& cut, uint32_t stored, std::vector<double>& values, size_t count,
-                std::string& why) {
+// The values of a kept line after its keyword, as many as asked (missing ones read 0); false
+// when the kept lines cannot be read.
+bool lineValues(const Cut& cut, uint32_t stored, std::vector<double>& values, size_t count) {
     std::string_view line;
-    if (!keptLine(cut.lines, sourceOffset(cut.mesh.vertices[stored]), line)) {
-        why = "reading " + cut.lines.path + " back failed: " + systemErrorText();
-        return false;
-    }
+    if (!keptLine(cut.lines, sourceOffset(cut.mesh.vertices[stored]), line)) return false;
     values.assign(count, 0);
     SplitText field = splitFirstField(line);
     for (size_t k = 0; k < count && !field.rest.empty(); ++k) {
@@ -102,14 +99,13 @@ Status choosePatches(const Cut& cut, const FittedCut& fitted,
 namespace {
 
 // Whether the points of a definition's removed triangles carry normals of 0 0.
-bool carriesZeroNormals(const Cut& cut, const FittedCut& fitted, uint32_t definition,
-                        std::string& why, bool& zero) {
+bool carriesZeroNormals(const Cut& cut, const FittedCut& fitted, uint32_t definition, bool& zero) {
     std::vector<double> values;
     zero = true;
     for (const RemovedTriangle& t : fitted.removed) {
         if (t.definition != definition) continue;
         for (uint32_t stored : t.corners) {
-            if (!lineValues(cut, stored, values, 5, why)) return false;
+            if (!lineValues(cut, stored, values, 5)) return false;
             if (std::fabs(values[3]) > ZERO_NORMAL || std::fabs(values[4]) > ZERO_NORMAL) {
                 return zero = false, true;
             }
@@ -183,7 +179,7 @@ struct Planning {
 };
 
 // Planes 5 on, from the removed triangle under the point (of its definition when there is one).
-bool interpolateExtras(Planning& p, uint32_t point, size_t from, uint32_t depth, std::string& why) {
+bool interpolateExtras(Planning& p, uint32_t point, size_t from, uint32_t depth) {
     const FittedCut& fitted = p.fitted;
     if (!p.gridMade) {
         p.removedGrid = gridOf(fitted.removed.size(), [&](size_t t) {
@@ -215,7 +211,7 @@ bool interpolateExtras(Planning& p, uint32_t point, size_t from, uint32_t depth,
     if (best < 0) return true;  // outside every removed triangle: the planes stay 0
     std::vector<double> corner;
     for (int k = 0; k < 3; ++k) {
-        if (!lineValues(p.cut, fitted.removed[size_t(best)].corners[k], corner, depth, why)) {
+        if (!lineValues(p.cut, fitted.removed[size_t(best)].corners[k], corner, depth)) {
             return false;
         }
         for (size_t plane = from; plane < depth; ++plane) {
@@ -252,12 +248,12 @@ void setNormals(Planning& p) {
 
 // Longitude, latitude and elevation: where the file puts the point (elevation the origin's plus
 // its Y), or exactly the original position it sits on.
-bool setPosition(Planning& p, uint32_t point, std::string& why) {
+bool setPosition(Planning& p, uint32_t point) {
     const NewPointPlace& place = p.fitted.points[point];
     double* v = &p.values[p.firstValue[point]];
     if (place.onOriginal != NO_ORIGINAL) {
         std::vector<double> original;
-        if (!lineValues(p.cut, place.onOriginal, original, 2, why)) return false;
+        if (!lineValues(p.cut, place.onOriginal, original, 2)) return false;
         v[0] = original[0], v[1] = original[1];
         v[2] = p.cut.mesh.vertices[size_t(place.onOriginal)].elevation;
         return true;
@@ -270,7 +266,7 @@ bool setPosition(Planning& p, uint32_t point, std::string& why) {
 
 // The sixth and seventh values from the face's texture coordinate where the carve wrote them
 // from those values, the others from the removed triangle under the point.
-bool setExtras(Planning& p, uint32_t point, uint32_t depth, std::string& why) {
+bool setExtras(Planning& p, uint32_t point, uint32_t depth) {
     const NewPointPlace& place = p.fitted.points[point];
     const NewPatch& patch = p.patches.at(place.definition);
     size_t from = 5;
@@ -279,7 +275,7 @@ bool setExtras(Planning& p, uint32_t point, uint32_t depth, std::string& why) {
         p.values[p.firstValue[point] + 6] = p.edited.textures[2 * size_t(place.texture) + 1];
         from = 7;
     }
-    return from >= depth || interpolateExtras(p, point, from, depth, why);
+    return from >= depth || interpolateExtras(p, point, from, depth);
 }
 
 // Points go into pools by depth, normals, bucket and band, at most 65,535 a pool.
@@ -351,14 +347,14 @@ void quantiseIntoPools(const Planning& p, NewPoints& planned) {
 
 }  // namespace
 
-bool planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edited,
-                   std::map<uint32_t, NewPatch>& patches, NewPoints& planned, std::string& why) {
+Status planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edited,
+                     std::map<uint32_t, NewPatch>& patches, NewPoints& planned) {
     Planning p{cut, fitted, edited, patches};
     for (const NewPointPlace& place : fitted.points) {
         NewPatch& patch = patches.at(place.definition);
         if (!patch.zeroNormalsKnown) {
-            if (!carriesZeroNormals(cut, fitted, place.definition, why, patch.zeroNormals)) {
-                return false;
+            if (!carriesZeroNormals(cut, fitted, place.definition, patch.zeroNormals)) {
+                return keptLinesFailure(cut);
             }
             patch.zeroNormalsKnown = true;
         }
@@ -367,11 +363,11 @@ bool planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edi
         uint32_t depth = std::max(3u, patches.at(fitted.points[point].definition).depth);
         p.firstValue.push_back(uint32_t(p.values.size()));
         p.values.resize(p.values.size() + depth, 0.0);
-        if (!setPosition(p, point, why) || !setExtras(p, point, depth, why)) return false;
+        if (!setPosition(p, point) || !setExtras(p, point, depth)) return keptLinesFailure(cut);
     }
     setNormals(p);
     quantiseIntoPools(p, planned);
-    return true;
+    return {};
 }
 
 namespace {

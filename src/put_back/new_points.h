@@ -57,9 +57,9 @@ Status choosePatches(const Cut& cut, const FittedCut& fitted,
                      const std::vector<Material>& materials, std::map<uint32_t, NewPatch>& patches);
 
 /// The values of the fitted cut's new points (base terrain), each in its definition's patch
-/// depth, quantised into pools. False (the reason in `why`) when the kept lines cannot be read.
-bool planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edited,
-                   std::map<uint32_t, NewPatch>& patches, NewPoints& planned, std::string& why);
+/// depth, quantised into pools. Fails (readTemp) when the kept lines cannot be read.
+Status planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& edited,
+                     std::map<uint32_t, NewPatch>& patches, NewPoints& planned);
 
 /// The edited terrain where it differs from the cut's own triangles, to find its height at a
 /// place: its changed triangles by cell of a grid over their extent (offsets into one array, so

@@ -1,3 +1,5 @@
+// The put-back's plan (the edited file fitted into the cut, the new points and patches) and
+// what both tile writers share: the output tile opened and put in place, the report.
 #include "put_back/put_back.h"
 
 #include <algorithm>
@@ -8,14 +10,6 @@
 namespace mc {
 
 namespace {
-
-// The run a stored vertex belongs to.
-const PatchRun& runOfVertex(const MeshBuffers& mesh, size_t vertex) {
-    auto after =
-        std::upper_bound(mesh.runs.begin(), mesh.runs.end(), vertex,
-                         [](size_t v, const PatchRun& run) { return v < run.firstVertex; });
-    return *(after - 1);
-}
 
 // An original point whose patch is not as deep as the one its face goes into cannot be named
 // there: the corner becomes a new point on the same spot.
@@ -35,14 +29,17 @@ void newPointsForOtherDepths(const Cut& cut, PutBackPlan& plan) {
 
 // The tile's bytes under a second name, unless something has that name already: a hard link, or
 // a copy written whole.
-bool keepFileOnce(const std::string& path, const std::string& keptPath, std::string& why) {
-    if (pathExists(keptPath) || linkFile(path, keptPath)) return true;
-    WholeFile copy;
+Status keepFileOnce(const std::string& path, const std::string& keptPath) {
+    if (pathExists(keptPath) || linkFile(path, keptPath)) return {};
     FileHandle from = openReadHandle(path);
-    if (from == NO_FILE || !openWholeFile(copy, keptPath, path, why)) {
-        if (from == NO_FILE) why = "cannot read " + path + " to keep it: " + systemErrorText();
+    if (from == NO_FILE) {
+        return failedWith(Failure::writeTile,
+                          "cannot read " + path + " to keep it: " + systemErrorText());
+    }
+    WholeFile copy;
+    if (Status status = openWholeFile(copy, keptPath, path, Failure::writeTile); !status.ok()) {
         closeHandle(from);
-        return false;
+        return status;
     }
     std::vector<char> block(1 << 20);
     int64_t got;
@@ -51,11 +48,12 @@ bool keepFileOnce(const std::string& path, const std::string& keptPath, std::str
     }
     closeHandle(from);
     if (got < 0) {
-        why = "cannot read " + path + " to keep it: " + systemErrorText();
+        Status failed = failedWith(Failure::writeTile,
+                                   "cannot read " + path + " to keep it: " + systemErrorText());
         abandonWholeFile(copy);
-        return false;
+        return failed;
     }
-    return finishWholeFile(copy, why);
+    return finishWholeFile(copy);
 }
 
 bool hasBaseTriangles(const Cut& cut) {
@@ -87,64 +85,37 @@ Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
         return status;
     }
     newPointsForOtherDepths(cut, plan);
-    std::string why;
-    if (!planNewPoints(cut, plan.fitted, plan.edited, plan.patches, plan.points, why)) {
-        return failedWith(Failure::readTemp, std::move(why));
+    if (Status status = planNewPoints(cut, plan.fitted, plan.edited, plan.patches, plan.points);
+        !status.ok()) {
+        return status;
     }
     plan.surface = changedSurfaceOf(cut, plan.fitted, plan.points);
     return {};
 }
 
-void takenTriangles(const Cut& cut, size_t block, std::vector<uint8_t>& taken) {
-    taken.clear();
-    if (cut.terrain.keptPatches[block].flags & OVERLAY_PATCH_FLAG) return;
-    const MeshTrace& trace = cut.mesh.trace;
-    size_t first = trace.blocks[block].firstIndex / 3;
-    size_t end = (block + 1 < trace.blocks.size() ? trace.blocks[block + 1].firstIndex
-                                                  : cut.mesh.indices.count) /
-                 3;
-    for (size_t t = first; t < end; ++t) {
-        uint32_t number = trace.triangleNumbers[t];
-        if (number >= taken.size()) taken.resize(number + 1, 0);
-        taken[number] = 1;
-    }
-}
-
-void blockVertices(const Cut& cut, size_t block, size_t& first, size_t& end) {
-    const MeshTrace& trace = cut.mesh.trace;
-    first = trace.blocks[block].firstVertex;
-    end = block + 1 < trace.blocks.size() ? trace.blocks[block + 1].firstVertex
-                                          : cut.mesh.vertices.count;
-}
-
 Metres metresOfPlace(const Cut& cut, double lon, double lat) {
-    long double cosine = std::cos(static_cast<long double>(DEG_TO_RAD) * lat);
-    double xm =
-        double((static_cast<long double>(lon) - cut.window.longMin) * cosine * METRES_PER_DEGREE);
-    double zm = double((static_cast<long double>(lat) - cut.window.latMin) * METRES_PER_DEGREE);
-    StoredVertex v{double(static_cast<long double>(xm) / SCALE_DIVISOR), 0,
-                   double((-1.0L * zm) / SCALE_DIVISOR), 0};
-    return metresOf(v, cut.origin);
+    return metresOf(projectPosition(cut.window, {lon, lat, 0}, 0), cut.origin);
 }
 
 Status openOutputTile(WholeFile& file, const RunPaths& paths) {
-    std::string why;
     // the input itself may be named: it is replaced only once the new tile is complete
-    if (!openWholeFile(file, paths.outputTile, std::string(), why)) {
-        return failedWith(Failure::writeTile, std::move(why));
-    }
-    return {};
+    return openWholeFile(file, paths.outputTile, std::string(), Failure::writeTile);
 }
 
 Status finishOutputTile(WholeFile& file, const RunPaths& paths) {
-    std::string why;
-    if (isSameFile(paths.outputTile, paths.input) &&
-        !keepFileOnce(paths.input, paths.input + ".original", why)) {
-        abandonWholeFile(file);
-        return failedWith(Failure::writeTile, std::move(why));
+    if (isSameFile(paths.outputTile, paths.input)) {
+        if (Status status = keepFileOnce(paths.input, paths.input + ".original"); !status.ok()) {
+            abandonWholeFile(file);
+            return status;
+        }
     }
-    if (!finishWholeFile(file, why)) return failedWith(Failure::writeTile, std::move(why));
-    return {};
+    return finishWholeFile(file);
+}
+
+void announceTile(OutputFile& console) {
+    endLine(console);
+    writeLine(console, "Writing output tile");
+    flushOutput(console);
 }
 
 void reportPutBack(OutputFile& console, const std::string& tileName, const PutBackCounts& counts) {

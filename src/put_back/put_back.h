@@ -11,6 +11,8 @@
 
 #include "cut/cut.h"
 #include "cut/materials.h"
+#include "cut/run_paths.h"
+#include "cut/tile_trace.h"
 #include "put_back/edited_file.h"
 #include "put_back/fit.h"
 #include "put_back/new_points.h"
@@ -33,32 +35,39 @@ struct PutBackCounts {
     uint64_t trianglesOut = 0, trianglesIn = 0, newPoints = 0;
 };
 
+/// The new tile, written beside output_tile but not yet in place, and what went into it.
+struct WrittenTile {
+    WholeFile file;
+    PutBackCounts counts;
+};
+
 /// Reads the edited file (paths.wavefront) and fits it into the cut; nothing is written.
 Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan);
 
-/// Writes paths.outputTile from a binary tile's bytes and atoms (the selection's): every atom as
-/// it was but the pools, which gain the new points, and the commands, where primitives lose the
-/// cut's triangles and new patches hold the edited ones. The source is let go before the tile is
-/// put in place, so that output_tile may name the input (kept once as NAME.original).
-Status writeBinaryTile(const Cut& cut, const PutBackPlan& plan, TileSource source,
-                       const RunPaths& paths, PutBackCounts& counts);
+/// One tile writer: the cut, where it came from in the tile, the plan and the run's paths in;
+/// the new tile written whole beside output_tile (or nothing, and why not).
+using TileWriter = Status (*)(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
+                              const RunPaths& paths, WrittenTile& tile);
 
-/// Writes paths.outputTile from a text tile: every line as it was but the kept blocks, which
-/// lose the cut's triangles, overlay lines on the changed terrain, and the new patches after the
-/// last END_PATCH.
-Status writeTextTile(const Cut& cut, const PutBackPlan& plan, const RunPaths& paths,
-                     PutBackCounts& counts);
+/// From a binary tile's bytes and atoms (the trace's): every atom as it was but the pools, which
+/// gain the new points, and the commands, where primitives lose the cut's triangles and new
+/// patches hold the edited ones.
+Status writeBinaryTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
+                       const RunPaths& paths, WrittenTile& tile);
+
+/// From a text tile: every line as it was but the kept blocks, which lose the cut's triangles,
+/// overlay lines on the changed terrain, and the new patches after the last END_PATCH.
+Status writeTextTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
+                     const RunPaths& paths, WrittenTile& tile);
+
+/// "Writing output tile", shown before a tile writer starts.
+void announceTile(OutputFile& console);
 
 /// The report: the tile written, triangles out and in, new points.
 void reportPutBack(OutputFile& console, const std::string& tileName, const PutBackCounts& counts);
 
 // Shared by the two tile writers.
 
-/// The triangles of kept block `block` the put-back takes out (its base triangles in the cut),
-/// marked by their number in the block's primitive; none for an overlay block.
-void takenTriangles(const Cut& cut, size_t block, std::vector<uint8_t>& taken);
-/// The stored vertices of kept block `block`: from `first` to before `end`.
-void blockVertices(const Cut& cut, size_t block, size_t& first, size_t& end);
 /// A place in degrees, in the cut's metres (X and Z only).
 Metres metresOfPlace(const Cut& cut, double lon, double lat);
 /// The most common of the values counted, the first of equals.
@@ -82,7 +91,8 @@ void countValue(std::vector<std::pair<Value, uint64_t>>& counted, const Value& v
 /// Opens output_tile for writing whole, whether or not it names the input.
 Status openOutputTile(WholeFile& file, const RunPaths& paths);
 /// Puts the complete tile in place; when it replaces the input, the input is kept first as
-/// NAME.original, unless an earlier put-back kept it there already.
+/// NAME.original, unless an earlier put-back kept it there already. On Windows a file that is
+/// mapped cannot be replaced: the trace's bytes of the input must be gone by then.
 Status finishOutputTile(WholeFile& file, const RunPaths& paths);
 
 }  // namespace mc

@@ -25,9 +25,10 @@ struct OpenBlock {
 
 struct TextRewrite {
     const Cut& cut;
+    const TileTrace& trace;
     const PutBackPlan& plan;
+    WholeFile& out;
     LineReader input = {};
-    WholeFile out = {};
     std::string lineEnd = "\n";
     uint32_t patchDefinition = 0, patchFlags = 0, patchDepth = 0;
     std::string patchLod = {};  // the BEGIN_PATCH line's near and far fields
@@ -75,20 +76,19 @@ std::string newPointLine(const TextRewrite& w, uint32_t point) {
     return line;
 }
 
-bool writeCornerLine(TextRewrite& w, const FitCorner& corner, std::string& why) {
-    if (!corner.original) return putLine(w, newPointLine(w, corner.index)), true;
+Status writeCornerLine(TextRewrite& w, const FitCorner& corner) {
+    if (!corner.original) return putLine(w, newPointLine(w, corner.index)), Status{};
     std::string_view line;
     if (!keptLine(w.cut.lines, sourceOffset(w.cut.mesh.vertices[corner.index]), line)) {
-        why = "reading " + w.cut.lines.path + " back failed: " + systemErrorText();
-        return false;
+        return keptLinesFailure(w.cut);
     }
     putLine(w, line);
-    return true;
+    return {};
 }
 
 // A patch per definition: its triangles as lists of at most 85 triangles, original points as
 // their lines, new ones printed from their pools.
-bool writeNewPatches(TextRewrite& w, std::string& why) {
+Status writeNewPatches(TextRewrite& w) {
     w.patchesWritten = true;
     for (const auto& [definition, patch] : w.plan.patches) {
         std::vector<const FitCorner*> corners;
@@ -106,12 +106,12 @@ bool writeNewPatches(TextRewrite& w, std::string& why) {
                 if (k > 0) putLine(w, END_PRIMITIVE);
                 putLine(w, "BEGIN_PRIMITIVE 0");
             }
-            if (!writeCornerLine(w, *corners[k], why)) return false;
+            if (Status status = writeCornerLine(w, *corners[k]); !status.ok()) return status;
         }
         putLine(w, END_PRIMITIVE);
         putLine(w, "END_PATCH");
     }
-    return true;
+    return {};
 }
 
 // The line with a new elevation when it lies on the changed terrain.
@@ -164,8 +164,10 @@ void closeBlock(TextRewrite& w) {
     OpenBlock& b = w.block;
     b.open = false;
     std::vector<uint8_t> taken;
-    if (b.kept >= 0) {
-        takenTriangles(w.cut, size_t(b.kept), taken);
+    bool keptBase =
+        b.kept >= 0 && !(w.cut.terrain.keptPatches[size_t(b.kept)].flags & OVERLAY_PATCH_FLAG);
+    if (keptBase) {
+        takenTriangles(w.trace, size_t(b.kept), taken);
         countLod(w, taken);
     }
     if (std::count(taken.begin(), taken.end(), 1) > 0) {
@@ -189,7 +191,7 @@ void closeBlock(TextRewrite& w) {
 void openBlock(TextRewrite& w, std::string_view line, std::string_view raw) {
     OpenBlock& b = w.block;
     b.kept = -1;
-    const std::vector<uint64_t>& kept = w.cut.keptSources;
+    const std::vector<uint64_t>& kept = w.trace.keptSources;
     if (w.nextKept < kept.size() && kept[w.nextKept] == w.input.lineOffset) {
         b.kept = int64_t(w.nextKept++);
     }
@@ -212,7 +214,7 @@ void takeBlockLine(TextRewrite& w, std::string_view line, std::string_view raw) 
     if (!line.empty()) b.lines.emplace_back(line);
 }
 
-bool rewriteLines(TextRewrite& w, std::string& why) {
+Status rewriteLines(TextRewrite& w) {
     bool first = true, endedLine = true;
     while (!atEnd(w.input)) {
         std::string_view line = readLine(w.input);
@@ -226,22 +228,22 @@ bool rewriteLines(TextRewrite& w, std::string& why) {
         } else {
             if (hasKeyword(line, "BEGIN_PATCH")) notePatch(w, line);
             put(w, raw);
-            if (readOffset(w.input) == w.cut.source.lastPatchEnd && !writeNewPatches(w, why)) {
-                return false;
+            if (readOffset(w.input) == w.trace.source.lastPatchEnd) {
+                if (Status status = writeNewPatches(w); !status.ok()) return status;
             }
         }
     }
     if (w.block.open) put(w, w.block.raw);  // a block still open at the end stays as it was
-    if (w.patchesWritten) return true;
+    if (w.patchesWritten) return {};
     if (!endedLine) put(w, w.lineEnd);
-    return writeNewPatches(w, why);
+    return writeNewPatches(w);
 }
 
 }  // namespace
 
-Status writeTextTile(const Cut& cut, const PutBackPlan& plan, const RunPaths& paths,
-                     PutBackCounts& counts) {
-    TextRewrite w{cut, plan};
+Status writeTextTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
+                     const RunPaths& paths, WrittenTile& tile) {
+    TextRewrite w{cut, trace, plan, tile.file};
     if (!openForReading(w.input, paths.input)) {
         return failedWith(Failure::openInput,
                           "cannot open " + paths.input + " again: " + systemErrorText());
@@ -250,22 +252,20 @@ Status writeTextTile(const Cut& cut, const PutBackPlan& plan, const RunPaths& pa
         closeReader(w.input);
         return status;
     }
-    std::string why;
-    bool written = rewriteLines(w, why);
+    Status written = rewriteLines(w);
     bool readFailed = w.input.readFailed;
     closeReader(w.input);
-    if (!written || readFailed) {
+    if (!written.ok() || readFailed) {
         abandonWholeFile(w.out);
         if (readFailed) {
             return failedWith(Failure::readInput,
                               "reading " + paths.input + " failed: " + w.input.error);
         }
-        return failedWith(Failure::readTemp, std::move(why));
+        return written;
     }
-    counts.trianglesOut = plan.fitted.removed.size();
-    counts.trianglesIn = plan.fitted.triangles.size();
-    counts.newPoints = plan.fitted.points.size() + w.overlayPoints;
-    return finishOutputTile(w.out, paths);
+    tile.counts = {plan.fitted.removed.size(), plan.fitted.triangles.size(),
+                   plan.fitted.points.size() + w.overlayPoints};
+    return {};
 }
 
 }  // namespace mc

@@ -7,15 +7,20 @@
 #include <numbers>
 #include <pugixml.hpp>
 
+#include "cut/frame.h"
 #include "platform/platform.h"
+#include "text/file_names.h"
 #include "text/line_reader.h"
 
 namespace mc {
 
 namespace {
 
-constexpr double METRES_PER_DEGREE_OF_LATITUDE = 111120.0;
 constexpr size_t NEAREST_NAMES = 3;
+
+Status areaFailure(std::string reason) {
+    return failedWith(Failure::readArea, std::move(reason));
+}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -79,11 +84,6 @@ std::string notThere(const std::string& what, const std::string& wanted, const s
     return text + ")";
 }
 
-std::string baseName(const std::string& path) {
-    size_t slash = path.find_last_of(WINDOWS_PLATFORM ? "\\/" : "/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // ---- apt.dat ---------------------------------------------------------------------------------
 
 // A boundary node: row 111 (plain), 112 (with a Bezier control point), 113/114 (the same, closing
@@ -107,7 +107,7 @@ AreaPoint bezierPoint(const AreaPoint (&p)[4], int degree, double t) {
 
 double metresBetween(const AreaPoint& a, const AreaPoint& b) {
     double east = (b.lon - a.lon) * std::cos((a.lat + b.lat) / 2 * std::numbers::pi / 180);
-    return std::hypot(east, b.lat - a.lat) * METRES_PER_DEGREE_OF_LATITUDE;
+    return std::hypot(east, b.lat - a.lat) * METRES_PER_DEGREE;
 }
 
 // The segment from one node to the next: straight, or a Bezier from the first node's control
@@ -206,11 +206,10 @@ void readAptRow(AptReading& r, std::string_view line, uint64_t lineNumber) {
     if (row == 130 && r.chosen && !r.boundaryDone) r.inBoundary = true, r.taken = r.airport;
 }
 
-bool readAptDat(const std::string& path, const std::string& wanted, Area& area, std::string& why) {
+Status readAptDat(const std::string& path, const std::string& wanted, Area& area) {
     LineReader reader;
     if (!openForReading(reader, path)) {
-        why = "cannot open " + path + ": " + systemErrorText();
-        return false;
+        return areaFailure("cannot open " + path + ": " + systemErrorText());
     }
     AptReading r{wanted};
     for (uint64_t number = 1; !atEnd(reader) && r.error.empty(); ++number) {
@@ -218,16 +217,15 @@ bool readAptDat(const std::string& path, const std::string& wanted, Area& area, 
         if (r.boundaryDone && !wanted.empty()) break;  // the rest of the world is not needed
     }
     closeReader(reader);
-    if (!r.error.empty()) return why = r.error, false;
-    std::string file = baseName(path);
+    if (!r.error.empty()) return areaFailure(r.error);
+    std::string file = fileNameOf(path);
     if (!wanted.empty() && !r.airportFound) {
-        why = notThere("airport", wanted, file, r.airports);
-        return false;
+        return areaFailure(notThere("airport", wanted, file, r.airports));
     }
     if (r.nodes.empty()) {
-        why = wanted.empty() ? file + " holds no airport boundary (row 130 and its nodes)"
-                             : "airport '" + wanted + "' has no boundary (row 130) in " + file;
-        return false;
+        return areaFailure(wanted.empty()
+                               ? file + " holds no airport boundary (row 130 and its nodes)"
+                               : "airport '" + wanted + "' has no boundary (row 130) in " + file);
     }
     if (r.ringEnds.empty() || r.ringEnds.back() != r.nodes.size())
         r.ringEnds.push_back(r.nodes.size());
@@ -239,7 +237,7 @@ bool readAptDat(const std::string& path, const std::string& wanted, Area& area, 
     area.polygons = {std::move(polygon)};
     area.name = r.taken;
     area.format = "apt.dat";
-    return true;
+    return {};
 }
 
 // ---- GeoJSON ---------------------------------------------------------------------------------
@@ -312,19 +310,18 @@ std::string jsonName(const Json& feature, const char* key) {
     return value->is_string() ? value->get<std::string>() : value->dump();
 }
 
-bool readGeoJson(std::string_view text, const std::string& file, const std::string& wanted,
-                 Area& area, std::string& why) {
+Status readGeoJson(std::string_view text, const std::string& file, const std::string& wanted,
+                   Area& area) {
     Json document;
     try {
         document = Json::parse(text);
     } catch (const Json::parse_error& error) {
         std::string said = error.what();
-        why = file + " is not JSON: " + said.substr(said.find(']') + 2);
-        return false;
+        return areaFailure(file + " is not JSON: " + said.substr(said.find(']') + 2));
     }
     if (!document.is_object()) {
-        why = file + " holds no GeoJSON object (a Polygon, a Feature or a FeatureCollection)";
-        return false;
+        return areaFailure(
+            file + " holds no GeoJSON object (a Polygon, a Feature or a FeatureCollection)");
     }
     std::vector<const Json*> features;
     if (jsonText(document, "type") == "FeatureCollection" && document.contains("features") &&
@@ -343,18 +340,17 @@ bool readGeoJson(std::string_view text, const std::string& file, const std::stri
         std::vector<AreaPolygon> polygons;
         if (!jsonPolygons(geometry, polygons)) {
             if (wanted.empty()) continue;
-            why = "the feature '" + wanted + "' in " + file +
-                  " has no Polygon or MultiPolygon of [longitude, latitude] positions";
-            return false;
+            return areaFailure(
+                "the feature '" + wanted + "' in " + file +
+                " has no Polygon or MultiPolygon of [longitude, latitude] positions");
         }
         area.polygons = std::move(polygons);
         area.name = wanted.empty() ? (name.empty() ? id : name) : wanted;
         area.format = "GeoJSON";
-        return true;
+        return {};
     }
-    why = wanted.empty() ? file + " holds no Polygon or MultiPolygon"
-                         : notThere("feature", wanted, file, names);
-    return false;
+    return areaFailure(wanted.empty() ? file + " holds no Polygon or MultiPolygon"
+                                      : notThere("feature", wanted, file, names));
 }
 
 // ---- KML -------------------------------------------------------------------------------------
@@ -423,14 +419,13 @@ bool kmlPolygons(const pugi::xml_node& placemark, std::vector<AreaPolygon>& poly
     return good && !polygons.empty();
 }
 
-bool readKml(std::string_view text, const std::string& file, const std::string& wanted, Area& area,
-             std::string& why) {
+Status readKml(std::string_view text, const std::string& file, const std::string& wanted,
+               Area& area) {
     pugi::xml_document document;
     pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size());
     if (!parsed) {
-        why = file + " is not XML: " + parsed.description() + " at byte " +
-              std::to_string(parsed.offset);
-        return false;
+        return areaFailure(file + " is not XML: " + parsed.description() + " at byte " +
+                           std::to_string(parsed.offset));
     }
     std::vector<std::string> names;
     std::vector<pugi::xml_node> placemarks;
@@ -445,42 +440,38 @@ bool readKml(std::string_view text, const std::string& file, const std::string& 
         std::vector<AreaPolygon> polygons;
         if (!kmlPolygons(placemark, polygons)) {
             if (wanted.empty()) continue;
-            why = "the placemark '" + wanted + "' in " + file +
-                  " has no Polygon of longitude,latitude coordinates";
-            return false;
+            return areaFailure("the placemark '" + wanted + "' in " + file +
+                               " has no Polygon of longitude,latitude coordinates");
         }
         area.polygons = std::move(polygons);
         area.name = name;
         area.format = "KML";
-        return true;
+        return {};
     }
-    why = wanted.empty() ? file + " holds no Placemark with a Polygon"
-                         : notThere("placemark", wanted, file, names);
-    return false;
+    return areaFailure(wanted.empty() ? file + " holds no Placemark with a Polygon"
+                                      : notThere("placemark", wanted, file, names));
 }
 
 }  // namespace
 
-bool readArea(const std::string& path, const std::string& wanted, Area& area, std::string& why) {
+Status readArea(const std::string& path, const std::string& wanted, Area& area) {
     char start[256];
     size_t got = 0;
     if (!readFileStart(path, start, sizeof start, got)) {
-        why = "cannot open " + path + ": " + systemErrorText();
-        return false;
+        return areaFailure("cannot open " + path + ": " + systemErrorText());
     }
     std::string_view head(start, got);
     if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
     head = trimmed(head);
     char first = head.empty() ? 0 : head.front();
-    if (first != '{' && first != '[' && first != '<') return readAptDat(path, wanted, area, why);
+    if (first != '{' && first != '[' && first != '<') return readAptDat(path, wanted, area);
     ByteBuffer bytes;
     if (!readWholeFile(path, bytes)) {
-        why = "cannot read " + path + ": " + systemErrorText();
-        return false;
+        return areaFailure("cannot read " + path + ": " + systemErrorText());
     }
     std::string_view text(reinterpret_cast<const char*>(bytes.data), bytes.size);
-    return first == '<' ? readKml(text, baseName(path), wanted, area, why)
-                        : readGeoJson(text, baseName(path), wanted, area, why);
+    return first == '<' ? readKml(text, fileNameOf(path), wanted, area)
+                        : readGeoJson(text, fileNameOf(path), wanted, area);
 }
 
 }  // namespace mc

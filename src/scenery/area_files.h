@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "text/status.h"
+
 namespace mc {
 
 struct AreaPoint {
@@ -31,8 +33,8 @@ constexpr double BEZIER_PIECE_METRES = 5;
 /// rows 130 and 111-116), a GeoJSON file (the feature whose id or properties.name is it: its
 /// Polygon or MultiPolygon) or a KML file (the Placemark of that name: its Polygons); an empty
 /// name takes the file's first polygon. The form is told by the first character that is not
-/// blank. False, saying why (with the nearest names when the one wanted is not there), when the
-/// file cannot be read, is malformed, or holds no such polygon.
-bool readArea(const std::string& path, const std::string& wanted, Area& area, std::string& why);
+/// blank. Fails (readArea), saying why and naming the nearest names when the one wanted is not
+/// there, when the file cannot be read, is malformed, or holds no such polygon.
+Status readArea(const std::string& path, const std::string& wanted, Area& area);
 
 }  // namespace mc

@@ -60,4 +60,11 @@ void endRun(int status) {
     std::exit(status);
 }
 
+void writeProgressLine(OutputFile& console, std::string_view label, int32_t done, int32_t total) {
+    writeText(console, label);
+    writeInteger(console, done, false);
+    writeText(console, "/");
+    writeInteger(console, total, true);
+}
+
 }  // namespace mc

@@ -2,6 +2,9 @@
 // ten times a second on a terminal, always before anything goes to standard error.
 #pragma once
 
+#include <cstdint>
+#include <string_view>
+
 #include "text/output_file.h"
 
 namespace mc {
@@ -11,6 +14,9 @@ namespace mc {
 OutputFile& console();
 /// Writes standard output's text out now: before standard error is written to, say.
 void flushConsole();
+
+/// "Step 1:  3/ 10": a label, then two counts in the console integer form.
+void writeProgressLine(OutputFile& console, std::string_view label, int32_t done, int32_t total);
 
 /// Ends the process with the status (-1 shows as 255) after writing out the console.
 [[noreturn]] void endRun(int status);

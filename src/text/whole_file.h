@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "text/output_file.h"
+#include "text/status.h"
 
 namespace mc {
 
@@ -13,14 +14,14 @@ namespace mc {
 struct WholeFile {
     OutputFile out;
     PendingFile pending;
+    Failure failure = Failure::writeOutput;  // what a failure to write it is reported as
 };
-/// Opens `path` for writing; a path naming the input tile is refused. False, with the reason in
-/// `why`, when the file cannot be made.
-bool openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath,
-                   std::string& why);
-/// Closes and puts the file in place; false (the old file kept, the reason in `why`) when
-/// anything failed.
-bool finishWholeFile(WholeFile& file, std::string& why);
+/// Opens `path` for writing; a path naming the input tile is refused. Fails (with `failure`,
+/// which finishing reports too) when the file cannot be made.
+Status openWholeFile(WholeFile& file, const std::string& path, const std::string& inputPath,
+                     Failure failure);
+/// Closes and puts the file in place; fails (the old file kept) when anything failed.
+Status finishWholeFile(WholeFile& file);
 void abandonWholeFile(WholeFile& file);
 
 }  // namespace mc

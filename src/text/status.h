@@ -22,7 +22,8 @@ enum class Failure {
     editMisfits,  // its faces do not fit the hole the cut leaves
     noTerrain,    // the window holds no terrain to put anything back into
     writeTile,
-    readArea,  // the area file, or the area in it
+    readArea,   // the area file, or the area in it
+    keepCache,  // an unpacked tile could not be kept: only ever a note
 };
 
 /// A step's outcome: ok, or what failed and why, in plain words with the place (the file, the

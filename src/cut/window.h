@@ -1,0 +1,37 @@
+// The window a cut is made in: an open rectangle of latitude and longitude, and the area the cut
+// follows inside it, when there is one; and which corners count as inside.
+#pragma once
+
+#include "cut/area.h"
+
+namespace mc {
+
+/// The open rectangle latMin < lat < latMax, longMin < lon < longMax, in degrees, and the area
+/// the cut follows inside it, when there is one.
+struct SelectionWindow {
+    double latMin = 0, latMax = 0, longMin = 0, longMax = 0;
+    const CutArea* area = nullptr;
+    bool clip = false;  // triangles cut along the outline (clip=1)
+};
+
+inline bool isInsideWindow(const SelectionWindow& window, double lon, double lat) {
+    return window.latMin < lat && lat < window.latMax && window.longMin < lon &&
+           lon < window.longMax;
+}
+
+/// Whether a box (of a block's vertices) reaches into the window: with clip=1 a block is kept
+/// then, since a triangle of it may cover part of the window with every corner outside.
+inline bool boxMeetsWindow(const SelectionWindow& window, double west, double east, double south,
+                           double north) {
+    return west < window.longMax && window.longMin < east && south < window.latMax &&
+           window.latMin < north;
+}
+
+/// Whether a corner counts for the cut: strictly inside the window and, when the cut follows an
+/// area, strictly inside it (a corner on the outline is outside, as on the window's edge).
+inline bool isInsideCut(const SelectionWindow& window, double lon, double lat) {
+    return isInsideWindow(window, lon, lat) &&
+           (!window.area || isInsideArea(*window.area, lon, lat));
+}
+
+}  // namespace mc
