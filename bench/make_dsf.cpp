@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dsf/commands.h"
 #include "dsf/tile_writer.h"
 
 namespace {
@@ -170,20 +171,20 @@ int main(int argc, char** argv) {
             for (auto& r : refs) onePool = onePool && r.first == refs[0].first;
             if (onePool && int(refs[0].first) != w.currentPool) {
                 w.currentPool = int(refs[0].first);
-                put8(w.commands, 1), put16(w.commands, uint32_t(w.currentPool));
+                put8(w.commands, mc::dsf::POOL_SELECT), put16(w.commands, uint32_t(w.currentPool));
             }
             if (!patchStarted) {  // depth comes from the current pool: every pool has five planes
                 if (w.currentPool < 0)
-                    put8(w.commands, 1), put16(w.commands, refs[0].first),
+                    put8(w.commands, mc::dsf::POOL_SELECT), put16(w.commands, refs[0].first),
                         w.currentPool = int(refs[0].first);
-                put8(w.commands, 4), put16(w.commands, terrain);
-                put8(w.commands, 18), put8(w.commands, 1), putFloat(w.commands, 0.0f),
-                    putFloat(w.commands, -1.0f);
+                put8(w.commands, mc::dsf::DEFINITION_16), put16(w.commands, terrain);
+                put8(w.commands, mc::dsf::PATCH_FLAGS_LOD), put8(w.commands, 1),
+                    putFloat(w.commands, 0.0f), putFloat(w.commands, -1.0f);
                 if (anyPatch) std::fprintf(text, "END_PATCH\n");
                 std::fprintf(text, "BEGIN_PATCH %u 0.000000 -1.000000 1 5\n", terrain);
                 patchStarted = anyPatch = true;
             }
-            put8(w.commands, 23 + 3 * uint32_t(type) + (onePool ? 0 : 1));
+            put8(w.commands, mc::dsf::primitiveCommand(uint32_t(type), onePool));
             put8(w.commands, uint32_t(refs.size()));
             for (auto& r : refs) {
                 if (!onePool) put16(w.commands, r.first);

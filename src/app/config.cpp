@@ -1,3 +1,4 @@
+// mesh_carver.ini read: the [mesh_carver] section's keys into the run's settings.
 #include "app/config.h"
 
 #include <span>

@@ -1,3 +1,4 @@
+// The program: the verb and the help from the command line, then the run in the working directory.
 #include <string>
 #include <string_view>
 

@@ -1,3 +1,4 @@
+// The driver: each verb as its steps, and the one failure line.
 #include "app/run.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@ void explainFailure(OutputFile& console, const std::string& reason) {
 std::string failureLine(Failure failure, const RunSettings& settings, const TempFile& temp) {
     switch (failure) {
         case Failure::none:
+        case Failure::keepCache:  // only ever a note
             return {};
         case Failure::openInput:
             return "Error opening input file " + settings.inputFile;

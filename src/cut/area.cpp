@@ -1,78 +1,16 @@
+// An area checked and indexed: its rings corrected, refused where they cross or overlap, and
+// points tested against it band by band or cell by cell.
 #include "cut/area.h"
 
 #include <algorithm>
-// exact intersections of doubles, not rounded to a grid of integers over the operands
-#define BOOST_GEOMETRY_NO_ROBUSTNESS
-#include <boost/geometry.hpp>
-#include <boost/geometry/geometries/point_xy.hpp>
 #include <charconv>
 #include <cmath>
-#include <unordered_map>
 
+#include "cut/area_index.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
 
-namespace bg = boost::geometry;
-using Point = bg::model::d2::point_xy<double>;  // longitude, latitude
-using Polygon = bg::model::polygon<Point>;      // outlines clockwise, holes the other way, closed
-using MultiPolygon = bg::model::multi_polygon<Polygon>;
-using Box = bg::model::box<Point>;
-
-// Edges filed under every band of longitude they reach: a point's band holds every edge that
-// can count for it, so that a test looks at a few edges however many the outline has.
-struct EdgeBands {
-    std::vector<std::pair<Point, Point>> edges;
-    std::vector<uint32_t> ringOf;  // per edge: its ring, in ringsOf's order
-    double west = 0, width = 1;
-    int64_t count = 0;
-    std::vector<uint32_t> start;   // per band, and one past the last
-    std::vector<uint32_t> inBand;  // edge numbers, band by band
-};
-
-// A grid over the area's extent whose cells no edge comes near (nor near a neighbour) answer
-// for every point in them at once: most corners of a big cut lie far from the outline.
-enum class Cell : uint8_t { nearEdge, inside, outside };
-struct CellGrid {
-    int64_t columns = 0, rows = 0;
-    double west = 0, south = 0, width = 1, height = 1;
-    std::vector<Cell> cells;
-};
-
-struct AreaIndex {
-    MultiPolygon shape;
-    EdgeBands bands;
-    CellGrid grid;
-};
-
-// The region, and pieces of it cut out lazily for a triangle to be clipped against, so that a
-// triangle meets a few of the outline's edges, not all of them. Level by level the window is cut
-// into 2 x 2 times more cells; a cell's piece is the region inside the cell grown by a quarter of
-// its size on every side, so a triangle less than half a cell across whose middle lies in the
-// cell lies inside the grown cell, and its intersection with the piece is its intersection with
-// the region. A piece is cut from its parent's, whose grown cell holds the child's.
-// Polygons with their boxes: a shape is met polygon by polygon, those whose box misses left out,
-// so that Boost's overlay looks for self-touching places only where a polygon has holes.
-struct Piece {
-    MultiPolygon shape;
-    std::vector<Box> boxes;
-};
-
-struct ClipIndex {
-    Piece region;     // the window, or the area's part inside it
-    EdgeBands bands;  // of the region's outline
-    Box window;
-    int levels = 0;  // the finest level's pieces hold a few edges each
-    // filled as triangles ask; a ClipRegion serves one thread
-    mutable std::unordered_map<uint64_t, Piece> pieces;
-};
-
-namespace {
-
-constexpr double PLACE_DECIMALS = 1e6;
-
-// The number of the slot a position falls in, 0 to count - 1: clamped before it becomes an
-// integer, since a point far outside would not fit one.
 int64_t slotOf(double position, int64_t count) {
     if (!(position >= 0)) return 0;
     if (position >= double(count - 1)) return count - 1;
@@ -83,8 +21,8 @@ int64_t bandOf(const EdgeBands& b, double lon) {
     return slotOf(std::floor((lon - b.west) / b.width), b.count);
 }
 
-template <typename Rings>
-void fileEdges(EdgeBands& b, const Rings& rings, double west, double east) {
+void fileEdges(EdgeBands& b, const std::vector<const Polygon::ring_type*>& rings, double west,
+               double east) {
     for (uint32_t r = 0; r < rings.size(); ++r) {
         for (size_t k = 0; k + 1 < rings[r]->size(); ++k) {
             b.edges.push_back({(*rings[r])[k], (*rings[r])[k + 1]});
@@ -138,6 +76,10 @@ std::vector<const Polygon::ring_type*> ringsOf(const MultiPolygon& shape) {
     }
     return rings;
 }
+
+namespace {
+
+constexpr double PLACE_DECIMALS = 1e6;
 
 // Boost's winding count over the edges of the point's band: 1 inside, 0 on an edge, -1 outside.
 int windingOf(const EdgeBands& b, const Point& point) {
@@ -405,129 +347,6 @@ std::vector<AreaRing> areaRings(const CutArea& area) {
         for (const Point& p : *ring) out.push_back({bg::get<0>(p), bg::get<1>(p)});
     }
     return rings;
-}
-
-ClipRegion clipRegionOf(const WindowBounds& window, const CutArea* area) {
-    auto index = std::make_shared<ClipIndex>();
-    Box box(Point(window.longMin, window.latMin), Point(window.longMax, window.latMax));
-    if (area) {
-        bg::intersection(box, area->index->shape, index->region.shape);
-    } else {
-        Polygon rectangle;
-        bg::convert(box, rectangle);
-        index->region.shape.push_back(std::move(rectangle));
-    }
-    boxEach(index->region);
-    fileEdges(index->bands, ringsOf(index->region.shape), window.longMin, window.longMax);
-    index->window = box;
-    while (index->levels < 24 &&
-           (int64_t(16) << (2 * index->levels)) < int64_t(index->bands.edges.size())) {
-        ++index->levels;
-    }
-    return {std::move(index)};
-}
-
-namespace {
-
-int64_t cellsPerSide(int level) {
-    return int64_t(1) << level;
-}
-
-Box grownCell(const ClipIndex& index, int level, int64_t column, int64_t row) {
-    const Point &low = index.window.min_corner(), &high = index.window.max_corner();
-    double width = (bg::get<0>(high) - bg::get<0>(low)) / double(cellsPerSide(level));
-    double height = (bg::get<1>(high) - bg::get<1>(low)) / double(cellsPerSide(level));
-    double west = bg::get<0>(low) + double(column) * width;
-    double south = bg::get<1>(low) + double(row) * height;
-    return Box(Point(west - width / 4, south - height / 4),
-               Point(west + width * 1.25, south + height * 1.25));
-}
-
-// The intersection of a box or a polygon with a piece, polygon by polygon (they do not overlap).
-template <typename Geometry>
-void intersectPiece(const Geometry& geometry, const Piece& piece, MultiPolygon& out) {
-    Box extent = bg::return_envelope<Box>(geometry);
-    for (size_t k = 0; k < piece.shape.size(); ++k) {
-        if (!bg::intersects(extent, piece.boxes[k])) continue;
-        MultiPolygon part;
-        bg::intersection(geometry, piece.shape[k], part);
-        out.insert(out.end(), part.begin(), part.end());
-    }
-}
-
-const Piece& pieceOf(const ClipIndex& index, int level, int64_t column, int64_t row) {
-    if (level == 0) return index.region;
-    uint64_t key = uint64_t(level) << 56 | uint64_t(column) << 28 | uint64_t(row);
-    auto found = index.pieces.find(key);
-    if (found != index.pieces.end()) return found->second;
-    const Piece& parent = pieceOf(index, level - 1, column / 2, row / 2);
-    Piece piece;
-    intersectPiece(grownCell(index, level, column, row), parent, piece.shape);
-    boxEach(piece);
-    return index.pieces.emplace(key, std::move(piece)).first->second;
-}
-
-bool isStrictlyWithin(const Box& inner, const Box& outer) {
-    return bg::get<0>(outer.min_corner()) < bg::get<0>(inner.min_corner()) &&
-           bg::get<0>(inner.max_corner()) < bg::get<0>(outer.max_corner()) &&
-           bg::get<1>(outer.min_corner()) < bg::get<1>(inner.min_corner()) &&
-           bg::get<1>(inner.max_corner()) < bg::get<1>(outer.max_corner());
-}
-
-// The finest piece whose grown cell holds the box: the region itself when none does.
-const Piece& pieceAround(const ClipIndex& index, const Box& box) {
-    const Point &low = index.window.min_corner(), &high = index.window.max_corner();
-    double x = (bg::get<0>(box.min_corner()) + bg::get<0>(box.max_corner())) / 2;
-    double y = (bg::get<1>(box.min_corner()) + bg::get<1>(box.max_corner())) / 2;
-    double across = (x - bg::get<0>(low)) / (bg::get<0>(high) - bg::get<0>(low));
-    double up = (y - bg::get<1>(low)) / (bg::get<1>(high) - bg::get<1>(low));
-    for (int level = index.levels; level > 0; --level) {
-        int64_t cells = cellsPerSide(level);
-        int64_t column = slotOf(across * double(cells), cells);
-        int64_t row = slotOf(up * double(cells), cells);
-        if (isStrictlyWithin(box, grownCell(index, level, column, row))) {
-            return pieceOf(index, level, column, row);
-        }
-    }
-    return index.region;
-}
-
-}  // namespace
-
-bool outlineMayCross(const ClipRegion& region, double west, double east, double south,
-                     double north) {
-    const EdgeBands& b = region.index->bands;
-    if (b.count == 0) return false;
-    Box box(Point(west, south), Point(east, north));
-    for (int64_t band = bandOf(b, west); band <= bandOf(b, east); ++band) {
-        for (uint32_t k = b.start[size_t(band)]; k < b.start[size_t(band) + 1]; ++k) {
-            const auto& edge = b.edges[b.inBand[k]];
-            Box edgeBox =
-                bg::return_envelope<Box>(bg::model::segment<Point>(edge.first, edge.second));
-            if (bg::intersects(box, edgeBox)) return true;
-        }
-    }
-    return false;
-}
-
-void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
-                  std::vector<AreaPolygon>& parts) {
-    parts.clear();
-    Polygon triangle;
-    for (int k : {0, 1, 2, 0}) triangle.outer().push_back(Point(corners[k].lon, corners[k].lat));
-    bg::correct(triangle);
-    MultiPolygon inside;
-    intersectPiece(triangle, pieceAround(*region.index, bg::return_envelope<Box>(triangle)),
-                   inside);
-    for (const Polygon& polygon : inside) {
-        AreaPolygon& part = parts.emplace_back();
-        auto copy = [](const Polygon::ring_type& ring, AreaRing& out) {
-            for (size_t k = 0; k + 1 < ring.size(); ++k)
-                out.push_back({bg::get<0>(ring[k]), bg::get<1>(ring[k])});
-        };
-        copy(polygon.outer(), part.outline);
-        for (const auto& hole : polygon.inners()) copy(hole, part.holes.emplace_back());
-    }
 }
 
 }  // namespace mc

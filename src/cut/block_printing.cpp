@@ -1,3 +1,4 @@
+// A binary tile's kept blocks printed as its text form prints them, a batch at a time.
 #include "cut/block_printing.h"
 
 #include <algorithm>

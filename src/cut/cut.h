@@ -16,7 +16,6 @@
 #include "cut/kept_lines.h"
 #include "cut/stored_vertex.h"
 #include "cut/temp_file.h"
-#include "cut/tile_trace.h"
 #include "cut/window.h"
 #include "dsf/unpacked_cache.h"
 #include "text/output_file.h"
@@ -24,9 +23,7 @@
 
 namespace mc {
 
-constexpr std::string_view BEGIN_PRIMITIVE = "BEGIN_PRIMITIVE";
-constexpr std::string_view PATCH_VERTEX = "PATCH_VERTEX";
-constexpr std::string_view END_PRIMITIVE = "END_PRIMITIVE";
+struct TileTrace;  // where the cut came from in its tile, when the put-back asks
 
 /// The patch a block belongs to: its terrain definition (an index into the tile's list), its
 /// flags (2: an overlay) and its depth (values per vertex).

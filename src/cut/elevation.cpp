@@ -1,3 +1,4 @@
+// Heights from a tile's elevation raster for vertices stored without one, and the raster checked.
 #include "cut/elevation.h"
 
 #include <cmath>

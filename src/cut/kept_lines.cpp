@@ -1,3 +1,4 @@
+// The kept blocks' lines read back from the temporary file through one window of it.
 #include "cut/kept_lines.h"
 
 #include <cstring>

@@ -14,6 +14,11 @@
 
 namespace mc {
 
+/// The keywords of a block as the text form prints it.
+constexpr std::string_view BEGIN_PRIMITIVE = "BEGIN_PRIMITIVE";
+constexpr std::string_view PATCH_VERTEX = "PATCH_VERTEX";
+constexpr std::string_view END_PRIMITIVE = "END_PRIMITIVE";
+
 /// Lines are read through a window of the file, which grows for a line longer than it. The
 /// window is a cache: reading a line leaves the reader as it was, as far as its users can tell.
 /// Lines made by the run itself (a clipped cut's new vertices) are held in memory, at offsets

@@ -1,3 +1,4 @@
+// The cut's terrain definitions as the Wavefront file's materials, with their looks resolved.
 #include "cut/materials.h"
 
 #include "text/file_names.h"

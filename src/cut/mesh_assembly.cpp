@@ -7,6 +7,7 @@
 
 #include "cut/cut.h"
 #include "cut/raster_intake.h"
+#include "cut/tile_trace.h"
 #include "platform/helper_thread.h"
 #include "text/console.h"
 #include "text/line_reader.h"

@@ -1,3 +1,4 @@
+// A tile's elevation raster taken in from the binary atoms, or the text's lines and raw file.
 #include "cut/raster_intake.h"
 
 #include "dsf/tile.h"

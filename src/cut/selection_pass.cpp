@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "cut/selection.h"
+#include "cut/tile_trace.h"
 #include "dsf/archive.h"
 #include "dsf/tile.h"
 #include "dsf/unpacked_cache.h"

@@ -4,6 +4,7 @@
 
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
+#include "cut/tile_trace.h"
 #include "text/console.h"
 #include "text/line_reader.h"
 

@@ -4,6 +4,7 @@
 #include "cut/block_printing.h"
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
+#include "cut/tile_trace.h"
 #include "cut/tile_window.h"
 #include "dsf/commands.h"
 #include "text/console.h"

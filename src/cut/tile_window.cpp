@@ -1,3 +1,4 @@
+// Which primitives of a binary tile touch the window, decided on raw pool integers.
 #include "cut/tile_window.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Ear clipping of polygons with holes, seen from above.
 #include "cut/triangulation.h"
 
 #include <algorithm>

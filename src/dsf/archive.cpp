@@ -1,3 +1,4 @@
+// 7z-packed tiles unpacked into memory by libarchive, bounded and checked.
 #include "dsf/archive.h"
 
 #include <archive.h>

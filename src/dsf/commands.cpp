@@ -1,3 +1,4 @@
+// The command stream walked: every command stepped over or read, primitives checked whole.
 #include "dsf/commands.h"
 
 #include <algorithm>
@@ -7,32 +8,6 @@
 namespace mc::dsf {
 
 namespace {
-
-enum Command : uint8_t {
-    POOL_SELECT = 1,
-    JUNCTION_OFFSET = 2,
-    DEFINITION_8 = 3,
-    DEFINITION_16 = 4,
-    DEFINITION_32 = 5,
-    ROAD_SUBTYPE = 6,
-    OBJECT = 7,
-    OBJECT_RANGE = 8,
-    ROAD_CHAIN = 9,
-    ROAD_CHAIN_RANGE = 10,
-    ROAD_CHAIN_32 = 11,
-    POLYGON = 12,
-    POLYGON_RANGE = 13,
-    NESTED_POLYGON = 14,
-    NESTED_POLYGON_RANGE = 15,
-    PATCH = 16,
-    PATCH_FLAGS = 17,
-    PATCH_FLAGS_LOD = 18,
-    TRIANGLES = 23,  // then cross-pool and range forms; strips at 26, fans at 29
-    FAN_RANGE = 31,
-    COMMENT_8 = 32,
-    COMMENT_16 = 33,
-    COMMENT_32 = 34,
-};
 
 // Skips a u8 count followed by that many items of the given size.
 bool skipCountedList(Cursor& c, size_t itemSize) {
@@ -187,6 +162,25 @@ void startWalk(CommandWalker& walker, const Tile& tile) {
 
 namespace {
 
+// A patch opens: its depth is the current pool's; LOD says nothing about the mesh, and a plain
+// patch keeps the flags of the one before. False when the command is cut short.
+bool openPatch(CommandWalker& w, const Tile& tile, uint8_t id) {
+    w.depthValid = w.currentPool != NO_POOL && size_t(w.currentPool) < tile.pools.size();
+    w.patchDepth = w.depthValid ? tile.pools[size_t(w.currentPool)].planeCount : 0;
+    w.patchDefinition = w.definition;
+    if (id == PATCH) return true;
+    uint8_t flags;
+    float lod[2] = {w.lodNear, w.lodFar};
+    Cursor& c = w.stream;
+    if (!readValue(c, flags) ||
+        (id == PATCH_FLAGS_LOD && (!readValue(c, lod[0]) || !readValue(c, lod[1])))) {
+        return false;
+    }
+    w.patchFlags = flags;
+    w.lodNear = lod[0], w.lodFar = lod[1];
+    return true;
+}
+
 WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitive, Damage& damage) {
     Cursor& c = w.stream;
     while (bytesLeft(c) > 0) {
@@ -210,21 +204,9 @@ WalkStep walkToPrimitive(CommandWalker& w, const Tile& tile, Primitive& primitiv
             continue;
         }
         if (id == PATCH || id == PATCH_FLAGS || id == PATCH_FLAGS_LOD) {
-            // the depth is the current pool's; LOD says nothing about the mesh, and a plain
-            // patch keeps the flags of the one before
-            w.depthValid = w.currentPool != NO_POOL && size_t(w.currentPool) < tile.pools.size();
-            w.patchDepth = w.depthValid ? tile.pools[size_t(w.currentPool)].planeCount : 0;
-            w.patchDefinition = w.definition;
-            if (id != PATCH) {
-                uint8_t flags;
-                float lod[2] = {w.lodNear, w.lodFar};
-                if (!readValue(c, flags) ||
-                    (id == PATCH_FLAGS_LOD && (!readValue(c, lod[0]) || !readValue(c, lod[1])))) {
-                    describeDamage(damage, "a command is cut short");
-                    return WalkStep::damaged;
-                }
-                w.patchFlags = flags;
-                w.lodNear = lod[0], w.lodFar = lod[1];
+            if (!openPatch(w, tile, id)) {
+                describeDamage(damage, "a command is cut short");
+                return WalkStep::damaged;
             }
             continue;
         }

@@ -9,6 +9,39 @@
 
 namespace mc::dsf {
 
+/// The command stream's command codes.
+enum Command : uint8_t {
+    POOL_SELECT = 1,
+    JUNCTION_OFFSET = 2,
+    DEFINITION_8 = 3,
+    DEFINITION_16 = 4,
+    DEFINITION_32 = 5,
+    ROAD_SUBTYPE = 6,
+    OBJECT = 7,
+    OBJECT_RANGE = 8,
+    ROAD_CHAIN = 9,
+    ROAD_CHAIN_RANGE = 10,
+    ROAD_CHAIN_32 = 11,
+    POLYGON = 12,
+    POLYGON_RANGE = 13,
+    NESTED_POLYGON = 14,
+    NESTED_POLYGON_RANGE = 15,
+    PATCH = 16,
+    PATCH_FLAGS = 17,
+    PATCH_FLAGS_LOD = 18,
+    TRIANGLES = 23,  // then cross-pool and range forms; strips at 26, fans at 29
+    TRIANGLES_CROSS_POOL = 24,
+    FAN_RANGE = 31,
+    COMMENT_8 = 32,
+    COMMENT_16 = 33,
+    COMMENT_32 = 34,
+};
+
+/// A primitive command: its type (0 triangles, 1 strip, 2 fan) in one pool, or across pools.
+constexpr uint8_t primitiveCommand(uint32_t type, bool onePool) {
+    return uint8_t(TRIANGLES + 3 * type + (onePool ? 0 : 1));
+}
+
 struct VertexRef {
     uint32_t pool;
     uint32_t index;

@@ -1,3 +1,4 @@
+// Raw pool values decoded a chunk at a time into a cache of bounded size.
 #include "dsf/point_values.h"
 
 #include <algorithm>

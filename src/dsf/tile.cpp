@@ -1,3 +1,4 @@
+// A binary tile opened: header, atoms, pools and rasters checked before anything is used.
 #include "dsf/tile.h"
 
 #include <cmath>

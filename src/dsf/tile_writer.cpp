@@ -1,3 +1,4 @@
+// A binary tile's pieces written as the reader takes them: values, atoms, string tables, pools.
 #include "dsf/tile_writer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Unpacked copies of 7z tiles kept between runs, checked before use, the least used dropped.
 #include "dsf/unpacked_cache.h"
 
 #include <algorithm>

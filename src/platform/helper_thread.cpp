@@ -1,3 +1,4 @@
+// The one helper-thread type: jobs handed over from the main thread, run in order.
 #include "platform/helper_thread.h"
 
 namespace mc {

@@ -1,3 +1,4 @@
+// The operating system on Linux and other POSIX systems: files, mappings, locks, folders, time.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>

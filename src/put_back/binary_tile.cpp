@@ -22,8 +22,6 @@ namespace mc {
 namespace {
 
 constexpr uint32_t UNCHANGED = UINT32_MAX;
-constexpr uint8_t POOL_SELECT = 1, DEFINITION_8 = 3, DEFINITION_16 = 4, DEFINITION_32 = 5;
-constexpr uint8_t PATCH_FLAGS_LOD = 18, FIRST_PRIMITIVE = 23;
 constexpr uint32_t ELEVATION_PLANE = 2;
 
 using Lod = std::array<float, 2>;
@@ -237,8 +235,8 @@ struct TileOutput {
     WholeFile& file;
     FileHandle input = NO_FILE;  // the plain tile, whose bytes are copied inside the system
     const uint8_t* inputStart = nullptr;
-    dsf::Md5 digest;               // the hasher's alone until it is idle
-    std::vector<uint8_t> pending;  // bytes not yet handed to the hasher
+    dsf::Md5 digest = {};               // the hasher's alone until it is idle
+    std::vector<uint8_t> pending = {};  // bytes not yet handed to the hasher
     HelperThread hasher{2};
 };
 
@@ -302,7 +300,7 @@ void appendPieces(std::string& out, const std::vector<Piece>& pieces,
         bool onePool = std::all_of(piece.lines.begin(), piece.lines.end(), [&](uint32_t line) {
             return int64_t(refs[line].pool) == currentPool;
         });
-        dsf::put8(out, FIRST_PRIMITIVE + 3 * uint32_t(piece.type) + (onePool ? 0 : 1));
+        dsf::put8(out, dsf::primitiveCommand(uint32_t(piece.type), onePool));
         dsf::put8(out, uint32_t(piece.lines.size()));
         for (uint32_t line : piece.lines) {
             if (!onePool) dsf::put16(out, refs[line].pool);
@@ -346,17 +344,17 @@ dsf::VertexRef refOfCorner(const BinaryRewrite& w, const FitCorner& corner) {
 void appendPatchStart(const BinaryRewrite& w, const NewPatch& patch, const dsf::VertexRef& first,
                       std::string& out) {
     uint32_t definition = patch.definition;
-    dsf::put8(out, POOL_SELECT), dsf::put16(out, first.pool);
+    dsf::put8(out, dsf::POOL_SELECT), dsf::put16(out, first.pool);
     if (definition < 256) {
-        dsf::put8(out, DEFINITION_8), dsf::put8(out, definition);
+        dsf::put8(out, dsf::DEFINITION_8), dsf::put8(out, definition);
     } else if (definition < 65536) {
-        dsf::put8(out, DEFINITION_16), dsf::put16(out, definition);
+        dsf::put8(out, dsf::DEFINITION_16), dsf::put16(out, definition);
     } else {
-        dsf::put8(out, DEFINITION_32), dsf::put32(out, definition);
+        dsf::put8(out, dsf::DEFINITION_32), dsf::put32(out, definition);
     }
     auto lods = w.lods.find(definition);
     Lod lod = lods == w.lods.end() ? Lod{0, -1} : mostCommon(lods->second);
-    dsf::put8(out, PATCH_FLAGS_LOD), dsf::put8(out, patch.flags);
+    dsf::put8(out, dsf::PATCH_FLAGS_LOD), dsf::put8(out, patch.flags);
     dsf::putFloat(out, lod[0]), dsf::putFloat(out, lod[1]);
 }
 
@@ -374,7 +372,8 @@ void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
             if (inCommand == 0) {
                 sink.put(out);
                 out.clear();
-                dsf::put8(out, FIRST_PRIMITIVE + 1), dsf::put8(out, 0);  // its count comes last
+                dsf::put8(out, dsf::TRIANGLES_CROSS_POOL),
+                    dsf::put8(out, 0);  // its count comes last
             }
             for (const FitCorner& corner : t.corners) {
                 dsf::VertexRef ref = refOfCorner(w, corner);

@@ -1,3 +1,4 @@
+// The edited Wavefront file read as it streams, face by face.
 #include "put_back/edited_file.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The new points' values quantised into new pools: position, normals, texture values, planes.
 #include "put_back/new_points.h"
 
 #include <algorithm>

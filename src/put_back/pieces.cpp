@@ -1,3 +1,4 @@
+// What is left of a primitive once triangles are taken out of it, as primitives again.
 #include "put_back/pieces.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Areas read from apt.dat, GeoJSON and KML files.
 #include "scenery/area_files.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Terrain definitions resolved as the simulator resolves them: pack files, then libraries.
 #include "scenery/terrain_library.h"
 
 #include "platform/platform.h"

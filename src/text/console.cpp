@@ -1,3 +1,4 @@
+// Standard output written in blocks, flushed ten times a second on a terminal.
 #include "text/console.h"
 
 #include <chrono>

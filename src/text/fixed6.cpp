@@ -1,3 +1,4 @@
+// Six-decimal rendering of object coordinates, with its own pre-rounding.
 #include "text/fixed6.h"
 
 #include <cstdlib>

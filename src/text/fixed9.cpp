@@ -1,3 +1,4 @@
+// Nine- and four-decimal renderings of decoded values.
 #include "text/fixed9.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// A file streamed as lines, with the byte rules of a Windows text-mode reader.
 #include "text/line_reader.h"
 
 #include <cstring>

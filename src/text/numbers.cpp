@@ -1,3 +1,4 @@
+// Text to numbers, independent of the locale.
 #include "text/numbers.h"
 
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// Buffered output to a file, a pipe or the console, large files written behind on a helper.
 #include "text/output_file.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The progress line on standard error, drawn only on a terminal.
 #include "text/progress.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// Integers and whole numbers as text, for the object, the console and the reasons.
 #include "text/whole_numbers.h"
 
 #include <charconv>
