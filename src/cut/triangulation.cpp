@@ -43,10 +43,34 @@ int64_t firstEdgeEast(const std::vector<PlanePoint>& points, const std::vector<u
     return edge;
 }
 
+// Whether `p` lies in the polygon's side of the corner at `k` (between the edges in and out,
+// seen in the polygon's sense of turning).
+bool inCornerSector(const std::vector<PlanePoint>& points, const std::vector<uint32_t>& polygon,
+                    size_t k, const PlanePoint& p, double sense) {
+    size_t n = polygon.size();
+    const PlanePoint &before = points[polygon[(k + n - 1) % n]], &at = points[polygon[k]],
+                     &after = points[polygon[(k + 1) % n]];
+    bool leftOfIn = turnOf(before, at, p) * sense > 0, leftOfOut = turnOf(at, after, p) * sense > 0;
+    return turnOf(before, at, after) * sense >= 0 ? leftOfIn && leftOfOut : leftOfIn || leftOfOut;
+}
+
+// A corner a bridge already joined stands twice in the polygon: the bridge to the next hole
+// leaves from the copy whose sector faces that hole, or the polygon would fold over itself.
+size_t copyFacing(const std::vector<PlanePoint>& points, const std::vector<uint32_t>& polygon,
+                  size_t to, const PlanePoint& from, double sense) {
+    for (size_t k = 0; k < polygon.size(); ++k) {
+        if (samePlace(points[polygon[k]], points[polygon[to]]) &&
+            inCornerSector(points, polygon, k, from, sense)) {
+            return k;
+        }
+    }
+    return to;
+}
+
 // Joins a hole (wound against the outline) to the polygon by a bridge from its easternmost
 // corner to a corner of the polygon that it sees, entered and left the same way.
 void bridgeHole(const std::vector<PlanePoint>& points, std::vector<uint32_t>& polygon,
-                const std::vector<uint32_t>& hole) {
+                const std::vector<uint32_t>& hole, double sense) {
     size_t m = 0;
     for (size_t k = 1; k < hole.size(); ++k) {
         if (points[hole[k]].x > points[hole[m]].x) m = k;
@@ -78,6 +102,7 @@ void bridgeHole(const std::vector<PlanePoint>& points, std::vector<uint32_t>& po
             if (angle < bestAngle) bestAngle = angle, to = k;
         }
     }
+    to = copyFacing(points, polygon, to, from, sense);
     std::vector<uint32_t> joined(polygon.begin(), polygon.begin() + long(to) + 1);
     for (size_t k = 0; k <= hole.size(); ++k) joined.push_back(hole[(m + k) % hole.size()]);
     joined.push_back(polygon[to]);
@@ -125,7 +150,7 @@ void triangulatePolygon(const std::vector<PlanePoint>& points,
         return east(a) > east(b);
     });
     for (const auto& hole : holes) {
-        if (hole.size() >= 3) bridgeHole(points, left, hole);
+        if (hole.size() >= 3) bridgeHole(points, left, hole, sense);
     }
     while (left.size() > 3) {
         size_t n = left.size(), ear = n;
