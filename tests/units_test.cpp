@@ -1,0 +1,214 @@
+// Properties of the units both directions rest on: ear clipping, the frame's projection and its
+// inverse, the trace of where a cut came from, and the fit of an unedited cut.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+
+#include "carve/writers.h"
+#include "cut/cut.h"
+#include "cut/frame.h"
+#include "cut/materials.h"
+#include "cut/tile_trace.h"
+#include "cut/triangulation.h"
+#include "put_back/fit.h"
+#include "test_support.h"
+
+namespace mc {
+namespace {
+
+const std::string DSF = SOURCE_DIR "/tests/data/dsf/";
+
+double ringArea(const std::vector<PlanePoint>& points, size_t first, size_t end) {
+    double twice = 0;
+    for (size_t k = first; k < end; ++k) {
+        const PlanePoint& a = points[k];
+        const PlanePoint& b = points[k + 1 < end ? k + 1 : first];
+        twice += a.x * b.y - b.x * a.y;
+    }
+    return twice / 2;
+}
+
+// A star-shaped outline around the origin with square holes on a ring inside it, each wound
+// against the outline: simple whatever the radii drawn.
+struct Shape {
+    std::vector<PlanePoint> points;
+    std::vector<uint32_t> holeStarts;
+};
+Shape randomShape(std::mt19937_64& random, bool clockwise) {
+    std::uniform_real_distribution<double> radius(6, 10), jitter(-0.3, 0.3);
+    Shape s;
+    int holes = std::uniform_int_distribution<int>(0, 4)(random);
+    // from eight corners on, no edge comes within 5 of the middle, where the holes lie
+    int corners = std::uniform_int_distribution<int>(holes > 0 ? 8 : 3, 40)(random);
+    for (int k = 0; k < corners; ++k) {
+        double angle = 2 * std::numbers::pi * (clockwise ? corners - k : k) / corners;
+        double r = radius(random);
+        s.points.push_back({r * std::cos(angle), r * std::sin(angle)});
+    }
+    for (int h = 0; h < holes; ++h) {
+        double angle = 2 * std::numbers::pi * h / 5, cx = 3 * std::cos(angle) + jitter(random);
+        double cy = 3 * std::sin(angle) + jitter(random), half = 0.6;
+        s.holeStarts.push_back(uint32_t(s.points.size()));
+        PlanePoint square[4] = {{cx - half, cy - half},
+                                {cx + half, cy - half},
+                                {cx + half, cy + half},
+                                {cx - half, cy + half}};
+        for (int k = 0; k < 4; ++k) s.points.push_back(square[clockwise ? k : 3 - k]);
+    }
+    return s;
+}
+
+TEST(Triangulation, KeepsTheAreaAndTheWindingOfEverySimplePolygonWithHoles) {
+    std::mt19937_64 random(31);
+    for (int round = 0; round < 400; ++round) {
+        bool clockwise = round % 2 == 1;
+        Shape s = randomShape(random, clockwise);
+        size_t outlineEnd = s.holeStarts.empty() ? s.points.size() : s.holeStarts[0];
+        double area = ringArea(s.points, 0, outlineEnd);
+        for (size_t h = 0; h < s.holeStarts.size(); ++h) {
+            size_t end = h + 1 < s.holeStarts.size() ? s.holeStarts[h + 1] : s.points.size();
+            area += ringArea(s.points, s.holeStarts[h], end);  // wound the other way: negative
+        }
+        std::vector<uint32_t> triangles;
+        triangulatePolygon(s.points, s.holeStarts, triangles);
+        ASSERT_EQ(triangles.size() % 3, 0u);
+        double sum = 0;
+        for (size_t t = 0; t < triangles.size(); t += 3) {
+            for (int k = 0; k < 3; ++k) ASSERT_LT(triangles[t + k], s.points.size());
+            double turn = turnOf(s.points[triangles[t]], s.points[triangles[t + 1]],
+                                 s.points[triangles[t + 2]]);
+            EXPECT_TRUE(clockwise ? turn <= 0 : turn >= 0) << "round " << round;
+            sum += turn / 2;
+        }
+        EXPECT_NEAR(sum, area, 1e-9 * std::fabs(area)) << "round " << round;
+    }
+}
+
+TEST(Frame, DegreesAndMetresAreEachOthersInverse) {
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> lat(-80, 80), step(-0.5, 0.5);
+    for (int k = 0; k < 10000; ++k) {
+        double from = lat(random), to = from + step(random);
+        long double north = metresNorth<long double>(to, from);
+        EXPECT_NEAR(double(latitudeNorthOf(from, north)), to, 1e-12);
+        long double cosine = cosineOfLatitude<long double>(to);
+        long double east = metresEast<long double>(7 + step(random), 7, cosine);
+        EXPECT_NEAR(
+            double(metresEast<long double>(double(longitudeEastOf(7, east, cosine)), 7, cosine)),
+            double(east), 1e-6);
+    }
+}
+
+// A cut of a sample tile made in this process, with where it came from.
+struct TracedCut {
+    test::TempDir dir;
+    TileTrace trace;
+    Cut cut;
+};
+void cutTraced(TracedCut& c, const std::string& tile, const SelectionWindow& window) {
+    OutputFile console;
+    test::openForWriting(console, c.dir / "console");
+    TempFile temp{c.dir / "mesh_carver.tmp"};
+    Selection found = selectBlocks(window, tile, temp, console, {}, &c.trace);
+    ASSERT_TRUE(found.status.ok()) << found.status.reason;
+    c.cut = assembleCut(std::move(found), {INT32_MAX, INT32_MAX}, console, &c.trace);
+    ASSERT_TRUE(c.cut.status.ok()) << c.cut.status.reason;
+    releaseTempFile(temp);
+    closeFile(console);
+}
+
+const SelectionWindow WINDOW{45.505, 45.545, 7.505, 7.545};
+
+TEST(Frame, EveryVertexOfASampleCutGoesBackToItsDegrees) {
+    TracedCut c;
+    cutTraced(c, DSF + "tin_small.dsf", WINDOW);
+    ASSERT_GT(c.cut.mesh.vertices.count, 100u);
+    std::string scratch;
+    for (size_t k = 0; k < c.cut.mesh.vertices.count; ++k) {
+        const StoredVertex& v = c.cut.mesh.vertices[k];
+        std::string_view line;
+        ASSERT_TRUE(shownVertexLine(c.cut, v, scratch, line));
+        VertexPosition p = readVertexPosition(splitFirstField(line).rest);
+        Metres at = metresOf(v, c.cut.origin);
+        double lon, lat;
+        degreesOf(c.cut, at, lon, lat);
+        // the Wavefront file's metres keep a centimetre in 1e7 degrees; the inverse far more
+        EXPECT_NEAR(lon, p.lon, 1e-11) << line;
+        EXPECT_NEAR(lat, p.lat, 1e-11) << line;
+    }
+}
+
+// Per kept block: the stored vertices' lines and the triangles' numbers, as the trace gives them.
+std::vector<std::vector<uint32_t>> traceByBlock(const TracedCut& c) {
+    std::vector<std::vector<uint32_t>> blocks;
+    std::vector<uint8_t> taken;
+    for (size_t b = 0; b + 1 < c.trace.mesh.blocks.size(); ++b) {
+        std::vector<uint32_t>& lines = blocks.emplace_back();
+        VertexSpan span = blockVertices(c.trace, b);
+        for (size_t s = span.first; s < span.end; ++s) lines.push_back(c.trace.mesh.vertexLines[s]);
+        takenTriangles(c.trace, b, taken);
+        for (size_t t = 0; t < taken.size(); ++t) {
+            if (taken[t]) lines.push_back(uint32_t(1000000 + t));
+        }
+    }
+    return blocks;
+}
+
+TEST(TileTrace, TextAndBinaryFormsOfATileTraceTheSameCut) {
+    TracedCut text, binary;
+    cutTraced(text, DSF + "tin_small.txt", WINDOW);
+    cutTraced(binary, DSF + "tin_small.dsf", WINDOW);
+    EXPECT_FALSE(text.trace.source.binary);
+    EXPECT_TRUE(binary.trace.source.binary && binary.trace.source.bytes);
+    EXPECT_EQ(binary.trace.keptPlaces.size(), binary.trace.keptSources.size());
+    EXPECT_EQ(text.trace.keptSources.size(), binary.trace.keptSources.size());
+    EXPECT_EQ(traceByBlock(text), traceByBlock(binary));
+    // every stored triangle is one triangle of its block, each named once
+    size_t taken = 0;
+    for (const auto& block : traceByBlock(binary)) {
+        taken += size_t(std::count_if(block.begin(), block.end(),
+                                      [](uint32_t entry) { return entry >= 1000000; }));
+    }
+    EXPECT_EQ(taken, binary.cut.mesh.indices.count / 3);
+}
+
+TEST(TileTrace, ACarveAsksForNoneAndKeepsNoTileBytes) {
+    TracedCut c;
+    OutputFile console;
+    test::openForWriting(console, c.dir / "console");
+    TempFile temp{c.dir / "mesh_carver.tmp"};
+    Selection found = selectBlocks(WINDOW, DSF + "tin_small.dsf", temp, console);
+    Cut cut = assembleCut(std::move(found), {INT32_MAX, INT32_MAX}, console);
+    EXPECT_TRUE(cut.status.ok());
+    EXPECT_GT(cut.mesh.indices.count, 0u);
+    releaseTempFile(temp);
+    closeFile(console);
+}
+
+TEST(Fit, EveryCornerOfAnUneditedCutIsItsOriginalPoint) {
+    for (const char* tile : {"tin_small.dsf", "mesh_small.dsf", "raster_small.dsf"}) {
+        TracedCut c;
+        cutTraced(c, DSF + tile, tile[0] == 't' ? WINDOW : SelectionWindow{44.9, 46.1, 6.9, 8.1});
+        RunPaths paths;
+        paths.input = DSF + tile;
+        paths.wavefront = c.dir / "cut.obj";
+        ASSERT_TRUE(writeWavefront(c.cut, paths).ok());
+        TerrainLibrary library;
+        std::vector<Material> materials = materialsOf(c.cut, library);
+        EditedCut edited;
+        FittedCut fitted;
+        Status status = fitEditedCut(c.cut, materials, paths.wavefront, edited, fitted);
+        ASSERT_TRUE(status.ok()) << tile << ": " << status.reason;
+        EXPECT_EQ(fitted.triangles.size(), fitted.removed.size()) << tile;
+        EXPECT_TRUE(fitted.points.empty()) << tile;
+        for (const FittedTriangle& t : fitted.triangles) {
+            EXPECT_FALSE(t.changed) << tile;
+            for (const FitCorner& corner : t.corners) EXPECT_TRUE(corner.original) << tile;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace mc
