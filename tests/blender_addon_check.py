@@ -178,5 +178,33 @@ for x, z, y in after:
 if deeper < lowered or same + deeper != len(after):
     fail("%d vertices lowered and %d as they were, of %d; %d were lowered" %
          (deeper, same, len(after), lowered))
-print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back" %
-      (cut.name, len(names), len(materials), deeper))
+
+# another run holding the tile: the tool the export runs waits, saying so on standard error,
+# which the dialog's export shows in the status bar while Blender goes on; then it writes
+import fcntl  # noqa: E402
+import tempfile  # noqa: E402
+import time  # noqa: E402
+
+from mesh_carver_import import tool as tool_module  # noqa: E402
+
+folder = tempfile.mkdtemp()
+south, north, west, east = list(cut["window"])
+ini = ("[mesh_carver]\nlat_min=%r\nlat_max=%r\nlong_min=%r\nlong_max=%r\ninput_file=%s\n"
+       "output_file=cut.obj\nnb_max_vertex=999999\nnb_max_tris=999999\nwavefront_file=cut_w.obj\n"
+       "output_tile=%s\n" % (south, north, west, east, new_tile, new_tile))
+if tool_module.run_in(folder, ini, [tool])[1] is not None:
+    fail("the new tile's window could not be carved again")
+with open(new_tile + ".lock", "a") as lock:
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    run = tool_module.ToolRun(folder, ini, [tool, "put-back"])
+    deadline = time.monotonic() + 20
+    while not run.said() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if run.said() != "waiting for another run writing " + new_tile or run.finished():
+        fail("a run waiting for the tile said '%s'" % run.said())
+    fcntl.flock(lock, fcntl.LOCK_UN)
+run.wait()
+if run.outcome()[1] is not None:
+    fail("the run that waited ended with: %s" % run.outcome()[1])
+print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back; "
+      "a run waiting for the tile said so" % (cut.name, len(names), len(materials), deeper))

@@ -15,6 +15,8 @@ from . import carving, tool
 
 # The import's placement, as the file stores it, against the object's now: float noise only.
 PLACEMENT_TOLERANCE = 1e-6
+# How often the dialog's export looks at the running tool.
+POLL_SECONDS = 0.2
 
 
 def cut_collection(context, name):
@@ -166,27 +168,46 @@ class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
             self.report({"ERROR"}, problem)
             return {"CANCELLED"}
         tool.remember_tool(self.tool_path, context)
-        folder = tempfile.mkdtemp(prefix="mesh_carver_")
-        try:
-            return self.export_and_put_back(context, program, collection, objects, folder)
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
-
-    def export_and_put_back(self, context, program, collection, objects, folder):
-        wavefront = os.path.join(folder, "edited.obj")
-        output_tile = os.path.abspath(bpy.path.abspath(self.filepath))
+        self.folder = tempfile.mkdtemp(prefix="mesh_carver_")
+        self.output_tile = os.path.abspath(bpy.path.abspath(self.filepath))
+        wavefront = os.path.join(self.folder, "edited.obj")
         try:
             export_terrain(context, objects, wavefront)
         except RuntimeError as error:
+            shutil.rmtree(self.folder, ignore_errors=True)
             self.report({"ERROR"}, "Blender could not export the terrain: %s" % error)
             return {"CANCELLED"}
-        console, failure = tool.run_in(folder, ini_text(collection, wavefront, output_tile),
-                                       [program, "put-back"])
+        self.run = tool.ToolRun(self.folder, ini_text(collection, wavefront, self.output_tile),
+                                [program, "put-back"])
+        if bpy.app.background or context.window is None:  # a script's call: it waits
+            self.run.wait()
+            return self.finish(context)
+        # from the dialog: Blender goes on while the tool runs, the status bar says what it does
+        self.timer = context.window_manager.event_timer_add(POLL_SECONDS, window=context.window)
+        context.window_manager.modal_handler_add(self)
+        context.workspace.status_text_set("mesh_carver: putting the terrain back")
+        return {"RUNNING_MODAL"}
+
+    def modal(self, context, event):
+        if event.type != "TIMER":
+            return {"PASS_THROUGH"}
+        if not self.run.finished():
+            said = self.run.said()
+            context.workspace.status_text_set(
+                "mesh_carver: " + (said or "putting the terrain back"))
+            return {"PASS_THROUGH"}
+        context.window_manager.event_timer_remove(self.timer)
+        context.workspace.status_text_set(None)
+        return self.finish(context)
+
+    def finish(self, context):
+        console, failure = self.run.outcome()
+        shutil.rmtree(self.folder, ignore_errors=True)
         if failure:
             self.report({"ERROR"}, failure)
             return {"CANCELLED"}
         counts = console.splitlines()[-1] if console else ""
-        self.report({"INFO"}, "%s written: %s" % (os.path.basename(output_tile), counts))
+        self.report({"INFO"}, "%s written: %s" % (os.path.basename(self.output_tile), counts))
         return {"FINISHED"}
 
 

@@ -58,8 +58,7 @@ def run_quietly(arguments, folder):
     flags = getattr(subprocess, "CREATE_NO_WINDOW", 0)
     done = subprocess.run(arguments, cwd=folder, stdin=subprocess.DEVNULL, capture_output=True,
                           creationflags=flags)
-    decode = lambda data: data.decode("utf-8", "replace").replace("\r\n", "\n").strip()
-    return done.returncode, decode(done.stdout), decode(done.stderr)
+    return done.returncode, decoded(done.stdout), decoded(done.stderr)
 
 
 def version_text(version):
@@ -85,16 +84,71 @@ def tool_problem(tool, oldest, needed_for):
     return None
 
 
-def run_in(folder, ini_text, arguments):
-    """Writes the ini into the folder and runs the tool there: (console, None) when it succeeded,
-    else (None, why), as the tool said it: its last console line, then its reason."""
-    with open(os.path.join(folder, "mesh_carver.ini"), "w", encoding="utf-8") as ini:
-        ini.write(ini_text)
-    try:
-        status, console, errors = run_quietly(arguments, folder)
-    except OSError as error:
-        return None, "mesh_carver cannot be started: %s" % error
+def decoded(data):
+    return data.decode("utf-8", "replace").replace("\r\n", "\n").strip()
+
+
+def outcome_of(status, console, errors):
+    """(console, None) when the run succeeded, else (None, why), as the tool said it: its last
+    console line, then its reason."""
     if status != 0:
         said = console.splitlines()[-1] if console else "mesh_carver failed"
         return None, said + ("\n" + errors if errors else "")
     return console, None
+
+
+class ToolRun:
+    """The tool started in its folder with the ini written there, its output going to files, so
+    that Blender can poll it instead of waiting: what it says on standard error while it runs
+    (another run's tile it waits for), and its outcome once it has ended."""
+
+    def __init__(self, folder, ini_text, arguments):
+        self.folder = folder
+        self.process = None
+        self.failure = None
+        with open(os.path.join(folder, "mesh_carver.ini"), "w", encoding="utf-8") as ini:
+            ini.write(ini_text)
+        flags = getattr(subprocess, "CREATE_NO_WINDOW", 0)
+        try:
+            with open(self.path("console.txt"), "wb") as out, \
+                    open(self.path("errors.txt"), "wb") as err:
+                self.process = subprocess.Popen(arguments, cwd=folder, stdin=subprocess.DEVNULL,
+                                                stdout=out, stderr=err, creationflags=flags)
+        except OSError as error:
+            self.failure = "mesh_carver cannot be started: %s" % error
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def read(self, name):
+        try:
+            with open(self.path(name), "rb") as file:
+                return decoded(file.read())
+        except OSError:
+            return ""
+
+    def finished(self):
+        return self.process is None or self.process.poll() is not None
+
+    def said(self):
+        """The last line the tool wrote on standard error so far, without its name."""
+        lines = self.read("errors.txt").splitlines()
+        return lines[-1].replace("mesh_carver: ", "", 1) if lines else ""
+
+    def wait(self):
+        if self.process is not None:
+            self.process.wait()
+
+    def outcome(self):
+        if self.failure:
+            return None, self.failure
+        return outcome_of(self.process.returncode, self.read("console.txt"),
+                          self.read("errors.txt"))
+
+
+def run_in(folder, ini_text, arguments):
+    """Runs the tool in the folder and waits for it: (console, None) when it succeeded, else
+    (None, why)."""
+    run = ToolRun(folder, ini_text, arguments)
+    run.wait()
+    return run.outcome()

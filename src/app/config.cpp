@@ -144,6 +144,9 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     if (std::string size = value("cache_size_mb"); !size.empty()) {
         settings.cacheSizeMb = parseNumber(size);
     }
+    if (std::string wait = value("lock_wait_s"); !wait.empty()) {
+        settings.lockWaitSeconds = parseNumber(wait);
+    }
     return {};
 }
 

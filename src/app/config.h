@@ -20,17 +20,18 @@ struct RunSettings {
     std::string outputFile;  // as written in the ini file
     int32_t maxVertices = 0;
     int32_t maxIndices = 0;
-    std::string wavefrontFile;  // optional: empty when the ini names none
-    std::string previewFile;    // optional: empty when the ini names none
-    std::string sceneryFolder;  // optional: the tile's scenery pack, for its terrain textures
-    std::string xplaneFolder;   // optional: the simulator's folder, for its library terrains
-    std::string outputTile;     // the put-back's tile to write
-    std::string cacheFolder;    // optional: where unpacked 7z tiles are kept
-    bool cacheOff = false;      // cache_folder=off: nowhere
-    double cacheSizeMb = 4096;  // optional: at most this much in all
-    std::string areaFile;       // optional: an apt.dat, GeoJSON or KML file
-    std::string area;           // optional: which polygon of it (empty: the first)
-    bool clip = false;          // optional: clip=1 cuts the triangles along the outline
+    std::string wavefrontFile;    // optional: empty when the ini names none
+    std::string previewFile;      // optional: empty when the ini names none
+    std::string sceneryFolder;    // optional: the tile's scenery pack, for its terrain textures
+    std::string xplaneFolder;     // optional: the simulator's folder, for its library terrains
+    std::string outputTile;       // the put-back's tile to write
+    std::string cacheFolder;      // optional: where unpacked 7z tiles are kept
+    bool cacheOff = false;        // cache_folder=off: nowhere
+    double cacheSizeMb = 4096;    // optional: at most this much in all
+    std::string areaFile;         // optional: an apt.dat, GeoJSON or KML file
+    std::string area;             // optional: which polygon of it (empty: the first)
+    bool clip = false;            // optional: clip=1 cuts the triangles along the outline
+    double lockWaitSeconds = 60;  // optional: how long a put-back waits for another one's tile
 };
 
 /// What the run does: carve a window out (the default), or put an edited cut back.

@@ -8,7 +8,9 @@
 #include "cut/cut.h"
 #include "platform/platform.h"
 #include "put_back/put_back.h"
+#include "put_back/tile_hold.h"
 #include "scenery/area_files.h"
+#include "text/console.h"
 #include "text/file_names.h"
 #include "text/whole_numbers.h"
 
@@ -84,13 +86,6 @@ dsf::UnpackedCache cacheOf(const RunSettings& settings) {
     return cache;
 }
 
-// A note of the selection's on standard error: no failure, but what the user should know.
-void noteOnStandardError(const std::string& note) {
-    if (note.empty()) return;
-    std::string line = "mesh_carver: " + note + std::string(LINE_END);
-    writeHandle(standardErrorHandle(), line.data(), line.size());
-}
-
 SelectionWindow windowOf(const RunSettings& settings, const CutArea* area = nullptr) {
     return {settings.latMin, settings.latMax, settings.longMin, settings.longMax, area,
             settings.clip};
@@ -134,7 +129,7 @@ Selection selectFor(const RunSettings& settings, const RunPaths& paths, TempFile
     const CutArea* followed = settings.areaFile.empty() ? nullptr : &area;
     Selection selection = selectBlocks(windowOf(settings, followed), paths.input, temp, console,
                                        cacheOf(settings), trace);
-    noteOnStandardError(selection.note);
+    if (!selection.note.empty()) noteOnStandardError(selection.note);
     return selection;
 }
 
@@ -158,14 +153,19 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     return {};
 }
 
-// The put-back, step by step: the same cut again with where it came from, the edited file fitted
-// into it, the new tile written, the input let go, the tile put in place, the report.
+// The put-back, step by step: the tile held, the same cut again with where it came from, the
+// edited file fitted into it, the new tile written, the input let go and checked unchanged, the
+// tile put in place, the report.
 Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
     if (settings.clip) {
         return failedWith(Failure::editMisfits,
                           "a cut made with clip=1 has triangles the tile does not have: carve "
                           "without clip=1 to edit the ground and put it back");
+    }
+    TileHold hold;
+    if (Status status = holdTile(paths, settings.lockWaitSeconds, hold); !status.ok()) {
+        return status;
     }
     CutArea area;
     TileTrace trace;
@@ -180,6 +180,10 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
     TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;
     if (Status status = write(cut, trace, plan, paths, tile); !status.ok()) return status;
     trace = {};  // the input's bytes go before the new tile may replace it
+    if (Status status = checkInputUnchanged(paths, hold); !status.ok()) {
+        abandonWholeFile(tile.file);
+        return status;
+    }
     if (Status status = finishOutputTile(tile.file, paths); !status.ok()) return status;
     reportPutBack(console, settings.outputTile, tile.counts);
     return {};

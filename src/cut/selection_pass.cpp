@@ -86,14 +86,14 @@ void selectFromBinary(InputForm form, const std::string& inputPath, const dsf::U
 Status takeTempFile(TempFile& temp, OutputFile& out) {
     FileHandle write = NO_FILE;
     switch (lockTemporaryFile(temp.path, temp.lock, write)) {
-        case TempLock::inUse:
+        case FileLock::inUse:
             return failedWith(Failure::tempInUse,
                               "another run is carving in the folder of " + temp.path +
                                   "; wait for it to end, or carve in another folder");
-        case TempLock::failed:
+        case FileLock::failed:
             return failedWith(Failure::writeTemp,
                               "cannot create " + temp.path + ": " + systemErrorText());
-        case TempLock::taken:
+        case FileLock::taken:
             break;
     }
     attachDescriptor(out, write);

@@ -65,7 +65,12 @@ struct FileStamp {
     std::string fullPath;
     uint64_t size = 0;
     int64_t modified = 0;
+    uint64_t volume = 0, index = 0;  // which file the system holds under the name
 };
+inline bool isSameState(const FileStamp& a, const FileStamp& b) {
+    return a.fullPath == b.fullPath && a.size == b.size && a.modified == b.modified &&
+           a.volume == b.volume && a.index == b.index;
+}
 /// False when the path names no regular file.
 bool stampOfFile(const std::string& path, FileStamp& stamp);
 
@@ -95,11 +100,15 @@ std::string narrowFromUtf16(std::u16string_view text);
 /// strtod's value of a decimal number in the C locale, whatever the user's locale.
 double decimalInCLocale(const char* text);
 
-enum class TempLock { taken, inUse, failed };
+enum class FileLock { taken, inUse, failed };
 /// Opens the run's temporary file, locks it (at once or not at all: another run holding it
 /// gives inUse, with nothing changed), then empties it. `lock` stays open for the whole run;
 /// `write` is for writing. FIFOs and sockets are refused: nobody would read them.
-TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write);
+FileLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write);
+/// Locks a side file, made when missing and never emptied, at once or not at all (another
+/// process holding it gives inUse). The lock lasts while `lock` is open; the system lets it go
+/// however the process ends.
+FileLock lockSideFile(const std::string& path, FileHandle& lock);
 
 /// A file that replaces `finalPath` only once it is complete. A regular file (or nothing yet)
 /// is written unnamed or beside it and put in place at the end; an interruption (Ctrl-C, a

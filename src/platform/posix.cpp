@@ -203,13 +203,13 @@ std::string currentDirectory() {
     }
 }
 
-TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write) {
+FileLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write) {
     // locked before it is emptied: a second run must find the first one's file as it was
     int fd = int(openRetrying(path.c_str(), O_RDWR | O_CREAT));
-    if (fd < 0) return TempLock::failed;
+    if (fd < 0) return FileLock::failed;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         ::close(fd);
-        return TempLock::inUse;
+        return FileLock::inUse;
     }
     // a device such as /dev/null is written as it is; a FIFO nobody reads would block the run
     struct stat st;
@@ -222,11 +222,23 @@ TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle
     }
     if (writeFd < 0) {
         ::close(fd);
-        return TempLock::failed;
+        return FileLock::failed;
     }
     lock = fd;
     write = writeFd;
-    return TempLock::taken;
+    return FileLock::taken;
+}
+
+FileLock lockSideFile(const std::string& path, FileHandle& lock) {
+    int fd = int(openRetrying(path.c_str(), O_RDWR | O_CREAT));
+    if (fd < 0) return FileLock::failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return held ? FileLock::inUse : FileLock::failed;
+    }
+    lock = fd;
+    return FileLock::taken;
 }
 
 bool beginReplacement(PendingFile& file, const std::string& finalPath) {
@@ -391,6 +403,7 @@ bool stampOfFile(const std::string& path, FileStamp& stamp) {
     std::free(full);
     stamp.size = uint64_t(st.st_size);
     stamp.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.volume = uint64_t(st.st_dev), stamp.index = uint64_t(st.st_ino);
     return true;
 }
 

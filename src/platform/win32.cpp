@@ -230,23 +230,23 @@ std::string narrowFromUtf16(std::u16string_view text) {
     return out;
 }
 
-TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write) {
+FileLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle& write) {
     HANDLE h =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_SHARING_VIOLATION ? TempLock::inUse : TempLock::failed;
+        return GetLastError() == ERROR_SHARING_VIOLATION ? FileLock::inUse : FileLock::failed;
     }
     if (GetFileType(h) == FILE_TYPE_PIPE) {  // nobody would read it
         CloseHandle(h);
-        return TempLock::failed;
+        return FileLock::failed;
     }
     OVERLAPPED at{};
     at.OffsetHigh = LOCK_OFFSET_HIGH;
     if (isDiskFile(h) &&
         !LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
         CloseHandle(h);
-        return TempLock::inUse;
+        return FileLock::inUse;
     }
     HANDLE w = INVALID_HANDLE_VALUE;
     if (isDiskFile(h) ? truncateHandle(asFileHandle(h), 0) : true) {
@@ -255,11 +255,11 @@ TempLock lockTemporaryFile(const std::string& path, FileHandle& lock, FileHandle
     }
     if (w == INVALID_HANDLE_VALUE || w == nullptr) {
         CloseHandle(h);
-        return TempLock::failed;
+        return FileLock::failed;
     }
     lock = asFileHandle(h);
     write = asFileHandle(w);
-    return TempLock::taken;
+    return FileLock::taken;
 }
 
 bool beginReplacement(PendingFile& file, const std::string& finalPath) {
@@ -348,92 +348,20 @@ std::string systemErrorText() {
     return reason;
 }
 
-std::vector<std::string> subfolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        bool folderEntry = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (folderEntry && name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-namespace {
-
-int64_t ticksOf(const FILETIME& time) {
-    return int64_t(uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime);
-}
-
-}  // namespace
-
-bool stampOfFile(const std::string& path, FileStamp& stamp) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return false;
+FileLock lockSideFile(const std::string& path, FileHandle& lock) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FileLock::failed;
+    OVERLAPPED at{};
+    at.OffsetHigh = LOCK_OFFSET_HIGH;
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        bool held = GetLastError() == ERROR_LOCK_VIOLATION;
+        CloseHandle(h);
+        return held ? FileLock::inUse : FileLock::failed;
     }
-    DWORD length = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (length == 0) return false;
-    std::string full(length, '\0');
-    length = GetFullPathNameA(path.c_str(), length, full.data(), nullptr);
-    if (length == 0 || length >= full.size()) return false;
-    full.resize(length);
-    stamp.fullPath = full;
-    stamp.size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    stamp.modified = ticksOf(data.ftLastWriteTime);
-    return true;
-}
-
-std::vector<FolderFile> filesInFolder(const std::string& folder) {
-    std::vector<FolderFile> files;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return files;
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-            continue;
-        }
-        files.push_back({found.cFileName, uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow,
-                         ticksOf(found.ftLastWriteTime)});
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return files;
-}
-
-std::string userCacheFolder() {
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local && *local) return std::string(local) + "\\mesh_carver\\cache";
-    return {};
-}
-
-bool makeFolders(const std::string& path) {
-    // each folder from the top; those that exist (a drive's root among them) refuse quietly
-    for (size_t at = path.find_first_of("\\/", 1);; at = path.find_first_of("\\/", at + 1)) {
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-        if (at == std::string::npos) break;
-    }
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool touchFile(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    bool ok = SetFileTime(h, nullptr, nullptr, &now);
-    CloseHandle(h);
-    return ok;
-}
-
-bool removeFile(const std::string& path) {
-    return DeleteFileA(path.c_str());
+    lock = asFileHandle(h);
+    return FileLock::taken;
 }
 
 bool readFileStart(const std::string& path, char* out, size_t size, size_t& got) {

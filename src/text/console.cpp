@@ -68,4 +68,9 @@ void writeProgressLine(OutputFile& console, std::string_view label, int32_t done
     writeInteger(console, total, true);
 }
 
+void noteOnStandardError(const std::string& text) {
+    std::string line = "mesh_carver: " + text + std::string(LINE_END);
+    writeHandle(standardErrorHandle(), line.data(), line.size());
+}
+
 }  // namespace mc

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "text/output_file.h"
@@ -17,6 +18,9 @@ void flushConsole();
 
 /// "Step 1:  3/ 10": a label, then two counts in the console integer form.
 void writeProgressLine(OutputFile& console, std::string_view label, int32_t done, int32_t total);
+
+/// "mesh_carver: TEXT" on standard error: what the user should know that is no failure.
+void noteOnStandardError(const std::string& text);
 
 /// Ends the process with the status (-1 shows as 255) after writing out the console.
 [[noreturn]] void endRun(int status);

@@ -152,6 +152,47 @@ new_case tin_small.dsf edited_edit.obj edited_edit.mtl
 putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
 VERB=put-back check "put-back over the input itself"
 
+# two put-backs at once into one tile in place, of two windows: the exe's runs under Wine keep
+# both edits, as two Linux runs one after the other do
+WINDOWS_AB=("lat_min=45.505\r\nlat_max=45.545\r\nlong_min=7.505\r\nlong_max=7.545"
+            "lat_min=45.42\r\nlat_max=45.46\r\nlong_min=7.42\r\nlong_max=7.46")
+windowIni() {  # windowIni WINDOW EDITED
+    printf "[mesh_carver]\r\n$1\r\ninput_file=../tile.dsf\r\noutput_file=cut.obj\r\n"
+    printf 'nb_max_vertex=100000\r\nnb_max_tris=300000\r\nwavefront_file=%s\r\n' "$2"
+    printf 'output_tile=../tile.dsf\r\n'
+}
+two_put_backs() {  # two_put_backs SIDE: the edits put back, then each window's origin carved again
+    local folder=$WORK/two-$1
+    rm -rf "$folder" && mkdir -p "$folder"
+    cp "$WORK/inputs/tin_small.dsf" "$folder/tile.dsf"
+    for w in 0 1; do
+        mkdir "$folder/$w" && cd "$folder/$w"
+        windowIni "${WINDOWS_AB[$w]}" cut.obj > mesh_carver.ini
+        "$LINUX/mesh_carver" > /dev/null
+        python3 "$HERE/bench/raise_inside.py" cut.obj raised.obj 50 > /dev/null
+        cp cut.mtl raised.mtl
+        windowIni "${WINDOWS_AB[$w]}" raised.obj > mesh_carver.ini
+    done
+    if [ "$1" = linux ]; then
+        for w in 0 1; do (cd "$folder/$w" && "$LINUX/mesh_carver" put-back > console.bin); done
+    else
+        for w in 0 1; do
+            (cd "$folder/$w" && wine "$WINDOWS/mesh_carver.exe" put-back > console.bin 2> errors.txt) &
+        done
+        wait
+    fi
+    for w in 0 1; do (cd "$folder/$w" && "$LINUX/mesh_carver" | tail -n 1); done
+}
+compared=$((compared + 1))
+if [ "$(two_put_backs linux)" = "$(two_put_backs windows)" ]; then
+    echo "same: two put-backs at once into one tile keep both edits"
+else
+    failed=$((failed + 1))
+    echo "DIFFERENT: two put-backs at once into one tile"
+    cat "$WORK"/two-windows/*/console.bin "$WORK"/two-windows/*/errors.txt
+fi
+cd "$WORK"
+
 # cuts along the test airport from each kind of area file, whole triangles and clipped, with the
 # preview; an airport that is not there, and a missing file
 areaIni() {  # areaIni INPUT AREA_FILE EXTRA
