@@ -151,6 +151,16 @@ TEST(Concurrency, APutBackKilledAtAnyMomentLeavesTheOldTileOrTheNew) {
         }
     }
     RecordProperty("old", old), RecordProperty("written", written);
+    // what a killed run left under a temporary name goes with the next run into the tile
+    test::writeFile(edits.dir / "tile.dsf.partial4194305", "left by a killed run");
+    test::writeFile(edits.dir / "tile.dsf.original.partial77-1", "left by a killed run");
+    test::writeFile(edits.dir / "tile.dsf.partial.txt", "someone else's");
+    ASSERT_EQ(shell(folder, "rm -f ../tile.dsf.original && cp ../original.dsf ../tile.dsf && '" +
+                                std::string(MESH_CARVER_EXE) + "' put-back"),
+              0);
+    EXPECT_FALSE(test::fileExists(edits.dir / "tile.dsf.partial4194305"));
+    EXPECT_FALSE(test::fileExists(edits.dir / "tile.dsf.original.partial77-1"));
+    EXPECT_TRUE(test::fileExists(edits.dir / "tile.dsf.partial.txt"));
 }
 
 }  // namespace
