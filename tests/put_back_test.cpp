@@ -111,7 +111,8 @@ TEST(PutBack, ATileWrittenOverItsInputKeepsTheOriginalOnce) {
         for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
             std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == form || name == std::string(form) + ".original" ||
-                        name == "mesh_carver.ini" || name == "mesh_carver.tmp")
+                        name == std::string(form) + ".lock" || name == "mesh_carver.ini" ||
+                        name == "mesh_carver.tmp")
                 << form << ": " << name << " left over";
         }
     }
@@ -259,7 +260,7 @@ TEST(PutBack, BadEditsAndInputsAreRefusedAndNothingIsWritten) {
         {"no terrain in the window", none, "No terrain in the window to put back into\r\n",
          "nothing to put back into", 45.54},
         {"an output in no folder", none, "Error writing output tile no/dir/out.dsf\r\n",
-         "cannot create no/dir/out.dsf: No such file or directory", 45.505, "no/dir/out.dsf"},
+         "cannot lock no/dir/out.dsf.lock: No such file or directory", 45.505, "no/dir/out.dsf"},
         {"no output_tile", none, "Error reading output_tile in ini file\r\n",
          "no value for output_tile", 45.505, "out.dsf", "output_tile"},
     };
