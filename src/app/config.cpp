@@ -120,7 +120,11 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
         "input_file", "wavefront_file", "output_tile"};
     std::span<const std::string_view> required(CARVE_KEYS);
     if (direction == Direction::putBack) required = PUT_BACK_KEYS;
-    for (std::string_view key : required) {
+    // with an area the four window keys may all be left out: the window is then the area's
+    settings.windowFromArea = !value("area_file").empty() && value("lat_min").empty() &&
+                              value("lat_max").empty() && value("long_min").empty() &&
+                              value("long_max").empty();
+    for (std::string_view key : required.subspan(settings.windowFromArea ? 4 : 0)) {
         if (value(key).empty()) return {ConfigStatus::keyMissing, key};
     }
     settings.latMin = parseNumber(value("lat_min"));

@@ -32,6 +32,7 @@ struct RunSettings {
     std::string area;             // optional: which polygon of it (empty: the first)
     bool clip = false;            // optional: clip=1 cuts the triangles along the outline
     double lockWaitSeconds = 60;  // optional: how long a put-back waits for another one's tile
+    bool windowFromArea = false;  // no window keys beside area_file: the area's extent, widened
 };
 
 /// What the run does: carve a window out (the default), or put an edited cut back.

@@ -86,9 +86,15 @@ dsf::UnpackedCache cacheOf(const RunSettings& settings) {
     return cache;
 }
 
-SelectionWindow windowOf(const RunSettings& settings, const CutArea* area = nullptr) {
-    return {settings.latMin, settings.latMax, settings.longMin, settings.longMax, area,
-            settings.clip};
+// The ini's window, or the area's widened by this much when the ini names none.
+constexpr double AREA_MARGIN_METRES = 10;
+
+SelectionWindow windowOf(const RunSettings& settings, const CutArea* area) {
+    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+    if (settings.windowFromArea && area) window = windowAroundArea(*area, AREA_MARGIN_METRES);
+    window.area = area;
+    window.clip = settings.clip;
+    return window;
 }
 
 std::string counted(size_t count, const char* what) {
@@ -102,8 +108,10 @@ Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area)
     const std::string path = toPlatformPath(settings.areaFile);
     if (Status status = readArea(path, settings.area, read); !status.ok()) return status;
     if (Status status = prepareArea(read, fileNameOf(path), area); !status.ok()) return status;
-    if (!(area.west < settings.longMax && settings.longMin < area.east &&
-          area.south < settings.latMax && settings.latMin < area.north)) {
+    if (!area.note.empty()) noteOnStandardError(area.note);
+    const SelectionWindow w = windowOf(settings, &area);
+    if (!(area.west < w.longMax && w.longMin < area.east && area.south < w.latMax &&
+          w.latMin < area.north)) {
         return failedWith(Failure::readArea,
                           "the area " + area.label + " (" + doubleToText(area.west) + " to " +
                               doubleToText(area.east) + " E, " + doubleToText(area.south) + " to " +
@@ -112,6 +120,11 @@ Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area)
     }
     writeLine(console, "area " + area.label + ": " + counted(area.outlines, "outline") + ", " +
                            counted(area.holes, "hole") + ", " + counted(area.corners, "corner"));
+    if (settings.windowFromArea) {
+        writeLine(console, "window from the area: lat " + doubleToText(w.latMin) + " to " +
+                               doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) +
+                               " to " + doubleToText(w.longMax));
+    }
     return {};
 }
 

@@ -286,6 +286,44 @@ std::string cornerOffTheGlobe(const Area& area) {
     return {};
 }
 
+// The shape's extent, and its edges by band.
+void indexEdges(AreaIndex& index, CutArea& prepared) {
+    prepared.west = prepared.south = INFINITY, prepared.east = prepared.north = -INFINITY;
+    for (const auto* ring : ringsOf(index.shape)) {
+        for (const Point& p : *ring) {
+            prepared.west = std::min(prepared.west, p.x()),
+            prepared.east = std::max(prepared.east, p.x());
+            prepared.south = std::min(prepared.south, p.y()),
+            prepared.north = std::max(prepared.north, p.y());
+        }
+    }
+    index.bands = EdgeBands{};
+    fileEdges(index.bands, ringsOf(index.shape), prepared.west, prepared.east);
+}
+
+bool encloseNothing(const std::string& problem) {
+    return problem.starts_with("a ring has fewer") || problem.starts_with("a ring encloses no");
+}
+
+// The shape replaced by what its rings enclose; what the user should know of it, or nothing
+// (a ring that only touches itself, an edge walked out and back, overlapping boundaries).
+std::string takeWhatItEncloses(AreaIndex& index, const std::string& name) {
+    std::optional<Point> crossing;
+    bool holeOutside = false;
+    index.shape = enclosedArea(index.shape, crossing, holeOutside);
+    bg::correct(index.shape);
+    if (crossing) {
+        return "the outline of " + name + " crosses itself at " +
+               placeText(std::round(crossing->x() * PLACE_DECIMALS) / PLACE_DECIMALS,
+                         std::round(crossing->y() * PLACE_DECIMALS) / PLACE_DECIMALS) +
+               "; the area is what it encloses";
+    }
+    if (holeOutside) {
+        return "a hole of " + name + " lies outside its outline; the area is what it encloses";
+    }
+    return {};
+}
+
 }  // namespace
 
 Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepared) {
@@ -306,13 +344,16 @@ Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepa
     bg::correct(index->shape);  // closed rings, outlines one way and holes the other
     bg::unique(index->shape);   // a corner given twice in a row counts once
     bg::remove_spikes(index->shape);
-    Box extent = bg::return_envelope<Box>(index->shape);
-    prepared.west = bg::get<bg::min_corner, 0>(extent),
-    prepared.east = bg::get<bg::max_corner, 0>(extent);
-    prepared.south = bg::get<bg::min_corner, 1>(extent),
-    prepared.north = bg::get<bg::max_corner, 1>(extent);
-    fileEdges(index->bands, ringsOf(index->shape), prepared.west, prepared.east);
-    if (std::string problem = invalidity(index->shape, index->bands); !problem.empty()) {
+    indexEdges(*index, prepared);
+    std::string problem = invalidity(index->shape, index->bands);
+    if (!problem.empty() && !encloseNothing(problem)) {
+        // odd but meaningful: what the rings enclose, by the even-odd rule, then checked again
+        prepared.note = takeWhatItEncloses(*index, area.name.empty() ? fileName : area.name);
+        indexEdges(*index, prepared);
+        problem = index->shape.empty() ? "its rings enclose nothing"
+                                       : invalidity(index->shape, index->bands);
+    }
+    if (!problem.empty()) {
         return failedWith(Failure::readArea,
                           "the area " + label + " cannot be cut along: " + problem);
     }

@@ -19,6 +19,7 @@ struct AreaIndex;  // the polygons, and their edges by band of longitude
 struct CutArea {
     std::shared_ptr<const AreaIndex> index;
     std::string label;  // "LFLB from apt.dat"
+    std::string note;   // what the user should know of odd outlines: no failure
     size_t outlines = 0, holes = 0, corners = 0;
     double west = 0, east = 0, south = 0, north = 0;  // its extent
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -82,5 +83,12 @@ void fileEdges(EdgeBands& b, const std::vector<const Polygon::ring_type*>& rings
 void boxEach(Piece& piece);
 /// The shape's rings, outline before holes, polygon by polygon.
 std::vector<const Polygon::ring_type*> ringsOf(const MultiPolygon& shape);
+
+/// What the polygons enclose, as valid polygons: each polygon's rings by the even-odd rule (a
+/// ring crossing itself, an edge walked out and back, a hole outside its outline), then the
+/// polygons' union. `crossing` is where a ring first crosses itself or another, `holeOutside`
+/// whether a hole lies wholly outside its outline.
+MultiPolygon enclosedArea(const MultiPolygon& shape, std::optional<Point>& crossing,
+                          bool& holeOutside);
 
 }  // namespace mc

@@ -2,7 +2,11 @@
 // follows inside it, when there is one; and which corners count as inside.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+
 #include "cut/area.h"
+#include "cut/frame.h"
 
 namespace mc {
 
@@ -32,6 +36,15 @@ inline bool boxMeetsWindow(const SelectionWindow& window, double west, double ea
 inline bool isInsideCut(const SelectionWindow& window, double lon, double lat) {
     return isInsideWindow(window, lon, lat) &&
            (!window.area || isInsideArea(*window.area, lon, lat));
+}
+
+/// The smallest window holding the area, widened by `metres` on every side (in longitude at the
+/// latitude farthest from the equator, so that it is at least that wide everywhere).
+inline SelectionWindow windowAroundArea(const CutArea& area, double metres) {
+    double farthest = std::max(std::fabs(area.south), std::fabs(area.north));
+    double lat = metres / METRES_PER_DEGREE;
+    double lon = lat / std::max(cosineOfLatitude<double>(farthest), 1e-9);
+    return {area.south - lat, area.north + lat, area.west - lon, area.east + lon, &area};
 }
 
 }  // namespace mc

@@ -115,6 +115,9 @@ double metresBetween(const AreaPoint& a, const AreaPoint& b) {
 // point and the mirror of the second's, in pieces no longer than BEZIER_PIECE_METRES along it
 // (a curve of degree n moves at most n times its longest control leg per unit of t).
 void appendSegment(AreaRing& ring, const AptNode& from, const AptNode& to, bool curvedAllowed) {
+    // a node written again at its own place draws nothing, whatever its controls: the airport
+    // tools split a node's handles so ("112 P C1", "111 P", "112 P C2")
+    if (from.at.lon == to.at.lon && from.at.lat == to.at.lat) return;
     AreaPoint p[4] = {from.at,
                       from.control,
                       {2 * to.at.lon - to.control.lon, 2 * to.at.lat - to.control.lat},
@@ -162,14 +165,19 @@ bool readAptNode(int row, std::string_view fields, AptNode& node) {
     return true;
 }
 
+// A 130 row and its nodes: rings, each ended by a 113-116 node (or by the boundary's end).
+struct AptBoundary {
+    std::vector<AptNode> nodes;
+    std::vector<size_t> ringEnds;
+};
+
 struct AptReading {
     const std::string& wanted;
     std::vector<std::string> airports = {};  // every identifier seen, for the nearest names
     std::string airport = {};                // the one the rows belong to
-    std::string taken = {};                  // the one whose boundary is read
-    bool chosen = false, inBoundary = false, boundaryDone = false, airportFound = false;
-    std::vector<AptNode> nodes = {};
-    std::vector<size_t> ringEnds = {};
+    std::string taken = {};                  // the one whose boundaries are read
+    bool chosen = false, inBoundary = false, takenDone = false, airportFound = false;
+    std::vector<AptBoundary> boundaries = {};  // every 130 of the taken airport
     std::string error = {};
 };
 
@@ -179,12 +187,12 @@ void readAptRow(AptReading& r, std::string_view line, uint64_t lineNumber) {
     auto [end, error] = std::from_chars(code.data(), code.data() + code.size(), row);
     if (error != std::errc() || end != code.data() + code.size()) return;
     if (row == 1 || row == 16 || row == 17) {
-        if (r.inBoundary) r.inBoundary = false, r.boundaryDone = true;
+        r.takenDone = r.takenDone || !r.boundaries.empty();
         std::string_view field;
         for (int k = 0; k < 4; ++k) field = nextWord(fields);
         r.airport = std::string(field);
         r.airports.push_back(r.airport);
-        r.chosen = !r.boundaryDone && (r.wanted.empty() || r.airport == r.wanted);
+        r.chosen = !r.takenDone && (r.wanted.empty() || r.airport == r.wanted);
         r.airportFound = r.airportFound || r.chosen;
         r.inBoundary = false;
         return;
@@ -196,15 +204,31 @@ void readAptRow(AptReading& r, std::string_view line, uint64_t lineNumber) {
                       std::to_string(row) + ") without its coordinates";
             return;
         }
-        r.nodes.push_back(node);
-        if (row >= 113) r.ringEnds.push_back(r.nodes.size());
+        AptBoundary& boundary = r.boundaries.back();
+        boundary.nodes.push_back(node);
+        if (row >= 113) boundary.ringEnds.push_back(boundary.nodes.size());
         return;
     }
-    if (r.inBoundary) {  // any other row ends the boundary
-        r.inBoundary = false;
-        r.boundaryDone = true;
+    r.inBoundary = false;  // any other row ends a boundary
+    if (row == 130 && r.chosen) {
+        r.inBoundary = true, r.taken = r.airport;
+        r.boundaries.emplace_back();
     }
-    if (row == 130 && r.chosen && !r.boundaryDone) r.inBoundary = true, r.taken = r.airport;
+}
+
+// A boundary's rings: the first its outline, the others holes in it.
+AreaPolygon polygonOf(AptBoundary& b) {
+    if (b.ringEnds.empty() || b.ringEnds.back() != b.nodes.size()) {
+        b.ringEnds.push_back(b.nodes.size());
+    }
+    AreaPolygon polygon;
+    for (size_t k = 0, first = 0; k < b.ringEnds.size(); first = b.ringEnds[k++]) {
+        if (b.ringEnds[k] == first) continue;
+        AreaRing ring = ringOf(b.nodes, first, b.ringEnds[k]);
+        (polygon.outline.empty() ? polygon.outline : polygon.holes.emplace_back()) =
+            std::move(ring);
+    }
+    return polygon;
 }
 
 Status readAptDat(const std::string& path, const std::string& wanted, Area& area) {
@@ -213,9 +237,8 @@ Status readAptDat(const std::string& path, const std::string& wanted, Area& area
         return areaFailure("cannot open " + path + ": " + systemErrorText());
     }
     AptReading r{wanted};
-    for (uint64_t number = 1; !atEnd(reader) && r.error.empty(); ++number) {
-        readAptRow(r, readLine(reader), number);
-        if (r.boundaryDone && !wanted.empty()) break;  // the rest of the world is not needed
+    for (uint64_t number = 1; !atEnd(reader) && r.error.empty() && !r.takenDone; ++number) {
+        readAptRow(r, readLine(reader), number);  // the rest of the world is not needed
     }
     closeReader(reader);
     if (!r.error.empty()) return areaFailure(r.error);
@@ -223,19 +246,15 @@ Status readAptDat(const std::string& path, const std::string& wanted, Area& area
     if (!wanted.empty() && !r.airportFound) {
         return areaFailure(notThere("airport", wanted, file, r.airports));
     }
-    if (r.nodes.empty()) {
+    area.polygons.clear();
+    for (AptBoundary& boundary : r.boundaries) {
+        if (!boundary.nodes.empty()) area.polygons.push_back(polygonOf(boundary));
+    }
+    if (area.polygons.empty()) {
         return areaFailure(wanted.empty()
                                ? file + " holds no airport boundary (row 130 and its nodes)"
                                : "airport '" + wanted + "' has no boundary (row 130) in " + file);
     }
-    if (r.ringEnds.empty() || r.ringEnds.back() != r.nodes.size())
-        r.ringEnds.push_back(r.nodes.size());
-    AreaPolygon polygon;
-    for (size_t k = 0, first = 0; k < r.ringEnds.size(); first = r.ringEnds[k++]) {
-        AreaRing ring = ringOf(r.nodes, first, r.ringEnds[k]);
-        (k == 0 ? polygon.outline : polygon.holes.emplace_back()) = std::move(ring);
-    }
-    area.polygons = {std::move(polygon)};
     area.name = r.taken;
     area.format = "apt.dat";
     return {};
@@ -299,15 +318,17 @@ bool jsonPolygons(const Json& geometry, std::vector<AreaPolygon>& polygons, int 
     return false;
 }
 
+// The feature's "id", or one of its properties: exports of airport polygons carry the code in
+// "ref" or "icao".
 std::string jsonName(const Json& feature, const char* key) {
     const Json* value = nullptr;
     if (std::string(key) == "id") {
         if (feature.contains("id")) value = &feature["id"];
     } else if (feature.contains("properties") && feature["properties"].is_object() &&
-               feature["properties"].contains("name")) {
-        value = &feature["properties"]["name"];
+               feature["properties"].contains(key)) {
+        value = &feature["properties"][key];
     }
-    if (!value) return {};
+    if (!value || value->is_null()) return {};
     return value->is_string() ? value->get<std::string>() : value->dump();
 }
 
@@ -334,9 +355,13 @@ Status readGeoJson(std::string_view text, const std::string& file, const std::st
     std::vector<std::string> names;
     for (const Json* feature : features) {
         std::string id = jsonName(*feature, "id"), name = jsonName(*feature, "name");
-        if (!id.empty()) names.push_back(id);
-        if (!name.empty()) names.push_back(name);
-        if (!wanted.empty() && id != wanted && name != wanted) continue;
+        bool named = false;
+        for (const char* key : {"id", "name", "ref", "icao"}) {
+            std::string text = jsonName(*feature, key);
+            if (!text.empty()) names.push_back(text);
+            named = named || text == wanted;
+        }
+        if (!wanted.empty() && !named) continue;
         const Json& geometry = feature->contains("geometry") ? (*feature)["geometry"] : *feature;
         std::vector<AreaPolygon> polygons;
         if (!jsonPolygons(geometry, polygons)) {
