@@ -122,17 +122,21 @@ TEST(Areas, TheIndexedTestAgreesWithBoostOverTheWholeArea) {
         CutArea prepared;
         Status prepared_ = prepareArea(Area{{shape}, "", ""}, "test", prepared);
         ASSERT_TRUE(prepared_.ok()) << prepared_.reason;
+        // the prepared rings (nearly straight corners dropped), outline first
+        const std::vector<AreaRing> rings = areaRings(prepared);
         bg::model::polygon<Point> boost;
-        for (const AreaPoint& p : shape.outline) boost.outer().push_back(Point(p.lon, p.lat));
-        for (const AreaRing& hole : shape.holes) {
+        for (const AreaPoint& p : rings[0]) boost.outer().push_back(Point(p.lon, p.lat));
+        for (size_t h = 1; h < rings.size(); ++h) {
             boost.inners().emplace_back();
-            for (const AreaPoint& p : hole) boost.inners().back().push_back(Point(p.lon, p.lat));
+            for (const AreaPoint& p : rings[h]) {
+                boost.inners().back().push_back(Point(p.lon, p.lat));
+            }
         }
         bg::correct(boost);
         std::vector<AreaPoint> places;
         std::uniform_real_distribution<double> lon(7, 8), lat(45, 46), tiny(-1e-9, 1e-9);
         for (int k = 0; k < 20000; ++k) places.push_back({lon(random), lat(random)});
-        for (const auto& r : areaRings(prepared)) {
+        for (const auto& r : rings) {
             for (size_t k = 0; k + 1 < r.size(); ++k) {
                 AreaPoint middle{(r[k].lon + r[k + 1].lon) / 2, (r[k].lat + r[k + 1].lat) / 2};
                 places.push_back(r[k]);
@@ -283,10 +287,13 @@ TEST(Areas, OddOutlinesAreCutAlongWhatTheyEnclose) {
     auto square = [](double w, double s, double e, double n) {
         return Ring{{w, s}, {e, s}, {e, n}, {w, n}};
     };
-    Area split;  // its curves as the reader draws them
+    Area split;  // its curves as the reader draws them, nearly straight corners dropped
+    CutArea prepared;
     ASSERT_TRUE(readArea(AREAS + "odd_airports.dat", "XSPL", split).ok());
+    ASSERT_TRUE(prepareArea(split, "odd_airports.dat", prepared).ok());
     Ring curved;
-    for (const AreaPoint& p : split.polygons.at(0).outline) curved.push_back({p.lon, p.lat});
+    const std::vector<AreaRing> splitRings = areaRings(prepared);
+    for (const AreaPoint& p : splitRings.at(0)) curved.push_back({p.lon, p.lat});
     const struct {
         const char *file, *code, *note;
         std::vector<std::vector<Ring>> polygons;
@@ -394,6 +401,15 @@ TEST(Areas, OddOutlinesAreCutAlongWhatTheyEnclose) {
                     (corners[1].second - corners[0].second) * (corners[2].first - corners[0].first);
                 EXPECT_GT(turn, 0) << c.code << ": a triangle faces down";
                 area += turn / 2;
+                // no sliver: its least height (twice its area over its longest edge) 1 cm
+                double metres = 111120 * std::cos(corners[0].second * M_PI / 180);
+                double longest = 0;
+                for (int k = 0; k < 3; ++k) {
+                    auto [x1, y1] = corners[size_t(k)];
+                    auto [x2, y2] = corners[size_t((k + 1) % 3)];
+                    longest = std::max(longest, std::hypot((x2 - x1) * metres, (y2 - y1) * 111120));
+                }
+                EXPECT_GT(turn * metres * 111120 / longest, 0.0099) << c.code << ": a sliver";
             }
             EXPECT_NEAR(area / c.area, 1, 0.001) << c.code;
         }

@@ -344,6 +344,7 @@ Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepa
     bg::correct(index->shape);  // closed rings, outlines one way and holes the other
     bg::unique(index->shape);   // a corner given twice in a row counts once
     bg::remove_spikes(index->shape);
+    dropNearlyStraightCorners(index->shape, SAME_PLACE_METRES);
     indexEdges(*index, prepared);
     std::string problem = invalidity(index->shape, index->bands);
     if (!problem.empty() && !encloseNothing(problem)) {

@@ -24,6 +24,10 @@ struct CutArea {
     double west = 0, east = 0, south = 0, north = 0;  // its extent
 };
 
+/// Places closer than this are one: an outline's corner this near the line through its
+/// neighbours, a tile vertex this near the outline. A clip leaves no triangle thinner.
+constexpr double SAME_PLACE_METRES = 0.01;
+
 /// Closes and orients the rings, drops repeated corners and spikes, and checks what is left: no
 /// ring of fewer than three corners, no outline crossing itself or another, every hole inside its
 /// outline. Fails (readArea), saying why and where an outline crosses itself, when the area is

@@ -84,6 +84,10 @@ void boxEach(Piece& piece);
 /// The shape's rings, outline before holes, polygon by polygon.
 std::vector<const Polygon::ring_type*> ringsOf(const MultiPolygon& shape);
 
+/// Corners that lie within `metres` of the line through the corners kept on either side are
+/// dropped: a flattened curve's nearly straight stretches, which would leave slivers in a clip.
+void dropNearlyStraightCorners(MultiPolygon& shape, double metres);
+
 /// What the polygons enclose, as valid polygons: each polygon's rings by the even-odd rule (a
 /// ring crossing itself, an edge walked out and back, a hole outside its outline), then the
 /// polygons' union. `crossing` is where a ring first crosses itself or another, `holeOutside`

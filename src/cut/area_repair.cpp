@@ -6,6 +6,7 @@
 #include <map>
 
 #include "cut/area_index.h"
+#include "cut/frame.h"
 
 namespace mc {
 
@@ -114,7 +115,52 @@ MultiPolygon evenOdd(const std::vector<const Polygon::ring_type*>& rings,
     return enclosed;
 }
 
+// Metres east and north of a point, at the cosine of a latitude.
+struct Flat {
+    double east, north;
+};
+Flat flatOf(const Point& p, const Point& from, double cosine) {
+    return {(p.x() - from.x()) * cosine * METRES_PER_DEGREE,
+            (p.y() - from.y()) * METRES_PER_DEGREE};
+}
+
+// How far a point lies from the segment between two others, in metres.
+double metresFromSegment(const Point& p, const Point& a, const Point& b, double cosine) {
+    Flat q = flatOf(p, a, cosine), e = flatOf(b, a, cosine);
+    double length2 = e.east * e.east + e.north * e.north;
+    double t =
+        length2 > 0 ? std::clamp((q.east * e.east + q.north * e.north) / length2, 0.0, 1.0) : 0.0;
+    return std::hypot(q.east - t * e.east, q.north - t * e.north);
+}
+
+// The ring with the corners dropped that lie within `metres` of the line the kept corners on
+// either side draw: every dropped corner stays that close to the new edge.
+void dropNearlyStraightCorners(Polygon::ring_type& ring, double metres) {
+    if (ring.size() < 5) return;
+    double cosine = cosineOfLatitude<double>(ring.front().y());
+    Polygon::ring_type kept{ring.front()};
+    size_t anchor = 0;
+    for (size_t next = 2; next < ring.size(); ++next) {
+        bool straight = true;
+        for (size_t k = anchor + 1; k < next && straight; ++k) {
+            straight = metresFromSegment(ring[k], ring[anchor], ring[next], cosine) <= metres;
+        }
+        if (straight) continue;
+        anchor = next - 1;
+        kept.push_back(ring[anchor]);
+    }
+    kept.push_back(ring.back());
+    if (kept.size() >= 4) ring = std::move(kept);
+}
+
 }  // namespace
+
+void dropNearlyStraightCorners(MultiPolygon& shape, double metres) {
+    for (Polygon& polygon : shape) {
+        dropNearlyStraightCorners(polygon.outer(), metres);
+        for (auto& hole : polygon.inners()) dropNearlyStraightCorners(hole, metres);
+    }
+}
 
 MultiPolygon enclosedArea(const MultiPolygon& shape, std::optional<Point>& crossing,
                           bool& holeOutside) {

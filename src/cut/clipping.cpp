@@ -1,8 +1,10 @@
 // clip=1: the cut's triangles cut along the outline, so that it holds exactly the surface inside.
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
 #include "cut/cut.h"
+#include "cut/frame.h"
 #include "cut/materials.h"
 #include "cut/triangulation.h"
 #include "text/fixed9.h"
@@ -106,6 +108,31 @@ bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3]
     return true;
 }
 
+// The corner of the triangle within a centimetre of a place, or -1: a tile vertex that near the
+// outline is on it, or the pieces beside it would be slivers.
+int nearCorner(const AreaPoint (&t)[3], const AreaPoint& at) {
+    double cosine = cosineOfLatitude<double>(at.lat);
+    for (int k = 0; k < 3; ++k) {
+        double east = (at.lon - t[k].lon) * cosine * METRES_PER_DEGREE;
+        double north = (at.lat - t[k].lat) * METRES_PER_DEGREE;
+        if (std::hypot(east, north) <= SAME_PLACE_METRES) return k;
+    }
+    return -1;
+}
+
+// Whether a piece as its vertices are printed would face the other way than its triangle, or be
+// thinner than a centimetre (its least height: twice its area over its longest edge).
+bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facing) {
+    const StoredVertex &a = mesh.vertices[size_t(numbers[0])],
+                       &b = mesh.vertices[size_t(numbers[1])],
+                       &d = mesh.vertices[size_t(numbers[2])];
+    double turn = upwardTurn(a, b, d) * METRES_PER_UNIT * METRES_PER_UNIT;  // as lon, lat turn
+    double longest = std::max({std::hypot(b.x - a.x, b.z - a.z), std::hypot(d.x - b.x, d.z - b.z),
+                               std::hypot(a.x - d.x, a.z - d.z)}) *
+                     METRES_PER_UNIT;
+    return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= SAME_PLACE_METRES);
+}
+
 // The triangle's parts inside the outline, triangulated, each facing as the triangle did.
 bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3]) {
     AreaPoint t[3] = {c.places[size_t(corners[0])], c.places[size_t(corners[1])],
@@ -129,17 +156,15 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3]) {
             double turn = turnOf(c.points[e[0]], c.points[e[1]], c.points[e[2]]);
             if (turn == 0) continue;  // a sliver along an edge holds no surface
             if ((turn > 0) != (facing > 0)) std::swap(e[1], e[2]);
+            int32_t numbers[3];
             for (int j = 0; j < 3; ++j) {
                 const AreaPoint& at = places[e[j]];
-                int32_t number = -1;
-                for (int corner = 0; corner < 3; ++corner) {
-                    if (t[corner].lon == at.lon && t[corner].lat == at.lat) {
-                        number = keepOld(c, corners[corner]);
-                    }
-                }
-                if (number < 0 && !newVertex(c, corners, t, at, number)) return false;
-                c.mesh.indices.push(number);
+                int corner = nearCorner(t, at);
+                numbers[j] = corner >= 0 ? keepOld(c, corners[corner]) : -1;
+                if (numbers[j] < 0 && !newVertex(c, corners, t, at, numbers[j])) return false;
             }
+            if (isSliver(c.mesh, numbers, facing)) continue;
+            for (int32_t number : numbers) c.mesh.indices.push(number);
         }
     }
     return true;
