@@ -349,10 +349,14 @@ Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepa
     std::string problem = invalidity(index->shape, index->bands);
     if (!problem.empty() && !encloseNothing(problem)) {
         // odd but meaningful: what the rings enclose, by the even-odd rule, then checked again
-        prepared.note = takeWhatItEncloses(*index, area.name.empty() ? fileName : area.name);
-        indexEdges(*index, prepared);
-        problem = index->shape.empty() ? "its rings enclose nothing"
-                                       : invalidity(index->shape, index->bands);
+        try {
+            prepared.note = takeWhatItEncloses(*index, area.name.empty() ? fileName : area.name);
+            indexEdges(*index, prepared);
+            problem = index->shape.empty() ? "its rings enclose nothing"
+                                           : invalidity(index->shape, index->bands);
+        } catch (const std::exception& error) {  // Boost's overlay gave up on the rings
+            problem += " in a way that cannot be taken apart (" + std::string(error.what()) + ")";
+        }
     }
     if (!problem.empty()) {
         return failedWith(Failure::readArea,
