@@ -215,6 +215,21 @@ check "an airport that is not there"
 areaIni tin_small.dsf 'no\such.kml' '' > "$WORK/case/mesh_carver.ini"
 check "a missing area file"
 
+# boundaries as the airport tools draw them (split handles, a corridor to a lobe, two boundaries,
+# a hole touching its outline) and odd rings (a crossing, a hole outside its outline, a feature
+# found by its ref), each cut along what it encloses, the window taken from the area
+for shape in odd_airports.dat:XSPL odd_airports.dat:XCOR odd_airports.dat:XTWO \
+             odd_airports.dat:XBOW odd_airports.dat:XTCH odd_areas.geojson:XOUT; do
+    file=${shape%%:*} code=${shape#*:}
+    new_case tin_small.dsf "$file"
+    printf '[mesh_carver]\r\ninput_file=tin_small.dsf\r\noutput_file=out.obj\r\n' \
+        > "$WORK/case/mesh_carver.ini"
+    printf 'nb_max_vertex=100000\r\nnb_max_tris=300000\r\narea_file=%s\r\narea=%s\r\n' "$file" \
+        "$code" >> "$WORK/case/mesh_carver.ini"
+    printf 'clip=1\r\nwavefront_file=cut.obj\r\npreview_file=cut.svg\r\n' >> "$WORK/case/mesh_carver.ini"
+    check "$code from $file, clip=1, the window from the area"
+done
+
 # without cache_folder the exe keeps its copies under %LOCALAPPDATA%
 compared=$((compared + 1))
 if ls "$WINEPREFIX"/drive_c/users/*/AppData/Local/mesh_carver/cache/*.dsf > /dev/null 2>&1; then
