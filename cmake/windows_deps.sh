@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds static liblzma, libarchive (only what reading 7z needs) and pugixml for Windows from
+# Builds static liblzma, libarchive (only what reading 7z needs), pugixml and nettle (its
+# digests, without the public-key part) for Windows from
 # Debian's source packages, and points PREFIX at the header-only Boost and nlohmann-json, once:
 # a second call finds them in PREFIX and does nothing.
 #   cmake/windows_deps.sh PREFIX
@@ -13,7 +14,7 @@ mkdir -p "$PREFIX/include" "$PREFIX/share/cmake"
 [ -d "$PREFIX/share/cmake/nlohmann_json" ] ||
     cp -r /usr/share/cmake/nlohmann_json "$PREFIX/share/cmake/"
 [ -f "$PREFIX/lib/libarchive.a" ] && [ -f "$PREFIX/lib/liblzma.a" ] &&
-    [ -f "$PREFIX/lib/libpugixml.a" ] && exit 0
+    [ -f "$PREFIX/lib/libpugixml.a" ] && [ -f "$PREFIX/lib/libnettle.a" ] && exit 0
 TOOLCHAIN=$(cd "$(dirname "$0")" && pwd)/mingw-w64.cmake
 WORK=$PREFIX/../deps-build
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -21,6 +22,7 @@ mkdir -p "$WORK" && cd "$WORK"
 ls -d xz-utils-*/ > /dev/null 2>&1 || apt-get source -qq xz-utils
 ls -d libarchive-*/ > /dev/null 2>&1 || apt-get source -qq libarchive
 ls -d pugixml-*/ > /dev/null 2>&1 || apt-get source -qq pugixml
+ls -d nettle-*/ > /dev/null 2>&1 || apt-get source -qq nettle
 common=(-DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release
         -DCMAKE_INSTALL_PREFIX="$PREFIX" -DMESH_CARVER_WINDOWS_DEPS="$PREFIX"
         -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF)
@@ -29,6 +31,13 @@ if [ ! -f "$PREFIX/lib/libpugixml.a" ]; then
     cmake -S pugixml-*/ -B pugixml "${common[@]}" -DPUGIXML_BUILD_TESTS=OFF > pugixml.log
     cmake --build pugixml -j "$JOBS" >> pugixml.log
     cmake --install pugixml >> pugixml.log
+fi
+if [ ! -f "$PREFIX/lib/libnettle.a" ]; then
+    (cd nettle-*/ && ./configure --host=x86_64-w64-mingw32 --prefix="$PREFIX" --disable-shared \
+        --disable-public-key --disable-assembler --disable-documentation --disable-openssl \
+        > ../nettle.log 2>&1 &&
+        make -j "$JOBS" libnettle.a >> ../nettle.log 2>&1 && make install-headers >> ../nettle.log &&
+        mkdir -p "$PREFIX/lib" && cp libnettle.a "$PREFIX/lib/")
 fi
 [ -f "$PREFIX/lib/libarchive.a" ] && [ -f "$PREFIX/lib/liblzma.a" ] && exit 0
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing mesh_carver needs, when it is missing, on Debian or
 # Ubuntu: as root, or through sudo; otherwise prints the one apt-get line to run and stops.
-#   scripts/install_deps.sh build     compiler, CMake, libarchive, Boost, nlohmann-json, pugixml
+#   scripts/install_deps.sh build     compiler, CMake, libarchive, Boost, nlohmann-json, pugixml,
+#                                     nettle
 #   scripts/install_deps.sh test      the same, plus GoogleTest, Blender, Chromium, bsdtar and Python (tests)
 #   scripts/install_deps.sh windows   the same, plus MinGW-w64, Wine and Debian's source packages
 set -euo pipefail
@@ -11,7 +12,8 @@ need=()
 has() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 want() { for p in "$@"; do has "$p" || need+=("$p"); done; }
 
-want cmake g++ make libarchive-dev libboost-dev nlohmann-json3-dev libpugixml-dev
+want cmake g++ make pkg-config libarchive-dev libboost-dev nlohmann-json3-dev libpugixml-dev \
+    nettle-dev
 [ "$what" = build ] || want libgtest-dev blender chromium libarchive-tools python3
 [ "$what" = windows ] && want g++-mingw-w64-x86-64-posix wine dpkg-dev
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nettle/md5.h>
+
 namespace mc::dsf {
 
 void put8(std::string& out, uint32_t value);
@@ -39,12 +41,10 @@ void appendPlane(std::string& out, const uint16_t* values, size_t count, PlaneEn
 /// plane p's values, all of one length).
 std::string poolContents(const std::vector<std::vector<uint16_t>>& planes, PlaneEncoding encoding);
 
-/// An MD5 digest (RFC 1321) made as the bytes come.
+/// An MD5 digest (RFC 1321) made as the bytes come, by nettle.
 struct Md5 {
-    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    uint8_t pending[64] = {};
-    size_t pendingSize = 0;
-    uint64_t total = 0;
+    md5_ctx context;
+    Md5() { md5_init(&context); }
 };
 void addToDigest(Md5& digest, const uint8_t* bytes, size_t size);
 std::array<uint8_t, 16> finishDigest(Md5& digest);
