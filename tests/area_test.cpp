@@ -197,6 +197,12 @@ TEST(Areas, KeptTrianglesAreThoseWithACornerInsideBoth) {
     }
 }
 
+// Twice the triangle's area seen from above, positive counter-clockwise.
+double turnOf(const Ring& corners) {
+    return (corners[1].first - corners[0].first) * (corners[2].second - corners[0].second) -
+           (corners[1].second - corners[0].second) * (corners[2].first - corners[0].first);
+}
+
 double ringArea(const Ring& ring) {
     double area = 0;
     for (size_t k = 0; k < ring.size(); ++k) {
@@ -262,10 +268,7 @@ TEST(Areas, ClippedCutsHoldExactlyTheSurfaceInside) {
                         height;
                     EXPECT_NEAR(height, surfaceHeight(whole, lon, lat), 0.01) << c.name << line;
                 }
-                double turn =
-                    (corners[1].first - corners[0].first) *
-                        (corners[2].second - corners[0].second) -
-                    (corners[1].second - corners[0].second) * (corners[2].first - corners[0].first);
+                double turn = turnOf(corners);
                 EXPECT_GT(turn, 0) << c.name << ": a triangle faces down";
                 area += turn / 2;
             }
@@ -407,10 +410,7 @@ TEST(Areas, OddOutlinesAreCutAlongWhatTheyEnclose) {
                                 0.01)
                         << c.code << ": " << line;
                 }
-                double turn =
-                    (corners[1].first - corners[0].first) *
-                        (corners[2].second - corners[0].second) -
-                    (corners[1].second - corners[0].second) * (corners[2].first - corners[0].first);
+                double turn = turnOf(corners);
                 EXPECT_GT(turn, 0) << c.code << ": a triangle faces down";
                 area += turn / 2;
                 // no sliver: its least height (twice its area over its longest edge) 1 cm
