@@ -206,5 +206,23 @@ with open(new_tile + ".lock", "a") as lock:
 run.wait()
 if run.outcome()[1] is not None:
     fail("the run that waited ended with: %s" % run.outcome()[1])
+# an airport's area from the dialog, the window left at 0: the tool takes the area's, and the
+# collection remembers both, so the export goes back along the same area
+apt_dat = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "areas", "apt.dat")
+result = bpy.ops.import_scene.dsf_window(filepath=tile, xplane_folder=xplane, tool_path=tool,
+                                         area_file=apt_dat, area="XTST")
+along = [c for c in bpy.data.collections if c.get("area") == "XTST"]
+if result != {"FINISHED"} or len(along) != 1:
+    fail("the import along XTST ended %s" % result)
+south, north, west, east = list(along[0]["window"])
+if not (45.4998 < south < 45.5 and 45.54 < north < 45.5402 and 7.4998 < west < 7.5 and
+        7.56 < east < 7.5602) or not along[0]["window_from_area"]:
+    fail("the window taken from XTST is %s" % list(along[0]["window"]))
+along_tile = new_tile + ".along.dsf"
+result = bpy.ops.export_scene.dsf_window(filepath=along_tile, collection=along[0].name,
+                                         tool_path=tool)
+if result != {"FINISHED"} or not os.path.isfile(along_tile):
+    fail("the export along XTST ended %s" % result)
 print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back; "
-      "a run waiting for the tile said so" % (cut.name, len(names), len(materials), deeper))
+      "a run waiting for the tile said so; along XTST from the dialog and back" %
+      (cut.name, len(names), len(materials), deeper))

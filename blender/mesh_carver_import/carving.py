@@ -2,11 +2,12 @@
 # the Wavefront file it writes, textured, into a collection of its own. The collection keeps what
 # the way back needs: the tile, the window, the folders and where each object was placed.
 import os
+import re
 import shutil
 import tempfile
 
 import bpy
-from bpy.props import FloatProperty, StringProperty
+from bpy.props import BoolProperty, FloatProperty, StringProperty
 from bpy_extras.io_utils import ImportHelper
 
 from . import tool
@@ -21,16 +22,37 @@ def window_lines(south, north, west, east):
             "long_min=%.9f" % west, "long_max=%.9f" % east]
 
 
+def area_lines(area_file, area, clip):
+    """The area's ini lines, when there is one: the put-back follows the same area."""
+    if not area_file:
+        return []
+    return ["area_file=%s" % area_file, "area=%s" % area, "clip=%d" % (1 if clip else 0)]
+
+
+def window_from_area(op):
+    """An area named and the window fields left at 0: the tool takes the area's window."""
+    return bool(op.area_file) and op.south == op.north == op.west == op.east == 0
+
+
 def ini_text(op, tile, wavefront):
-    lines = ["[mesh_carver]"] + window_lines(op.south, op.north, op.west, op.east) + [
+    window = [] if window_from_area(op) else window_lines(op.south, op.north, op.west, op.east)
+    area_file = bpy.path.abspath(op.area_file) if op.area_file else ""
+    lines = ["[mesh_carver]"] + window + [
         "input_file=%s" % tile, "output_file=object.obj",
         "nb_max_vertex=%d" % CAPACITY, "nb_max_tris=%d" % CAPACITY,
-        "wavefront_file=%s" % wavefront]
+        "wavefront_file=%s" % wavefront] + area_lines(area_file, op.area, op.clip)
     if op.xplane_folder:
         lines.append("xplane_folder=%s" % bpy.path.abspath(op.xplane_folder))
     if op.scenery_folder:
         lines.append("scenery_folder=%s" % bpy.path.abspath(op.scenery_folder))
     return "\n".join(lines) + "\n"
+
+
+def window_said(console):
+    """The window the tool took from the area, as its console says it, or None."""
+    found = re.search(r"^window from the area: lat (\S+) to (\S+), long (\S+) to (\S+)$",
+                      console, re.MULTILINE)
+    return [float(value) for value in found.groups()] if found else None
 
 
 def origin_of(console):
@@ -50,7 +72,7 @@ def flat_matrix(matrix):
     return [value for row in matrix for value in row]
 
 
-def keep_for_the_way_back(collection, op, tile, console, objects):
+def keep_for_the_way_back(collection, op, tile, console, window, objects):
     """The collection's custom properties: where its model sits in the simulator, and everything
     the export back into the tile needs."""
     origin = origin_of(console)
@@ -60,7 +82,11 @@ def keep_for_the_way_back(collection, op, tile, console, objects):
     collection["origin_altitude_m"] = origin[2]
     collection["origin_scenery_line"] = console.splitlines()[-1]
     collection["tile"] = tile
-    collection["window"] = [op.south, op.north, op.west, op.east]
+    collection["window"] = window
+    collection["window_from_area"] = window_from_area(op)
+    collection["area_file"] = bpy.path.abspath(op.area_file) if op.area_file else ""
+    collection["area"] = op.area
+    collection["clip"] = op.clip
     collection["scenery_folder"] = bpy.path.abspath(op.scenery_folder) if op.scenery_folder else ""
     collection["xplane_folder"] = bpy.path.abspath(op.xplane_folder) if op.xplane_folder else ""
     for obj in objects:
@@ -91,6 +117,16 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
         name="Scenery folder", subtype="DIR_PATH",
         description="Optional: the tile's scenery pack, when the tile is not in its "
                     "'Earth nav data' folder")
+    area_file: StringProperty(
+        name="Area file", subtype="FILE_PATH",
+        description="Optional: cut along an area too: an apt.dat, a GeoJSON or a KML file; with "
+                    "it the window may be left at 0 (the area's, widened by 10 m)")
+    area: StringProperty(
+        name="Area", description="Which area of the file: an airport's code, a feature's id, "
+                                 "name, ref or icao, a placemark's name; empty: the first")
+    clip: BoolProperty(
+        name="Clip along the outline",
+        description="Cut the triangles along the area's outline (or the window's edges)")
     tool_path: StringProperty(
         name="mesh_carver program", subtype="FILE_PATH",
         description="Optional: the program; empty: the one in the add-on's preferences, on the "
@@ -107,6 +143,10 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
         column.prop(self, "north")
         column.prop(self, "west")
         column.prop(self, "east")
+        column = layout.column(align=True)
+        column.prop(self, "area_file")
+        column.prop(self, "area")
+        column.prop(self, "clip")
         layout.prop(self, "xplane_folder")
         layout.prop(self, "scenery_folder")
         layout.prop(self, "tool_path")
@@ -129,23 +169,26 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
             return {"CANCELLED"}
         tool.remember_tool(self.tool_path, context)
         tile = os.path.abspath(bpy.path.abspath(self.filepath))
-        if not (self.south < self.north and self.west < self.east):
+        if not window_from_area(self) and not (self.south < self.north and self.west < self.east):
             self.report({"ERROR"}, "the window is empty: south must be below north, west below east")
             return {"CANCELLED"}
         stem = os.path.splitext(os.path.basename(tile))[0]
-        name = "%s %.4f..%.4f N %.4f..%.4f E" % (stem, self.south, self.north, self.west, self.east)
         folder = tempfile.mkdtemp(prefix="mesh_carver_")
         try:
-            return self.carve_and_import(context, program, tile, stem, name, folder)
+            return self.carve_and_import(context, program, tile, stem, folder)
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
-    def carve_and_import(self, context, program, tile, stem, name, folder):
+    def carve_and_import(self, context, program, tile, stem, folder):
         wavefront = os.path.join(folder, stem + "_terrain.obj")
         console, failure = tool.run_in(folder, ini_text(self, tile, wavefront), [program])
         if failure:
             self.report({"ERROR"}, failure)
             return {"CANCELLED"}
+        window = window_said(console) or [self.south, self.north, self.west, self.east]
+        name = "%s %.4f..%.4f N %.4f..%.4f E" % (stem, window[0], window[1], window[2], window[3])
+        if self.area_file:
+            name += " " + (self.area or os.path.basename(self.area_file))
         if origin_of(console) is None or not os.path.isfile(wavefront) or not has_faces(wavefront):
             self.report({"ERROR"}, "the window %s holds no terrain of %s" % (name, tile))
             return {"CANCELLED"}
@@ -164,7 +207,7 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
             for owner in list(obj.users_collection):
                 owner.objects.unlink(obj)
             collection.objects.link(obj)
-        keep_for_the_way_back(collection, self, tile, console, imported)
+        keep_for_the_way_back(collection, self, tile, console, window, imported)
         origin = collection["origin"]
         self.report({"INFO"}, "%s: %d objects, origin %.9f %.9f %.3f m" % (
             name, len(imported), origin[0], origin[1], origin[2]))

@@ -107,9 +107,14 @@ def export_terrain(context, objects, path):
 
 def ini_text(collection, wavefront, output_tile):
     south, north, west, east = list(collection["window"])
-    lines = ["[mesh_carver]"] + carving.window_lines(south, north, west, east) + [
+    # the window the import carved: the area's own when the tool took it from the area
+    window = [] if collection.get("window_from_area") else \
+        carving.window_lines(south, north, west, east)
+    lines = ["[mesh_carver]"] + window + [
         "input_file=%s" % collection["tile"], "wavefront_file=%s" % wavefront,
-        "output_tile=%s" % output_tile]
+        "output_tile=%s" % output_tile] + carving.area_lines(
+            collection.get("area_file", ""), collection.get("area", ""),
+            collection.get("clip", False))
     # the same folders as the import: the terrains' materials are named alike
     for key in ("xplane_folder", "scenery_folder"):
         if collection.get(key):
