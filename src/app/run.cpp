@@ -188,6 +188,11 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
     if (!cut.status.ok()) return cut.status;
     PutBackPlan plan;
     if (Status status = planPutBack(cut, paths, plan); !status.ok()) return status;
+    if (changesNothing(plan)) {
+        trace = {};
+        if (Status status = checkInputUnchanged(paths, hold); !status.ok()) return status;
+        return leaveTileAsItWas(paths, console, settings.outputTile);
+    }
     announceTile(console);
     WrittenTile tile;
     TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;

@@ -29,15 +29,14 @@ void newPointsForOtherDepths(const Cut& cut, PutBackPlan& plan) {
 
 // The tile's bytes under a second name, unless something has that name already: a hard link, or
 // a copy written whole.
-Status keepFileOnce(const std::string& path, const std::string& keptPath) {
-    if (pathExists(keptPath) || linkFile(path, keptPath)) return {};
+// A file's bytes under another name, written whole.
+Status copyFileWhole(const std::string& path, const std::string& copyPath) {
     FileHandle from = openReadHandle(path);
     if (from == NO_FILE) {
-        return failedWith(Failure::writeTile,
-                          "cannot read " + path + " to keep it: " + systemErrorText());
+        return failedWith(Failure::writeTile, "cannot read " + path + ": " + systemErrorText());
     }
     WholeFile copy;
-    if (Status status = openWholeFile(copy, keptPath, path, Failure::writeTile); !status.ok()) {
+    if (Status status = openWholeFile(copy, copyPath, path, Failure::writeTile); !status.ok()) {
         closeHandle(from);
         return status;
     }
@@ -48,12 +47,17 @@ Status keepFileOnce(const std::string& path, const std::string& keptPath) {
     }
     closeHandle(from);
     if (got < 0) {
-        Status failed = failedWith(Failure::writeTile,
-                                   "cannot read " + path + " to keep it: " + systemErrorText());
+        Status failed =
+            failedWith(Failure::writeTile, "cannot read " + path + ": " + systemErrorText());
         abandonWholeFile(copy);
         return failed;
     }
     return finishWholeFile(copy);
+}
+
+Status keepFileOnce(const std::string& path, const std::string& keptPath) {
+    if (pathExists(keptPath) || linkFile(path, keptPath)) return {};
+    return copyFileWhole(path, keptPath);
 }
 
 bool hasBaseTriangles(const Cut& cut) {
@@ -110,6 +114,25 @@ Status finishOutputTile(WholeFile& file, const RunPaths& paths) {
         }
     }
     return finishWholeFile(file);
+}
+
+bool changesNothing(const PutBackPlan& plan) {
+    const FittedCut& fitted = plan.fitted;
+    return fitted.points.empty() && fitted.triangles.size() == fitted.removed.size() &&
+           std::none_of(fitted.triangles.begin(), fitted.triangles.end(),
+                        [](const FittedTriangle& t) { return t.changed; });
+}
+
+Status leaveTileAsItWas(const RunPaths& paths, OutputFile& console, const std::string& tileName) {
+    if (!isSameFile(paths.outputTile, paths.input)) {
+        if (Status status = copyFileWhole(paths.input, paths.outputTile); !status.ok()) {
+            return status;
+        }
+    }
+    endLine(console);
+    writeLine(console, "Nothing changed: " + tileName + " is the tile as it was");
+    writeLine(console, "0 triangles out, 0 triangles in, 0 new points");
+    return {};
 }
 
 void announceTile(OutputFile& console) {

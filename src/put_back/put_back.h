@@ -60,6 +60,14 @@ Status writeBinaryTile(const Cut& cut, const TileTrace& trace, const PutBackPlan
 Status writeTextTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
                      const RunPaths& paths, WrittenTile& tile);
 
+/// Whether the edited file gives back the cut's own triangles, every one as it was (in any order,
+/// each from any of its corners): then the tile stays as it was.
+bool changesNothing(const PutBackPlan& plan);
+
+/// An untouched cut's put-back: output_tile becomes a copy of the input's bytes (a 7z tile stays
+/// 7z), or, when it names the input, nothing is touched; the console says so.
+Status leaveTileAsItWas(const RunPaths& paths, OutputFile& console, const std::string& tileName);
+
 /// "Writing output tile", shown before a tile writer starts.
 void announceTile(OutputFile& console);
 
