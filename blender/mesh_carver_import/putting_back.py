@@ -211,8 +211,11 @@ class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
         if failure:
             self.report({"ERROR"}, failure)
             return {"CANCELLED"}
-        counts = console.splitlines()[-1] if console else ""
-        self.report({"INFO"}, "%s written: %s" % (os.path.basename(self.output_tile), counts))
+        lines = console.splitlines() if console else [""]
+        if len(lines) > 1 and lines[-2].startswith("Nothing changed"):
+            self.report({"INFO"}, "%s: nothing changed" % os.path.basename(self.output_tile))
+        else:
+            self.report({"INFO"}, "%s written: %s" % (os.path.basename(self.output_tile), lines[-1]))
         return {"FINISHED"}
 
 
