@@ -219,7 +219,8 @@ check "a missing area file"
 # a hole touching its outline) and odd rings (a crossing, a hole outside its outline, a feature
 # found by its ref), each cut along what it encloses, the window taken from the area
 for shape in odd_airports.dat:XSPL odd_airports.dat:XCOR odd_airports.dat:XTWO \
-             odd_airports.dat:XBOW odd_airports.dat:XTCH odd_areas.geojson:XOUT; do
+             odd_airports.dat:XBOW odd_airports.dat:XTCH odd_airports.dat:XSHR \
+             odd_areas.geojson:XOUT; do
     file=${shape%%:*} code=${shape#*:}
     new_case tin_small.dsf "$file"
     printf '[mesh_carver]\r\ninput_file=tin_small.dsf\r\noutput_file=out.obj\r\n' \
