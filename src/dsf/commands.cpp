@@ -88,6 +88,21 @@ bool checkIndex(const Tile& tile, uint32_t pool, uint32_t index, Damage& damage)
     return false;
 }
 
+// A range primitive's operands: the first index and one past the last, in the current pool.
+bool readRange(Cursor& c, const Tile& tile, uint32_t pool, Primitive& primitive, Damage& damage) {
+    uint16_t first, end;
+    if (!readValue(c, first) || !readValue(c, end)) {
+        describeDamage(damage, "a command is cut short");
+        return false;
+    }
+    if (first > end || (end > first && !checkIndex(tile, pool, end - 1u, damage))) {
+        if (first > end) describeDamage(damage, "a range ends before it starts");
+        return false;
+    }
+    for (uint32_t index = first; index < end; ++index) primitive.vertices.push_back({pool, index});
+    return true;
+}
+
 // Reads the operands of one of the nine primitive commands into `primitive`.
 bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& primitive,
                    Damage& damage) {
@@ -110,21 +125,7 @@ bool readPrimitive(CommandWalker& w, const Tile& tile, uint8_t id, Primitive& pr
     uint32_t pool = uint32_t(w.currentPool);
     if (form != 1 && !checkPool(tile, primitive, pool, damage)) return false;
     Cursor& c = w.stream;
-    if (form == 2) {
-        uint16_t first, end;
-        if (!readValue(c, first) || !readValue(c, end)) {
-            describeDamage(damage, "a command is cut short");
-            return false;
-        }
-        if (first > end || (end > first && !checkIndex(tile, pool, end - 1u, damage))) {
-            if (first > end) describeDamage(damage, "a range ends before it starts");
-            return false;
-        }
-        for (uint32_t index = first; index < end; ++index) {
-            primitive.vertices.push_back({pool, index});
-        }
-        return true;
-    }
+    if (form == 2) return readRange(c, tile, pool, primitive, damage);
     uint8_t count;
     if (!readValue(c, count) || bytesLeft(c) < size_t(count) * (form + 1) * 2) {
         describeDamage(damage, "a command is cut short");
