@@ -51,7 +51,8 @@ struct VertexSpan {
 VertexSpan blockVertices(const TileTrace& trace, size_t block);
 
 /// The triangles of kept block `block` that the cut holds, marked by their number in the block's
-/// primitive.
-void takenTriangles(const TileTrace& trace, size_t block, std::vector<uint8_t>& taken);
+/// primitive; with `only`, those of them it marks (per stored triangle of the cut).
+void takenTriangles(const TileTrace& trace, size_t block, std::vector<uint8_t>& taken,
+                    const std::vector<uint8_t>* only = nullptr);
 
 }  // namespace mc

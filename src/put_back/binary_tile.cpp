@@ -92,7 +92,7 @@ void noteKeptBlock(BinaryRewrite& w, size_t block, const dsf::Primitive& primiti
         return;
     }
     std::vector<uint8_t> taken;
-    takenTriangles(w.trace, block, taken);
+    takenTriangles(w.trace, block, taken, &w.plan.leaving);
     uint64_t count = uint64_t(std::count(taken.begin(), taken.end(), 1));
     countValue(w.lods[primitive.definition], Lod{primitive.lodNear, primitive.lodFar}, count);
 }
@@ -127,7 +127,7 @@ void readCandidate(const BinaryRewrite& w, const Candidate& c, dsf::Primitive& p
                    std::vector<uint8_t>& taken) {
     dsf::readPrimitiveAt(w.tile, *c.place, primitive);
     taken.clear();
-    if (c.block >= 0) takenTriangles(w.trace, size_t(c.block), taken);
+    if (c.block >= 0) takenTriangles(w.trace, size_t(c.block), taken, &w.plan.leaving);
 }
 
 // Before anything is written: the original points of the cut's triangles, the patches' LOD, the
@@ -367,7 +367,7 @@ void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
         uint32_t inCommand = 0;
         out.clear();
         for (const FittedTriangle& t : w.plan.fitted.triangles) {
-            if (t.definition != definition) continue;
+            if (t.definition != definition || !t.changed) continue;
             if (out.empty()) appendPatchStart(w, patch, refOfCorner(w, t.corners[0]), out);
             if (inCommand == 0) {
                 sink.put(out);
@@ -463,8 +463,7 @@ Status writeBinaryTile(const Cut& cut, const TileTrace& trace, const PutBackPlan
     std::array<uint8_t, 16> digest = finishHashing(out);
     writeText(out.file.out, std::string_view(reinterpret_cast<const char*>(digest.data()), 16));
     closeHandle(out.input);
-    tile.counts = {plan.fitted.removed.size(), plan.fitted.triangles.size(),
-                   plan.fitted.points.size() + w.overlayPoints.size()};
+    tile.counts = countsOf(plan, w.overlayPoints.size());
     return {};
 }
 

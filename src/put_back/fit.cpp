@@ -328,7 +328,9 @@ Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
     f.own = {}, f.firstPoint = {}, f.nextPoint = {};
     fitted.points.shrink_to_fit();  // while the triples above are freed
     weldNewPoints(f);
-    return compareOutlines(f);
+    Status joined = compareOutlines(f);
+    fitted.backAsItWas = std::move(f.reused);
+    return joined;
 }
 
 Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& corner) {

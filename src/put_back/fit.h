@@ -48,6 +48,7 @@ struct RemovedTriangle {
 
 struct FittedCut {
     std::vector<RemovedTriangle> removed;  // every base triangle of the cut
+    std::vector<uint8_t> backAsItWas;      // per removed triangle: a face gives it back unchanged
     std::vector<FittedTriangle> triangles;
     std::vector<NewPointPlace> points;
 };

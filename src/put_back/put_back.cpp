@@ -16,6 +16,7 @@ namespace {
 void newPointsForOtherDepths(const Cut& cut, PutBackPlan& plan) {
     FittedCut& fitted = plan.fitted;
     for (FittedTriangle& t : fitted.triangles) {
+        if (!t.changed) continue;  // it stays where it is
         for (FitCorner& corner : t.corners) {
             if (!corner.original) continue;
             const BlockPatch& patch = runOfVertex(cut.mesh, corner.index).patch;
@@ -60,6 +61,21 @@ Status keepFileOnce(const std::string& path, const std::string& keptPath) {
     return copyFileWhole(path, keptPath);
 }
 
+// Only what changed is rewritten: a base triangle that a face gives back as it was stays in its
+// primitive; the others leave it.
+std::vector<uint8_t> leavingTriangles(const Cut& cut, const FittedCut& fitted) {
+    const MeshBuffers& mesh = cut.mesh;
+    std::vector<uint8_t> leaving(mesh.indices.count / 3, 0);
+    size_t removed = 0;  // the removed triangles are the base ones, in the cut's order
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        if (mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG) continue;
+        for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
+            leaving[i / 3] = !fitted.backAsItWas[removed++];
+        }
+    }
+    return leaving;
+}
+
 bool hasBaseTriangles(const Cut& cut) {
     for (size_t r = 0; r < cut.mesh.runs.size(); ++r) {
         bool overlay = cut.mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG;
@@ -94,6 +110,7 @@ Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
         return status;
     }
     plan.surface = changedSurfaceOf(cut, plan.fitted, plan.points);
+    plan.leaving = leavingTriangles(cut, plan.fitted);
     return {};
 }
 
@@ -114,6 +131,14 @@ Status finishOutputTile(WholeFile& file, const RunPaths& paths) {
         }
     }
     return finishWholeFile(file);
+}
+
+PutBackCounts countsOf(const PutBackPlan& plan, uint64_t overlayPoints) {
+    const FittedCut& fitted = plan.fitted;
+    auto changed = [](const FittedTriangle& t) { return t.changed; };
+    return {uint64_t(std::count(fitted.backAsItWas.begin(), fitted.backAsItWas.end(), 0)),
+            uint64_t(std::count_if(fitted.triangles.begin(), fitted.triangles.end(), changed)),
+            fitted.points.size() + overlayPoints};
 }
 
 bool changesNothing(const PutBackPlan& plan) {

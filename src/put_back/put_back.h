@@ -28,6 +28,7 @@ struct PutBackPlan {
     std::map<uint32_t, NewPatch> patches;  // by definition
     NewPoints points;                      // of the new terrain
     ChangedSurface surface;                // where overlays take a new height
+    std::vector<uint8_t> leaving;          // per stored triangle: it leaves its primitive
 };
 
 /// What the put-back wrote, for the report.
@@ -59,6 +60,10 @@ Status writeBinaryTile(const Cut& cut, const TileTrace& trace, const PutBackPlan
 /// overlay lines on the changed terrain, and the new patches after the last END_PATCH.
 Status writeTextTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& plan,
                      const RunPaths& paths, WrittenTile& tile);
+
+/// What the put-back wrote: the triangles that left their primitives, the changed ones that went
+/// into new patches, the new points (overlays' among them).
+PutBackCounts countsOf(const PutBackPlan& plan, uint64_t overlayPoints);
 
 /// Whether the edited file gives back the cut's own triangles, every one as it was (in any order,
 /// each from any of its corners): then the tile stays as it was.

@@ -93,7 +93,7 @@ Status writeNewPatches(TextRewrite& w) {
     for (const auto& [definition, patch] : w.plan.patches) {
         std::vector<const FitCorner*> corners;
         for (const FittedTriangle& t : w.plan.fitted.triangles) {
-            if (t.definition != definition) continue;
+            if (t.definition != definition || !t.changed) continue;
             for (const FitCorner& corner : t.corners) corners.push_back(&corner);
         }
         if (corners.empty()) continue;
@@ -167,7 +167,7 @@ void closeBlock(TextRewrite& w) {
     bool keptBase =
         b.kept >= 0 && !(w.cut.terrain.keptPatches[size_t(b.kept)].flags & OVERLAY_PATCH_FLAG);
     if (keptBase) {
-        takenTriangles(w.trace, size_t(b.kept), taken);
+        takenTriangles(w.trace, size_t(b.kept), taken, &w.plan.leaving);
         countLod(w, taken);
     }
     if (std::count(taken.begin(), taken.end(), 1) > 0) {
@@ -263,8 +263,7 @@ Status writeTextTile(const Cut& cut, const TileTrace& trace, const PutBackPlan& 
         }
         return written;
     }
-    tile.counts = {plan.fitted.removed.size(), plan.fitted.triangles.size(),
-                   plan.fitted.points.size() + w.overlayPoints};
+    tile.counts = countsOf(plan, w.overlayPoints);
     return {};
 }
 
