@@ -176,6 +176,8 @@ elapsed() {  # elapsed COMMAND... -> wall seconds of one run, in the current fol
 # raised 5 m (new points). The small window's runs take turns with cp of the tile and the carve
 # of the window, so that the machine's slower and faster spells fall on all of them.
 putBackBench() {
+    local DIGEST=(md5sum)  # nettle's own digest when nettle-bin is there
+    command -v nettle-hash > /dev/null && DIGEST=(nettle-hash -a md5)
     local dsf=$WORK/tile_${SIZE_MIB}m.dsf
     [ -s "$dsf" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$WORK/tile_${SIZE_MIB}m_dsf.txt"
     cat "$dsf" > /dev/null
@@ -198,16 +200,19 @@ putBackBench() {
         local runs=$RUNS times=""
         [ $size = whole ] && runs=3
         for _ in $(seq "$runs"); do
-            local cpTime=0 carveTime=0
+            local cpTime=0 carveTime=0 digestTime=0 raisedTime
             if [ $size = small ]; then
                 cpTime=$(elapsed cp "$dsf" "$WORK/copied.dsf")
                 carveTime=$(cd "$dir/carve" && elapsed "$TOOL")
             fi
-            times="$times$cpTime $carveTime $(cd "$dir" && elapsed "$TOOL" put-back) $(cd "$dir/raised" && elapsed "$TOOL" put-back)"$'\n'
+            raisedTime=$(cd "$dir/raised" && elapsed "$TOOL" put-back)
+            # the floor: the library's MD5 over the bytes the put-back wrote (nettle-bin)
+            [ $size = small ] && digestTime=$(elapsed "${DIGEST[@]}" "$dir/raised/raised.dsf")
+            times="$times$cpTime $carveTime $(cd "$dir" && elapsed "$TOOL" put-back) $raisedTime $digestTime"$'\n'
         done
         rm -f "$WORK/copied.dsf"
-        local column medians=()  # cp, carve, put-back as carved, put-back raised
-        for column in 1 2 3 4; do
+        local column medians=()  # cp, carve, put-back as carved, put-back raised, digest
+        for column in 1 2 3 4 5; do
             medians+=("$(printf '%s' "$times" | awk -v c=$column '{ print $c }' | median)")
         done
         for edit in cut raised; do
@@ -221,6 +226,9 @@ putBackBench() {
                 printf '%-44s %8.3f s  cp %.3f s + carve %.3f s: %.2fx\n' "  against cp of the tile and the carve" \
                     "$(echo "${medians[0]} + ${medians[1]}" | bc -l)" "${medians[0]}" "${medians[1]}" \
                     "$(echo "$time / (${medians[0]} + ${medians[1]})" | bc -l)"
+                printf '%-44s %8.3f s  carve %.3f s + digest %.3f s: %.2fx\n' "  against the carve and ${DIGEST[0]##*/}" \
+                    "$(echo "${medians[1]} + ${medians[4]}" | bc -l)" "${medians[1]}" "${medians[4]}" \
+                    "$(echo "$time / (${medians[1]} + ${medians[4]})" | bc -l)"
             fi
             local triangles  # "N triangles out, M triangles in, K new points"
             triangles=$(echo "$counts" | awk '{ print ($4 > 0) ? $4 : 1 }')
