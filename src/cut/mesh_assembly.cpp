@@ -51,16 +51,21 @@ long double cosineOf(CosineCache& cache, double lat) {
 
 // Carried with a 64-bit significand and rounded to double where a value is stored, so the
 // object matches the tool's long-standing output to the last bit.
-StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& window,
-                           CosineCache& cache) {
-    double xm = double(metresEast(p.position.lon, window.longMin, cosineOf(cache, p.position.lat)));
-    double zm = double(metresNorth<long double>(p.position.lat, window.latMin));
+StoredVertex projectAt(const VertexPosition& position, uint64_t source,
+                       const SelectionWindow& window, long double cosine) {
+    double xm = double(metresEast(position.lon, window.longMin, cosine));
+    double zm = double(metresNorth<long double>(position.lat, window.latMin));
     StoredVertex v;
     v.x = double(static_cast<long double>(xm) / SCALE_DIVISOR);
-    v.elevation = p.position.elev;
+    v.elevation = position.elev;
     v.z = double((-1.0L * zm) / SCALE_DIVISOR);
-    v.source = p.source;
+    v.source = source;
     return v;
+}
+
+StoredVertex projectVertex(const PendingVertex& p, const SelectionWindow& window,
+                           CosineCache& cache) {
+    return projectAt(p.position, p.source, window, cosineOf(cache, p.position.lat));
 }
 
 // Raster heights are looked up on the second core while the pass reads on. Flagged vertices
@@ -425,8 +430,8 @@ Status findOriginAgain(Cut& cut) {
 
 StoredVertex projectPosition(const SelectionWindow& window, const VertexPosition& position,
                              uint64_t source) {
-    CosineCache cache;
-    return projectVertex({position, source}, window, cache);
+    // one position: its cosine computed as the cache would, without filling a cache
+    return projectAt(position, source, window, cosineOfLatitude<long double>(position.lat));
 }
 
 bool shownVertexLine(const Cut& cut, const StoredVertex& vertex, std::string& scratch,
