@@ -134,19 +134,6 @@ TEST(PutBack, ATileWrittenOverItsInputKeepsTheOriginalOnce) {
     }
 }
 
-// The "v" positions of a Wavefront file, in metres.
-std::vector<std::array<double, 3>> wavefrontVertices(const std::string& path) {
-    std::vector<std::array<double, 3>> vertices;
-    std::istringstream in(test::readFile(path));
-    for (std::string line; std::getline(in, line);) {
-        if (!line.starts_with("v ")) continue;
-        std::array<double, 3> v;
-        std::istringstream(line.substr(2)) >> v[0] >> v[1] >> v[2];
-        vertices.push_back(v);
-    }
-    return vertices;
-}
-
 // The edited sample carved again from the new tile, its origin the same vertex as before (the
 // edit stays below it): every vertex of the new cut is where Blender put one, within the new
 // pools' steps (1.9e-6 degree across, 1/128 m up), and the other way round.
@@ -298,52 +285,6 @@ TEST(PutBack, BadEditsAndInputsAreRefusedAndNothingIsWritten) {
         EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.name << ": " << run.errors;
         EXPECT_FALSE(test::fileExists(dir / "out.dsf")) << c.name;
     }
-}
-
-// The base object's faces of a Wavefront file, as vertex numbers from 1.
-std::vector<std::vector<int>> facesOf(const std::string& obj) {
-    std::vector<std::vector<int>> faces;
-    std::istringstream in(obj);
-    bool overlay = false;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.starts_with("o ")) overlay = line.ends_with("_overlay");
-        if (!line.starts_with("f ") || overlay) continue;
-        std::istringstream corners(line.substr(2));
-        std::vector<int> face;
-        for (std::string corner; corners >> corner;) face.push_back(std::stoi(corner));
-        faces.push_back(face);
-    }
-    return faces;
-}
-
-// The file with every vertex of its base faces that is not on their outline raised.
-std::string raisedInside(const std::string& obj, double metres) {
-    std::map<std::pair<int, int>, int> edges;
-    for (const auto& face : facesOf(obj)) {
-        for (size_t k = 0; k < face.size(); ++k) {
-            int a = face[k], b = face[(k + 1) % face.size()];
-            ++edges[{std::min(a, b), std::max(a, b)}];
-        }
-    }
-    std::set<int> outline;
-    for (const auto& [edge, count] : edges) {
-        if (count == 1) outline.insert({edge.first, edge.second});
-    }
-    std::istringstream in(obj);
-    std::ostringstream out;
-    out.precision(10);
-    int vertex = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("v ") && !outline.count(++vertex)) {
-            double x, y, z;
-            std::istringstream(line.substr(2)) >> x >> y >> z;
-            out << "v " << x << " " << y + metres << " " << z << "\n";
-        } else {
-            out << line << "\n";
-        }
-    }
-    return out.str();
 }
 
 // The elevations of the overlay patches' vertices of a text tile, in order.

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -104,6 +106,68 @@ inline std::multiset<std::vector<std::string>> trianglesOf(const std::string& ob
         triangles.insert(t);
     }
     return triangles;
+}
+
+// The base object's faces of a Wavefront file, as vertex numbers from 1.
+inline std::vector<std::vector<int>> facesOf(const std::string& obj) {
+    std::vector<std::vector<int>> faces;
+    std::istringstream in(obj);
+    bool overlay = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with("o ")) overlay = line.ends_with("_overlay");
+        if (!line.starts_with("f ") || overlay) continue;
+        std::istringstream corners(line.substr(2));
+        std::vector<int> face;
+        for (std::string corner; corners >> corner;) face.push_back(std::stoi(corner));
+        faces.push_back(face);
+    }
+    return faces;
+}
+
+// The file with every vertex of its base faces that is not on their outline raised.
+inline std::string raisedInside(const std::string& obj, double metres) {
+    std::map<std::pair<int, int>, int> edges;
+    for (const auto& face : facesOf(obj)) {
+        for (size_t k = 0; k < face.size(); ++k) {
+            int a = face[k], b = face[(k + 1) % face.size()];
+            ++edges[{std::min(a, b), std::max(a, b)}];
+        }
+    }
+    std::set<int> outline;
+    for (const auto& [edge, count] : edges) {
+        if (count == 1) outline.insert({edge.first, edge.second});
+    }
+    std::istringstream in(obj);
+    std::ostringstream out;
+    out.precision(10);
+    int vertex = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("v ") && !outline.count(++vertex)) {
+            double x, y, z;
+            std::istringstream(line.substr(2)) >> x >> y >> z;
+            out << "v " << x << " " << y + metres << " " << z << "\n";
+        } else {
+            out << line << "\n";
+        }
+    }
+    return out.str();
+}
+
+// The vertices of a Wavefront file's text, in order.
+inline std::vector<std::array<double, 3>> verticesOfWavefront(const std::string& text) {
+    std::vector<std::array<double, 3>> vertices;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("v ")) continue;
+        std::array<double, 3> v;
+        std::istringstream(line.substr(2)) >> v[0] >> v[1] >> v[2];
+        vertices.push_back(v);
+    }
+    return vertices;
+}
+inline std::vector<std::array<double, 3>> wavefrontVertices(const std::string& path) {
+    return verticesOfWavefront(test::readFile(path));
 }
 
 }  // namespace mc

@@ -171,11 +171,6 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
 // tile put in place, the report.
 Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
-    if (settings.clip) {
-        return failedWith(Failure::editMisfits,
-                          "a cut made with clip=1 has triangles the tile does not have: carve "
-                          "without clip=1 to edit the ground and put it back");
-    }
     TileHold hold;
     if (Status status = holdTile(paths, settings.lockWaitSeconds, hold); !status.ok()) {
         return status;
@@ -186,8 +181,15 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
     if (!selection.status.ok()) return selection.status;
     Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
     if (!cut.status.ok()) return cut.status;
+    OutlinePieces outline;
+    if (settings.clip) {
+        if (Status status = clipForPutBack(cut, outline); !status.ok()) return status;
+    }
     PutBackPlan plan;
-    if (Status status = planPutBack(cut, paths, plan); !status.ok()) return status;
+    if (Status status = planPutBack(cut, settings.clip ? &outline : nullptr, paths, plan);
+        !status.ok()) {
+        return status;
+    }
     if (changesNothing(plan)) {
         trace = {};
         if (Status status = checkInputUnchanged(paths, hold); !status.ok()) return status;

@@ -62,5 +62,10 @@ bool outlineMayCross(const ClipRegion& region, double west, double east, double 
 /// none when nothing of it is inside.
 void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
                   std::vector<AreaPolygon>& parts);
+/// How far a place lies from the region's outline (window edges included), in metres.
+double metresToOutline(const ClipRegion& region, double lon, double lat);
+/// The parts of a triangle outside the region: what clipTriangle leaves of it.
+void clipTriangleOutside(const ClipRegion& region, const AreaPoint (&corners)[3],
+                         std::vector<AreaPolygon>& parts);
 
 }  // namespace mc

@@ -5,6 +5,7 @@
 
 #include "cut/area.h"
 #include "cut/area_index.h"
+#include "cut/frame.h"
 
 namespace mc {
 
@@ -113,16 +114,18 @@ bool outlineMayCross(const ClipRegion& region, double west, double east, double 
     return false;
 }
 
-void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
-                  std::vector<AreaPolygon>& parts) {
-    parts.clear();
+namespace {
+
+Polygon trianglePolygon(const AreaPoint (&corners)[3]) {
     Polygon triangle;
     for (int k : {0, 1, 2, 0}) triangle.outer().push_back(Point(corners[k].lon, corners[k].lat));
     bg::correct(triangle);
-    MultiPolygon inside;
-    intersectPiece(triangle, pieceAround(*region.index, bg::return_envelope<Box>(triangle)),
-                   inside);
-    for (const Polygon& polygon : inside) {
+    return triangle;
+}
+
+void copyParts(const MultiPolygon& shape, std::vector<AreaPolygon>& parts) {
+    parts.clear();
+    for (const Polygon& polygon : shape) {
         AreaPolygon& part = parts.emplace_back();
         auto copy = [](const Polygon::ring_type& ring, AreaRing& out) {
             for (size_t k = 0; k + 1 < ring.size(); ++k)
@@ -131,6 +134,54 @@ void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
         copy(polygon.outer(), part.outline);
         for (const auto& hole : polygon.inners()) copy(hole, part.holes.emplace_back());
     }
+}
+
+}  // namespace
+
+void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
+                  std::vector<AreaPolygon>& parts) {
+    Polygon triangle = trianglePolygon(corners);
+    MultiPolygon inside;
+    intersectPiece(triangle, pieceAround(*region.index, bg::return_envelope<Box>(triangle)),
+                   inside);
+    copyParts(inside, parts);
+}
+
+double metresToOutline(const ClipRegion& region, double lon, double lat) {
+    // each edge measured in metres around the place, east scaled by its latitude's cosine
+    const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
+    const double north = METRES_PER_DEGREE;
+    double nearest = INFINITY;
+    for (const Polygon& polygon : region.index->region.shape) {
+        auto measure = [&](const Polygon::ring_type& ring) {
+            for (size_t k = 0; k + 1 < ring.size(); ++k) {
+                double ax = (bg::get<0>(ring[k]) - lon) * east,
+                       ay = (bg::get<1>(ring[k]) - lat) * north;
+                double bx = (bg::get<0>(ring[k + 1]) - lon) * east,
+                       by = (bg::get<1>(ring[k + 1]) - lat) * north;
+                double dx = bx - ax, dy = by - ay, length = dx * dx + dy * dy;
+                double t = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
+                nearest = std::min(nearest, std::hypot(ax + t * dx, ay + t * dy));
+            }
+        };
+        measure(polygon.outer());
+        for (const auto& hole : polygon.inners()) measure(hole);
+    }
+    return nearest;
+}
+
+void clipTriangleOutside(const ClipRegion& region, const AreaPoint (&corners)[3],
+                         std::vector<AreaPolygon>& parts) {
+    Polygon triangle = trianglePolygon(corners);
+    Box extent = bg::return_envelope<Box>(triangle);
+    // the piece's cell holds the triangle: what the piece leaves of it is what the region leaves
+    const Piece& piece = pieceAround(*region.index, extent);
+    MultiPolygon near, outside;
+    for (size_t k = 0; k < piece.shape.size(); ++k) {
+        if (bg::intersects(extent, piece.boxes[k])) near.push_back(piece.shape[k]);
+    }
+    bg::difference(triangle, near, outside);
+    copyParts(outside, parts);
 }
 
 }  // namespace mc

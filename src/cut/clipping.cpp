@@ -26,13 +26,12 @@ void valuesOf(std::string_view line, std::vector<double>& values) {
 struct Clipping {
     Cut& cut;
     ClipRegion region;
+    ClipOrigins* origins;
     std::vector<AreaPoint> places = {};    // per old vertex: longitude, latitude as its line says
     std::vector<uint8_t> inside = {};      // per old vertex: inside the window and the area
     std::vector<int32_t> renumbered = {};  // per old vertex: its number in the new table, or -1
     MeshBuffers mesh = {};                 // the clipped mesh
     std::unordered_map<std::string, int32_t> added = {};  // a new vertex's place -> its number
-    std::string scratch = {};
-    std::vector<double> cornerValues[3] = {};
     std::vector<AreaPolygon> parts = {};
     std::vector<PlanePoint> points = {};
     std::vector<uint32_t> holeStarts = {}, triangles = {};
@@ -57,6 +56,7 @@ int32_t keepOld(Clipping& c, int32_t old) {
     if (c.renumbered[size_t(old)] < 0) {
         c.renumbered[size_t(old)] = int32_t(c.mesh.vertices.count);
         c.mesh.vertices.push(c.cut.mesh.vertices[size_t(old)]);
+        if (c.origins) c.origins->vertexBefore.push_back(old);
     }
     return c.renumbered[size_t(old)];
 }
@@ -67,43 +67,62 @@ void appendNumber(std::string& line, double value) {
     line.append(text, fixed9ToText(value, text));
 }
 
-// A vertex where the outline meets the triangle: every value interpolated over it (the height
-// from the corners' heights, the raster's where they took it), in a scenery line of its own, in
-// the printed form; one vertex per place in a patch run.
-bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3],
-               const AreaPoint& at, int32_t& number) {
+}  // namespace
+
+std::string placeKey(const AreaPoint& at) {
     char lonText[FIXED9_MAX_TEXT], latText[FIXED9_MAX_TEXT];
     std::string key(lonText, fixed9ToText(at.lon, lonText));
     key += ' ';
     key.append(latText, fixed9ToText(at.lat, latText));
-    if (auto found = c.added.find(key); found != c.added.end()) return number = found->second, true;
+    return key;
+}
+
+// Every value interpolated over the triangle (the height from the corners' heights, the
+// raster's where they took it), in a scenery line of its own, in the printed form.
+bool outlineVertex(Cut& cut, const int32_t (&corners)[3], const AreaPoint (&t)[3],
+                   const AreaPoint& at, StoredVertex& vertex) {
     // a triangle of no area: its first corner stands for it
     double w[3] = {1, 0, 0};
     const PlanePoint plane[3] = {{t[0].lon, t[0].lat}, {t[1].lon, t[1].lat}, {t[2].lon, t[2].lat}};
     weightsInTriangle(plane, {at.lon, at.lat}, w);
     size_t fields = SIZE_MAX;
+    std::string scratch;
+    std::vector<double> cornerValues[3];
     for (int k = 0; k < 3; ++k) {
         std::string_view line;
-        if (!shownVertexLine(c.cut, c.cut.mesh.vertices[size_t(corners[k])], c.scratch, line)) {
+        if (!shownVertexLine(cut, cut.mesh.vertices[size_t(corners[k])], scratch, line)) {
             return false;
         }
-        valuesOf(line, c.cornerValues[k]);
-        fields = std::min(fields, c.cornerValues[k].size());
+        valuesOf(line, cornerValues[k]);
+        fields = std::min(fields, cornerValues[k].size());
     }
-    std::string line = "PATCH_VERTEX " + key;
+    std::string line = "PATCH_VERTEX " + placeKey(at);
     double elevation = 0;
-    for (int k = 0; k < 3; ++k)
-        elevation += w[k] * c.cut.mesh.vertices[size_t(corners[k])].elevation;
+    for (int k = 0; k < 3; ++k) elevation += w[k] * cut.mesh.vertices[size_t(corners[k])].elevation;
     appendNumber(line, elevation);
     for (size_t f = 3; f < fields; ++f) {
         double value = 0;
-        for (int k = 0; k < 3; ++k) value += w[k] * c.cornerValues[k][f];
+        for (int k = 0; k < 3; ++k) value += w[k] * cornerValues[k][f];
         appendNumber(line, value);
     }
     VertexPosition position = readVertexPosition(splitFirstField(line).rest);
-    uint64_t offset = addKeptLine(c.cut.lines, line);
+    uint64_t offset = addKeptLine(cut.lines, line);
+    vertex = projectPosition(cut.window, position, packSource(offset, 0));
+    return true;
+}
+
+namespace {
+
+// One vertex per place in a patch run.
+bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3],
+               const AreaPoint& at, int32_t& number) {
+    std::string key = placeKey(at);
+    if (auto found = c.added.find(key); found != c.added.end()) return number = found->second, true;
+    StoredVertex vertex;
+    if (!outlineVertex(c.cut, corners, t, at, vertex)) return false;
     number = int32_t(c.mesh.vertices.count);
-    c.mesh.vertices.push(projectPosition(c.cut.window, position, packSource(offset, 0)));
+    c.mesh.vertices.push(vertex);
+    if (c.origins) c.origins->vertexBefore.push_back(-1);
     c.added.emplace(std::move(key), number);
     return true;
 }
@@ -134,7 +153,7 @@ bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facin
 }
 
 // The triangle's parts inside the outline, triangulated, each facing as the triangle did.
-bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3]) {
+bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle) {
     AreaPoint t[3] = {c.places[size_t(corners[0])], c.places[size_t(corners[1])],
                       c.places[size_t(corners[2])]};
     auto plane = [](const AreaPoint& p) { return PlanePoint{p.lon, p.lat}; };
@@ -165,6 +184,7 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3]) {
             }
             if (isSliver(c.mesh, numbers, facing)) continue;
             for (int32_t number : numbers) c.mesh.indices.push(number);
+            if (c.origins) c.origins->triangleBefore.push_back(triangle);
         }
     }
     return true;
@@ -186,7 +206,8 @@ bool clipRun(Clipping& c, size_t run) {
         }
         if (allInside && !outlineMayCross(c.region, west, east, south, north)) {
             for (int32_t v : corners) c.mesh.indices.push(keepOld(c, v));
-        } else if (!clipTriangleOf(c, corners)) {
+            if (c.origins) c.origins->triangleBefore.push_back(uint32_t(i / 3));
+        } else if (!clipTriangleOf(c, corners, uint32_t(i / 3))) {
             return false;
         }
     }
@@ -195,11 +216,12 @@ bool clipRun(Clipping& c, size_t run) {
 
 }  // namespace
 
-Status clipCut(Cut& cut, Capacities capacities) {
+Status clipCut(Cut& cut, Capacities capacities, ClipOrigins* origins) {
     const SelectionWindow& w = cut.window;
-    Clipping c{cut, cut.clipRegion.index
-                        ? cut.clipRegion
-                        : clipRegionOf({w.latMin, w.latMax, w.longMin, w.longMax}, w.area)};
+    if (!cut.clipRegion.index) {
+        cut.clipRegion = clipRegionOf({w.latMin, w.latMax, w.longMin, w.longMax}, w.area);
+    }
+    Clipping c{cut, cut.clipRegion, origins};
     if (!readPlaces(c)) return keptLinesFailure(cut);
     for (size_t run = 0; run < cut.mesh.runs.size(); ++run) {
         if (!clipRun(c, run)) return keptLinesFailure(cut);
@@ -214,6 +236,7 @@ Status clipCut(Cut& cut, Capacities capacities) {
                 groupedNumber(c.mesh.indices.count) + " triangle indices (nb_max_tris is " +
                 intToText(capacities.maxIndices) + ")");
     }
+    if (origins) origins->before = std::move(cut.mesh);
     cut.mesh = std::move(c.mesh);
     return findOriginAgain(cut);
 }

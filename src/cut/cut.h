@@ -123,7 +123,25 @@ StoredVertex projectPosition(const SelectionWindow& window, const VertexPosition
 /// crosses the outline or an outline corner falls inside a triangle, every value interpolated
 /// over the triangle and shown in a scenery line of its own; the pieces triangulated, facing as
 /// their triangle did; vertices left outside dropped; the origin found again.
-Status clipCut(Cut& cut, Capacities capacities);
+Status clipCut(Cut& cut, Capacities capacities, struct ClipOrigins* origins = nullptr);
+
+/// Where a clipped cut came from, for the put-back: the mesh before the clip, and per vertex and
+/// triangle of the clipped mesh what it was there.
+struct ClipOrigins {
+    MeshBuffers before;
+    std::vector<int32_t> vertexBefore;     // per clipped vertex: its number before, or -1 (new)
+    std::vector<uint32_t> triangleBefore;  // per clipped triangle: the triangle it is part of
+};
+
+/// A vertex where the outline crosses a triangle, every value interpolated over the triangle
+/// (its corners are stored vertices, at these places), its line kept with the cut's lines.
+/// False when the kept lines cannot be read.
+bool outlineVertex(Cut& cut, const int32_t (&corners)[3], const AreaPoint (&places)[3],
+                   const AreaPoint& at, StoredVertex& vertex);
+
+/// The place of a longitude or latitude as a new vertex's line prints it (nine decimals), to
+/// tell new vertices at one place apart from others.
+std::string placeKey(const AreaPoint& at);
 
 /// The vertex's scenery line as writers show it: with the raster's height where its elevation
 /// was flagged. False when the temporary file cannot be read back.

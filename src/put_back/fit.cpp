@@ -17,8 +17,6 @@
 
 namespace mc {
 
-namespace {}  // namespace
-
 bool isBase(const Originals& o, uint32_t position) {
     return o.storedStart[position + 1] > o.storedStart[position];
 }
@@ -27,16 +25,15 @@ Metres positionMetres(const Cut& cut, const Originals& o, uint32_t position) {
     return metresOf(cut.mesh.vertices[o.stored[o.storedStart[position]].first], cut.origin);
 }
 
-namespace {
-
-void collectRemoved(const Cut& cut, FittedCut& fitted) {
-    const MeshBuffers& mesh = cut.mesh;
+void collectRemoved(const Cut& cut, const MeshBuffers& mesh,
+                    std::vector<RemovedTriangle>& removed) {
     size_t count = 0;
     for (size_t r = 0; r < mesh.runs.size(); ++r) {
         bool overlay = mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG;
         if (!overlay) count += (runIndexEnd(mesh, r) - mesh.runs[r].firstIndex) / 3;
     }
-    fitted.removed.reserve(count);
+    removed.clear();
+    removed.reserve(count);
     for (size_t r = 0; r < mesh.runs.size(); ++r) {
         if (mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG) continue;
         for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
@@ -44,15 +41,17 @@ void collectRemoved(const Cut& cut, FittedCut& fitted) {
                                uint32_t(mesh.indices[i + 2])},
                               mesh.runs[r].patch.definition,
                               false};
-            if (upwardTurn(mesh.vertices[t.corners[0]], mesh.vertices[t.corners[1]],
-                           mesh.vertices[t.corners[2]]) < 0) {
+            const ChunkedArray<StoredVertex>& v = cut.mesh.vertices;
+            if (upwardTurn(v[t.corners[0]], v[t.corners[1]], v[t.corners[2]]) < 0) {
                 std::swap(t.corners[1], t.corners[2]);
                 t.turned = true;
             }
-            fitted.removed.push_back(t);
+            removed.push_back(t);
         }
     }
 }
+
+namespace {
 
 // The base triangles' stored vertices, position by position, each once.
 void groupStoredVertices(const Cut& cut, const FittedCut& fitted, Originals& o) {
@@ -186,7 +185,8 @@ FitCorner cornerFor(Fitting& f, const EditedCorner& corner, uint32_t definition,
         const EditedVertex& v = f.edited.vertices[corner.vertex];
         Metres place =
             position != NONE ? positionMetres(f.cut, o, position) : Metres{v.x, v.y, v.z};
-        f.fitted.points.push_back({place, definition, corner.texture, corner.vertex, onOriginal});
+        f.fitted.points.push_back(
+            {place, definition, corner.texture, corner.vertex, onOriginal, false});
     }
     return {false, point};
 }
@@ -243,7 +243,8 @@ Status takeTriangle(Fitting& f, const FitCorner (&corners)[3], const uint32_t (&
         f.fitted.triangles.push_back(
             {{{true, r.corners[0]}, {true, r.corners[second]}, {true, r.corners[third]}},
              definition,
-             false});
+             false,
+             uint32_t(same)});
         return {};
     }
     Metres a = cornerMetres(f.cut, f.fitted, corners[0]);
@@ -259,7 +260,7 @@ Status takeTriangle(Fitting& f, const FitCorner (&corners)[3], const uint32_t (&
         return misfit("the face at line " + std::to_string(line) + " (at " + placeText(lon, lat) +
                       ") faces down: seen from above it turns clockwise");
     }
-    f.fitted.triangles.push_back({{corners[0], corners[1], corners[2]}, definition, true});
+    f.fitted.triangles.push_back({{corners[0], corners[1], corners[2]}, definition, true, NONE});
     return {};
 }
 
@@ -316,10 +317,11 @@ void indexOriginals(const Cut& cut, Fitting& f) {
 
 }  // namespace
 
-Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
-                    const std::string& editedPath, EditedCut& edited, FittedCut& fitted) {
+Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles,
+                    const std::vector<Material>& materials, const std::string& editedPath,
+                    EditedCut& edited, FittedCut& fitted) {
     fitted = FittedCut{};
-    collectRemoved(cut, fitted);
+    collectRemoved(cut, triangles, fitted.removed);
     Fitting f{cut, materials, edited, fitted};
     indexOriginals(cut, f);
     Status status = readEditedCut(editedPath, edited,

@@ -30,13 +30,15 @@ struct NewPointPlace {
     int32_t texture;      // the texture coordinate its first corner names, or -1
     uint32_t vertex;      // the edited vertex it stands for, or NO_VERTEX
     uint32_t onOriginal;  // the stored vertex whose position it sits on, or NO_ORIGINAL
+    bool onOutline;       // a point the clip made: every value as its line has it
 };
 constexpr uint32_t NO_VERTEX = UINT32_MAX, NO_ORIGINAL = UINT32_MAX;
 
 struct FittedTriangle {
     FitCorner corners[3];  // a triangle the cut has keeps its own points, wound as the tile has it
     uint32_t definition;
-    bool changed;  // not one of the cut's own triangles, as it was
+    bool changed;      // not one of the cut's own triangles, as it was
+    uint32_t removed;  // the removed triangle it gives back as it was, when not changed
 };
 
 /// A base triangle of the cut: the triangle the put-back takes out of the tile.
@@ -54,11 +56,17 @@ struct FittedCut {
 };
 
 /// Reads the edited file (its vertices and texture coordinates into `edited`) and fits its faces
-/// into the cut as they come. Fails (editMisfits) naming the first place where the faces do not
-/// meet the terrain around the cut vertex for vertex, leave a hole, overlap or face down;
+/// into the cut as they come: into the triangles of `triangles` (the cut's own, or its clipped
+/// pieces, over the cut's vertex table). Fails (editMisfits) naming the first place where the faces
+/// do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face down;
 /// (readEdited) when the file is bad or a face's material names no definition of the cut.
-Status fitEditedCut(const Cut& cut, const std::vector<Material>& materials,
-                    const std::string& editedPath, EditedCut& edited, FittedCut& fitted);
+Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles,
+                    const std::vector<Material>& materials, const std::string& editedPath,
+                    EditedCut& edited, FittedCut& fitted);
+
+/// Every base triangle of a mesh (over the cut's vertex table), wound to face up.
+void collectRemoved(const Cut& cut, const MeshBuffers& triangles,
+                    std::vector<RemovedTriangle>& removed);
 
 /// The position of a point in the cut's metres: the file's, or the original it sits on.
 Metres cornerMetres(const Cut& cut, const FittedCut& fitted, const FitCorner& corner);

@@ -234,7 +234,7 @@ void setNormals(Planning& p) {
         double e2 = c[2].x - c[0].x, n2 = c[0].z - c[2].z, h2 = c[2].y - c[0].y;
         std::array<double, 3> normal{n1 * h2 - h1 * n2, h1 * e2 - e1 * h2, e1 * n2 - n1 * e2};
         for (const FitCorner& corner : t.corners) {
-            if (corner.original) continue;
+            if (corner.original || p.fitted.points[corner.index].onOutline) continue;
             for (int k = 0; k < 3; ++k) sums[corner.index][k] += normal[k];
         }
     }
@@ -279,10 +279,23 @@ bool setExtras(Planning& p, uint32_t point, uint32_t depth) {
     return from >= depth || interpolateExtras(p, point, from, depth);
 }
 
-// Points go into pools by depth, normals, bucket and band, at most 65,535 a pool.
+// A point on the outline keeps every value of its line: all but its place.
+bool setOutlineValues(Planning& p, uint32_t point, uint32_t depth) {
+    std::vector<double> line;
+    if (!lineValues(p.cut, p.fitted.points[point].onOriginal, line, depth)) return false;
+    std::copy(line.begin() + 3, line.end(), p.values.begin() + p.firstValue[point] + 3);
+    return true;
+}
+
+// Points go into pools by depth, normals, bucket and band, at most 65,535 a pool. Points on the
+// outline go into fine pools (steps of 2^-11 / 65535 degree, under 1e-8, and of 1 mm), so that
+// they stay on the outline and the pieces on both sides on the tile's surface.
+constexpr float FINE_BUCKET = 1.0f / 2048;
+constexpr float FINE_ELEVATION_SPAN = 65.535f;
+constexpr double FINE_BAND = 64;
 struct PoolKey {
     uint32_t depth;
-    bool zeroNormals;
+    bool zeroNormals, fine;
     int32_t lonBucket, latBucket;
     float band;
     auto operator<=>(const PoolKey&) const = default;
@@ -292,9 +305,10 @@ void planPool(PlannedPool& pool, const PoolKey& key, const Planning& p) {
     pool.depth = key.depth;
     pool.scales.assign(key.depth, 1.0f);
     pool.offsets.assign(key.depth, 0.0f);
-    const float planes[5][2] = {{DEGREE_BUCKET, float(key.lonBucket) * DEGREE_BUCKET},
-                                {DEGREE_BUCKET, float(key.latBucket) * DEGREE_BUCKET},
-                                {ELEVATION_SPAN, key.band},
+    const float bucket = key.fine ? FINE_BUCKET : DEGREE_BUCKET;
+    const float planes[5][2] = {{bucket, float(key.lonBucket) * bucket},
+                                {bucket, float(key.latBucket) * bucket},
+                                {key.fine ? FINE_ELEVATION_SPAN : ELEVATION_SPAN, key.band},
                                 {key.zeroNormals ? 0.0f : 2.0f, key.zeroNormals ? 0.0f : -1.0f},
                                 {key.zeroNormals ? 0.0f : 2.0f, key.zeroNormals ? 0.0f : -1.0f}};
     for (uint32_t plane = 0; plane < std::min(key.depth, 5u); ++plane) {
@@ -317,8 +331,14 @@ void quantiseIntoPools(const Planning& p, NewPoints& planned) {
     for (uint32_t point = 0; point < p.fitted.points.size(); ++point) {
         const NewPatch& patch = p.patches.at(p.fitted.points[point].definition);
         const double* v = &p.values[p.firstValue[point]];
-        PoolKey key{patch.depth, patch.zeroNormals, int32_t(std::floor(v[0] * 8)),
-                    int32_t(std::floor(v[1] * 8)), elevationBase(v[2])};
+        const bool fine = p.fitted.points[point].onOutline;
+        const double buckets = fine ? 1 / double(FINE_BUCKET) : 1 / double(DEGREE_BUCKET);
+        PoolKey key{patch.depth,
+                    patch.zeroNormals,
+                    fine,
+                    int32_t(std::floor(v[0] * buckets)),
+                    int32_t(std::floor(v[1] * buckets)),
+                    fine ? float(FINE_BAND * std::floor(v[2] / FINE_BAND)) : elevationBase(v[2])};
         byKey[key].push_back(point);
     }
     size_t count = p.fitted.points.size();
@@ -364,7 +384,10 @@ Status planNewPoints(const Cut& cut, const FittedCut& fitted, const EditedCut& e
         uint32_t depth = std::max(3u, patches.at(fitted.points[point].definition).depth);
         p.firstValue.push_back(uint32_t(p.values.size()));
         p.values.resize(p.values.size() + depth, 0.0);
-        if (!setPosition(p, point) || !setExtras(p, point, depth)) return keptLinesFailure(cut);
+        bool set = setPosition(p, point) &&
+                   (fitted.points[point].onOutline ? setOutlineValues(p, point, depth)
+                                                   : setExtras(p, point, depth));
+        if (!set) return keptLinesFailure(cut);
     }
     setNormals(p);
     quantiseIntoPools(p, planned);

@@ -22,7 +22,7 @@ void newPointsForOtherDepths(const Cut& cut, PutBackPlan& plan) {
             const BlockPatch& patch = runOfVertex(cut.mesh, corner.index).patch;
             if (patch.depth == plan.patches.at(t.definition).depth) continue;
             Metres at = metresOf(cut.mesh.vertices[corner.index], cut.origin);
-            fitted.points.push_back({at, t.definition, -1, NO_VERTEX, corner.index});
+            fitted.points.push_back({at, t.definition, -1, NO_VERTEX, corner.index, false});
             corner = {false, uint32_t(fitted.points.size() - 1)};
         }
     }
@@ -86,7 +86,8 @@ bool hasBaseTriangles(const Cut& cut) {
 
 }  // namespace
 
-Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
+Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths,
+                   PutBackPlan& plan) {
     if (!hasBaseTriangles(cut)) {
         return failedWith(Failure::noTerrain,
                           "no terrain triangle has a corner strictly inside the window: there is "
@@ -95,10 +96,21 @@ Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan) {
     TerrainLibrary library;
     library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
     plan.materials = materialsOf(cut, library);
+    const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
     if (Status status =
-            fitEditedCut(cut, plan.materials, paths.wavefront, plan.edited, plan.fitted);
+            fitEditedCut(cut, triangles, plan.materials, paths.wavefront, plan.edited, plan.fitted);
         !status.ok()) {
+        if (outline && status.failure == Failure::editMisfits) {
+            if (Status other = checkSameOutline(cut, plan.fitted, plan.edited); !other.ok()) {
+                return other;
+            }
+        }
         return status;
+    }
+    if (outline) {
+        if (Status status = foldPiecesIntoTriangles(cut, *outline, plan.fitted); !status.ok()) {
+            return status;
+        }
     }
     if (Status status = choosePatches(cut, plan.fitted, plan.materials, plan.patches);
         !status.ok()) {
@@ -143,7 +155,9 @@ PutBackCounts countsOf(const PutBackPlan& plan, uint64_t overlayPoints) {
 
 bool changesNothing(const PutBackPlan& plan) {
     const FittedCut& fitted = plan.fitted;
-    return fitted.points.empty() && fitted.triangles.size() == fitted.removed.size() &&
+    return fitted.points.empty() &&
+           std::all_of(fitted.backAsItWas.begin(), fitted.backAsItWas.end(),
+                       [](uint8_t back) { return back != 0; }) &&
            std::none_of(fitted.triangles.begin(), fitted.triangles.end(),
                         [](const FittedTriangle& t) { return t.changed; });
 }

@@ -13,6 +13,7 @@
 #include "cut/materials.h"
 #include "cut/run_paths.h"
 #include "cut/tile_trace.h"
+#include "put_back/along_outline.h"
 #include "put_back/edited_file.h"
 #include "put_back/fit.h"
 #include "put_back/new_points.h"
@@ -42,8 +43,10 @@ struct WrittenTile {
     PutBackCounts counts;
 };
 
-/// Reads the edited file (paths.wavefront) and fits it into the cut; nothing is written.
-Status planPutBack(const Cut& cut, const RunPaths& paths, PutBackPlan& plan);
+/// Reads the edited file (paths.wavefront) and fits it into the cut, or with clip=1 into its
+/// clipped pieces; nothing is written (the cut's vertex table may gain points on the outline).
+Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths,
+                   PutBackPlan& plan);
 
 /// One tile writer: the cut, where it came from in the tile, the plan and the run's paths in;
 /// the new tile written whole beside output_tile (or nothing, and why not).

@@ -1,0 +1,395 @@
+// A clipped cut put back: the pieces the carve clipped fitted, then turned back into the tile's
+// triangles, split along the outline only where the edit changed them.
+#include "put_back/along_outline.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <tuple>
+#include <utility>
+
+#include "cut/triangulation.h"
+#include "put_back/fitting.h"
+#include "text/fields.h"
+#include "text/whole_numbers.h"
+
+namespace mc {
+
+Status clipForPutBack(Cut& cut, OutlinePieces& outline) {
+    ClipOrigins origins;
+    if (Status status = clipCut(cut, {INT32_MAX, INT32_MAX}, &origins); !status.ok()) {
+        return status;
+    }
+    MeshBuffers clipped = std::move(cut.mesh);
+    cut.mesh = std::move(origins.before);
+    outline.tileVertices = cut.mesh.vertices.count;
+    std::vector<int32_t> numberOf(clipped.vertices.count);
+    for (size_t v = 0; v < clipped.vertices.count; ++v) {
+        numberOf[v] = origins.vertexBefore[v];
+        if (numberOf[v] < 0) {
+            numberOf[v] = int32_t(cut.mesh.vertices.count);
+            cut.mesh.vertices.push(clipped.vertices[v]);
+        }
+    }
+    outline.pieces = {};
+    outline.pieces.runs = std::move(clipped.runs);
+    for (size_t i = 0; i < clipped.indices.count; ++i) {
+        outline.pieces.indices.push(numberOf[size_t(clipped.indices[i])]);
+    }
+    outline.triangleBefore = std::move(origins.triangleBefore);
+    if (cut.origin.index >= 0) cut.origin.index = numberOf[size_t(cut.origin.index)];
+    return {};
+}
+
+namespace {
+
+AreaPoint placeOfVertex(const Cut& cut, uint32_t vertex, bool& read) {
+    std::string_view line;
+    read = keptLine(cut.lines, sourceOffset(cut.mesh.vertices[vertex]), line);
+    if (!read) return {};
+    VertexPosition p = readVertexPosition(splitFirstField(line).rest);
+    return {p.lon, p.lat};
+}
+
+double metresApart(const AreaPoint& a, const AreaPoint& b) {
+    double cosine = cosineOfLatitude<double>(a.lat);
+    return std::hypot((a.lon - b.lon) * cosine * METRES_PER_DEGREE,
+                      (a.lat - b.lat) * METRES_PER_DEGREE);
+}
+
+struct Folding {
+    Cut& cut;
+    const OutlinePieces& outline;
+    FittedCut& fitted;
+    std::vector<RemovedTriangle> whole = {};
+    std::vector<uint32_t> wholeOfPiece = {};  // per piece the fit took: its triangle in `whole`
+    std::vector<uint8_t> leaving = {}, split = {};
+    std::vector<std::pair<uint32_t, uint32_t>> onOutline = {};  // (triangle, outline vertex)
+    std::vector<AreaPolygon> parts = {};
+    std::vector<PlanePoint> points = {};
+    std::vector<uint32_t> holeStarts = {}, ears = {};
+};
+
+// The cut's base triangles in the order the fit takes them, and the piece each came from.
+void matchPiecesToTriangles(Folding& g) {
+    const MeshBuffers& mesh = g.cut.mesh;
+    collectRemoved(g.cut, mesh, g.whole);
+    std::vector<uint32_t> removedOf(mesh.indices.count / 3, NONE);
+    uint32_t k = 0;
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        if (mesh.runs[r].patch.flags & OVERLAY_PATCH_FLAG) continue;
+        for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
+            removedOf[i / 3] = k++;
+        }
+    }
+    const MeshBuffers& pieces = g.outline.pieces;
+    for (size_t r = 0; r < pieces.runs.size(); ++r) {
+        if (pieces.runs[r].patch.flags & OVERLAY_PATCH_FLAG) continue;
+        for (size_t i = pieces.runs[r].firstIndex; i + 3 <= runIndexEnd(pieces, r); i += 3) {
+            g.wholeOfPiece.push_back(removedOf[g.outline.triangleBefore[i / 3]]);
+        }
+    }
+}
+
+bool sameCorners(const RemovedTriangle& a, const RemovedTriangle& b) {
+    uint32_t x[3] = {a.corners[0], a.corners[1], a.corners[2]};
+    uint32_t y[3] = {b.corners[0], b.corners[1], b.corners[2]};
+    std::sort(x, x + 3), std::sort(y, y + 3);
+    return std::equal(x, x + 3, y);
+}
+
+// Which triangles the outline split, which leave, and the outline's vertices of each.
+void markTriangles(Folding& g) {
+    g.leaving.assign(g.whole.size(), 0), g.split.assign(g.whole.size(), 0);
+    std::vector<uint32_t> pieceCount(g.whole.size(), 0);
+    for (size_t k = 0; k < g.fitted.removed.size(); ++k) {
+        uint32_t w = g.wholeOfPiece[k];
+        const RemovedTriangle& piece = g.fitted.removed[k];
+        ++pieceCount[w];
+        if (!g.fitted.backAsItWas[k]) g.leaving[w] = 1;
+        if (!sameCorners(piece, g.whole[w])) g.split[w] = 1;
+        for (uint32_t v : piece.corners) {
+            if (v >= g.outline.tileVertices) g.onOutline.push_back({w, v});
+        }
+    }
+    for (size_t w = 0; w < g.whole.size(); ++w) g.split[w] |= pieceCount[w] > 1;
+    std::sort(g.onOutline.begin(), g.onOutline.end());
+    g.onOutline.erase(std::unique(g.onOutline.begin(), g.onOutline.end()), g.onOutline.end());
+}
+
+// The vertex for a corner of a piece outside the outline: the triangle's own corner, or the
+// outline vertex its inside pieces have there, or a new one.
+bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& at,
+              uint32_t& vertex) {
+    const RemovedTriangle& triangle = g.whole[w];
+    for (int k = 0; k < 3; ++k) {
+        if (metresApart(at, t[k]) <= SAME_PLACE_METRES) return vertex = triangle.corners[k], true;
+    }
+    double best = SAME_PLACE_METRES;
+    vertex = NONE;
+    auto first = std::lower_bound(g.onOutline.begin(), g.onOutline.end(), std::pair(w, 0u));
+    for (auto it = first; it != g.onOutline.end() && it->first == w; ++it) {
+        bool read;
+        double apart = metresApart(at, placeOfVertex(g.cut, it->second, read));
+        if (!read) return false;
+        if (apart <= best) best = apart, vertex = it->second;
+    }
+    if (vertex != NONE) return true;
+    const int32_t corners[3] = {int32_t(triangle.corners[0]), int32_t(triangle.corners[1]),
+                                int32_t(triangle.corners[2])};
+    StoredVertex made;
+    if (!outlineVertex(g.cut, corners, t, at, made)) return false;
+    vertex = uint32_t(g.cut.mesh.vertices.count);
+    g.cut.mesh.vertices.push(made);
+    g.onOutline.insert(first, {w, vertex});
+    return true;
+}
+
+// A polygon over the triangle's plane triangulated, facing up as the triangle does: its corners
+// are vertices of the cut, at these places.
+void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<uint32_t>& vertices,
+                     const std::vector<AreaPoint>& places) {
+    g.points.clear();
+    for (const AreaPoint& p : places) g.points.push_back({p.lon, p.lat});
+    g.ears.clear();
+    triangulatePolygon(g.points, g.holeStarts, g.ears);
+    for (size_t k = 0; k + 3 <= g.ears.size(); k += 3) {
+        uint32_t* e = &g.ears[k];
+        double turn = turnOf(g.points[e[0]], g.points[e[1]], g.points[e[2]]);
+        // two corners on one vertex, or a sliver the printed places cannot hold
+        if (turn == 0 || vertices[e[0]] == vertices[e[1]] || vertices[e[1]] == vertices[e[2]] ||
+            vertices[e[0]] == vertices[e[2]]) {
+            continue;
+        }
+        if ((turn > 0) != (facing > 0)) std::swap(e[1], e[2]);
+        g.fitted.triangles.push_back(
+            {{{true, vertices[e[0]]}, {true, vertices[e[1]]}, {true, vertices[e[2]]}},
+             g.whole[w].definition,
+             true,
+             NONE});
+    }
+}
+
+bool cornerPlaces(Folding& g, uint32_t w, AreaPoint (&t)[3], double& facing) {
+    for (int k = 0; k < 3; ++k) {
+        bool read;
+        t[k] = placeOfVertex(g.cut, g.whole[w].corners[k], read);
+        if (!read) return false;
+    }
+    facing = turnOf({t[0].lon, t[0].lat}, {t[1].lon, t[1].lat}, {t[2].lon, t[2].lat});
+    return true;
+}
+
+// What the outline leaves of a triangle outside, triangulated, facing up as the triangle does.
+bool addOutsidePieces(Folding& g, uint32_t w) {
+    AreaPoint t[3];
+    double facing;
+    if (!cornerPlaces(g, w, t, facing)) return false;
+    clipTriangleOutside(g.cut.clipRegion, t, g.parts);
+    for (const AreaPolygon& part : g.parts) {
+        std::vector<AreaPoint> places(part.outline);
+        g.holeStarts.clear();
+        for (const AreaRing& hole : part.holes) {
+            g.holeStarts.push_back(uint32_t(places.size()));
+            places.insert(places.end(), hole.begin(), hole.end());
+        }
+        std::vector<uint32_t> vertices(places.size());
+        for (size_t k = 0; k < places.size(); ++k) {
+            bool read;
+            if (!vertexAt(g, w, t, places[k], vertices[k])) return false;
+            places[k] = placeOfVertex(g.cut, vertices[k], read);
+        }
+        addTriangulated(g, w, facing, vertices, places);
+    }
+    return true;
+}
+
+// An edge of the tile by the places of its ends, whichever triangle and patch has it.
+using EdgeKey = std::array<double, 4>;
+
+EdgeKey edgeKey(const Cut& cut, uint32_t a, uint32_t b) {
+    const StoredVertex &p = cut.mesh.vertices[a], &q = cut.mesh.vertices[b];
+    EdgeKey key{p.x, p.z, q.x, q.z};
+    if (std::pair(q.x, q.z) < std::pair(p.x, p.z)) key = {q.x, q.z, p.x, p.z};
+    return key;
+}
+
+double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b) {
+    double cosine = cosineOfLatitude<double>(p.lat) * METRES_PER_DEGREE;
+    double ax = (a.lon - p.lon) * cosine, ay = (a.lat - p.lat) * METRES_PER_DEGREE;
+    double bx = (b.lon - p.lon) * cosine, by = (b.lat - p.lat) * METRES_PER_DEGREE;
+    double dx = bx - ax, dy = by - ay, length = dx * dx + dy * dy;
+    double s = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
+    return std::hypot(ax + s * dx, ay + s * dy);
+}
+
+// The outline's points that a split triangle's new triangles put on its edges, by edge.
+constexpr double ON_EDGE_METRES = 0.001;
+bool pointsOnSplitEdges(Folding& g, std::vector<std::pair<EdgeKey, AreaPoint>>& onEdges) {
+    for (const auto& [w, v] : g.onOutline) {
+        if (!g.leaving[w] || !g.split[w]) continue;
+        AreaPoint t[3];
+        double facing;
+        bool read;
+        if (!cornerPlaces(g, w, t, facing)) return false;
+        AreaPoint at = placeOfVertex(g.cut, v, read);
+        for (int k = 0; k < 3; ++k) {
+            if (metresFromEdge(at, t[k], t[(k + 1) % 3]) > ON_EDGE_METRES) continue;
+            const uint32_t* c = g.whole[w].corners;
+            onEdges.push_back({edgeKey(g.cut, c[k], c[(k + 1) % 3]), at});
+        }
+    }
+    std::sort(onEdges.begin(), onEdges.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.first, a.second.lon, a.second.lat) <
+               std::tie(b.first, b.second.lon, b.second.lat);
+    });
+    return true;
+}
+
+// A triangle that stays beside one the outline split would meet it with a point in the middle
+// of their common edge: it leaves too, cut at those points (on its own plane, so the ground is
+// where it was), that no edge of the tile ends on another.
+bool splitNeighboursAtOutlinePoints(Folding& g) {
+    std::vector<std::pair<EdgeKey, AreaPoint>> onEdges;
+    if (!pointsOnSplitEdges(g, onEdges)) return false;
+    if (onEdges.empty()) return true;
+    auto byEdge = [](const auto& entry, const EdgeKey& key) { return entry.first < key; };
+    for (uint32_t w = 0; w < g.whole.size(); ++w) {
+        if (g.leaving[w]) continue;
+        const uint32_t* c = g.whole[w].corners;
+        std::vector<uint32_t> vertices;
+        std::vector<AreaPoint> places;
+        AreaPoint t[3];
+        double facing = 0;
+        bool cut = false;
+        for (int k = 0; k < 3; ++k) {
+            EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
+            auto at = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
+            if (at == onEdges.end() || at->first != key) continue;
+            if (!cut && !cornerPlaces(g, w, t, facing)) return false;
+            cut = true;
+        }
+        if (!cut) continue;
+        const int32_t corners[3] = {int32_t(c[0]), int32_t(c[1]), int32_t(c[2])};
+        for (int k = 0; k < 3; ++k) {
+            vertices.push_back(c[k]), places.push_back(t[k]);
+            EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
+            auto first = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
+            auto last = first;
+            while (last != onEdges.end() && last->first == key) ++last;
+            std::vector<AreaPoint> along;
+            for (auto it = first; it != last; ++it) along.push_back(it->second);
+            auto from = [&](const AreaPoint& p) { return metresApart(p, t[k]); };
+            std::sort(along.begin(), along.end(),
+                      [&](const AreaPoint& a, const AreaPoint& b) { return from(a) < from(b); });
+            for (const AreaPoint& p : along) {
+                StoredVertex made;
+                if (!outlineVertex(g.cut, corners, t, p, made)) return false;
+                vertices.push_back(uint32_t(g.cut.mesh.vertices.count));
+                g.cut.mesh.vertices.push(made);
+                places.push_back(p);
+            }
+        }
+        g.leaving[w] = 1;
+        g.holeStarts.clear();
+        addTriangulated(g, w, facing, vertices, places);
+    }
+    return true;
+}
+
+// Corners on the outline are points the tile does not have: one new point per vertex and
+// definition, every value from its line.
+void outlineCornersAsPoints(Folding& g) {
+    std::map<std::pair<uint32_t, uint32_t>, uint32_t> pointOf;
+    for (NewPointPlace& point : g.fitted.points) {
+        if (point.onOriginal != NO_ORIGINAL && point.onOriginal >= g.outline.tileVertices) {
+            point.onOutline = true;
+        }
+    }
+    for (FittedTriangle& t : g.fitted.triangles) {
+        if (!t.changed) continue;
+        for (FitCorner& corner : t.corners) {
+            if (!corner.original || corner.index < g.outline.tileVertices) continue;
+            const uint32_t vertex = corner.index;
+            auto [at, added] =
+                pointOf.try_emplace({vertex, t.definition}, uint32_t(g.fitted.points.size()));
+            if (added) {
+                Metres place = metresOf(g.cut.mesh.vertices[vertex], g.cut.origin);
+                g.fitted.points.push_back({place, t.definition, -1, NO_VERTEX, vertex, true});
+            }
+            corner = FitCorner{false, at->second};
+        }
+    }
+}
+
+}  // namespace
+
+Status foldPiecesIntoTriangles(Cut& cut, const OutlinePieces& outline, FittedCut& fitted) {
+    Folding g{cut, outline, fitted};
+    matchPiecesToTriangles(g);
+    markTriangles(g);
+    // a changed triangle goes out whole: its unchanged pieces go in again with the changed ones
+    for (FittedTriangle& t : fitted.triangles) {
+        if (!t.changed && g.leaving[g.wholeOfPiece[t.removed]]) t.changed = true;
+    }
+    for (uint32_t w = 0; w < g.whole.size(); ++w) {
+        if (g.leaving[w] && g.split[w] && !addOutsidePieces(g, w)) return keptLinesFailure(cut);
+    }
+    if (!splitNeighboursAtOutlinePoints(g)) return keptLinesFailure(cut);
+    outlineCornersAsPoints(g);
+    fitted.removed = std::move(g.whole);
+    fitted.backAsItWas.assign(g.leaving.size(), 0);
+    for (size_t w = 0; w < g.leaving.size(); ++w) fitted.backAsItWas[w] = !g.leaving[w];
+    return {};
+}
+
+namespace {
+
+// The edges that one changed triangle alone has, by the places of their ends.
+using Place = std::pair<double, double>;
+
+std::vector<std::pair<Place, FitCorner>> openCorners(const Cut& cut, const FittedCut& fitted) {
+    std::map<std::pair<Place, Place>, int> edges;
+    std::map<Place, FitCorner> cornerAt;
+    for (const FittedTriangle& t : fitted.triangles) {
+        if (!t.changed) continue;
+        for (int k = 0; k < 3; ++k) {
+            Metres a = cornerMetres(cut, fitted, t.corners[k]);
+            Metres b = cornerMetres(cut, fitted, t.corners[(k + 1) % 3]);
+            Place p{a.x, a.z}, q{b.x, b.z};
+            cornerAt.try_emplace(p, t.corners[k]);
+            ++edges[std::minmax(p, q)];
+        }
+    }
+    std::vector<std::pair<Place, FitCorner>> open;
+    for (const auto& [edge, count] : edges) {
+        if (count != 1) continue;
+        for (const Place& end : {edge.first, edge.second}) open.push_back({end, cornerAt.at(end)});
+    }
+    return open;
+}
+
+}  // namespace
+
+Status checkSameOutline(const Cut& cut, const FittedCut& fitted, const EditedCut& edited) {
+    for (const auto& [place, corner] : openCorners(cut, fitted)) {
+        if (corner.original) continue;
+        const NewPointPlace& point = fitted.points[corner.index];
+        if (point.vertex == NO_VERTEX || point.onOriginal != NO_ORIGINAL) continue;
+        double lon, lat;
+        const EditedVertex& v = edited.vertices[point.vertex];
+        degreesOf(cut, {v.x, v.y, v.z}, lon, lat);
+        double off = metresToOutline(cut.clipRegion, lon, lat);
+        if (off <= SAME_VERTEX_METRES) continue;
+        return failedWith(Failure::editMisfits,
+                          "the edited faces' edge runs through " + placeText(lon, lat) + ", " +
+                              doubleToText(std::round(off * 100) / 100) +
+                              " m off the outline this cut is clipped along: an outline point was "
+                              "moved, or the window, area_file, area or clip differ from the "
+                              "carve's (check them)");
+    }
+    return {};
+}
+
+}  // namespace mc
