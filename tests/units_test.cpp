@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <set>
 
 #include "carve/writers.h"
 #include "cut/cut.h"
@@ -13,6 +14,7 @@
 #include "cut/tile_trace.h"
 #include "cut/triangulation.h"
 #include "put_back/fit.h"
+#include "put_back/pieces.h"
 #include "test_support.h"
 
 namespace mc {
@@ -206,6 +208,55 @@ TEST(Fit, EveryCornerOfAnUneditedCutIsItsOriginalPoint) {
         for (const FittedTriangle& t : fitted.triangles) {
             EXPECT_FALSE(t.changed) << tile;
             for (const FitCorner& corner : t.corners) EXPECT_TRUE(corner.original) << tile;
+        }
+    }
+}
+
+// New triangles chain into strips: a grid's triangles in a random order, each from a random
+// corner, come back from the pieces each once, wound as they were, in pieces a command holds,
+// with few more vertices than triangles.
+TEST(Pieces, NewTrianglesChainIntoStripsKeepingEveryTriangleAndItsWinding) {
+    std::mt19937 random(7);
+    for (uint32_t side : {1u, 2u, 5u, 40u}) {
+        std::vector<std::array<uint32_t, 3>> triangles;
+        for (uint32_t row = 0; row < side; ++row) {
+            for (uint32_t column = 0; column < side; ++column) {
+                uint32_t a = row * (side + 1) + column, b = a + 1, c = a + side + 1, d = c + 1;
+                triangles.push_back({a, b, d}), triangles.push_back({a, d, c});
+            }
+        }
+        std::shuffle(triangles.begin(), triangles.end(), random);
+        std::vector<uint32_t> corners;
+        auto canonical = [](std::array<uint32_t, 3> t) {
+            std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+            return t;
+        };
+        std::multiset<std::array<uint32_t, 3>> wanted, got;
+        for (auto& t : triangles) {
+            std::rotate(t.begin(), t.begin() + random() % 3, t.end());
+            corners.insert(corners.end(), t.begin(), t.end());
+            wanted.insert(canonical(t));
+        }
+        std::vector<Piece> pieces;
+        chainIntoStrips(corners, pieces);
+        size_t lines = 0;
+        for (const Piece& piece : pieces) {
+            const std::vector<uint32_t>& v = piece.lines;
+            ASSERT_LE(v.size(), MOST_COMMAND_VERTICES);
+            lines += v.size();
+            for (uint32_t t = 0; t < triangleCount(piece.type, uint32_t(v.size())); ++t) {
+                if (piece.type == LIST_PRIMITIVE) {
+                    got.insert(canonical({v[3 * t], v[3 * t + 1], v[3 * t + 2]}));
+                } else {
+                    ASSERT_EQ(piece.type, STRIP_PRIMITIVE);
+                    got.insert(canonical(t % 2 ? std::array{v[t + 1], v[t], v[t + 2]}
+                                               : std::array{v[t], v[t + 1], v[t + 2]}));
+                }
+            }
+        }
+        EXPECT_EQ(got, wanted) << side;
+        if (side >= 5) {
+            EXPECT_LT(double(lines), 1.6 * double(triangles.size())) << side;
         }
     }
 }

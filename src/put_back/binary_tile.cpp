@@ -358,34 +358,26 @@ void appendPatchStart(const BinaryRewrite& w, const NewPatch& patch, const dsf::
     dsf::putFloat(out, lod[0]), dsf::putFloat(out, lod[1]);
 }
 
-// A patch per definition after everything else, its triangles as cross-pool lists of at most
-// 85 triangles, written as they are made.
+// A patch per definition after everything else, its triangles as cross-pool strips where they
+// chain and lists for the rest, written as they are made.
 void appendNewPatches(const BinaryRewrite& w, Sink& sink) {
-    constexpr uint32_t MOST_TRIANGLES = MOST_COMMAND_VERTICES / 3;
     std::string out;
+    std::vector<Piece> pieces;
     for (const auto& [definition, patch] : w.plan.patches) {
-        uint32_t inCommand = 0;
+        newPrimitives(w.plan.fitted, definition, pieces);
+        if (pieces.empty()) continue;
         out.clear();
-        for (const FittedTriangle& t : w.plan.fitted.triangles) {
-            if (t.definition != definition || !t.changed) continue;
-            if (out.empty()) appendPatchStart(w, patch, refOfCorner(w, t.corners[0]), out);
-            if (inCommand == 0) {
-                sink.put(out);
-                out.clear();
-                dsf::put8(out, dsf::TRIANGLES_CROSS_POOL),
-                    dsf::put8(out, 0);  // its count comes last
-            }
-            for (const FitCorner& corner : t.corners) {
-                dsf::VertexRef ref = refOfCorner(w, corner);
+        appendPatchStart(w, patch, refOfCorner(w, cornerOfKey(pieces[0].lines[0])), out);
+        for (const Piece& piece : pieces) {
+            dsf::put8(out, dsf::primitiveCommand(uint32_t(piece.type), false));
+            dsf::put8(out, uint8_t(piece.lines.size()));
+            for (uint32_t key : piece.lines) {
+                dsf::VertexRef ref = refOfCorner(w, cornerOfKey(key));
                 dsf::put16(out, ref.pool), dsf::put16(out, ref.index);
             }
-            if (++inCommand == MOST_TRIANGLES) {
-                out[1] = char(3 * inCommand);
-                inCommand = 0;
-            }
+            sink.put(out);
+            out.clear();
         }
-        if (inCommand > 0) out[1] = char(3 * inCommand);
-        sink.put(out);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "put_back/pieces.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace mc {
 
@@ -72,6 +73,103 @@ void remainingPieces(int32_t type, uint32_t vertexCount, const std::vector<uint8
             if (first < end) addStripRun(pieces, first, end - 1);
         }
         t = end;
+    }
+    if (!list.lines.empty()) pieces.push_back(std::move(list));
+}
+
+namespace {
+
+// Triangles by their directed edges, to find the one across an edge that no strip took yet.
+struct Chaining {
+    const std::vector<uint32_t>& corners;
+    std::vector<std::pair<uint64_t, uint32_t>> edges = {};  // (from << 32 | to, triangle), sorted
+    std::vector<uint8_t> used = {};
+};
+
+uint64_t edgeKey(uint32_t from, uint32_t to) {
+    return uint64_t(from) << 32 | to;
+}
+
+// The untaken triangle with this directed edge, and its corner after `to`; false when none.
+bool across(const Chaining& c, uint32_t from, uint32_t to, uint32_t& triangle, uint32_t& next) {
+    auto at = std::lower_bound(c.edges.begin(), c.edges.end(), std::pair(edgeKey(from, to), 0u));
+    for (; at != c.edges.end() && at->first == edgeKey(from, to); ++at) {
+        if (c.used[at->second]) continue;
+        triangle = at->second;
+        const uint32_t* t = &c.corners[3 * size_t(triangle)];
+        for (int k = 0; k < 3; ++k) {
+            if (t[k] == to) next = t[(k + 1) % 3];
+        }
+        return true;
+    }
+    return false;
+}
+
+// How many untaken triangles share an edge with this one: strips start where there are few.
+uint32_t untakenNeighbours(const Chaining& c, uint32_t triangle) {
+    const uint32_t* t = &c.corners[3 * size_t(triangle)];
+    uint32_t count = 0, found, next;
+    for (int k = 0; k < 3; ++k) count += across(c, t[(k + 1) % 3], t[k], found, next);
+    return count;
+}
+
+// A strip from these three corners on, each next triangle across the last edge, wound as the
+// strip winds it: even ones on (s[i], s[i+1], s[i+2]), odd ones on (s[i+1], s[i], s[i+2]).
+void walkStrip(Chaining& c, std::vector<uint32_t>& strip, std::vector<uint32_t>& taken) {
+    uint32_t found, next;
+    while (strip.size() < MOST_COMMAND_VERTICES) {
+        size_t n = strip.size();
+        bool even = (n - 2) % 2 == 0;
+        uint32_t from = even ? strip[n - 2] : strip[n - 1], to = even ? strip[n - 1] : strip[n - 2];
+        if (!across(c, from, to, found, next)) break;
+        c.used[found] = 1;
+        taken.push_back(found);
+        strip.push_back(next);
+    }
+}
+
+// The longest strip from this triangle, of the three it may start with.
+std::vector<uint32_t> stripFrom(Chaining& c, uint32_t triangle) {
+    const uint32_t* t = &c.corners[3 * size_t(triangle)];
+    c.used[triangle] = 1;
+    std::vector<uint32_t> best, strip, taken;
+    for (int k = 0; k < 3; ++k) {
+        strip = {t[k], t[(k + 1) % 3], t[(k + 2) % 3]};
+        taken.clear();
+        walkStrip(c, strip, taken);
+        for (uint32_t other : taken) c.used[other] = 0;
+        if (strip.size() > best.size()) best = strip;
+    }
+    strip = {best[0], best[1], best[2]};
+    walkStrip(c, strip, taken);
+    return strip;
+}
+
+}  // namespace
+
+void chainIntoStrips(const std::vector<uint32_t>& corners, std::vector<Piece>& pieces) {
+    pieces.clear();
+    Chaining c{corners};
+    const uint32_t triangles = uint32_t(corners.size() / 3);
+    for (uint32_t t = 0; t < triangles; ++t) {
+        for (int k = 0; k < 3; ++k) {
+            c.edges.push_back({edgeKey(corners[3 * t + k], corners[3 * t + (k + 1) % 3]), t});
+        }
+    }
+    std::sort(c.edges.begin(), c.edges.end());
+    c.used.assign(triangles, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> order;  // (neighbours, triangle)
+    for (uint32_t t = 0; t < triangles; ++t) order.push_back({untakenNeighbours(c, t), t});
+    std::sort(order.begin(), order.end());
+    Piece list{LIST_PRIMITIVE, {}};
+    for (const auto& [neighbours, t] : order) {
+        if (c.used[t]) continue;
+        std::vector<uint32_t> strip = stripFrom(c, t);
+        if (strip.size() == 3) {
+            addListTriangle(pieces, list, strip[0], strip[1], strip[2]);
+        } else {
+            pieces.push_back({STRIP_PRIMITIVE, std::move(strip)});
+        }
     }
     if (!list.lines.empty()) pieces.push_back(std::move(list));
 }

@@ -27,6 +27,11 @@ struct Piece {
 void remainingPieces(int32_t type, uint32_t vertexCount, const std::vector<uint8_t>& taken,
                      std::vector<Piece>& pieces);
 
+/// New triangles (three corner numbers each, one number a vertex) as primitives: strips where
+/// they chain across common edges, as tiles are written, lists for the rest; each piece fits one
+/// command, and every triangle keeps its winding. The pieces' lines are corner numbers.
+void chainIntoStrips(const std::vector<uint32_t>& corners, std::vector<Piece>& pieces);
+
 /// The triangles of a primitive, by their vertex lines, in order.
 uint32_t triangleCount(int32_t type, uint32_t vertexCount);
 

@@ -130,6 +130,15 @@ Metres metresOfPlace(const Cut& cut, double lon, double lat) {
     return metresOf(projectPosition(cut.window, {lon, lat, 0}, 0), cut.origin);
 }
 
+void newPrimitives(const FittedCut& fitted, uint32_t definition, std::vector<Piece>& pieces) {
+    std::vector<uint32_t> keys;
+    for (const FittedTriangle& t : fitted.triangles) {
+        if (t.definition != definition || !t.changed) continue;
+        for (const FitCorner& c : t.corners) keys.push_back(uint32_t(c.original) << 31 | c.index);
+    }
+    chainIntoStrips(keys, pieces);
+}
+
 Status openOutputTile(WholeFile& file, const RunPaths& paths) {
     // the input itself may be named: it is replaced only once the new tile is complete
     return openWholeFile(file, paths.outputTile, std::string(), Failure::writeTile);

@@ -17,6 +17,7 @@
 #include "put_back/edited_file.h"
 #include "put_back/fit.h"
 #include "put_back/new_points.h"
+#include "put_back/pieces.h"
 #include "text/whole_file.h"
 
 namespace mc {
@@ -102,6 +103,13 @@ void countValue(std::vector<std::pair<Value, uint64_t>>& counted, const Value& v
         if (known == value) return void(times += count);
     }
     counted.push_back({value, count});
+}
+
+/// The changed triangles of a definition as primitives, strips where they chain; the pieces'
+/// lines are corner keys, which cornerOfKey turns back into corners.
+void newPrimitives(const FittedCut& fitted, uint32_t definition, std::vector<Piece>& pieces);
+inline FitCorner cornerOfKey(uint32_t key) {
+    return {key >> 31, key & 0x7fffffffu};
 }
 
 /// Opens output_tile for writing whole, whether or not it names the input.

@@ -86,29 +86,27 @@ Status writeCornerLine(TextRewrite& w, const FitCorner& corner) {
     return {};
 }
 
-// A patch per definition: its triangles as lists of at most 85 triangles, original points as
-// their lines, new ones printed from their pools.
+// A patch per definition: its triangles as strips where they chain and lists for the rest,
+// original points as their lines, new ones printed from their pools.
 Status writeNewPatches(TextRewrite& w) {
     w.patchesWritten = true;
+    std::vector<Piece> pieces;
     for (const auto& [definition, patch] : w.plan.patches) {
-        std::vector<const FitCorner*> corners;
-        for (const FittedTriangle& t : w.plan.fitted.triangles) {
-            if (t.definition != definition || !t.changed) continue;
-            for (const FitCorner& corner : t.corners) corners.push_back(&corner);
-        }
-        if (corners.empty()) continue;
+        newPrimitives(w.plan.fitted, definition, pieces);
+        if (pieces.empty()) continue;
         auto lods = w.lods.find(definition);
         std::string lod = lods == w.lods.end() ? "0.000000 -1.000000" : mostCommon(lods->second);
         putLine(w, "BEGIN_PATCH " + std::to_string(definition) + " " + lod + " " +
                        std::to_string(patch.flags) + " " + std::to_string(patch.depth));
-        for (size_t k = 0; k < corners.size(); ++k) {
-            if (k % (3 * (MOST_COMMAND_VERTICES / 3)) == 0) {
-                if (k > 0) putLine(w, END_PRIMITIVE);
-                putLine(w, "BEGIN_PRIMITIVE 0");
+        for (const Piece& piece : pieces) {
+            putLine(w, "BEGIN_PRIMITIVE " + std::to_string(piece.type));
+            for (uint32_t key : piece.lines) {
+                if (Status status = writeCornerLine(w, cornerOfKey(key)); !status.ok()) {
+                    return status;
+                }
             }
-            if (Status status = writeCornerLine(w, *corners[k]); !status.ok()) return status;
+            putLine(w, END_PRIMITIVE);
         }
-        putLine(w, END_PRIMITIVE);
         putLine(w, "END_PATCH");
     }
     return {};
