@@ -5,7 +5,8 @@
 # With BIG_MIB set (e.g. BIG_MIB=4096) it also measures the small-window peak memory on a tile
 # of that size; with ONLY_BINARY=1 it measures the binary forms only, with ONLY_PUT_BACK=1 the
 # put-back only (python3 raises the cut's inside for it), with ONLY_CACHE=1 the cached 7z runs,
-# with ONLY_AREA=1 the cuts along a 10,000-corner area. The 7z form needs 7zz
+# with ONLY_AREA=1 the cuts along a 10,000-corner area, with ONLY_OUTLINE=1 the put-back along
+# it. The 7z form needs 7zz
 # (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
 # (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
@@ -316,6 +317,59 @@ areaBench() {
     done
 }
 
+# The put-back along a 10,000-corner area on the binary tile: the cut clipped along it against
+# the cut of whole triangles, each with its inside raised 5 m (the runs take turns); then the
+# tile's growth when one face in a hundred of the clipped cut changes.
+outlineBench() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf
+    [ -s "$dsf" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$WORK/tile_${SIZE_MIB}m_dsf.txt"
+    areaFile "$WORK/small_area.geojson" 12.41125 47.41125 0.009 10000
+    cat "$dsf" > /dev/null
+    local dirs=()
+    for cut in whole clipped share; do
+        local dir=$WORK/outline_$cut
+        ini "$dir" "$dsf" 47.4 47.4225 12.4 12.4225 cut_object.obj
+        printf 'area_file=%s\nwavefront_file=cut.obj\n' "$WORK/small_area.geojson" >> "$dir/mesh_carver.ini"
+        [ $cut = whole ] || echo "clip=1" >> "$dir/mesh_carver.ini"
+        local share=""
+        [ $cut = share ] && share=0.01
+        (cd "$dir" && "$TOOL" > /dev/null &&
+            python3 "$HERE/raise_inside.py" cut.obj raised.obj 5 $share > /dev/null && cp cut.mtl raised.mtl)
+        sed -i 's/^wavefront_file=.*/wavefront_file=raised.obj/' "$dir/mesh_carver.ini"
+        echo "output_tile=back.dsf" >> "$dir/mesh_carver.ini"
+        [ $cut = share ] || dirs+=("$dir")
+    done
+    local times=""
+    for _ in $(seq "$RUNS"); do
+        for dir in "${dirs[@]}"; do times="$times $(cd "$dir" && elapsed "$TOOL" put-back)"; done
+        times="$times"$'\n'
+    done
+    local whole clipped
+    whole=$(printf '%s' "$times" | awk 'NF { print $1 }' | median)
+    clipped=$(printf '%s' "$times" | awk 'NF { print $2 }' | median)
+    for cut in whole clipped; do
+        local time=$whole
+        [ $cut = clipped ] && time=$clipped
+        printf '%-44s %8.3f s  %s\n' "put-back along the area, $cut cut, raised" "$time" \
+            "$(cd "$WORK/outline_$cut" && "$TOOL" put-back | tail -1 | tr -d '\r')"
+    done
+    printf '%-44s %.2fx the cut of whole triangles\n' "  clipped along the outline" \
+        "$(echo "$clipped / $whole" | bc -l)"
+    local counts out grown
+    counts=$(cd "$WORK/outline_share" && "$TOOL" put-back | tail -1 | tr -d '\r')
+    out=$(echo "$counts" | awk '{ print $1 }')
+    grown=$(( $(stat -c %s "$WORK/outline_share/back.dsf") - $(stat -c %s "$dsf") ))
+    printf '%-44s %s bytes for %s changed triangles: %.1f bytes each past 4 KB (%s)\n' \
+        "  tile growth, 1% of the clipped cut edited" "$grown" "$out" \
+        "$(echo "($grown - 4096) / $out" | bc -l)" "$counts"
+    rm -f "$WORK"/outline_*/back.dsf
+}
+
+if [ -n "${ONLY_OUTLINE:-}" ]; then
+    outlineBench
+    exit 0
+fi
+
 if [ -n "${ONLY_AREA:-}" ]; then
     areaBench
     exit 0
@@ -336,6 +390,7 @@ if [ -n "${ONLY_BINARY:-}" ]; then
     cacheBench
     putBackBench
     areaBench
+    outlineBench
     exit 0
 fi
 
@@ -402,3 +457,4 @@ binaryForms
 cacheBench
 putBackBench
 areaBench
+outlineBench

@@ -148,6 +148,20 @@ for input in tin_small.dsf tin_small.7z.dsf tin_small.txt; do
         VERB=put-back check "put-back of edited_$edit.obj into $input"
     done
 done
+# a cut along the airport's outline (clip=1), put back untouched and with its inside lowered
+clipKeys=$'area_file=apt.dat\r\narea=XTST\r\nclip=1\r\n'
+new_case tin_small.dsf apt.dat
+putBackIni tin_small.dsf clipped.obj > "$WORK/case/mesh_carver.ini"
+printf 'output_file=out.obj\r\nnb_max_vertex=100000\r\nnb_max_tris=300000\r\n%s' "$clipKeys" >> "$WORK/case/mesh_carver.ini"
+(cd "$WORK/case" && "$LINUX/mesh_carver" > /dev/null && cp clipped.obj clipped.mtl "$WORK/inputs/")
+python3 "$HERE/bench/raise_inside.py" "$WORK/inputs/clipped.obj" "$WORK/inputs/lowered.obj" -5 \
+    > /dev/null
+for edit in clipped lowered; do
+    new_case tin_small.dsf apt.dat "$edit.obj" clipped.mtl
+    putBackIni tin_small.dsf "$edit.obj" > "$WORK/case/mesh_carver.ini"
+    printf '%s' "$clipKeys" >> "$WORK/case/mesh_carver.ini"
+    VERB=put-back check "put-back of $edit.obj along the airport's outline"
+done
 new_case tin_small.dsf edited_edit.obj edited_edit.mtl
 putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
 VERB=put-back check "put-back over the input itself"
