@@ -567,7 +567,8 @@ double heightAt(const std::vector<std::array<Corner, 3>>& surface, double lon, d
 // The area's cut put back, clipped or not. Untouched, it leaves the tile's bytes. Clipped and
 // edited (inside lowered 5 m, one face poked 7 m up), the tile stays closed (no edge but the
 // tile's own is open), every vertex outside the airport lies on the original ground, the same
-// area carved again gives the edited surface, and a second untouched round changes nothing.
+// area carved again gives the edited surface, a second untouched round changes nothing, and a
+// second edit goes back too.
 TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
     for (const char* clip : {"", "clip=1\n"}) {
         test::TempDir dir;
@@ -639,6 +640,11 @@ TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
         run = putBack("round1.dsf", "again.obj");
         ASSERT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(test::readFile(dir / "back.dsf"), test::readFile(dir / "round1.dsf"));
+        // a second edit of the first's result goes back as well
+        test::writeFile(dir / "again.obj", raisedInside(test::readFile(dir / "again.obj"), -3));
+        run = putBack("round1.dsf", "again.obj");
+        ASSERT_EQ(run.status, 0) << run.errors;
+        EXPECT_NE(run.console.find("Tile written: back.dsf"), std::string::npos) << run.console;
     }
 }
 

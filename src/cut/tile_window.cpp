@@ -65,6 +65,15 @@ bool coversEveryValue(RawRange r, bool planePresent) {
     return planePresent ? r.low == 0 && r.high == RAW_VALUES - 1 : r.low <= 0 && 0 <= r.high;
 }
 
+// The values a plane of the pool can decode to, from raw 0 to 65535 (a missing plane reads 0).
+void extentOf(const dsf::Tile& tile, uint32_t pool, int plane, double& low, double& high) {
+    low = high = 0;
+    if (tile.pools[pool].planeCount <= uint32_t(plane)) return;
+    dsf::PlaneScale s = dsf::planeScale(tile, pool, uint32_t(plane));
+    double first = dsf::decodeValue(s, 0), last = dsf::decodeValue(s, RAW_VALUES - 1);
+    low = std::min(first, last), high = std::max(first, last);
+}
+
 const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
     PoolWindow& w = tw.pools[pool];
     if (w.known) return w;
@@ -79,6 +88,8 @@ const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
             ? rangeBetween(dsf::planeScale(tw.tile, pool, LATITUDE_PLANE), win.latMin, win.latMax)
             : rangeOfMissingPlane(win.latMin, win.latMax);
     w.possible = w.longitude.low <= w.longitude.high && w.latitude.low <= w.latitude.high;
+    extentOf(tw.tile, pool, LONGITUDE_PLANE, w.west, w.east);
+    extentOf(tw.tile, pool, LATITUDE_PLANE, w.south, w.north);
     // inside the window is not yet inside an area
     w.certain = !win.area && coversEveryValue(w.longitude, planes > LONGITUDE_PLANE) &&
                 coversEveryValue(w.latitude, planes > LATITUDE_PLANE);
@@ -100,6 +111,17 @@ bool isInside(RawRange r, uint16_t raw) {
 bool boxMeetsTileWindow(TileWindow& tw, dsf::PointValues& values, const dsf::Primitive& primitive) {
     constexpr double ROUNDING = 1e-8;
     double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    // first the pools' extents, which hold the box: most primitives end here, no value decoded
+    for (const dsf::VertexRef& v : primitive.vertices) {
+        const PoolWindow& w = poolWindow(tw, v.pool);
+        west = std::min(west, w.west), east = std::max(east, w.east);
+        south = std::min(south, w.south), north = std::max(north, w.north);
+    }
+    if (!boxMeetsWindow(tw.window, west - ROUNDING, east + ROUNDING, south - ROUNDING,
+                        north + ROUNDING)) {
+        return false;
+    }
+    west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
     for (const dsf::VertexRef& v : primitive.vertices) {
         const dsf::Pool& pool = tw.tile.pools[v.pool];
         double lon = pool.planeCount > LONGITUDE_PLANE

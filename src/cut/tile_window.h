@@ -22,6 +22,7 @@ struct PoolWindow {
     bool possible = false;  // some point of the pool may lie inside the window
     bool certain = false;   // every point of the pool lies inside it, whatever its values
     RawRange longitude, latitude;
+    double west = 0, east = 0, south = 0, north = 0;  // every value its points can have
 };
 
 /// The window as the pools of one tile see it, pool by pool when first needed.
