@@ -564,13 +564,16 @@ double heightAt(const std::vector<std::array<Corner, 3>>& surface, double lon, d
     return NAN;
 }
 
-// The area's cut put back, clipped or not. Untouched, it leaves the tile's bytes. Clipped and
+// The area's cut put back, clipped or not, from the binary, text and 7z forms. Untouched, it
+// leaves the tile's bytes. Clipped and
 // edited (inside lowered 5 m, one face poked 7 m up), the tile stays closed (no edge but the
 // tile's own is open), every vertex outside the airport lies on the original ground, the same
 // area carved again gives the edited surface, a second untouched round changes nothing, and a
 // second edit goes back too.
 TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
-    for (const char* clip : {"", "clip=1\n"}) {
+    for (auto [tile, clip] :
+         {std::pair{"tin_small.dsf", ""}, std::pair{"tin_small.dsf", "clip=1\n"},
+          std::pair{"tin_small.txt", "clip=1\n"}, std::pair{"tin_small.7z.dsf", "clip=1\n"}}) {
         test::TempDir dir;
         std::string keys = "area_file=" + AREAS + "airport.geojson\narea=XTST\n" + clip;
         auto putBack = [&](const std::string& input, const std::string& obj) {
@@ -579,11 +582,11 @@ TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
                                 keys + "wavefront_file=" + obj + "\noutput_tile=back.dsf\n");
             return test::runTool(dir.path, "", "put-back");
         };
-        ASSERT_EQ(carveArea(dir, "tin_small.dsf", keys + "wavefront_file=cut.obj\n").status, 0);
-        test::ToolRun run = putBack(DSF + "tin_small.dsf", "cut.obj");
+        ASSERT_EQ(carveArea(dir, tile, keys + "wavefront_file=cut.obj\n").status, 0);
+        test::ToolRun run = putBack(DSF + tile, "cut.obj");
         ASSERT_EQ(run.status, 0) << run.errors;
         EXPECT_NE(run.console.find("Nothing changed: back.dsf"), std::string::npos) << clip;
-        EXPECT_EQ(test::readFile(dir / "back.dsf"), test::readFile(DSF + "tin_small.dsf")) << clip;
+        EXPECT_EQ(test::readFile(dir / "back.dsf"), test::readFile(DSF + tile)) << tile << clip;
         if (!*clip) continue;
 
         std::string edited = raisedInside(test::readFile(dir / "cut.obj"), -5);
@@ -604,10 +607,10 @@ TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
         }
         test::writeFile(dir / "edited.obj", edited);
         std::filesystem::copy(dir / "cut.mtl", dir / "edited.mtl");
-        run = putBack(DSF + "tin_small.dsf", "edited.obj");
+        run = putBack(DSF + tile, "edited.obj");
         ASSERT_EQ(run.status, 0) << run.errors;
 
-        auto before = tileSurface(DSF + "tin_small.dsf"), after = tileSurface(dir / "back.dsf");
+        auto before = tileSurface(DSF + tile), after = tileSurface(dir / "back.dsf");
         EXPECT_EQ(openEdges(after), openEdges(before));
         size_t outside = 0;
         for (const auto& t : after) {
@@ -619,7 +622,7 @@ TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
         }
         EXPECT_GT(outside, 1000u);
 
-        ASSERT_EQ(carveArea(dir, "tin_small.dsf", keys + "wavefront_file=cut.obj\n").status, 0);
+        ASSERT_EQ(carveArea(dir, tile, keys + "wavefront_file=cut.obj\n").status, 0);
         test::writeFile(dir / "mesh_carver.ini", test::iniText(45.49, 45.55, 7.49, 7.57, "back.dsf",
                                                                "out.obj", "99999", "99999") +
                                                      keys + "wavefront_file=again.obj\n");

@@ -200,8 +200,9 @@ TEST(PutBack, NewTrianglesGoInAsStrips) {
 }
 
 // The tool's own Wavefront file put back as it was, for every sample tile and a window inside
-// it and one around it: the tile's triangles come back, value for value, wound as they were
-// (the random mesh has triangles facing down). The textured pack's window holds an overlay.
+// it (clipped along its edges or not) and one around it: the tile's triangles come back, value for
+// value, wound as they were (the random mesh has triangles facing down). The textured pack's window
+// holds an overlay.
 TEST(PutBack, AnUntouchedCutChangesNoTriangleOfAnyTile) {
     const std::string rasterText = DSF + "raster_small.txt";
     const std::vector<std::string> tiles = {DSF + "tiny.dsf",
@@ -213,8 +214,10 @@ TEST(PutBack, AnUntouchedCutChangesNoTriangleOfAnyTile) {
                                             DSF + "overlay_only.dsf",
                                             PACK + "pack/Earth nav data/+40+000/+45+007.dsf"};
     for (const std::string& tile : tiles) {
-        for (const auto& window :
-             {std::array<double, 4>{45.3, 45.6, 7.2, 7.7}, std::array<double, 4>{45, 46, 7, 8}}) {
+        for (const auto& [window, clip] :
+             {std::pair{std::array<double, 4>{45.3, 45.6, 7.2, 7.7}, ""},
+              std::pair{std::array<double, 4>{45, 46, 7, 8}, ""},
+              std::pair{std::array<double, 4>{45.3, 45.6, 7.2, 7.7}, "clip=1\n"}}) {
             Scenario s;
             std::string input = tile;
             if (tile == rasterText) {  // its side file beside it, and beside the new tile
@@ -226,12 +229,12 @@ TEST(PutBack, AnUntouchedCutChangesNoTriangleOfAnyTile) {
             test::writeFile(s.dir / "mesh_carver.ini",
                             test::iniText(window[0], window[1], window[2], window[3], input,
                                           "out.obj", "999999", "999999") +
-                                "wavefront_file=cut.obj\n");
+                                "wavefront_file=cut.obj\n" + clip);
             ASSERT_EQ(test::runTool(s.dir.path).status, 0) << tile;
             test::ToolRun run = putBackIn(
                 s.dir,
-                {{window[0], window[1], window[2], window[3]}, input, "cut.obj", "back.txt"});
-            std::string label = tile + " " + std::to_string(window[0]);
+                {{window[0], window[1], window[2], window[3]}, input, "cut.obj", "back.txt", clip});
+            std::string label = tile + " " + std::to_string(window[0]) + " " + clip;
             if (tile.ends_with("overlay_only.dsf")) {  // no terrain: refused
                 EXPECT_EQ(run.status, 255) << label;
                 EXPECT_EQ(run.errors.find("mesh_carver: no terrain triangle"), 0u) << run.errors;
