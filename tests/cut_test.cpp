@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
+
 #include "test_support.h"
 
 namespace mc {
@@ -13,18 +16,25 @@ struct PassOutput {
     int32_t keptCount;
     std::string console;
     std::string temp;
+    std::vector<std::array<uint32_t, 3>> patches;  // of the kept blocks
+    std::vector<std::string> definitions;
 };
 
-PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_t blockSize) {
+PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_t blockSize,
+                  std::optional<uint64_t> splitFrom = std::nullopt) {
     PassOutput result;
     OutputFile console;
     test::openForWriting(console, dir / "console");
     TempFile temp{dir / "mesh_carver.tmp"};
     Selection found;
     found.window = window;
-    selectFromText(dir / "tile.txt", temp, console, found, nullptr, blockSize);
+    selectFromText(dir / "tile.txt", temp, console, found, nullptr, blockSize, splitFrom);
     result.failure = found.status.failure;
     result.keptCount = found.keptCount;
+    for (const BlockPatch& p : found.terrain.keptPatches) {
+        result.patches.push_back({p.definition, p.flags, p.depth});
+    }
+    result.definitions = found.terrain.definitions;
     releaseTempFile(temp);
     closeFile(console);
     result.console = test::readFile(dir / "console");
@@ -43,6 +53,37 @@ TEST(SelectionPass, SameResultForEveryReadBlockSize) {
         PassOutput result = select(dir, window, blockSize);
         EXPECT_EQ(result.console, reference.console) << blockSize;
         EXPECT_EQ(result.temp, reference.temp) << blockSize;
+    }
+}
+
+// Read in two parts by two threads, the second from the first block after any place, a tile
+// gives what one pass gives: the sample as it is, with CR LF ends, cut short by a 0x1A byte in
+// its middle, its blocks in other patches after more terrain definitions.
+TEST(SelectionPass, TwoPartsGiveWhatOnePassGives) {
+    const std::string sample = test::readFile(SOURCE_DIR "/examples/sample_tile.txt");
+    std::string crlf;
+    for (char c : sample) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const size_t middle = sample.find("BEGIN_PRIMITIVE", sample.size() / 2);
+    const std::string tiles[] = {
+        sample, crlf, sample.substr(0, middle) + "\x1A" + sample.substr(middle),
+        sample + "TERRAIN_DEF terrain/more.ter\nBEGIN_PATCH 9 0.0 -1.0 1 5\n" +
+            sample.substr(sample.find("BEGIN_PRIMITIVE"))};
+    for (const std::string& tile : tiles) {
+        test::TempDir dir;
+        test::writeFile(dir / "tile.txt", tile);
+        SelectionWindow window{47.005, 47.016, 12.004, 12.0185};
+        PassOutput reference = select(dir, window, 1 << 20);
+        for (uint64_t from = 1; from < tile.size(); from += tile.size() / 23 + 1) {
+            for (size_t blockSize : {size_t(5), size_t(1) << 20}) {
+                PassOutput result = select(dir, window, blockSize, from);
+                EXPECT_EQ(result.failure, reference.failure) << from;
+                EXPECT_EQ(result.keptCount, reference.keptCount) << from;
+                EXPECT_EQ(result.console, reference.console) << from;
+                EXPECT_EQ(result.temp, reference.temp) << from;
+                EXPECT_EQ(result.patches, reference.patches) << from;
+                EXPECT_EQ(result.definitions, reference.definitions) << from;
+            }
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // A file streamed as lines, with the byte rules of a Windows text-mode reader.
 #include "text/line_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mc {
@@ -32,7 +33,15 @@ void makeRoomForBlock(LineReader& r) {
 bool readBlock(LineReader& r) {
     if (r.dataEnded) return false;
     makeRoomForBlock(r);
-    int64_t got = readHandle(r.handle, r.buffer.data() + r.end, r.blockSize);
+    int64_t got;
+    if (r.positioned) {
+        uint64_t at = r.bufferOffset + r.end;
+        size_t wanted = size_t(std::min<uint64_t>(r.blockSize, r.limit - at));
+        got = wanted == 0 ? 0 : readHandleAt(r.handle, r.buffer.data() + r.end, wanted, at);
+        r.limitReached = wanted == 0;
+    } else {
+        got = readHandle(r.handle, r.buffer.data() + r.end, r.blockSize);
+    }
     if (got <= 0) {
         r.readFailed = got < 0;
         if (r.readFailed) r.error = systemErrorText();
@@ -76,7 +85,18 @@ bool openForReading(LineReader& reader, const std::string& path, size_t blockSiz
     reader.dataEnded = reader.readFailed = reader.lineCut = false;
     reader.lineOffset = 0;
     reader.pinOffset = UINT64_MAX;
+    reader.positioned = reader.limitReached = false;
+    reader.limit = UINT64_MAX;
     return true;
+}
+
+void readPart(LineReader& reader, uint64_t first, uint64_t limit) {
+    reader.begin = reader.end = 0;
+    reader.bufferOffset = reader.lineOffset = first;
+    reader.positioned = true;
+    reader.limit = limit;
+    reader.limitReached = reader.dataEnded = reader.lineCut = false;
+    reader.pinOffset = UINT64_MAX;
 }
 
 bool atEnd(LineReader& reader) {

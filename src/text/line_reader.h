@@ -29,12 +29,20 @@ struct LineReader {
     bool lineCut = false;               // the last line handed out is only a head (see readLine)
     uint64_t pinOffset = UINT64_MAX;    // bytes from this file offset on stay in the buffer
     ProgressMeter* progress = nullptr;  // told how far the reading has come
+    // a part of a file (see readPart): its data end at `limit`, read at offsets
+    bool positioned = false;
+    uint64_t limit = UINT64_MAX;
+    bool limitReached = false;  // the data ended at the limit, not before
 };
 
 /// Opens a file, a pipe or a device for reading; the reader stays closed when that fails or when
 /// the path is a directory. Returns whether the reader is open.
 bool openForReading(LineReader& reader, const std::string& path,
                     size_t blockSize = DEFAULT_READ_BLOCK);
+
+/// Makes an open reader (of a regular file) read only the bytes from `first` to `limit`: its data
+/// end there, as at the end of a file, and lineOffset counts from the file's start.
+void readPart(LineReader& reader, uint64_t first, uint64_t limit);
 
 /// True when no byte of data is left; a closed reader is at its end.
 bool atEnd(LineReader& reader);
