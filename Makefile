@@ -5,7 +5,7 @@ WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_DEPS = $(abspath $(WINDOWS_BUILD))/deps
 
-.PHONY: all build demo test bench sanitize windows test-windows dist clean
+.PHONY: all build demo test bench sanitize windows test-windows test-blender4 dist clean
 
 all: build
 
@@ -49,6 +49,11 @@ test-windows: windows build
 	cd $(WINDOWS_BUILD) && WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wineprefix WINEDEBUG=-all \
 		ctest --output-on-failure
 	tests/windows/differential.sh $(BUILD) $(WINDOWS_BUILD)
+
+# the add-on's checks in Debian 13's Blender 4, in a Debian 13 root made once with debootstrap
+# (as root: chroot)
+test-blender4: build
+	tests/blender4/run.sh $(BUILD)
 
 dist: build windows
 	cd $(BUILD) && cpack

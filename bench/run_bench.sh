@@ -6,7 +6,7 @@
 # of that size; with ONLY_BINARY=1 it measures the binary forms only, with ONLY_PUT_BACK=1 the
 # put-back only (python3 raises the cut's inside for it), with ONLY_CACHE=1 the cached 7z runs,
 # with ONLY_AREA=1 the cuts along a 10,000-corner area, with ONLY_OUTLINE=1 the put-back along
-# it. The 7z form needs 7zz
+# it, with ONLY_FLOORS=1 each path against its floor (one line a ratio). The 7z form needs 7zz
 # (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
 # (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
@@ -365,6 +365,43 @@ outlineBench() {
     rm -f "$WORK"/outline_*/back.dsf
 }
 
+# Each path against its floor, one line a ratio, the runs of a line taking turns (medians): the
+# text tile's small window against wc -l of the same file, with its peak memory; the binary
+# tile's small window and whole tile with clip=1 against the same windows without it.
+floorsBench() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf
+    [ -s "$dsf" ] || "$BUILD/make_dsf" "$TILE" "$dsf" "$WORK/tile_${SIZE_MIB}m_dsf.txt"
+    cat "$TILE" "$dsf" > /dev/null
+    local times="" start
+    for _ in $(seq "$RUNS"); do
+        start=$(seconds); wc -l "$TILE" > "$WORK/stdout.txt"; times="$times$(echo "$(seconds) - $start" | bc)"
+        times="$times $(cd "$SMALL" && elapsed "$TOOL")"$'\n'
+    done
+    local wcTime textTime
+    wcTime=$(printf '%s' "$times" | awk 'NF { print $1 }' | median)
+    textTime=$(printf '%s' "$times" | awk 'NF { print $2 }' | median)
+    printf '%-44s %8.3f s  wc -l %.3f s: %.2fx, peak %s KiB\n' "floor: text tile, small window" \
+        "$textTime" "$wcTime" "$(echo "$textTime / $wcTime" | bc -l)" "$(cd "$SMALL" && peakKiB "$TOOL")"
+    for size in small whole; do
+        local window=(47.4 47.4225 12.4 12.4225) runs=$RUNS
+        [ $size = whole ] && window=(46.9 48.1 11.9 13.1) runs=3
+        ini "$WORK/f_${size}_rect" "$dsf" "${window[@]}" cut.obj
+        ini "$WORK/f_${size}_clip" "$dsf" "${window[@]}" cut.obj
+        echo "clip=1" >> "$WORK/f_${size}_clip/mesh_carver.ini"
+        local pair
+        mapfile -t pair < <(interleaved "$runs" "$WORK/f_${size}_rect" "$WORK/f_${size}_clip")
+        printf '%-44s %8.3f s  without clip=1 %.3f s: %.2fx\n' "floor: binary tile, $size window, clip=1" \
+            "${pair[1]}" "${pair[0]}" "$(echo "${pair[1]} / ${pair[0]}" | bc -l)"
+        rm -f "$WORK/f_${size}_rect/cut.obj" "$WORK/f_${size}_clip/cut.obj"
+    done
+}
+
+if [ -n "${ONLY_FLOORS:-}" ]; then
+    floorsBench
+    putBackBench
+    exit 0
+fi
+
 if [ -n "${ONLY_OUTLINE:-}" ]; then
     outlineBench
     exit 0
@@ -458,3 +495,4 @@ cacheBench
 putBackBench
 areaBench
 outlineBench
+floorsBench

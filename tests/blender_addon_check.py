@@ -20,11 +20,29 @@ def fail(message):
     sys.exit(1)
 
 
+def passed(check):
+    print("check: %s: ok" % check)
+
+
 bpy.ops.wm.read_factory_settings(use_empty=True)
-bpy.ops.preferences.addon_install(filepath=addon_zip, overwrite=True)
-bpy.ops.preferences.addon_enable(module="mesh_carver_import")
+if bpy.app.version >= (4, 2, 0):  # an extension, as Blender 4.2 on installs a zip
+    bpy.ops.extensions.package_install_files(filepath=addon_zip, repo="user_default",
+                                             enable_on_install=True)
+    module = "bl_ext.user_default.mesh_carver_import"
+    if module not in bpy.context.preferences.addons:
+        fail("the extension is not enabled")
+    passed("installed as an extension and enabled (Blender %s)" % bpy.app.version_string)
+else:
+    bpy.ops.preferences.addon_install(filepath=addon_zip, overwrite=True)
+    bpy.ops.preferences.addon_enable(module="mesh_carver_import")
+    module = "mesh_carver_import"
+    passed("installed as an add-on and enabled (Blender %s)" % bpy.app.version_string)
 if not hasattr(bpy.ops.import_scene, "dsf_window"):
     fail("the operator is not registered")
+if hasattr(bpy.types, "FileHandler"):
+    if not hasattr(bpy.types, "IO_FH_dsf_window"):
+        fail("the drop handler is not registered")
+    passed("the drop handler for .dsf files is registered")
 window = dict(south=45.41, north=45.59, west=7.41, east=7.59)
 
 
@@ -64,6 +82,7 @@ fields = origin_line.split()
 expected = [float(fields[1]), float(fields[2]), float(fields[3])]
 if list(cut["origin"]) != expected or cut["origin_scenery_line"] != origin_line:
     fail("origin %s and %r, not %s" % (list(cut["origin"]), cut["origin_scenery_line"], origin_line))
+passed("a textured window imported: %d objects, %d materials, 3 images" % (len(names), len(materials)))
 
 imports_nothing("a tile that does not exist", "Error opening input file",
                 filepath=tile + ".missing", tool_path=tool, **window)
@@ -74,6 +93,7 @@ imports_nothing("a window with no terrain", "holds no terrain", filepath=tile, t
 imports_nothing("a missing tool", "mesh_carver was not found", filepath=tile,
                 tool_path=tool + ".missing", **window)
 imports_nothing("an old tool", "is too old", filepath=tile, tool_path=old_tool, **window)
+passed("failed imports report why and import nothing")
 
 # The way back.
 terrain = bpy.data.objects["+45+007_terrain"]
@@ -135,6 +155,7 @@ refused("a tool without put-back", "is too old to put back", new_tile, collectio
 terrain.location.x += 5
 refused("a moved object", "was moved 5.000 m since the import", new_tile, collection=cut.name)
 terrain.location.x -= 5
+passed("a moved object is refused and nothing written")
 moved = next(iter(edge))
 terrain.data.vertices[moved].co.y += 5
 refused("a moved edge vertex", "on the cut's edge was moved 5.00 m up", new_tile,
@@ -155,6 +176,7 @@ if lowered < 10:
 result = bpy.ops.export_scene.dsf_window(filepath=new_tile, collection=cut.name, tool_path=tool)
 if result != {"FINISHED"} or not os.path.isfile(new_tile):
     fail("the export ended %s" % result)
+passed("edited with bmesh (%d vertices lowered 10 m) and exported into a new tile" % lowered)
 
 result = bpy.ops.import_scene.dsf_window(filepath=new_tile, xplane_folder=xplane, tool_path=tool,
                                          **window)
@@ -178,6 +200,7 @@ for x, z, y in after:
 if deeper < lowered or same + deeper != len(after):
     fail("%d vertices lowered and %d as they were, of %d; %d were lowered" %
          (deeper, same, len(after), lowered))
+passed("imported again from the new tile: the heights are the edited ones")
 
 # another run holding the tile: the tool the export runs waits, saying so on standard error,
 # which the dialog's export shows in the status bar while Blender goes on; then it writes
@@ -185,7 +208,9 @@ import fcntl  # noqa: E402
 import tempfile  # noqa: E402
 import time  # noqa: E402
 
-from mesh_carver_import import tool as tool_module  # noqa: E402
+import importlib  # noqa: E402
+
+tool_module = importlib.import_module(module + ".tool")
 
 folder = tempfile.mkdtemp()
 south, north, west, east = list(cut["window"])
@@ -206,6 +231,7 @@ with open(new_tile + ".lock", "a") as lock:
 run.wait()
 if run.outcome()[1] is not None:
     fail("the run that waited ended with: %s" % run.outcome()[1])
+passed("a run waiting for the tile says so, then writes it")
 # an airport's area from the dialog, the window left at 0: the tool takes the area's, and the
 # collection remembers both, so the export goes back along the same area
 apt_dat = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "areas", "apt.dat")
@@ -223,6 +249,7 @@ result = bpy.ops.export_scene.dsf_window(filepath=along_tile, collection=along[0
                                          tool_path=tool)
 if result != {"FINISHED"} or not os.path.isfile(along_tile):
     fail("the export along XTST ended %s" % result)
+passed("an area from the dialog, its window from the area, and back along it")
 print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back; "
       "a run waiting for the tile said so; along XTST from the dialog and back" %
       (cut.name, len(names), len(materials), deeper))

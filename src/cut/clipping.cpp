@@ -27,6 +27,7 @@ struct Clipping {
     Cut& cut;
     ClipRegion region;
     ClipOrigins* origins;
+    bool allInside = false;  // no edge of the outline comes near the cut: nothing to clip
     std::vector<AreaPoint> places = {};    // per old vertex: longitude, latitude as its line says
     std::vector<uint8_t> inside = {};      // per old vertex: inside the window and the area
     std::vector<int32_t> renumbered = {};  // per old vertex: its number in the new table, or -1
@@ -41,7 +42,6 @@ bool readPlaces(Clipping& c) {
     const MeshBuffers& mesh = c.cut.mesh;
     c.places.resize(mesh.vertices.count);
     c.inside.resize(mesh.vertices.count);
-    c.renumbered.assign(mesh.vertices.count, -1);
     for (size_t v = 0; v < mesh.vertices.count; ++v) {
         std::string_view line;
         if (!keptLine(c.cut.lines, sourceOffset(mesh.vertices[v]), line)) return false;
@@ -199,12 +199,13 @@ bool clipRun(Clipping& c, size_t run) {
         double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
         bool allInside = true;
         for (int32_t v : corners) {
+            if (c.allInside) break;
             const AreaPoint& p = c.places[size_t(v)];
             west = std::min(west, p.lon), east = std::max(east, p.lon);
             south = std::min(south, p.lat), north = std::max(north, p.lat);
             allInside = allInside && c.inside[size_t(v)];
         }
-        if (allInside && !outlineMayCross(c.region, west, east, south, north)) {
+        if (c.allInside || (allInside && !outlineMayCross(c.region, west, east, south, north))) {
             for (int32_t v : corners) c.mesh.indices.push(keepOld(c, v));
             if (c.origins) c.origins->triangleBefore.push_back(uint32_t(i / 3));
         } else if (!clipTriangleOf(c, corners, uint32_t(i / 3))) {
@@ -212,6 +213,45 @@ bool clipRun(Clipping& c, size_t run) {
         }
     }
     return true;
+}
+
+// Whether no edge of the region comes near the cut's vertices: their extent in degrees, from
+// the projected places (latitude from z, longitude from x with the cosines at the extent's
+// latitudes), widened well past the projection's rounding.
+bool outlineMissesCut(const Clipping& c) {
+    const ChunkedArray<StoredVertex>& vertices = c.cut.mesh.vertices;
+    if (vertices.count == 0) return true;
+    double x0 = INFINITY, x1 = -INFINITY, z0 = INFINITY, z1 = -INFINITY;
+    for (size_t v = 0; v < vertices.count; ++v) {
+        x0 = std::min(x0, vertices[v].x), x1 = std::max(x1, vertices[v].x);
+        z0 = std::min(z0, vertices[v].z), z1 = std::max(z1, vertices[v].z);
+    }
+    const SelectionWindow& w = c.cut.window;
+    constexpr double MARGIN = 1e-6;
+    double south = latitudeNorthOf(w.latMin, -z1 * SCALE_DIVISOR) - MARGIN;
+    double north = latitudeNorthOf(w.latMin, -z0 * SCALE_DIVISOR) + MARGIN;
+    double cosines[2] = {cosineOfLatitude<double>(south), cosineOfLatitude<double>(north)};
+    if (south < 0 && 0 < north) cosines[0] = 1;
+    double west = INFINITY, east = -INFINITY;
+    for (double x : {x0, x1}) {
+        for (double cosine : cosines) {
+            double lon = w.longMin + x * SCALE_DIVISOR / (cosine * METRES_PER_DEGREE);
+            west = std::min(west, lon), east = std::max(east, lon);
+        }
+    }
+    return !outlineMayCross(c.region, west - MARGIN, east + MARGIN, south, north);
+}
+
+// Whether the triangles use every vertex, each first in the table's order: a clip that keeps
+// every triangle then gives the mesh as it is.
+bool usesVerticesInOrder(const MeshBuffers& mesh) {
+    size_t next = 0;
+    for (size_t i = 0; i < mesh.indices.count; ++i) {
+        size_t v = size_t(mesh.indices[i]);
+        if (v > next) return false;
+        if (v == next) ++next;
+    }
+    return next == mesh.vertices.count;
 }
 
 }  // namespace
@@ -222,7 +262,10 @@ Status clipCut(Cut& cut, Capacities capacities, ClipOrigins* origins) {
         cut.clipRegion = clipRegionOf({w.latMin, w.latMax, w.longMin, w.longMax}, w.area);
     }
     Clipping c{cut, cut.clipRegion, origins};
-    if (!readPlaces(c)) return keptLinesFailure(cut);
+    c.allInside = outlineMissesCut(c);
+    if (c.allInside && !origins && usesVerticesInOrder(cut.mesh)) return {};  // nothing changes
+    c.renumbered.assign(cut.mesh.vertices.count, -1);
+    if (!c.allInside && !readPlaces(c)) return keptLinesFailure(cut);
     for (size_t run = 0; run < cut.mesh.runs.size(); ++run) {
         if (!clipRun(c, run)) return keptLinesFailure(cut);
     }
