@@ -28,7 +28,7 @@ bpy.ops.wm.read_factory_settings(use_empty=True)
 if bpy.app.version >= (4, 2, 0):  # an extension, as Blender 4.2 on installs a zip
     bpy.ops.extensions.package_install_files(filepath=addon_zip, repo="user_default",
                                              enable_on_install=True)
-    module = "bl_ext.user_default.mesh_carver_import"
+    module = "bl_ext.user_default.mesh_carver"  # the manifest's id
     if module not in bpy.context.preferences.addons:
         fail("the extension is not enabled")
     passed("installed as an extension and enabled (Blender %s)" % bpy.app.version_string)

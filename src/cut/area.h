@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,18 @@ bool outlineMayCross(const ClipRegion& region, double west, double east, double 
 /// none when nothing of it is inside.
 void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
                   std::vector<AreaPolygon>& parts);
+/// A polygon's corners in one list, outline then holes, and where each hole starts in it: the
+/// form triangulatePolygon takes.
+inline void flattenPolygon(const AreaPolygon& polygon, std::vector<AreaPoint>& places,
+                           std::vector<uint32_t>& holeStarts) {
+    places.assign(polygon.outline.begin(), polygon.outline.end());
+    holeStarts.clear();
+    for (const AreaRing& hole : polygon.holes) {
+        holeStarts.push_back(uint32_t(places.size()));
+        places.insert(places.end(), hole.begin(), hole.end());
+    }
+}
+
 /// How far a place lies from the region's outline (window edges included), in metres.
 double metresToOutline(const ClipRegion& region, double lon, double lat);
 /// The parts of a triangle outside the region: what clipTriangle leaves of it.

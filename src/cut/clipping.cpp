@@ -160,12 +160,8 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle)
     double facing = turnOf(plane(t[0]), plane(t[1]), plane(t[2]));
     clipTriangle(c.region, t, c.parts);
     for (const AreaPolygon& part : c.parts) {
-        std::vector<AreaPoint> places(part.outline);
-        c.holeStarts.clear();
-        for (const AreaRing& hole : part.holes) {
-            c.holeStarts.push_back(uint32_t(places.size()));
-            places.insert(places.end(), hole.begin(), hole.end());
-        }
+        std::vector<AreaPoint> places;
+        flattenPolygon(part, places, c.holeStarts);
         c.points.clear();
         for (const AreaPoint& p : places) c.points.push_back(plane(p));
         c.triangles.clear();

@@ -188,12 +188,8 @@ bool addOutsidePieces(Folding& g, uint32_t w) {
     if (!cornerPlaces(g, w, t, facing)) return false;
     clipTriangleOutside(g.cut.clipRegion, t, g.parts);
     for (const AreaPolygon& part : g.parts) {
-        std::vector<AreaPoint> places(part.outline);
-        g.holeStarts.clear();
-        for (const AreaRing& hole : part.holes) {
-            g.holeStarts.push_back(uint32_t(places.size()));
-            places.insert(places.end(), hole.begin(), hole.end());
-        }
+        std::vector<AreaPoint> places;
+        flattenPolygon(part, places, g.holeStarts);
         std::vector<uint32_t> vertices(places.size());
         for (size_t k = 0; k < places.size(); ++k) {
             bool read;
