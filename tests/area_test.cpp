@@ -12,6 +12,7 @@
 #include <iomanip>
 #include <map>
 #include <random>
+#include <set>
 
 #include "cut/area.h"
 #include "run_scenario.h"
@@ -688,6 +689,137 @@ TEST(Areas, AClippedCutOffItsOutlineIsRefused) {
         EXPECT_EQ(run.status, 255) << c.name;
         EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.name << ": " << run.errors;
         EXPECT_FALSE(test::fileExists(dir / "back.dsf")) << c.name;
+    }
+}
+
+// The height of a plane through the ground's corners inside the airport, fitted in metres east
+// and north (as the tool fits it), and how far the farthest of them lies off it.
+double worstOffPlane(const std::vector<Corner>& corners) {
+    double n = 0, sx = 0, sy = 0, sz = 0;
+    std::vector<std::array<double, 3>> p;
+    for (const Corner& c : corners) {
+        p.push_back(
+            {(c[0] - 7) * std::cos(c[1] * M_PI / 180) * 111120, (c[1] - 45) * 111120, c[2]});
+        sx += p.back()[0], sy += p.back()[1], sz += p.back()[2], ++n;
+    }
+    sx /= n, sy /= n, sz /= n;
+    double xx = 0, yy = 0, xy = 0, xz = 0, yz = 0;
+    for (const auto& q : p) {
+        double x = q[0] - sx, y = q[1] - sy;
+        xx += x * x, yy += y * y, xy += x * y, xz += x * q[2], yz += y * q[2];
+    }
+    double det = xx * yy - xy * xy;
+    double a = det == 0 ? 0 : (xz * yy - yz * xy) / det,
+           b = det == 0 ? 0 : (yz * xx - xz * xy) / det;
+    double worst = 0;
+    for (const auto& q : p)
+        worst = std::max(worst, std::fabs(q[2] - (a * (q[0] - sx) + b * (q[1] - sy) + sz)));
+    return worst;
+}
+
+// One command flattens the airport: from the binary, text and 7z tiles, to its plane, its level
+// or its elevation, eased over 100 m (or none): the tile stays closed, the ground inside is even
+// (one plane, or one height), and the ground past the band is the tile's own, vertex for vertex.
+TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
+    const struct {
+        const char* tile;
+        std::string keys;
+        double level;  // the height inside; NAN: some plane
+        const char* said;
+    } cases[] = {
+        {"tin_small.dsf", "", NAN, "flattened XTST to a plane falling "},
+        {"tin_small.txt", "flatten_to=level\n", 0, "flattened XTST to its mean level, "},
+        {"tin_small.7z.dsf", "flatten_to=airport\nblend_m=40\n", 1500 * 0.3048,
+         "flattened XTST to 457.2 m"},
+        {"tin_small.dsf", "flatten_to=1400\nblend_m=0\n", 1400, "flattened XTST to 1400.0 m"},
+    };
+    const auto before = tileSurface(DSF + "tin_small.dsf");
+    std::map<std::pair<double, double>, double> own;
+    for (const auto& t : before) {
+        for (const Corner& c : t) own[{c[0], c[1]}] = c[2];
+    }
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        test::writeFile(dir / "mesh_carver.ini",
+                        "[mesh_carver]\ninput_file=" + DSF + c.tile + "\narea_file=" + AREAS +
+                            "apt.dat\narea=XTST\noutput_tile=flat.dsf\n" + c.keys);
+        test::ToolRun run = test::runTool(dir.path, "", "flatten");
+        ASSERT_EQ(run.status, 0) << c.keys << run.console << run.errors;
+        EXPECT_NE(run.console.find(c.said), std::string::npos) << run.console;
+        EXPECT_NE(run.console.find("Tile written: flat.dsf"), std::string::npos) << run.console;
+        const auto after = tileSurface(dir / "flat.dsf");
+        EXPECT_EQ(openEdges(after), openEdges(before)) << c.keys;
+        double blend = c.keys.find("blend_m=0") != std::string::npos    ? 0
+                       : c.keys.find("blend_m=40") != std::string::npos ? 40
+                                                                        : 100;
+        std::vector<Corner> inside;
+        std::set<double> levels;
+        size_t past = 0;
+        for (const auto& t : after) {
+            for (const Corner& corner : t) {
+                if (placeIn({OUTLINE, HOLE}, corner[0], corner[1]) > 0) {
+                    inside.push_back(corner);
+                    levels.insert(std::round(corner[2] * 100) / 100);
+                    continue;
+                }
+                // past the band (a metre's margin): the tile's own vertex, at its own height
+                double metres = INFINITY;
+                for (const Ring& ring : {OUTLINE, HOLE}) {
+                    for (size_t k = 0; k < ring.size(); ++k) {
+                        auto [x1, y1] = ring[k];
+                        auto [x2, y2] = ring[(k + 1) % ring.size()];
+                        double cs = std::cos(corner[1] * M_PI / 180) * 111120;
+                        double ax = (x1 - corner[0]) * cs, ay = (y1 - corner[1]) * 111120;
+                        double dx = (x2 - x1) * cs, dy = (y2 - y1) * 111120;
+                        double s = std::clamp(-(ax * dx + ay * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+                        metres = std::min(metres, std::hypot(ax + s * dx, ay + s * dy));
+                    }
+                }
+                if (metres < std::max(blend, 1.0) + 1) continue;  // no band: one metre
+                ++past;
+                auto found = own.find({corner[0], corner[1]});
+                ASSERT_NE(found, own.end()) << corner[0] << " " << corner[1] << " " << c.keys;
+                EXPECT_EQ(found->second, corner[2]) << c.keys;
+            }
+        }
+        EXPECT_GT(inside.size(), 100u) << c.keys;
+        EXPECT_GT(past, 1000u) << c.keys;
+        EXPECT_LT(worstOffPlane(inside), 0.01) << c.keys;
+        if (c.level == c.level) {
+            EXPECT_LE(levels.size(), 2u) << c.keys;  // one height, within its quantisation
+            if (c.level > 0) {
+                EXPECT_NEAR(*levels.begin(), c.level, 0.01) << c.keys;
+            }
+        }
+    }
+}
+
+// A flattening is refused, with its reason and nothing written: a form flatten_to does not take,
+// the airport's elevation of an area that is not from apt.dat, a band reaching past the tile's
+// edge (saying how wide it may be), no area.
+TEST(Flatten, WhatCannotBeFlattenedIsRefused) {
+    const struct {
+        std::string keys, line, reason;
+    } cases[] = {
+        {"area_file=" + AREAS + "apt.dat\narea=XTST\nflatten_to=steep\n",
+         "Error flattening XTST in ", "flatten_to is 'steep': it takes plane, level, airport"},
+        {"area_file=" + AREAS + "airport.geojson\narea=XTST\nflatten_to=airport\n",
+         "Error flattening XTST in ", "takes the airport's elevation from apt.dat"},
+        {"area_file=" + AREAS + "apt.dat\narea=XTST\nblend_m=60000\n", "Error flattening XTST in ",
+         "m past the tile's eastern edge, where the next tile's ground would no longer meet it: "
+         "with blend_m at most"},
+        {"", "Error reading area_file in ini file", "no value for area_file"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        test::writeFile(
+            dir / "mesh_carver.ini",
+            "[mesh_carver]\ninput_file=" + DSF + "tin_small.dsf\noutput_tile=flat.dsf\n" + c.keys);
+        test::ToolRun run = test::runTool(dir.path, "", "flatten");
+        EXPECT_EQ(run.status, 255) << c.keys;
+        EXPECT_NE(run.console.find(c.line), std::string::npos) << c.keys << run.console;
+        EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.keys << run.errors;
+        EXPECT_FALSE(test::fileExists(dir / "flat.dsf")) << c.keys;
     }
 }
 

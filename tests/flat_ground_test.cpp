@@ -119,12 +119,31 @@ TEST(FlatGround, LongEdgesAreHalvedWithoutTJunctions) {
             return border(p) && border(q) && (p.x == q.x || p.y == q.y);
         };
         size_t made = 0;
-        splitLongEdges(
-            g.triangles, g.points, 40, onBorder, [&](uint32_t a, uint32_t b, uint32_t m) {
-                ++made;
-                EXPECT_EQ(m, g.points.size() - 1);
-                EXPECT_DOUBLE_EQ(g.points[m].height, (g.points[a].height + g.points[b].height) / 2);
-            });
+        std::vector<uint32_t> tags(g.triangles.size() / 3);
+        for (size_t k = 0; k < tags.size(); ++k) tags[k] = uint32_t(k % 2);
+        auto tagged = [&](const Grid& m, const std::vector<uint32_t>& tags) {
+            Grid odd = m;
+            odd.triangles.clear();
+            for (size_t k = 0; k < tags.size(); ++k) {
+                if (tags[k]) {
+                    odd.triangles.insert(odd.triangles.end(), m.triangles.begin() + long(3 * k),
+                                         m.triangles.begin() + long(3 * k + 3));
+                }
+            }
+            return area(odd);
+        };
+        const double oddBefore = tagged(g, tags);
+        EdgeSplitting how{130, onBorder, [](const uint32_t*) { return true; },
+                          [&](uint32_t a, uint32_t b, uint32_t m) {
+                              ++made;
+                              EXPECT_EQ(m, g.points.size() - 1);
+                              EXPECT_DOUBLE_EQ(g.points[m].height,
+                                               (g.points[a].height + g.points[b].height) / 2);
+                          }};
+        splitLongEdges(g.triangles, tags, g.points, how);
+        ASSERT_EQ(tags.size(), g.triangles.size() / 3);
+        // the triangles tagged 1 still cover what they covered
+        EXPECT_NEAR(tagged(g, tags), oddBefore, 1e-6 * oddBefore);
         EXPECT_EQ(made, g.points.size() - original);
         EXPECT_NEAR(area(g), before, 1e-6 * before);
         std::map<std::pair<uint32_t, uint32_t>, int> edges;

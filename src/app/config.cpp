@@ -118,12 +118,15 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     static constexpr std::string_view PUT_BACK_KEYS[] = {
         "lat_min",    "lat_max",        "long_min",   "long_max",
         "input_file", "wavefront_file", "output_tile"};
+    static constexpr std::string_view FLATTEN_KEYS[] = {
+        "lat_min", "lat_max", "long_min", "long_max", "input_file", "area_file", "output_tile"};
     std::span<const std::string_view> required(CARVE_KEYS);
     if (direction == Direction::putBack) required = PUT_BACK_KEYS;
+    if (direction == Direction::flatten) required = FLATTEN_KEYS;
     // with an area the four window keys may all be left out: the window is then the area's
-    settings.windowFromArea = !value("area_file").empty() && value("lat_min").empty() &&
-                              value("lat_max").empty() && value("long_min").empty() &&
-                              value("long_max").empty();
+    settings.windowFromArea = (!value("area_file").empty() || direction == Direction::flatten) &&
+                              value("lat_min").empty() && value("lat_max").empty() &&
+                              value("long_min").empty() && value("long_max").empty();
     for (std::string_view key : required.subspan(settings.windowFromArea ? 4 : 0)) {
         if (value(key).empty()) return {ConfigStatus::keyMissing, key};
     }
@@ -147,6 +150,10 @@ ConfigResult loadSettings(const std::string& configPath, RunSettings& settings,
     settings.clip = parseNumber(value("clip")) != 0;
     if (std::string size = value("cache_size_mb"); !size.empty()) {
         settings.cacheSizeMb = parseNumber(size);
+    }
+    settings.flattenTo = value("flatten_to");
+    if (std::string blend = value("blend_m"); !blend.empty()) {
+        settings.blendMetres = parseNumber(blend);
     }
     if (std::string wait = value("lock_wait_s"); !wait.empty()) {
         settings.lockWaitSeconds = parseNumber(wait);

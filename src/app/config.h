@@ -33,10 +33,13 @@ struct RunSettings {
     bool clip = false;            // optional: clip=1 cuts the triangles along the outline
     double lockWaitSeconds = 60;  // optional: how long a put-back waits for another one's tile
     bool windowFromArea = false;  // no window keys beside area_file: the area's extent, widened
+    std::string flattenTo;        // flatten: plane (default), level, airport or metres
+    double blendMetres = 100;     // flatten: the band where the ground eases back
 };
 
-/// What the run does: carve a window out (the default), or put an edited cut back.
-enum class Direction { carve, putBack };
+/// What the run does: carve a window out (the default), put an edited cut back, or flatten an
+/// area of the tile.
+enum class Direction { carve, putBack, flatten };
 
 /// Profile-file lookup exactly as Windows reads ini files: a UTF-16 file (FF FE or FE FF first)
 /// is converted to the system's narrow text, a UTF-8 byte-order mark is skipped; lines end at LF

@@ -18,6 +18,8 @@ constexpr std::string_view HELP =
     "Usage: mesh_carver             carve, as mesh_carver.ini in this folder says\r\n"
     "       mesh_carver put-back    put an edited cut (wavefront_file) back into the tile,\r\n"
     "                               written as output_tile\r\n"
+    "       mesh_carver flatten     flatten the ground inside an area (area_file, area), eased\r\n"
+    "                               back to the land around it, written as output_tile\r\n"
     "       mesh_carver --help      this text (also -h" MESH_CARVER_HELP_ALSO
     ")\r\n"
     "       mesh_carver --version   the version and the licence\r\n"
@@ -47,6 +49,9 @@ constexpr std::string_view HELP =
     "                       or icao, a Placemark's name); by default the file's first polygon\r\n"
     "  clip                 optional: 1 cuts the triangles along the area's outline (or the\r\n"
     "                       window's edges), so that the cut holds exactly the surface inside\r\n"
+    "  flatten_to           flatten: plane (the plane nearest the ground, the default), level\r\n"
+    "                       (its mean height), airport (apt.dat's elevation) or metres\r\n"
+    "  blend_m              flatten: the band around the area where the ground eases back (100)\r\n"
     "Relative paths start in the run folder; \\ and / both separate folders.\r\n"
     "\r\n"
     "Exit status: 0 when the object (or the tile) is written; 255 when anything fails: a line\r\n"
@@ -75,6 +80,8 @@ int main(int argc, char** argv) {
     mc::Direction direction = mc::Direction::carve;
     if (argc == 2 && std::string_view(argv[1]) == "put-back") {
         direction = mc::Direction::putBack;
+    } else if (argc == 2 && std::string_view(argv[1]) == "flatten") {
+        direction = mc::Direction::flatten;
     } else if (argc > 1) {  // nothing is read or written: the user meant something else
         writeTo(mc::standardErrorHandle(),
                 "mesh_carver: unknown argument " + std::string(argv[1]) + "\r\n\r\n");

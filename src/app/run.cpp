@@ -6,6 +6,7 @@
 #include "app/config.h"
 #include "carve/writers.h"
 #include "cut/cut.h"
+#include "flatten/flatten.h"
 #include "platform/platform.h"
 #include "put_back/put_back.h"
 #include "put_back/tile_hold.h"
@@ -63,6 +64,10 @@ std::string failureLine(Failure failure, const RunSettings& settings, const Temp
             return "Error writing output tile " + settings.outputTile;
         case Failure::readArea:
             return "Error reading area file " + settings.areaFile;
+        case Failure::flattenGround:
+            return "Error flattening " +
+                   (settings.area.empty() ? settings.areaFile : settings.area) + " in " +
+                   settings.inputFile;
     }
     return {};
 }
@@ -166,6 +171,74 @@ Status carve(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     return {};
 }
 
+// The new tile written beside its name, the input let go and checked unchanged, the tile put in
+// place, the report; or, when the plan changes nothing, the tile left as it was.
+Status writeBack(const Cut& cut, TileTrace& trace, const PutBackPlan& plan, const RunPaths& paths,
+                 TileHold& hold, OutputFile& console, const std::string& tileName) {
+    if (changesNothing(plan)) {
+        trace = {};
+        if (Status status = checkInputUnchanged(paths, hold); !status.ok()) return status;
+        return leaveTileAsItWas(paths, console, tileName);
+    }
+    announceTile(console);
+    WrittenTile tile;
+    TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;
+    if (Status status = write(cut, trace, plan, paths, tile); !status.ok()) return status;
+    trace = {};  // the input's bytes go before the new tile may replace it
+    if (Status status = checkInputUnchanged(paths, hold); !status.ok()) {
+        abandonWholeFile(tile.file);
+        return status;
+    }
+    if (Status status = finishOutputTile(tile.file, paths); !status.ok()) return status;
+    reportPutBack(console, tileName, tile.counts);
+    return {};
+}
+
+// The airport (the area to flatten), what it becomes, and the band around it, said on the
+// console.
+constexpr double NO_BAND_METRES = 1;
+Status takeFlattenArea(const RunSettings& settings, OutputFile& console, Area& read,
+                       CutArea& airport, CutArea& band, FlattenTarget& target) {
+    const std::string path = toPlatformPath(settings.areaFile);
+    if (Status status = readArea(path, settings.area, read); !status.ok()) return status;
+    if (Status status = prepareArea(read, fileNameOf(path), airport); !status.ok()) return status;
+    if (!airport.note.empty()) noteOnStandardError(airport.note);
+    if (Status status = flattenTargetOf(settings.flattenTo, read, target); !status.ok()) {
+        return status;
+    }
+    // with no band, the ground around meets the flat area over one metre
+    Area widened = bandAround(airport, std::max(settings.blendMetres, NO_BAND_METRES));
+    if (Status status = prepareArea(widened, fileNameOf(path), band); !status.ok()) return status;
+    writeLine(console, "area " + airport.label + ": " + counted(airport.outlines, "outline") +
+                           ", " + counted(airport.holes, "hole") + ", " +
+                           counted(airport.corners, "corner"));
+    return {};
+}
+
+// The band must stay inside the tile: the neighbouring tile's ground would no longer meet it.
+Status checkBandInsideTile(const Cut& cut, const CutArea& band, const std::string& name,
+                           double blend) {
+    if (!cut.terrain.hasCorner) return {};
+    const double west = cut.terrain.west, south = cut.terrain.south;
+    const double over[4] = {west - band.west, band.east - (west + 1), south - band.south,
+                            band.north - (south + 1)};
+    const double* worst = std::max_element(over, over + 4);
+    if (*worst < 0) return {};
+    double lat = std::clamp((band.south + band.north) / 2, south, south + 1);
+    double metres =
+        *worst * METRES_PER_DEGREE * (worst - over < 2 ? cosineOfLatitude<double>(lat) : 1.0);
+    return failedWith(
+        Failure::flattenGround,
+        "the band of " + doubleToText(blend) + " m around " + name + " reaches " +
+            doubleToText(std::ceil(metres)) + " m past the tile's " +
+            (worst - over == 0   ? "western"
+             : worst - over == 1 ? "eastern"
+             : worst - over == 2 ? "southern"
+                                 : "northern") +
+            " edge, where the next tile's ground would no longer meet it: with blend_m at most " +
+            doubleToText(std::max(0.0, std::floor(blend - metres - 1))) + " it stays inside");
+}
+
 // The put-back, step by step: the tile held, the same cut again with where it came from, the
 // edited file fitted into it, the new tile written, the input let go and checked unchanged, the
 // tile put in place, the report.
@@ -190,23 +263,57 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
         !status.ok()) {
         return status;
     }
-    if (changesNothing(plan)) {
-        trace = {};
-        if (Status status = checkInputUnchanged(paths, hold); !status.ok()) return status;
-        return leaveTileAsItWas(paths, console, settings.outputTile);
+    return writeBack(cut, trace, plan, paths, hold, console, settings.outputTile);
+}
+
+// The flattening, step by step: the tile held, the airport and the band around it, the cut
+// clipped along the band's outer edge with where it came from, the flattened ground written as
+// an edited cut, and that put back as the put-back puts any edit back.
+Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console) {
+    const RunPaths paths = pathsOf(settings);
+    const double blend = settings.blendMetres;
+    if (!(blend >= 0 && blend < 1e5)) {
+        return failedWith(Failure::flattenGround, "blend_m is " + doubleToText(blend) +
+                                                      ": it takes metres, from 0 to 100,000");
     }
-    announceTile(console);
-    WrittenTile tile;
-    TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;
-    if (Status status = write(cut, trace, plan, paths, tile); !status.ok()) return status;
-    trace = {};  // the input's bytes go before the new tile may replace it
-    if (Status status = checkInputUnchanged(paths, hold); !status.ok()) {
-        abandonWholeFile(tile.file);
+    TileHold hold;
+    if (Status status = holdTile(paths, settings.lockWaitSeconds, hold); !status.ok()) {
         return status;
     }
-    if (Status status = finishOutputTile(tile.file, paths); !status.ok()) return status;
-    reportPutBack(console, settings.outputTile, tile.counts);
-    return {};
+    Area read;
+    CutArea airport, band;
+    FlattenTarget target;
+    if (Status status = takeFlattenArea(settings, console, read, airport, band, target);
+        !status.ok()) {
+        return status;
+    }
+    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+    if (settings.windowFromArea) window = windowAroundArea(band, AREA_MARGIN_METRES);
+    window.area = &band, window.clip = true;
+    TileTrace trace;
+    Selection selection =
+        selectBlocks(window, paths.input, temp, console, cacheOf(settings), &trace);
+    if (!selection.status.ok()) return selection.status;
+    Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
+    if (!cut.status.ok()) return cut.status;
+    if (Status status = checkBandInsideTile(cut, band, read.name, blend); !status.ok()) {
+        return status;
+    }
+    OutlinePieces outline;
+    if (Status status = clipForPutBack(cut, outline); !status.ok()) return status;
+    RunPaths edited = paths;
+    edited.wavefront = temp.path + ".flattened.obj";
+    FlattenReport report;
+    PutBackPlan plan;
+    plan.precisePoints = true;  // new ground a few millimetres from the outline's points
+    Status status = writeFlattenedCut(cut, outline, airport, target, blend,
+                                      tileMaterials(cut, paths), edited.wavefront, report);
+    if (status.ok()) status = planPutBack(cut, &outline, edited, plan);
+    removeFile(edited.wavefront);
+    if (!status.ok()) return status;
+    endLine(console);
+    writeLine(console, flattenReportLine(read.name, target, report, blend));
+    return writeBack(cut, trace, plan, paths, hold, console, settings.outputTile);
 }
 
 }  // namespace
@@ -234,8 +341,9 @@ int runMeshCarver(const std::string& workingDirectory, OutputFile& console, Dire
         return FAILED;
     }
 
-    Status status = direction == Direction::carve ? carve(settings, temp, console)
-                                                  : putBack(settings, temp, console);
+    Status status = direction == Direction::carve     ? carve(settings, temp, console)
+                    : direction == Direction::putBack ? putBack(settings, temp, console)
+                                                      : flatten(settings, temp, console);
     releaseTempFile(temp);
     if (status.ok()) {
         flushOutput(console);

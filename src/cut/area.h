@@ -75,6 +75,12 @@ inline void flattenPolygon(const AreaPolygon& polygon, std::vector<AreaPoint>& p
     }
 }
 
+/// The area widened by a band of this many metres around it, its holes narrowed as much (round
+/// at convex corners), as an area file would give it.
+Area bandAround(const CutArea& area, double metres);
+/// How far a place lies from the area's outline (its holes' rings included), in metres.
+double metresToAreaOutline(const CutArea& area, double lon, double lat);
+
 /// How far a place lies from the region's outline (window edges included), in metres.
 double metresToOutline(const ClipRegion& region, double lon, double lat);
 /// The parts of a triangle outside the region: what clipTriangle leaves of it.

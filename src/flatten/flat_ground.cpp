@@ -95,6 +95,7 @@ uint64_t edgeKey(uint32_t a, uint32_t b) {
 
 struct Splitting {
     std::vector<uint32_t>& triangles;
+    std::vector<uint32_t>& tags;
     std::vector<GroundPoint>& points;
     const std::function<bool(uint32_t, uint32_t)>& isFixed;
     std::unordered_map<uint64_t, std::vector<uint32_t>> beside = {};  // edge -> its triangles
@@ -137,6 +138,7 @@ uint32_t halve(Splitting& s, uint32_t t, uint32_t a, uint32_t b, uint32_t m) {
     forgetEdge(s, q, c, t);
     corners[0] = p, corners[1] = m, corners[2] = c;
     s.triangles.insert(s.triangles.end(), {m, q, c});
+    s.tags.push_back(s.tags[t]);
     s.beside[edgeKey(p, m)].push_back(t);
     s.beside[edgeKey(m, c)].push_back(t);
     noteEdges(s, u);
@@ -167,23 +169,25 @@ bool terminalEdge(const Splitting& s, uint32_t t, uint64_t& edge) {
 
 }  // namespace
 
-void splitLongEdges(std::vector<uint32_t>& triangles, std::vector<GroundPoint>& points,
-                    double longest, const std::function<bool(uint32_t, uint32_t)>& isFixed,
-                    const std::function<void(uint32_t, uint32_t, uint32_t)>& made) {
-    if (!(longest > 0)) return;
-    Splitting s{triangles, points, isFixed};
+void splitLongEdges(std::vector<uint32_t>& triangles, std::vector<uint32_t>& tags,
+                    std::vector<GroundPoint>& points, const EdgeSplitting& how) {
+    if (!(how.longest > 0)) return;
+    Splitting s{triangles, tags, points, how.isFixed};
     std::vector<uint32_t> waiting;
     for (uint32_t t = 0; t < triangles.size() / 3; ++t) noteEdges(s, t), waiting.push_back(t);
     while (!waiting.empty()) {
         uint32_t t = waiting.back();
         waiting.pop_back();
         uint64_t edge;
-        if (longestEdgeOf(s, t).first <= longest || !terminalEdge(s, t, edge)) continue;
+        if (!how.wantsShort(&triangles[3 * size_t(t)]) ||
+            longestEdgeOf(s, t).first <= how.longest || !terminalEdge(s, t, edge)) {
+            continue;
+        }
         uint32_t a = uint32_t(edge >> 32), b = uint32_t(edge);
         uint32_t m = uint32_t(points.size());
         points.push_back({(points[a].x + points[b].x) / 2, (points[a].y + points[b].y) / 2,
                           (points[a].height + points[b].height) / 2});
-        made(a, b, m);
+        how.made(a, b, m);
         std::vector<uint32_t> sides = std::move(s.beside[edge]);
         s.beside.erase(edge);
         for (uint32_t side : sides) {

@@ -57,8 +57,15 @@ Fall fallOf(const FlatSurface& s);
 /// sides, which is halved, with both triangles, so that no edge ever ends on another (an edge
 /// inside is shared by exactly two triangles, as before) and the triangles keep their shape.
 /// Each new point goes at the end of `points`, halfway (height too); `made(a, b, point)` is told.
-void splitLongEdges(std::vector<uint32_t>& triangles, std::vector<GroundPoint>& points,
-                    double longest, const std::function<bool(uint32_t, uint32_t)>& isFixed,
-                    const std::function<void(uint32_t, uint32_t, uint32_t)>& made);
+/// `tags` (one a triangle) go with both halves.
+struct EdgeSplitting {
+    double longest = 0;
+    std::function<bool(uint32_t, uint32_t)> isFixed;  // an edge that stays whole
+    // a triangle that must have short edges (the others are halved only beside one that must)
+    std::function<bool(const uint32_t*)> wantsShort;
+    std::function<void(uint32_t, uint32_t, uint32_t)> made;  // (a, b, the new point)
+};
+void splitLongEdges(std::vector<uint32_t>& triangles, std::vector<uint32_t>& tags,
+                    std::vector<GroundPoint>& points, const EdgeSplitting& how);
 
 }  // namespace mc

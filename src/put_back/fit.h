@@ -27,10 +27,11 @@ struct FitCorner {
 struct NewPointPlace {
     Metres at;  // where the file puts it, or the original position it sits on
     uint32_t definition;
-    int32_t texture;      // the texture coordinate its first corner names, or -1
-    uint32_t vertex;      // the edited vertex it stands for, or NO_VERTEX
-    uint32_t onOriginal;  // the stored vertex whose position it sits on, or NO_ORIGINAL
-    bool onOutline;       // a point the clip made: every value as its line has it
+    int32_t texture;       // the texture coordinate its first corner names, or -1
+    uint32_t vertex;       // the edited vertex it stands for, or NO_VERTEX
+    uint32_t onOriginal;   // the stored vertex whose position it sits on, or NO_ORIGINAL
+    bool onOutline;        // a point the clip made: every value as its line has it
+    bool precise = false;  // kept in pools of millimetre steps (a flattening's points)
 };
 constexpr uint32_t NO_VERTEX = UINT32_MAX, NO_ORIGINAL = UINT32_MAX;
 

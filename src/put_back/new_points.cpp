@@ -291,11 +291,15 @@ bool setOutlineValues(Planning& p, uint32_t point, uint32_t depth) {
 // outline go into fine pools (steps of 2^-11 / 65535 degree, under 1e-8, and of 1 mm), so that
 // they stay on the outline and the pieces on both sides on the tile's surface.
 constexpr float FINE_BUCKET = 1.0f / 2048;
+// a flattening's points: steps of 2^-8 / 65535 degree (under 7 mm) and 1 mm, pools ~400 m wide
+constexpr float PRECISE_BUCKET = 1.0f / 256;
 constexpr float FINE_ELEVATION_SPAN = 65.535f;
 constexpr double FINE_BAND = 64;
+enum class Grain : uint8_t { coarse, precise, fine };
 struct PoolKey {
     uint32_t depth;
-    bool zeroNormals, fine;
+    bool zeroNormals;
+    Grain grain;
     int32_t lonBucket, latBucket;
     float band;
     auto operator<=>(const PoolKey&) const = default;
@@ -305,10 +309,13 @@ void planPool(PlannedPool& pool, const PoolKey& key, const Planning& p) {
     pool.depth = key.depth;
     pool.scales.assign(key.depth, 1.0f);
     pool.offsets.assign(key.depth, 0.0f);
-    const float bucket = key.fine ? FINE_BUCKET : DEGREE_BUCKET;
+    const bool fine = key.grain != Grain::coarse;
+    const float bucket = key.grain == Grain::fine      ? FINE_BUCKET
+                         : key.grain == Grain::precise ? PRECISE_BUCKET
+                                                       : DEGREE_BUCKET;
     const float planes[5][2] = {{bucket, float(key.lonBucket) * bucket},
                                 {bucket, float(key.latBucket) * bucket},
-                                {key.fine ? FINE_ELEVATION_SPAN : ELEVATION_SPAN, key.band},
+                                {fine ? FINE_ELEVATION_SPAN : ELEVATION_SPAN, key.band},
                                 {key.zeroNormals ? 0.0f : 2.0f, key.zeroNormals ? 0.0f : -1.0f},
                                 {key.zeroNormals ? 0.0f : 2.0f, key.zeroNormals ? 0.0f : -1.0f}};
     for (uint32_t plane = 0; plane < std::min(key.depth, 5u); ++plane) {
@@ -331,11 +338,17 @@ void quantiseIntoPools(const Planning& p, NewPoints& planned) {
     for (uint32_t point = 0; point < p.fitted.points.size(); ++point) {
         const NewPatch& patch = p.patches.at(p.fitted.points[point].definition);
         const double* v = &p.values[p.firstValue[point]];
-        const bool fine = p.fitted.points[point].onOutline;
-        const double buckets = fine ? 1 / double(FINE_BUCKET) : 1 / double(DEGREE_BUCKET);
+        const NewPointPlace& place = p.fitted.points[point];
+        const Grain grain = place.onOutline ? Grain::fine
+                            : place.precise ? Grain::precise
+                                            : Grain::coarse;
+        const bool fine = grain != Grain::coarse;
+        const double buckets = grain == Grain::fine      ? 1 / double(FINE_BUCKET)
+                               : grain == Grain::precise ? 1 / double(PRECISE_BUCKET)
+                                                         : 1 / double(DEGREE_BUCKET);
         PoolKey key{patch.depth,
                     patch.zeroNormals,
-                    fine,
+                    grain,
                     int32_t(std::floor(v[0] * buckets)),
                     int32_t(std::floor(v[1] * buckets)),
                     fine ? float(FINE_BAND * std::floor(v[2] / FINE_BAND)) : elevationBase(v[2])};

@@ -86,6 +86,12 @@ bool hasBaseTriangles(const Cut& cut) {
 
 }  // namespace
 
+std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths) {
+    TerrainLibrary library;
+    library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
+    return materialsOf(cut, library);
+}
+
 Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths,
                    PutBackPlan& plan) {
     if (!hasBaseTriangles(cut)) {
@@ -93,9 +99,7 @@ Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths
                           "no terrain triangle has a corner strictly inside the window: there is "
                           "nothing to put back into (check the window keys)");
     }
-    TerrainLibrary library;
-    library.folders = {packFolderOfTile(paths.input, paths.sceneryFolder), paths.xplaneFolder};
-    plan.materials = materialsOf(cut, library);
+    plan.materials = tileMaterials(cut, paths);
     const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
     if (Status status =
             fitEditedCut(cut, triangles, plan.materials, paths.wavefront, plan.edited, plan.fitted);
@@ -112,6 +116,7 @@ Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths
             return status;
         }
     }
+    for (NewPointPlace& point : plan.fitted.points) point.precise = plan.precisePoints;
     if (Status status = choosePatches(cut, plan.fitted, plan.materials, plan.patches);
         !status.ok()) {
         return status;

@@ -31,6 +31,7 @@ struct PutBackPlan {
     NewPoints points;                      // of the new terrain
     ChangedSurface surface;                // where overlays take a new height
     std::vector<uint8_t> leaving;          // per stored triangle: it leaves its primitive
+    bool precisePoints = false;  // new points in pools of millimetre steps, not 0.2 m ones
 };
 
 /// What the put-back wrote, for the report.
@@ -43,6 +44,9 @@ struct WrittenTile {
     WholeFile file;
     PutBackCounts counts;
 };
+
+/// The cut's materials, their looks from the tile's pack and the simulator's library.
+std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths);
 
 /// Reads the edited file (paths.wavefront) and fits it into the cut, or with clip=1 into its
 /// clipped pieces; nothing is written (the cut's vertex table may gain points on the outline).

@@ -104,6 +104,8 @@ struct AptReading {
     std::vector<std::string> airports = {};  // every identifier seen, for the nearest names
     std::string airport = {};                // the one the rows belong to
     std::string taken = {};                  // the one whose boundaries are read
+    std::string elevation = {};      // feet, the last header row's
+    std::string elevationText = {};  // the taken airport's
     bool chosen = false, inBoundary = false, takenDone = false, airportFound = false;
     std::vector<AptBoundary> boundaries = {};  // every 130 of the taken airport
     std::string error = {};
@@ -117,7 +119,10 @@ void readAptRow(AptReading& r, std::string_view line, uint64_t lineNumber) {
     if (row == 1 || row == 16 || row == 17) {
         r.takenDone = r.takenDone || !r.boundaries.empty();
         std::string_view field;
-        for (int k = 0; k < 4; ++k) field = nextWord(fields);
+        for (int k = 0; k < 4; ++k) {
+            field = nextWord(fields);
+            if (k == 0) r.elevation = std::string(field);
+        }
         r.airport = std::string(field);
         r.airports.push_back(r.airport);
         r.chosen = !r.takenDone && (r.wanted.empty() || r.airport == r.wanted);
@@ -140,6 +145,7 @@ void readAptRow(AptReading& r, std::string_view line, uint64_t lineNumber) {
     r.inBoundary = false;  // any other row ends a boundary
     if (row == 130 && r.chosen) {
         r.inBoundary = true, r.taken = r.airport;
+        r.elevationText = r.elevation;
         r.boundaries.emplace_back();
     }
 }
@@ -187,6 +193,12 @@ Status readAptDat(const std::string& path, const std::string& wanted, Area& area
     }
     area.name = r.taken;
     area.format = "apt.dat";
+    double feet = 0;
+    auto [end, error] = std::from_chars(r.elevationText.data(),
+                                        r.elevationText.data() + r.elevationText.size(), feet);
+    area.hasElevation = error == std::errc() && end == r.elevationText.data() + r.elevationText.size() &&
+                        !r.elevationText.empty();
+    area.elevationFeet = area.hasElevation ? feet : 0;
     return {};
 }
 

@@ -22,7 +22,8 @@ enum class Failure {
     editMisfits,  // its faces do not fit the hole the cut leaves
     noTerrain,    // the window holds no terrain to put anything back into
     writeTile,
-    readArea,   // the area file, or the area in it
+    readArea,       // the area file, or the area in it
+    flattenGround,  // the flattening's settings or ground
     keepCache,  // an unpacked tile could not be kept: only ever a note
 };
 

@@ -1,0 +1,404 @@
+// The flattened ground: the clipped cut's pieces welded into one mesh, split along the airport's
+// outline, its band's triangles halved, new heights, and the Wavefront file the put-back reads.
+#include "flatten/flatten.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <unordered_map>
+
+#include "cut/triangulation.h"
+#include "put_back/fitting.h"
+#include "text/fields.h"
+#include "text/numbers.h"
+#include "text/output_file.h"
+#include "text/whole_numbers.h"
+
+namespace mc {
+
+namespace {
+
+constexpr double FEET = 0.3048;
+constexpr double ON_OUTLINE_METRES = 0.001;
+
+Status refused(std::string why) {
+    return failedWith(Failure::flattenGround, std::move(why));
+}
+
+// The ground to flatten as one mesh: points welded by place, triangles facing up, each with its
+// terrain definition, and the sixth and seventh values of orthophoto points per definition.
+struct Ground {
+    std::vector<GroundPoint> points;  // x east, y north (the cut's metres), the ground's height
+    std::vector<AreaPoint> places;    // longitude, latitude
+    std::vector<Metres> at;           // where the cut has the point (y: the ground's)
+    std::vector<uint32_t> triangles, definitions;
+    std::map<std::pair<uint32_t, uint32_t>, std::array<double, 2>> photo;  // (point, definition)
+    std::map<std::string, uint32_t> byPlace;  // a point's place, as its line prints it
+};
+
+// A point of the ground at a place; a place met before is that point.
+uint32_t pointAt(Ground& g, const AreaPoint& place, const Metres& at, double height) {
+    std::string key = placeKey(place);
+    auto [found, added] = g.byPlace.try_emplace(key, uint32_t(g.points.size()));
+    if (added) {
+        g.points.push_back({at.x, -at.z, height});
+        g.places.push_back(place);
+        g.at.push_back(at);
+    }
+    return found->second;
+}
+
+void addTriangle(Ground& g, uint32_t a, uint32_t b, uint32_t c, uint32_t definition) {
+    const GroundPoint &p = g.points[a], &q = g.points[b], &r = g.points[c];
+    double turn = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x);
+    if (turn == 0 || a == b || b == c || a == c) return;
+    if (turn < 0) std::swap(b, c);
+    g.triangles.insert(g.triangles.end(), {a, b, c});
+    g.definitions.push_back(definition);
+}
+
+// The clipped pieces (terrain, not overlays), their stored vertices welded by place.
+bool collectPieces(const Cut& cut, const OutlinePieces& pieces,
+                   const std::vector<Material>& materials, Ground& g) {
+    const MeshBuffers& mesh = pieces.pieces;
+    std::vector<double> values;
+    for (size_t r = 0; r < mesh.runs.size(); ++r) {
+        const BlockPatch& patch = mesh.runs[r].patch;
+        if (patch.flags & OVERLAY_PATCH_FLAG) continue;
+        bool photo =
+            mappingOf(materialOf(materials, patch.definition), patch) == Mapping::vertexValues;
+        for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
+            uint32_t corners[3];
+            for (int k = 0; k < 3; ++k) {
+                const StoredVertex& v = cut.mesh.vertices[size_t(mesh.indices[i + k])];
+                std::string_view line;
+                if (!keptLine(cut.lines, sourceOffset(v), line)) return false;
+                SplitText fields = splitFirstField(line);
+                VertexPosition p = readVertexPosition(fields.rest);
+                corners[k] = pointAt(g, {p.lon, p.lat}, metresOf(v, cut.origin), v.elevation);
+                if (!photo) continue;
+                values.clear();
+                for (SplitText f = splitFirstField(fields.rest); !f.first.empty();
+                     f = splitFirstField(f.rest)) {
+                    values.push_back(parseNumber(f.first));
+                }
+                if (values.size() >= 7) {
+                    g.photo[{corners[k], patch.definition}] = {values[5], values[6]};
+                }
+            }
+            addTriangle(g, corners[0], corners[1], corners[2], patch.definition);
+        }
+    }
+    return true;
+}
+
+// A new point at a place inside triangle t: the ground and the photo values over it.
+uint32_t pointInside(Ground& g, const Cut& cut, const uint32_t (&t)[3], uint32_t definition,
+                     const AreaPoint& place) {
+    PlanePoint corners[3];
+    for (int k = 0; k < 3; ++k) corners[k] = {g.places[t[k]].lon, g.places[t[k]].lat};
+    double w[3] = {1, 0, 0};
+    weightsInTriangle(corners, {place.lon, place.lat}, w);
+    double height = 0;
+    for (int k = 0; k < 3; ++k) height += w[k] * g.points[t[k]].height;
+    Metres at =
+        metresOf(projectPosition(cut.window, {place.lon, place.lat, height}, 0), cut.origin);
+    size_t before = g.points.size();
+    uint32_t point = pointAt(g, place, at, height);
+    if (g.points.size() > before) {
+        std::array<double, 2> uv = {0, 0};
+        bool all = true;
+        for (int k = 0; k < 3 && all; ++k) {
+            auto found = g.photo.find({t[k], definition});
+            all = found != g.photo.end();
+            if (all) uv[0] += w[k] * found->second[0], uv[1] += w[k] * found->second[1];
+        }
+        if (all) g.photo[{point, definition}] = uv;
+    }
+    return point;
+}
+
+// A corner of a part: the triangle's own within a centimetre (no sliver between them), else a
+// point of the outline.
+uint32_t nearCornerOf(Ground& g, const uint32_t (&t)[3], const AreaPoint& place, const Cut& cut,
+                      uint32_t definition) {
+    double cosine = cosineOfLatitude<double>(place.lat);
+    for (uint32_t corner : t) {
+        double east = (place.lon - g.places[corner].lon) * cosine * METRES_PER_DEGREE;
+        double north = (place.lat - g.places[corner].lat) * METRES_PER_DEGREE;
+        if (std::hypot(east, north) <= SAME_PLACE_METRES) return corner;
+    }
+    return pointInside(g, cut, t, definition, place);
+}
+
+// Every triangle the airport's outline crosses, split along it: the parts inside and outside,
+// their corners on the outline shared with the neighbours' (one point a place).
+void splitAlongOutline(Ground& g, const Cut& cut, const ClipRegion& outline) {
+    std::vector<uint32_t> triangles = std::move(g.triangles),
+                          definitions = std::move(g.definitions);
+    g.triangles.clear(), g.definitions.clear();
+    std::vector<AreaPolygon> parts, outside;
+    std::vector<AreaPoint> places;
+    std::vector<PlanePoint> plane;
+    std::vector<uint32_t> holeStarts, ears, numbers;
+    for (size_t k = 0; k < definitions.size(); ++k) {
+        const uint32_t t[3] = {triangles[3 * k], triangles[3 * k + 1], triangles[3 * k + 2]};
+        AreaPoint corners[3] = {g.places[t[0]], g.places[t[1]], g.places[t[2]]};
+        double west = std::min({corners[0].lon, corners[1].lon, corners[2].lon});
+        double east = std::max({corners[0].lon, corners[1].lon, corners[2].lon});
+        double south = std::min({corners[0].lat, corners[1].lat, corners[2].lat});
+        double north = std::max({corners[0].lat, corners[1].lat, corners[2].lat});
+        if (!outlineMayCross(outline, west, east, south, north)) {
+            addTriangle(g, t[0], t[1], t[2], definitions[k]);
+            continue;
+        }
+        clipTriangle(outline, corners, parts);
+        clipTriangleOutside(outline, corners, outside);
+        parts.insert(parts.end(), outside.begin(), outside.end());
+        for (const AreaPolygon& part : parts) {
+            flattenPolygon(part, places, holeStarts);
+            plane.clear(), numbers.clear();
+            for (const AreaPoint& p : places) {
+                plane.push_back({p.lon, p.lat});
+                numbers.push_back(nearCornerOf(g, t, p, cut, definitions[k]));
+            }
+            ears.clear();
+            triangulatePolygon(plane, holeStarts, ears);
+            for (size_t e = 0; e + 3 <= ears.size(); e += 3) {
+                addTriangle(g, numbers[ears[e]], numbers[ears[e + 1]], numbers[ears[e + 2]],
+                            definitions[k]);
+            }
+        }
+    }
+}
+
+uint64_t edgeKey(uint32_t a, uint32_t b) {
+    return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
+}
+
+// The edges one triangle alone has: the band's outer edge, which the ground around meets.
+std::unordered_map<uint64_t, int> edgeCounts(const Ground& g) {
+    std::unordered_map<uint64_t, int> counts;
+    for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
+        for (int j = 0; j < 3; ++j)
+            ++counts[edgeKey(g.triangles[k + j], g.triangles[k + (j + 1) % 3])];
+    }
+    return counts;
+}
+
+struct Heights {
+    std::vector<double> distance;  // from the airport's outline; 0 inside
+    std::vector<uint8_t> fixed;    // on the band's outer edge: the ground stays
+};
+
+double distanceOf(const CutArea& airport, const AreaPoint& p) {
+    if (isInsideArea(airport, p.lon, p.lat)) return 0;
+    double d = metresToAreaOutline(airport, p.lon, p.lat);
+    return d < ON_OUTLINE_METRES ? 0 : d;
+}
+
+// The band's triangles halved until no edge is longer than a quarter of the band; a new point
+// takes its place and photo values halfway.
+void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, double blend, Heights& h) {
+    auto counts = edgeCounts(g);
+    EdgeSplitting how;
+    how.longest = blend / 4;
+    how.isFixed = [&](uint32_t a, uint32_t b) {
+        auto found = counts.find(edgeKey(a, b));
+        return found != counts.end() && found->second == 1;
+    };
+    how.wantsShort = [&](const uint32_t* c) {
+        for (int k = 0; k < 3; ++k) {
+            if (h.distance[c[k]] > 0 && h.distance[c[k]] < blend) return true;
+        }
+        return false;
+    };
+    how.made = [&](uint32_t a, uint32_t b, uint32_t m) {
+        AreaPoint place{(g.places[a].lon + g.places[b].lon) / 2,
+                        (g.places[a].lat + g.places[b].lat) / 2};
+        g.places.push_back(place);
+        g.at.push_back(
+            metresOf(projectPosition(cut.window, {place.lon, place.lat, 0}, 0), cut.origin));
+        g.byPlace.emplace(placeKey(place), m);
+        h.distance.push_back(distanceOf(airport, place));
+        h.fixed.push_back(0);
+        for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a;
+             ++it) {
+            auto other = g.photo.find({b, it->first.second});
+            if (other == g.photo.end()) continue;
+            g.photo[{m, it->first.second}] = {(it->second[0] + other->second[0]) / 2,
+                                              (it->second[1] + other->second[1]) / 2};
+        }
+    };
+    splitLongEdges(g.triangles, g.definitions, g.points, how);
+}
+
+// The surface the ground inside the airport becomes.
+Status surfaceOf(const Ground& g, const Heights& h, const FlattenTarget& target,
+                 FlatSurface& surface) {
+    if (target.kind == FlattenTarget::Kind::height)
+        return surface = {0, 0, target.height}, Status{};
+    std::vector<std::array<GroundPoint, 3>> inside;
+    for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
+        const uint32_t* t = &g.triangles[k];
+        if (h.distance[t[0]] == 0 && h.distance[t[1]] == 0 && h.distance[t[2]] == 0) {
+            inside.push_back({g.points[t[0]], g.points[t[1]], g.points[t[2]]});
+        }
+    }
+    bool fitted = target.kind == FlattenTarget::Kind::plane ? fitPlane(inside, surface)
+                                                            : meanLevel(inside, surface);
+    if (!fitted) return refused("no terrain of the tile lies inside the area to flatten it");
+    return {};
+}
+
+// A line's fields after its keyword, into a buffer: numbers fixed to some decimals, numbers whole.
+struct LineText {
+    char text[256];
+    char* end = text;
+    explicit LineText(std::string_view keyword) {
+        end = std::copy(keyword.begin(), keyword.end(), text);
+    }
+    void number(double value, int decimals) {
+        *end++ = ' ';
+        end = std::to_chars(end, text + sizeof text - 32, value, std::chars_format::fixed, decimals)
+                  .ptr;
+    }
+    void whole(size_t value, char before) {
+        *end++ = before;
+        end = std::to_chars(end, text + sizeof text - 32, value).ptr;
+    }
+    std::string_view view() const { return {text, size_t(end - text)}; }
+};
+
+// The Wavefront file of the new ground: its points at their new heights, the photo values of
+// orthophoto faces as texture coordinates, faces by definition.
+Status writeGround(const Ground& g, const std::vector<double>& heights, const Cut& cut,
+                   const std::vector<Material>& materials, const std::string& path) {
+    OutputFile out;
+    FileHandle handle = createWriteHandle(path);
+    if (handle == NO_FILE) {
+        return failedWith(Failure::writeTile, "cannot write " + path + ": " + systemErrorText());
+    }
+    attachDescriptor(out, handle);
+    writeText(out, "# mesh_carver: the flattened ground, for the put-back\no flattened\n");
+    const double originElevation = cut.mesh.vertices[size_t(cut.origin.index)].elevation;
+    for (size_t p = 0; p < g.points.size(); ++p) {
+        LineText line("v");
+        double y = heights[p] == g.points[p].height ? g.at[p].y : heights[p] - originElevation;
+        line.number(g.at[p].x, 6), line.number(y, 6), line.number(g.at[p].z, 6);
+        writeLine(out, line.view());
+    }
+    std::map<std::pair<uint32_t, uint32_t>, size_t> textureOf;
+    for (const auto& [key, uv] : g.photo) {
+        textureOf[key] = textureOf.size() + 1;
+        LineText line("vt");
+        line.number(uv[0], 9), line.number(uv[1], 9);
+        writeLine(out, line.view());
+    }
+    std::map<uint32_t, std::vector<size_t>> byDefinition;
+    for (size_t k = 0; k < g.definitions.size(); ++k) byDefinition[g.definitions[k]].push_back(k);
+    for (const auto& [definition, faces] : byDefinition) {
+        writeText(out, "usemtl ");
+        writeLine(out, materialOf(materials, definition).name);
+        for (size_t k : faces) {
+            LineText line("f");
+            for (int j = 0; j < 3; ++j) {
+                uint32_t p = g.triangles[3 * k + j];
+                line.whole(p + 1, ' ');
+                auto texture = textureOf.find({p, definition});
+                if (texture != textureOf.end()) line.whole(texture->second, '/');
+            }
+            writeLine(out, line.view());
+        }
+    }
+    if (!closeFile(out)) {
+        return failedWith(Failure::writeTile, "writing " + path + " failed: " + out.error);
+    }
+    return {};
+}
+
+}  // namespace
+
+Status flattenTargetOf(const std::string& text, const Area& area, FlattenTarget& target) {
+    if (text.empty() || text == "plane") return target = {FlattenTarget::Kind::plane, 0}, Status{};
+    if (text == "level") return target = {FlattenTarget::Kind::level, 0}, Status{};
+    if (text == "airport") {
+        if (area.format != "apt.dat" || !area.hasElevation) {
+            return refused(
+                "flatten_to=airport takes the airport's elevation from apt.dat, but the "
+                "area is from " +
+                area.format + ": give flatten_to a height in metres instead");
+        }
+        return target = {FlattenTarget::Kind::height, area.elevationFeet * FEET}, Status{};
+    }
+    double metres = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), metres);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(metres)) {
+        return refused("flatten_to is '" + text +
+                       "': it takes plane, level, airport or a height in metres");
+    }
+    target = {FlattenTarget::Kind::height, metres};
+    return {};
+}
+
+Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
+                         const FlattenTarget& target, double blend,
+                         const std::vector<Material>& materials, const std::string& path,
+                         FlattenReport& report) {
+    Ground g;
+    if (!collectPieces(cut, pieces, materials, g)) return keptLinesFailure(cut);
+    const double margin = 1.0 / 3600;  // the outline's region, the window's edges far from it
+    ClipRegion outline = clipRegionOf({airport.south - margin, airport.north + margin,
+                                       airport.west - margin, airport.east + margin},
+                                      &airport);
+    splitAlongOutline(g, cut, outline);
+    Heights h;
+    auto counts = edgeCounts(g);
+    h.fixed.assign(g.points.size(), 0);
+    for (const auto& [edge, count] : counts) {
+        if (count == 1) h.fixed[uint32_t(edge >> 32)] = h.fixed[uint32_t(edge)] = 1;
+    }
+    for (const AreaPoint& p : g.places) h.distance.push_back(distanceOf(airport, p));
+    if (Status status = surfaceOf(g, h, target, report.surface); !status.ok()) return status;
+    shortenBandEdges(g, cut, airport, blend, h);
+    std::vector<double> heights(g.points.size());
+    double sum = 0;
+    for (size_t p = 0; p < g.points.size(); ++p) {
+        double ground = g.points[p].height;
+        double flat = heightOf(report.surface, g.points[p].x, g.points[p].y);
+        heights[p] = h.fixed[p] ? ground : easedHeight(flat, ground, h.distance[p], blend);
+        if (blend == 0 && !h.fixed[p]) heights[p] = h.distance[p] > 0 ? ground : flat;
+        double change = std::fabs(heights[p] - ground);
+        report.largest = std::max(report.largest, change);
+        sum += change;
+    }
+    report.points = g.points.size();
+    report.mean = g.points.empty() ? 0 : sum / double(g.points.size());
+    return writeGround(g, heights, cut, materials, path);
+}
+
+std::string flattenReportLine(const std::string& name, const FlattenTarget& target,
+                              const FlattenReport& report, double blend) {
+    auto rounded = [](double value, int decimals) {
+        char text[64];
+        return std::string(
+            text,
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
+    };
+    std::string line = "flattened " + name + " to ";
+    if (target.kind == FlattenTarget::Kind::plane) {
+        Fall fall = fallOf(report.surface);
+        line += fall.percent == 0 ? "a level plane"
+                                  : "a plane falling " + rounded(fall.percent, 2) + "% towards " +
+                                        rounded(fall.bearing, 0) + " degrees";
+    } else {
+        line += (target.kind == FlattenTarget::Kind::level ? "its mean level, " : "") +
+                rounded(report.surface.base, 1) + " m";
+    }
+    return line + "; heights changed by up to " + rounded(report.largest, 1) + " m (mean " +
+           rounded(report.mean, 1) + " m); blend " + doubleToText(blend) + " m";
+}
+
+}  // namespace mc
