@@ -31,23 +31,39 @@ Status refused(std::string why) {
 // terrain definition, and the sixth and seventh values of orthophoto points per definition.
 struct Ground {
     std::vector<GroundPoint> points;  // x east, y north (the cut's metres), the ground's height
-    std::vector<AreaPoint> places;    // longitude, latitude
-    std::vector<Metres> at;           // where the cut has the point (y: the ground's)
+    // points the outline put in the middle of an edge, by the edge's ends
+    std::multimap<std::pair<uint32_t, uint32_t>, uint32_t> onEdges;
+    std::vector<AreaPoint> places;  // longitude, latitude
+    std::vector<Metres> at;         // where the cut has the point (y: the ground's)
     std::vector<uint32_t> triangles, definitions;
     std::map<std::pair<uint32_t, uint32_t>, std::array<double, 2>> photo;  // (point, definition)
-    std::map<std::string, uint32_t> byPlace;  // a point's place, as its line prints it
+    std::multimap<std::pair<int64_t, int64_t>, uint32_t> byCell;  // points by 1e-8 degree cell
 };
 
-// A point of the ground at a place; a place met before is that point.
+// A point of the ground at a place; a place within a millimetre of one met before is that point
+// (two triangles' intersections with the outline at one place differ in their last bits).
+constexpr double CELL_DEGREES = 1e-8;
+constexpr double SAME_POINT_METRES = 0.001;
 uint32_t pointAt(Ground& g, const AreaPoint& place, const Metres& at, double height) {
-    std::string key = placeKey(place);
-    auto [found, added] = g.byPlace.try_emplace(key, uint32_t(g.points.size()));
-    if (added) {
-        g.points.push_back({at.x, -at.z, height});
-        g.places.push_back(place);
-        g.at.push_back(at);
+    const int64_t column = int64_t(std::floor(place.lon / CELL_DEGREES));
+    const int64_t row = int64_t(std::floor(place.lat / CELL_DEGREES));
+    const double cosine = cosineOfLatitude<double>(place.lat);
+    for (int64_t c = column - 1; c <= column + 1; ++c) {
+        for (int64_t r = row - 1; r <= row + 1; ++r) {
+            auto [first, last] = g.byCell.equal_range({c, r});
+            for (auto it = first; it != last; ++it) {
+                const AreaPoint& other = g.places[it->second];
+                double east = (other.lon - place.lon) * cosine * METRES_PER_DEGREE;
+                double north = (other.lat - place.lat) * METRES_PER_DEGREE;
+                if (std::hypot(east, north) <= SAME_POINT_METRES) return it->second;
+            }
+        }
     }
-    return found->second;
+    g.byCell.insert({{column, row}, uint32_t(g.points.size())});
+    g.points.push_back({at.x, -at.z, height});
+    g.places.push_back(place);
+    g.at.push_back(at);
+    return uint32_t(g.points.size() - 1);
 }
 
 void addTriangle(Ground& g, uint32_t a, uint32_t b, uint32_t c, uint32_t definition) {
@@ -107,6 +123,11 @@ uint32_t pointInside(Ground& g, const Cut& cut, const uint32_t (&t)[3], uint32_t
         metresOf(projectPosition(cut.window, {place.lon, place.lat, height}, 0), cut.origin);
     size_t before = g.points.size();
     uint32_t point = pointAt(g, place, at, height);
+    for (int k = 0; k < 3; ++k) {  // on the edge facing corner k: its neighbour must have it too
+        if (std::fabs(w[k]) < 1e-9) {
+            g.onEdges.insert({std::minmax(t[(k + 1) % 3], t[(k + 2) % 3]), point});
+        }
+    }
     if (g.points.size() > before) {
         std::array<double, 2> uv = {0, 0};
         bool all = true;
@@ -174,6 +195,47 @@ void splitAlongOutline(Ground& g, const Cut& cut, const ClipRegion& outline) {
     }
 }
 
+// A triangle beside one the outline split, whose common edge got a point in its middle: cut at
+// that point too, so that no edge ends on another.
+void splitAtEdgePoints(Ground& g) {
+    if (g.onEdges.empty()) return;
+    std::vector<uint32_t> triangles = std::move(g.triangles),
+                          definitions = std::move(g.definitions);
+    g.triangles.clear(), g.definitions.clear();
+    std::vector<uint32_t> ring, ears;
+    std::vector<PlanePoint> plane;
+    for (size_t k = 0; k < definitions.size(); ++k) {
+        const uint32_t* t = &triangles[3 * k];
+        ring.clear();
+        for (int j = 0; j < 3; ++j) {
+            uint32_t a = t[j], b = t[(j + 1) % 3];
+            ring.push_back(a);
+            auto [first, last] = g.onEdges.equal_range(std::minmax(a, b));
+            std::vector<std::pair<double, uint32_t>> along;
+            for (auto it = first; it != last; ++it) {
+                if (it->second == a || it->second == b) continue;
+                const GroundPoint &p = g.points[it->second], &o = g.points[a];
+                along.push_back({std::hypot(p.x - o.x, p.y - o.y), it->second});
+            }
+            std::sort(along.begin(), along.end());
+            for (const auto& [distance, point] : along) {
+                if (ring.back() != point) ring.push_back(point);
+            }
+        }
+        if (ring.size() == 3) {
+            addTriangle(g, t[0], t[1], t[2], definitions[k]);
+            continue;
+        }
+        plane.clear();
+        for (uint32_t p : ring) plane.push_back({g.points[p].x, g.points[p].y});
+        ears.clear();
+        triangulatePolygon(plane, {}, ears);
+        for (size_t e = 0; e + 3 <= ears.size(); e += 3) {
+            addTriangle(g, ring[ears[e]], ring[ears[e + 1]], ring[ears[e + 2]], definitions[k]);
+        }
+    }
+}
+
 uint64_t edgeKey(uint32_t a, uint32_t b) {
     return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
 }
@@ -221,7 +283,9 @@ void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, double 
         g.places.push_back(place);
         g.at.push_back(
             metresOf(projectPosition(cut.window, {place.lon, place.lat, 0}, 0), cut.origin));
-        g.byPlace.emplace(placeKey(place), m);
+        g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
+                          int64_t(std::floor(place.lat / CELL_DEGREES))},
+                         m});
         h.distance.push_back(distanceOf(airport, place));
         h.fixed.push_back(0);
         for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a;
@@ -354,6 +418,7 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
                                        airport.west - margin, airport.east + margin},
                                       &airport);
     splitAlongOutline(g, cut, outline);
+    splitAtEdgePoints(g);
     Heights h;
     auto counts = edgeCounts(g);
     h.fixed.assign(g.points.size(), 0);
