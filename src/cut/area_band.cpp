@@ -1,5 +1,6 @@
 // An area widened by a band around it (its holes narrowed by the same), and how far a place lies
 // from its outline: what a flattening eases the ground back over.
+#include <algorithm>
 #include <cmath>
 
 // Boost's round join, instantiated here, warns of a point that it always sets
@@ -64,7 +65,8 @@ Area bandAround(const CutArea& area, double metres) {
     return band;
 }
 
-double metresToAreaOutline(const CutArea& area, double lon, double lat) {
+double metresToRings(const MultiPolygon& shape, double lon, double lat) {
+    // each edge measured in metres around the place, east scaled by its latitude's cosine
     const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
     double nearest = INFINITY;
     auto measure = [&](const Polygon::ring_type& ring) {
@@ -78,11 +80,15 @@ double metresToAreaOutline(const CutArea& area, double lon, double lat) {
             nearest = std::min(nearest, std::hypot(ax + t * dx, ay + t * dy));
         }
     };
-    for (const Polygon& polygon : area.index->shape) {
+    for (const Polygon& polygon : shape) {
         measure(polygon.outer());
         for (const auto& hole : polygon.inners()) measure(hole);
     }
     return nearest;
+}
+
+double metresToAreaOutline(const CutArea& area, double lon, double lat) {
+    return metresToRings(area.index->shape, lon, lat);
 }
 
 }  // namespace mc

@@ -95,4 +95,8 @@ void dropNearlyStraightCorners(MultiPolygon& shape, double metres);
 MultiPolygon enclosedArea(const MultiPolygon& shape, std::optional<Point>& crossing,
                           bool& holeOutside);
 
+/// How far a place lies from the rings of a shape, in metres (east scaled by the place's
+/// latitude).
+double metresToRings(const MultiPolygon& shape, double lon, double lat);
+
 }  // namespace mc

@@ -148,26 +148,7 @@ void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
 }
 
 double metresToOutline(const ClipRegion& region, double lon, double lat) {
-    // each edge measured in metres around the place, east scaled by its latitude's cosine
-    const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
-    const double north = METRES_PER_DEGREE;
-    double nearest = INFINITY;
-    for (const Polygon& polygon : region.index->region.shape) {
-        auto measure = [&](const Polygon::ring_type& ring) {
-            for (size_t k = 0; k + 1 < ring.size(); ++k) {
-                double ax = (bg::get<0>(ring[k]) - lon) * east,
-                       ay = (bg::get<1>(ring[k]) - lat) * north;
-                double bx = (bg::get<0>(ring[k + 1]) - lon) * east,
-                       by = (bg::get<1>(ring[k + 1]) - lat) * north;
-                double dx = bx - ax, dy = by - ay, length = dx * dx + dy * dy;
-                double t = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
-                nearest = std::min(nearest, std::hypot(ax + t * dx, ay + t * dy));
-            }
-        };
-        measure(polygon.outer());
-        for (const auto& hole : polygon.inners()) measure(hole);
-    }
-    return nearest;
+    return metresToRings(region.index->region.shape, lon, lat);
 }
 
 void clipTriangleOutside(const ClipRegion& region, const AreaPoint (&corners)[3],
