@@ -27,6 +27,7 @@ struct Clipping {
     Cut& cut;
     ClipRegion region;
     ClipOrigins* origins;
+    VertexScratch scratch = {};
     bool allInside = false;  // no edge of the outline comes near the cut: nothing to clip
     std::vector<AreaPoint> places = {};    // per old vertex: longitude, latitude as its line says
     std::vector<uint8_t> inside = {};      // per old vertex: inside the window and the area
@@ -80,29 +81,32 @@ std::string placeKey(const AreaPoint& at) {
 // Every value interpolated over the triangle (the height from the corners' heights, the
 // raster's where they took it), in a scenery line of its own, in the printed form.
 bool outlineVertex(Cut& cut, const int32_t (&corners)[3], const AreaPoint (&t)[3],
-                   const AreaPoint& at, StoredVertex& vertex) {
+                   const AreaPoint& at, StoredVertex& vertex, VertexScratch& scratch) {
     // a triangle of no area: its first corner stands for it
     double w[3] = {1, 0, 0};
     const PlanePoint plane[3] = {{t[0].lon, t[0].lat}, {t[1].lon, t[1].lat}, {t[2].lon, t[2].lat}};
     weightsInTriangle(plane, {at.lon, at.lat}, w);
     size_t fields = SIZE_MAX;
-    std::string scratch;
-    std::vector<double> cornerValues[3];
     for (int k = 0; k < 3; ++k) {
         std::string_view line;
-        if (!shownVertexLine(cut, cut.mesh.vertices[size_t(corners[k])], scratch, line)) {
+        if (!shownVertexLine(cut, cut.mesh.vertices[size_t(corners[k])], scratch.shown, line)) {
             return false;
         }
-        valuesOf(line, cornerValues[k]);
-        fields = std::min(fields, cornerValues[k].size());
+        valuesOf(line, scratch.values[k]);
+        fields = std::min(fields, scratch.values[k].size());
     }
-    std::string line = "PATCH_VERTEX " + placeKey(at);
+    char lonText[FIXED9_MAX_TEXT], latText[FIXED9_MAX_TEXT];
+    std::string& line = scratch.line;
+    line.assign("PATCH_VERTEX ");
+    line.append(lonText, fixed9ToText(at.lon, lonText));
+    line += ' ';
+    line.append(latText, fixed9ToText(at.lat, latText));
     double elevation = 0;
     for (int k = 0; k < 3; ++k) elevation += w[k] * cut.mesh.vertices[size_t(corners[k])].elevation;
     appendNumber(line, elevation);
     for (size_t f = 3; f < fields; ++f) {
         double value = 0;
-        for (int k = 0; k < 3; ++k) value += w[k] * cornerValues[k][f];
+        for (int k = 0; k < 3; ++k) value += w[k] * scratch.values[k][f];
         appendNumber(line, value);
     }
     VertexPosition position = readVertexPosition(splitFirstField(line).rest);
@@ -119,7 +123,7 @@ bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3]
     std::string key = placeKey(at);
     if (auto found = c.added.find(key); found != c.added.end()) return number = found->second, true;
     StoredVertex vertex;
-    if (!outlineVertex(c.cut, corners, t, at, vertex)) return false;
+    if (!outlineVertex(c.cut, corners, t, at, vertex, c.scratch)) return false;
     number = int32_t(c.mesh.vertices.count);
     c.mesh.vertices.push(vertex);
     if (c.origins) c.origins->vertexBefore.push_back(-1);

@@ -136,8 +136,13 @@ struct ClipOrigins {
 /// A vertex where the outline crosses a triangle, every value interpolated over the triangle
 /// (its corners are stored vertices, at these places), its line kept with the cut's lines.
 /// False when the kept lines cannot be read.
+/// Buffers an outline vertex is made in, kept by the caller so that none is allocated a vertex.
+struct VertexScratch {
+    std::string shown, line;
+    std::vector<double> values[3];
+};
 bool outlineVertex(Cut& cut, const int32_t (&corners)[3], const AreaPoint (&places)[3],
-                   const AreaPoint& at, StoredVertex& vertex);
+                   const AreaPoint& at, StoredVertex& vertex, VertexScratch& scratch);
 
 /// The place of a longitude or latitude as a new vertex's line prints it (nine decimals), to
 /// tell new vertices at one place apart from others.

@@ -69,6 +69,7 @@ struct Folding {
     std::vector<AreaPolygon> parts = {};
     std::vector<PlanePoint> points = {};
     std::vector<uint32_t> holeStarts = {}, ears = {};
+    VertexScratch scratch = {};
 };
 
 // The cut's base triangles in the order the fit takes them, and the piece each came from.
@@ -139,7 +140,7 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
     const int32_t corners[3] = {int32_t(triangle.corners[0]), int32_t(triangle.corners[1]),
                                 int32_t(triangle.corners[2])};
     StoredVertex made;
-    if (!outlineVertex(g.cut, corners, t, at, made)) return false;
+    if (!outlineVertex(g.cut, corners, t, at, made, g.scratch)) return false;
     vertex = uint32_t(g.cut.mesh.vertices.count);
     g.cut.mesh.vertices.push(made);
     g.onOutline.insert(first, {w, vertex});
@@ -281,7 +282,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
                       [&](const AreaPoint& a, const AreaPoint& b) { return from(a) < from(b); });
             for (const AreaPoint& p : along) {
                 StoredVertex made;
-                if (!outlineVertex(g.cut, corners, t, p, made)) return false;
+                if (!outlineVertex(g.cut, corners, t, p, made, g.scratch)) return false;
                 vertices.push_back(uint32_t(g.cut.mesh.vertices.count));
                 g.cut.mesh.vertices.push(made);
                 places.push_back(p);

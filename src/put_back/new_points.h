@@ -2,12 +2,14 @@
 // file puts them, their normals, their texture values, and the pools' scales.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <vector>
 
 #include "cut/cut.h"
 #include "cut/materials.h"
+#include "cut/triangulation.h"
 #include "put_back/edited_file.h"
 #include "put_back/fit.h"
 
@@ -20,6 +22,8 @@ constexpr float DEGREE_BUCKET = 0.125f;
 constexpr float ELEVATION_SPAN = 65535.0f / 128;
 constexpr double ELEVATION_BAND = 500;
 constexpr double LOWEST_ELEVATION = -1500;
+/// Grids of triangles have about this many triangles a cell.
+constexpr double CELLS_PER_TRIANGLE = 1;
 /// An overlay vertex whose terrain moved less than this keeps its own height.
 constexpr double HEIGHT_UNCHANGED = 0.005;
 
@@ -81,5 +85,20 @@ bool changedHeightAt(const ChangedSurface& surface, double x, double z, double& 
 float elevationBase(double elevation);
 /// An elevation as a new pool holds it: quantised in its band.
 double quantisedElevation(double elevation);
+
+// Barycentric weights of a point in a triangle seen from above; false when it lies outside.
+inline bool weightsIn(const Metres (&c)[3], double x, double z, double (&w)[3],
+                      bool clamp = false) {
+    const PlanePoint t[3] = {{c[0].x, c[0].z}, {c[1].x, c[1].z}, {c[2].x, c[2].z}};
+    if (!weightsInTriangle(t, {x, z}, w)) return false;
+    constexpr double EDGE = -1e-9;
+    if (clamp) {
+        for (double& v : w) v = std::max(v, 0.0);
+        double sum = w[0] + w[1] + w[2];
+        for (double& v : w) v /= sum;
+        return true;
+    }
+    return w[0] >= EDGE && w[1] >= EDGE && w[2] >= EDGE;
+}
 
 }  // namespace mc
