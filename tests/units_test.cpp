@@ -88,6 +88,57 @@ TEST(Triangulation, KeepsTheAreaAndTheWindingOfEverySimplePolygonWithHoles) {
     }
 }
 
+double thinnestHeight(const std::vector<PlanePoint>& points,
+                      const std::vector<uint32_t>& triangles) {
+    double thinnest = INFINITY;
+    for (size_t t = 0; t < triangles.size(); t += 3) {
+        double longest = 0;
+        for (int k = 0; k < 3; ++k) {
+            const PlanePoint &a = points[triangles[t + k]], &b = points[triangles[t + (k + 1) % 3]];
+            longest = std::max(longest, std::hypot(b.x - a.x, b.y - a.y));
+        }
+        double turn =
+            turnOf(points[triangles[t]], points[triangles[t + 1]], points[triangles[t + 2]]);
+        thinnest = std::min(thinnest, std::fabs(turn) / longest);
+    }
+    return thinnest;
+}
+
+TEST(Triangulation, ThinTrianglesAreTurnedIntoThickOnesKeepingTheArea) {
+    // a square whose first corner lies 0.2 mm below its southern edge: the first ear is a sliver
+    std::vector<PlanePoint> square = {{5, -0.0002}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};
+    std::vector<uint32_t> triangles;
+    triangulatePolygon(square, {}, triangles);
+    ASSERT_LT(thinnestHeight(square, triangles), 0.001);
+    flipThinTriangles(square, triangles, 0.001);
+    EXPECT_GT(thinnestHeight(square, triangles), 1);
+    // on any polygon: the same area, every triangle wound as before, none made thinner
+    std::mt19937_64 random(37);
+    int flippedRounds = 0;
+    for (int round = 0; round < 400; ++round) {
+        Shape s = randomShape(random, round % 2 == 1);
+        triangles.clear();
+        triangulatePolygon(s.points, s.holeStarts, triangles);
+        auto area = [&] {
+            double sum = 0;
+            for (size_t t = 0; t < triangles.size(); t += 3) {
+                double turn = turnOf(s.points[triangles[t]], s.points[triangles[t + 1]],
+                                     s.points[triangles[t + 2]]);
+                EXPECT_TRUE(round % 2 == 1 ? turn <= 0 : turn >= 0) << "round " << round;
+                sum += turn;
+            }
+            return sum;
+        };
+        double before = area(), thinnest = thinnestHeight(s.points, triangles);
+        std::vector<uint32_t> was = triangles;
+        flipThinTriangles(s.points, triangles, 0.5);
+        flippedRounds += triangles != was;
+        EXPECT_NEAR(area(), before, 1e-9 * std::fabs(before)) << "round " << round;
+        EXPECT_GE(thinnestHeight(s.points, triangles), thinnest) << "round " << round;
+    }
+    EXPECT_GT(flippedRounds, 40);
+}
+
 TEST(Frame, DegreesAndMetresAreEachOthersInverse) {
     std::mt19937_64 random(5);
     std::uniform_real_distribution<double> lat(-80, 80), step(-0.5, 0.5);

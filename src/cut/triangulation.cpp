@@ -168,3 +168,62 @@ void triangulatePolygon(const std::vector<PlanePoint>& points,
 }
 
 }  // namespace mc
+
+namespace mc {
+namespace {
+
+// The height of a triangle over its longest edge, and which edge that is (k to k + 1).
+double heightOverLongestEdge(const std::vector<PlanePoint>& points, const uint32_t* t, int& edge) {
+    double longest = -1;
+    for (int k = 0; k < 3; ++k) {
+        const PlanePoint &a = points[t[k]], &b = points[t[(k + 1) % 3]];
+        double length = std::hypot(b.x - a.x, b.y - a.y);
+        if (length > longest) longest = length, edge = k;
+    }
+    if (longest <= 0) return 0;
+    return std::fabs(turnOf(points[t[0]], points[t[1]], points[t[2]])) / longest;
+}
+
+double thinnerOf(const std::vector<PlanePoint>& points, const uint32_t* a, const uint32_t* b) {
+    int edge;
+    return std::min(heightOverLongestEdge(points, a, edge), heightOverLongestEdge(points, b, edge));
+}
+
+}  // namespace
+
+void flipThinTriangles(const std::vector<PlanePoint>& points, std::vector<uint32_t>& triangles,
+                       double thinnest) {
+    const size_t count = triangles.size() / 3;
+    for (size_t pass = 0; pass < 4; ++pass) {
+        bool flipped = false;
+        for (size_t s = 0; s < count; ++s) {
+            uint32_t* sliver = &triangles[3 * s];
+            int edge;
+            double height = heightOverLongestEdge(points, sliver, edge);
+            if (height >= thinnest) continue;
+            const uint32_t a = sliver[edge], b = sliver[(edge + 1) % 3], c = sliver[(edge + 2) % 3];
+            for (size_t n = 0; n < count; ++n) {
+                uint32_t* other = &triangles[3 * n];
+                int k = 0;
+                while (k < 3 && !(other[k] == b && other[(k + 1) % 3] == a)) ++k;
+                if (n == s || k == 3) continue;
+                const uint32_t d = other[(k + 2) % 3];
+                // the quadrilateral a d b c cut along c d instead: both halves wound as before
+                const uint32_t first[3] = {a, d, c}, second[3] = {d, b, c};
+                double sense = turnOf(points[b], points[a], points[d]);
+                double turn1 = turnOf(points[a], points[d], points[c]);
+                double turn2 = turnOf(points[d], points[b], points[c]);
+                if (turn1 * sense <= 0 || turn2 * sense <= 0) break;
+                if (thinnerOf(points, first, second) <=
+                    std::min(height, thinnerOf(points, sliver, other)))
+                    break;
+                std::copy(first, first + 3, sliver), std::copy(second, second + 3, other);
+                flipped = true;
+                break;
+            }
+        }
+        if (!flipped) return;
+    }
+}
+
+}  // namespace mc

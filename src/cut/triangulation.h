@@ -36,4 +36,11 @@ inline bool weightsInTriangle(const PlanePoint (&t)[3], const PlanePoint& p, dou
 void triangulatePolygon(const std::vector<PlanePoint>& points,
                         const std::vector<uint32_t>& holeStarts, std::vector<uint32_t>& triangles);
 
+/// A triangle thinner than `thinnest` over its longest edge (a sliver whose corners, rounded as
+/// a tile stores them, could turn it over) is turned with the triangle across that edge into the
+/// quadrilateral's other two halves, when those are both wound as before and thicker. For the
+/// few triangles of a polygon's pieces: the neighbour is looked up among all of them.
+void flipThinTriangles(const std::vector<PlanePoint>& points, std::vector<uint32_t>& triangles,
+                       double thinnest);
+
 }  // namespace mc

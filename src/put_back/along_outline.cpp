@@ -147,14 +147,24 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
     return true;
 }
 
+// Outline points are stored in steps of 2^-11/65535 degree (0.83 mm north): rounded, a corner
+// moves up to half that, so a triangle thinner than a millimetre could turn over.
+constexpr double ROUNDING_TURNS_OVER_METRES = 0.001;
+
 // A polygon over the triangle's plane triangulated, facing up as the triangle does: its corners
 // are vertices of the cut, at these places.
 void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<uint32_t>& vertices,
                      const std::vector<AreaPoint>& places) {
+    // in metres from the first corner, so that thinness is measured as the ground has it
     g.points.clear();
-    for (const AreaPoint& p : places) g.points.push_back({p.lon, p.lat});
+    double east = cosineOfLatitude<double>(places[0].lat) * METRES_PER_DEGREE;
+    for (const AreaPoint& p : places) {
+        g.points.push_back(
+            {(p.lon - places[0].lon) * east, (p.lat - places[0].lat) * METRES_PER_DEGREE});
+    }
     g.ears.clear();
     triangulatePolygon(g.points, g.holeStarts, g.ears);
+    flipThinTriangles(g.points, g.ears, ROUNDING_TURNS_OVER_METRES);
     for (size_t k = 0; k + 3 <= g.ears.size(); k += 3) {
         uint32_t* e = &g.ears[k];
         double turn = turnOf(g.points[e[0]], g.points[e[1]], g.points[e[2]]);
