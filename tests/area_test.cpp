@@ -721,27 +721,32 @@ double worstOffPlane(const std::vector<Corner>& corners) {
 // or its elevation, eased over 100 m (or none): the tile stays closed, the ground inside is even
 // (one plane, or one height), and the ground past the band is the tile's own, vertex for vertex.
 TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
+    const std::string tin = DSF + "tin_small.dsf",
+                      textured =
+                          SOURCE_DIR "/tests/data/textured/pack/Earth nav data/+40+000/+45+007.dsf";
     const struct {
-        const char* tile;
+        std::string tile, binary;  // the tile, and its binary form whose surface it has
         std::string keys;
         double level;  // the height inside; NAN: some plane
         const char* said;
     } cases[] = {
-        {"tin_small.dsf", "", NAN, "flattened XTST to a plane falling "},
-        {"tin_small.txt", "flatten_to=level\n", 0, "flattened XTST to its mean level, "},
-        {"tin_small.7z.dsf", "flatten_to=airport\nblend_m=40\n", 1500 * 0.3048,
+        {tin, tin, "", NAN, "flattened XTST to a plane falling "},
+        {DSF + "tin_small.txt", tin, "flatten_to=level\n", 0, "flattened XTST to its mean level, "},
+        {DSF + "tin_small.7z.dsf", tin, "flatten_to=airport\nblend_m=40\n", 1500 * 0.3048,
          "flattened XTST to 457.2 m"},
-        {"tin_small.dsf", "flatten_to=1400\nblend_m=0\n", 1400, "flattened XTST to 1400.0 m"},
+        {tin, tin, "flatten_to=1400\nblend_m=0\n", 1400, "flattened XTST to 1400.0 m"},
+        // orthophotos and terrains in patches that meet along the airport's western edge
+        {textured, textured, "blend_m=40\n", NAN, "flattened XTST to a plane falling "},
     };
-    const auto before = tileSurface(DSF + "tin_small.dsf");
-    std::map<std::pair<double, double>, double> own;
-    for (const auto& t : before) {
-        for (const Corner& c : t) own[{c[0], c[1]}] = c[2];
-    }
     for (const auto& c : cases) {
+        const auto before = tileSurface(c.binary);
+        std::map<std::pair<double, double>, double> own;
+        for (const auto& t : before) {
+            for (const Corner& corner : t) own[{corner[0], corner[1]}] = corner[2];
+        }
         test::TempDir dir;
         test::writeFile(dir / "mesh_carver.ini",
-                        "[mesh_carver]\ninput_file=" + DSF + c.tile + "\narea_file=" + AREAS +
+                        "[mesh_carver]\ninput_file=" + c.tile + "\narea_file=" + AREAS +
                             "apt.dat\narea=XTST\noutput_tile=flat.dsf\n" + c.keys);
         test::ToolRun run = test::runTool(dir.path, "", "flatten");
         ASSERT_EQ(run.status, 0) << c.keys << run.console << run.errors;

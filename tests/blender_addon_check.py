@@ -5,6 +5,7 @@
 #   blender -b --python blender_addon_check.py -- ADDON.zip TOOL TILE XPLANE_FOLDER ORIGIN_LINE \
 #       OLD_TOOL NEW_TILE
 # Exits with status 1 and a line naming the first check that failed.
+import math
 import os
 import sys
 
@@ -250,6 +251,68 @@ result = bpy.ops.export_scene.dsf_window(filepath=along_tile, collection=along[0
 if result != {"FINISHED"} or not os.path.isfile(along_tile):
     fail("the export along XTST ended %s" % result)
 passed("an area from the dialog, its window from the area, and back along it")
+
+# XTST flattened to 1400 m from the dialog into a new tile, and its window imported for a look:
+# every vertex well inside the airport (past its notch and hole) at 1400 m
+flat_tile = new_tile + ".flat.dsf"
+
+
+def flattening_refused(label, expected, **arguments):
+    before = set(bpy.data.collections)
+    arguments.setdefault("tool_path", tool)
+    try:
+        bpy.ops.import_scene.dsf_flatten(filepath=tile, output_tile=flat_tile, **arguments)
+    except RuntimeError as error:
+        if expected not in str(error):
+            fail("%s: the error report is %r, without %r" % (label, str(error), expected))
+    else:
+        fail("%s: no error report" % label)
+    if os.path.exists(flat_tile) or set(bpy.data.collections) != before:
+        fail("%s: something was written or imported" % label)
+
+
+flattening_refused("no area file", "name the airport's area file")
+flattening_refused("a tool without flatten", "is too old to flatten", area_file=apt_dat,
+                   area="XTST", tool_path=carving_only)
+flattening_refused("a band past the tile's edge", "past the tile's eastern edge",
+                   area_file=apt_dat, area="XTST", blend_m=60000)
+before = set(bpy.data.collections)
+result = bpy.ops.import_scene.dsf_flatten(filepath=tile, output_tile=flat_tile, area_file=apt_dat,
+                                          area="XTST", flatten_to="height", height=1400,
+                                          blend_m=50, xplane_folder=xplane, tool_path=tool)
+looked = [c for c in bpy.data.collections if c not in before]
+if result != {"FINISHED"} or not os.path.isfile(flat_tile) or len(looked) != 1:
+    fail("the flattening ended %s, collections %s" % (result, [c.name for c in looked]))
+south, north, west, east = list(looked[0]["window"])
+# the band's extent and 10 m: 60 m is 0.00054 degree north, 0.00077 east
+if not (45.4993 < south < 45.4996 and 45.5404 < north < 45.5407 and 7.4990 < west < 7.4994 and
+        7.5606 < east < 7.5610):
+    fail("the flattened window imported is %s" % list(looked[0]["window"]))
+lon0, lat0, altitude0 = list(looked[0]["origin"])
+metres_east = 111120 * math.cos(math.radians(lat0))
+
+
+def well_inside(lon, lat):
+    margin = 30 / 111120
+    if not (7.5 + margin < lon < 7.56 - margin and 45.5 + margin < lat < 45.54 - margin):
+        return False
+    in_notch = 7.525 - margin < lon < 7.535 + margin and lat > 45.525 - margin
+    in_hole = 7.54 - margin < lon < 7.55 + margin and 45.505 - margin < lat < 45.515 + margin
+    return not in_notch and not in_hole
+
+
+flat, off = 0, []
+for obj in looked[0].objects:
+    if not obj.name.endswith("_terrain"):
+        continue
+    for x, z, y in terrain_points(obj):
+        if well_inside(lon0 + x / metres_east, lat0 - z / 111120):
+            flat += 1
+            if abs(altitude0 + y - 1400) > 0.01:
+                off.append(round(altitude0 + y, 3))
+if flat < 50 or off:
+    fail("of %d vertices inside XTST, these are not at 1400 m: %s" % (flat, off[:5]))
+passed("XTST flattened from the dialog and imported: %d vertices inside at 1400 m" % flat)
 print("blender add-on check passed: %s, %d objects, %d materials; %d vertices lowered and back; "
-      "a run waiting for the tile said so; along XTST from the dialog and back" %
+      "a run waiting for the tile said so; along XTST from the dialog and back; XTST flattened" %
       (cut.name, len(names), len(materials), deeper))

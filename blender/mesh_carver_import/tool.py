@@ -10,9 +10,11 @@ import bpy
 from bpy.props import StringProperty
 
 TOOL_NAME = "mesh_carver.exe" if sys.platform == "win32" else "mesh_carver"
-# The Wavefront materials and the reasons on standard error came with 1.2.0, put-back with 1.3.0.
+# The Wavefront materials and the reasons on standard error came with 1.2.0, put-back with 1.3.0,
+# flatten with 1.4.0.
 CARVING_TOOL = (1, 2, 0)
 PUTTING_BACK_TOOL = (1, 3, 0)
+FLATTENING_TOOL = (1, 4, 0)
 
 
 class MeshCarverPreferences(bpy.types.AddonPreferences):

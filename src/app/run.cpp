@@ -106,6 +106,13 @@ std::string counted(size_t count, const char* what) {
     return intToText(int64_t(count)) + " " + what + (count == 1 ? "" : "s");
 }
 
+// The window the ini left to the area, as the console says it (the add-on reads it back).
+void writeWindowFromArea(OutputFile& console, const SelectionWindow& w) {
+    writeLine(console, "window from the area: lat " + doubleToText(w.latMin) + " to " +
+                           doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) + " to " +
+                           doubleToText(w.longMax));
+}
+
 // The area_file's area, checked, and said on the console ("area LFLB from apt.dat: 1 outline,
 // 2 holes, 412 corners"); an area that misses the window is refused.
 Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area) {
@@ -125,11 +132,7 @@ Status takeArea(const RunSettings& settings, OutputFile& console, CutArea& area)
     }
     writeLine(console, "area " + area.label + ": " + counted(area.outlines, "outline") + ", " +
                            counted(area.holes, "hole") + ", " + counted(area.corners, "corner"));
-    if (settings.windowFromArea) {
-        writeLine(console, "window from the area: lat " + doubleToText(w.latMin) + " to " +
-                               doubleToText(w.latMax) + ", long " + doubleToText(w.longMin) +
-                               " to " + doubleToText(w.longMax));
-    }
+    if (settings.windowFromArea) writeWindowFromArea(console, w);
     return {};
 }
 
@@ -288,7 +291,10 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
         return status;
     }
     SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
-    if (settings.windowFromArea) window = windowAroundArea(band, AREA_MARGIN_METRES);
+    if (settings.windowFromArea) {
+        window = windowAroundArea(band, AREA_MARGIN_METRES);
+        writeWindowFromArea(console, window);
+    }
     window.area = &band, window.clip = true;
     TileTrace trace;
     Selection selection =

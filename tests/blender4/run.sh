@@ -36,7 +36,9 @@ fi
 # the tool, the add-on and the samples inside the root; /proc and /dev for Blender and the tool
 WORK=$ROOT/tmp/mesh_carver
 rm -rf "$WORK" && mkdir -p "$WORK/tests" "$WORK/run" "$WORK/home"
-cp "$BUILD/mesh_carver" "$BUILD"/mesh_carver-*-blender-addon.zip "$WORK/"
+# the add-on of this build's version (an older build may have left its own zip beside it)
+zip=mesh_carver-$("$BUILD/mesh_carver" --version | awk '{print $2}')-blender-addon.zip
+cp "$BUILD/mesh_carver" "$BUILD/$zip" "$WORK/"
 cp "$HERE/tests/blender_addon_check.py" "$WORK/tests/"
 cp -r "$HERE/tests/data" "$WORK/tests/"
 mounted=()
@@ -61,7 +63,6 @@ case "$origin" in
     *) echo "the tool does not run in the Debian 13 root: $origin"; exit 1 ;;
 esac
 printf "#!/bin/sh\necho 'mesh_carver 1.1.0'\n" > "$WORK/old_tool" && chmod +x "$WORK/old_tool"
-zip=$(basename "$BUILD"/mesh_carver-*-blender-addon.zip)
 status=0
 chroot "$ROOT" env HOME="$inside/home" sh -c "cd $inside/run && blender -b --factory-startup \
     -noaudio --python-exit-code 3 --python $inside/tests/blender_addon_check.py -- \
