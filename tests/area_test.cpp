@@ -757,36 +757,65 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         double blend = c.keys.find("blend_m=0") != std::string::npos    ? 0
                        : c.keys.find("blend_m=40") != std::string::npos ? 40
                                                                         : 100;
+        auto metresToOutline = [](const Corner& corner) {
+            double metres = INFINITY;
+            for (const Ring& ring : {OUTLINE, HOLE}) {
+                for (size_t k = 0; k < ring.size(); ++k) {
+                    auto [x1, y1] = ring[k];
+                    auto [x2, y2] = ring[(k + 1) % ring.size()];
+                    double cs = std::cos(corner[1] * M_PI / 180) * 111120;
+                    double ax = (x1 - corner[0]) * cs, ay = (y1 - corner[1]) * 111120;
+                    double dx = (x2 - x1) * cs, dy = (y2 - y1) * 111120;
+                    double s = std::clamp(-(ax * dx + ay * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+                    metres = std::min(metres, std::hypot(ax + s * dx, ay + s * dy));
+                }
+            }
+            return metres;
+        };
         std::vector<Corner> inside;
         std::set<double> levels;
-        size_t past = 0;
+        size_t past = 0, easedCount = 0;
+        double longestInBand = 0;
         for (const auto& t : after) {
+            bool inBand = false;
             for (const Corner& corner : t) {
                 if (placeIn({OUTLINE, HOLE}, corner[0], corner[1]) > 0) {
                     inside.push_back(corner);
                     levels.insert(std::round(corner[2] * 100) / 100);
                     continue;
                 }
-                // past the band (a metre's margin): the tile's own vertex, at its own height
-                double metres = INFINITY;
-                for (const Ring& ring : {OUTLINE, HOLE}) {
-                    for (size_t k = 0; k < ring.size(); ++k) {
-                        auto [x1, y1] = ring[k];
-                        auto [x2, y2] = ring[(k + 1) % ring.size()];
-                        double cs = std::cos(corner[1] * M_PI / 180) * 111120;
-                        double ax = (x1 - corner[0]) * cs, ay = (y1 - corner[1]) * 111120;
-                        double dx = (x2 - x1) * cs, dy = (y2 - y1) * 111120;
-                        double s = std::clamp(-(ax * dx + ay * dy) / (dx * dx + dy * dy), 0.0, 1.0);
-                        metres = std::min(metres, std::hypot(ax + s * dx, ay + s * dy));
+                double metres = metresToOutline(corner);
+                // the band's outer edge follows its arcs by chords, up to a metre inside them
+                if (metres > 0.01 && metres < blend - 1) {
+                    inBand = true;
+                    if (c.level > 0) {  // a known height, eased back to the ground
+                        double x = metres / blend, ground = heightAt(before, corner[0], corner[1]);
+                        double eased = c.level + (ground - c.level) * (3 * x * x - 2 * x * x * x);
+                        // a new point's place is kept to 7 mm: where the ease is steep, that
+                        // is more than its height's millimetre
+                        double slope = std::fabs(ground - c.level) * 6 * x * (1 - x) / blend;
+                        EXPECT_NEAR(corner[2], eased, 0.05 + 0.007 * slope)
+                            << corner[0] << " " << corner[1] << " " << c.keys;
+                        ++easedCount;
                     }
                 }
+                // past the band (a metre's margin): the tile's own vertex, at its own height
                 if (metres < std::max(blend, 1.0) + 1) continue;  // no band: one metre
                 ++past;
                 auto found = own.find({corner[0], corner[1]});
                 ASSERT_NE(found, own.end()) << corner[0] << " " << corner[1] << " " << c.keys;
                 EXPECT_EQ(found->second, corner[2]) << c.keys;
             }
+            for (int k = 0; k < 3 && inBand; ++k) {
+                const Corner &a = t[size_t(k)], &b = t[size_t(k + 1) % 3];
+                double cs = std::cos(a[1] * M_PI / 180) * 111120;
+                longestInBand =
+                    std::max(longestInBand, std::hypot((a[0] - b[0]) * cs, (a[1] - b[1]) * 111120));
+            }
         }
+        // no edge of the band longer than a quarter of it (within the places' quantisation)
+        if (blend > 0) EXPECT_LT(longestInBand, blend / 4 + 0.05) << c.keys;
+        if (c.level > 0 && blend > 0) EXPECT_GT(easedCount, 1000u) << c.keys;
         EXPECT_GT(inside.size(), 100u) << c.keys;
         EXPECT_GT(past, 1000u) << c.keys;
         EXPECT_LT(worstOffPlane(inside), 0.01) << c.keys;

@@ -252,7 +252,8 @@ TEST(Fit, EveryCornerOfAnUneditedCutIsItsOriginalPoint) {
         std::vector<Material> materials = materialsOf(c.cut, library);
         EditedCut edited;
         FittedCut fitted;
-        Status status = fitEditedCut(c.cut, c.cut.mesh, materials, paths.wavefront, edited, fitted);
+        Status status =
+            fitEditedCut(c.cut, c.cut.mesh, false, materials, paths.wavefront, edited, fitted);
         ASSERT_TRUE(status.ok()) << tile << ": " << status.reason;
         EXPECT_EQ(fitted.triangles.size(), fitted.removed.size()) << tile;
         EXPECT_TRUE(fitted.points.empty()) << tile;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cut/triangulation.h"
 #include "put_back/fitting.h"
@@ -195,43 +196,54 @@ void splitAlongOutline(Ground& g, const Cut& cut, const ClipRegion& outline) {
     }
 }
 
-// A triangle beside one the outline split, whose common edge got a point in its middle: cut at
-// that point too, so that no edge ends on another.
-void splitAtEdgePoints(Ground& g) {
+// A triangle beside one the outline split, whose common edge got points in its middle: cut at
+// those points too, so that no edge ends on another. With points on one edge only it is fanned
+// from the corner facing that edge; with points on more, from a point at its middle (points along
+// an edge are too nearly in line for ear clipping to cut them safely).
+void splitAtEdgePoints(Ground& g, const Cut& cut) {
     if (g.onEdges.empty()) return;
     std::vector<uint32_t> triangles = std::move(g.triangles),
                           definitions = std::move(g.definitions);
     g.triangles.clear(), g.definitions.clear();
-    std::vector<uint32_t> ring, ears;
-    std::vector<PlanePoint> plane;
+    std::vector<uint32_t> ring;
+    std::vector<std::pair<double, uint32_t>> along;
     for (size_t k = 0; k < definitions.size(); ++k) {
-        const uint32_t* t = &triangles[3 * k];
+        const uint32_t t[3] = {triangles[3 * k], triangles[3 * k + 1], triangles[3 * k + 2]};
         ring.clear();
+        int edgesWithPoints = 0, lastWithPoints = 0;
         for (int j = 0; j < 3; ++j) {
             uint32_t a = t[j], b = t[(j + 1) % 3];
             ring.push_back(a);
             auto [first, last] = g.onEdges.equal_range(std::minmax(a, b));
-            std::vector<std::pair<double, uint32_t>> along;
+            along.clear();
             for (auto it = first; it != last; ++it) {
                 if (it->second == a || it->second == b) continue;
                 const GroundPoint &p = g.points[it->second], &o = g.points[a];
                 along.push_back({std::hypot(p.x - o.x, p.y - o.y), it->second});
             }
             std::sort(along.begin(), along.end());
+            size_t before = ring.size();
             for (const auto& [distance, point] : along) {
                 if (ring.back() != point) ring.push_back(point);
             }
+            if (ring.size() > before) ++edgesWithPoints, lastWithPoints = j;
         }
-        if (ring.size() == 3) {
-            addTriangle(g, t[0], t[1], t[2], definitions[k]);
+        const uint32_t definition = definitions[k];
+        if (edgesWithPoints == 0) {
+            addTriangle(g, t[0], t[1], t[2], definition);
             continue;
         }
-        plane.clear();
-        for (uint32_t p : ring) plane.push_back({g.points[p].x, g.points[p].y});
-        ears.clear();
-        triangulatePolygon(plane, {}, ears);
-        for (size_t e = 0; e + 3 <= ears.size(); e += 3) {
-            addTriangle(g, ring[ears[e]], ring[ears[e + 1]], ring[ears[e + 2]], definitions[k]);
+        uint32_t hub;
+        if (edgesWithPoints == 1) {
+            hub = t[(lastWithPoints + 2) % 3];
+        } else {
+            AreaPoint middle{(g.places[t[0]].lon + g.places[t[1]].lon + g.places[t[2]].lon) / 3,
+                             (g.places[t[0]].lat + g.places[t[1]].lat + g.places[t[2]].lat) / 3};
+            hub = pointInside(g, cut, t, definition, middle);
+        }
+        for (size_t j = 0; j < ring.size(); ++j) {
+            uint32_t a = ring[j], b = ring[(j + 1) % ring.size()];
+            if (a != hub && b != hub) addTriangle(g, hub, a, b, definition);
         }
     }
 }
@@ -261,33 +273,63 @@ double distanceOf(const CutArea& airport, const AreaPoint& p) {
     return d < ON_OUTLINE_METRES ? 0 : d;
 }
 
+// A triangle of the ground inside the airport: its corners there or on the outline, and its
+// middle inside (three corners on the outline may span a hole's corner).
+bool isInside(const Ground& g, const Heights& h, const CutArea& airport, const uint32_t* c) {
+    if (h.distance[c[0]] != 0 || h.distance[c[1]] != 0 || h.distance[c[2]] != 0) return false;
+    double lon = (g.places[c[0]].lon + g.places[c[1]].lon + g.places[c[2]].lon) / 3;
+    double lat = (g.places[c[0]].lat + g.places[c[1]].lat + g.places[c[2]].lat) / 3;
+    return isInsideArea(airport, lon, lat);
+}
+
 // The band's triangles halved until no edge is longer than a quarter of the band; a new point
-// takes its place and photo values halfway.
+// takes its place and photo values halfway. The triangles inside keep their size (the flat
+// surface is planar over them): a point made on an edge they share goes into them afterwards,
+// as the outline's points do. A point made on the band's outer edge stays on the ground there.
 void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, double blend, Heights& h) {
-    auto counts = edgeCounts(g);
+    std::vector<uint32_t> band, bandDefinitions, inside, insideDefinitions;
+    for (size_t k = 0; k < g.definitions.size(); ++k) {
+        const uint32_t* c = &g.triangles[3 * k];
+        bool flat = isInside(g, h, airport, c);
+        (flat ? inside : band).insert((flat ? inside : band).end(), c, c + 3);
+        (flat ? insideDefinitions : bandDefinitions).push_back(g.definitions[k]);
+    }
+    std::unordered_set<uint64_t> outerEdge;
+    for (const auto& [edge, count] : edgeCounts(g)) {
+        if (count == 1) outerEdge.insert(edge);
+    }
+    std::unordered_map<uint64_t, uint64_t> insideEdgeOf;  // a piece of an edge inside has: its edge
+    for (size_t k = 0; k < inside.size(); k += 3) {
+        for (int j = 0; j < 3; ++j) {
+            uint64_t edge = edgeKey(inside[k + j], inside[k + (j + 1) % 3]);
+            insideEdgeOf[edge] = edge;
+        }
+    }
+    g.onEdges.clear();
     EdgeSplitting how;
     how.longest = blend / 4;
-    how.isFixed = [&](uint32_t a, uint32_t b) {
-        auto found = counts.find(edgeKey(a, b));
-        return found != counts.end() && found->second == 1;
-    };
-    how.wantsShort = [&](const uint32_t* c) {
-        for (int k = 0; k < 3; ++k) {
-            if (h.distance[c[k]] > 0 && h.distance[c[k]] < blend) return true;
-        }
-        return false;
-    };
+    how.isFixed = [](uint32_t, uint32_t) { return false; };
+    how.wantsShort = [](const uint32_t*) { return true; };
     how.made = [&](uint32_t a, uint32_t b, uint32_t m) {
         AreaPoint place{(g.places[a].lon + g.places[b].lon) / 2,
                         (g.places[a].lat + g.places[b].lat) / 2};
         g.places.push_back(place);
         g.at.push_back(
-            metresOf(projectPosition(cut.window, {place.lon, place.lat, 0}, 0), cut.origin));
+            metresOf(projectPosition(cut.window, {place.lon, place.lat, g.points[m].height}, 0),
+                     cut.origin));
         g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
                           int64_t(std::floor(place.lat / CELL_DEGREES))},
                          m});
         h.distance.push_back(distanceOf(airport, place));
-        h.fixed.push_back(0);
+        const uint64_t edge = edgeKey(a, b);
+        const bool outer = outerEdge.erase(edge) > 0;
+        h.fixed.push_back(outer);
+        if (outer) outerEdge.insert({edgeKey(a, m), edgeKey(m, b)});
+        if (auto found = insideEdgeOf.find(edge); found != insideEdgeOf.end()) {
+            const uint64_t whole = found->second;
+            g.onEdges.insert({{uint32_t(whole >> 32), uint32_t(whole)}, m});
+            insideEdgeOf[edgeKey(a, m)] = insideEdgeOf[edgeKey(m, b)] = whole;
+        }
         for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a;
              ++it) {
             auto other = g.photo.find({b, it->first.second});
@@ -296,18 +338,27 @@ void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, double 
                                               (it->second[1] + other->second[1]) / 2};
         }
     };
-    splitLongEdges(g.triangles, g.definitions, g.points, how);
+    splitLongEdges(band, bandDefinitions, g.points, how);
+    g.triangles = std::move(inside), g.definitions = std::move(insideDefinitions);
+    g.triangles.insert(g.triangles.end(), band.begin(), band.end());
+    g.definitions.insert(g.definitions.end(), bandDefinitions.begin(), bandDefinitions.end());
+    const size_t made = g.points.size();
+    splitAtEdgePoints(g, cut);
+    for (size_t p = made; p < g.points.size(); ++p) {
+        h.distance.push_back(distanceOf(airport, g.places[p]));
+        h.fixed.push_back(0);
+    }
 }
 
 // The surface the ground inside the airport becomes.
-Status surfaceOf(const Ground& g, const Heights& h, const FlattenTarget& target,
-                 FlatSurface& surface) {
+Status surfaceOf(const Ground& g, const Heights& h, const CutArea& airport,
+                 const FlattenTarget& target, FlatSurface& surface) {
     if (target.kind == FlattenTarget::Kind::height)
         return surface = {0, 0, target.height}, Status{};
     std::vector<std::array<GroundPoint, 3>> inside;
     for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
         const uint32_t* t = &g.triangles[k];
-        if (h.distance[t[0]] == 0 && h.distance[t[1]] == 0 && h.distance[t[2]] == 0) {
+        if (isInside(g, h, airport, t)) {
             inside.push_back({g.points[t[0]], g.points[t[1]], g.points[t[2]]});
         }
     }
@@ -418,7 +469,7 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
                                        airport.west - margin, airport.east + margin},
                                       &airport);
     splitAlongOutline(g, cut, outline);
-    splitAtEdgePoints(g);
+    splitAtEdgePoints(g, cut);
     Heights h;
     auto counts = edgeCounts(g);
     h.fixed.assign(g.points.size(), 0);
@@ -426,7 +477,8 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
         if (count == 1) h.fixed[uint32_t(edge >> 32)] = h.fixed[uint32_t(edge)] = 1;
     }
     for (const AreaPoint& p : g.places) h.distance.push_back(distanceOf(airport, p));
-    if (Status status = surfaceOf(g, h, target, report.surface); !status.ok()) return status;
+    if (Status status = surfaceOf(g, h, airport, target, report.surface); !status.ok())
+        return status;
     shortenBandEdges(g, cut, airport, blend, h);
     std::vector<double> heights(g.points.size());
     double sum = 0;

@@ -52,6 +52,9 @@ AreaPoint placeOfVertex(const Cut& cut, uint32_t vertex, bool& read) {
     return {p.lon, p.lat};
 }
 
+// A point within a millimetre of a piece's side lies on it.
+constexpr double ON_EDGE_METRES = 0.001;
+
 double metresApart(const AreaPoint& a, const AreaPoint& b) {
     double cosine = cosineOfLatitude<double>(a.lat);
     return std::hypot((a.lon - b.lon) * cosine * METRES_PER_DEGREE,
@@ -70,6 +73,10 @@ struct Folding {
     std::vector<PlanePoint> points = {};
     std::vector<uint32_t> holeStarts = {}, ears = {};
     VertexScratch scratch = {};
+    // the points the faces put on the outline between its own, by longitude: (place, edited
+    // vertex), and the new point of each (vertex, definition)
+    std::vector<std::pair<AreaPoint, uint32_t>> extras = {};
+    std::map<std::pair<uint32_t, uint32_t>, uint32_t> pointOf = {};
 };
 
 // The cut's base triangles in the order the fit takes them, and the piece each came from.
@@ -153,7 +160,7 @@ constexpr double ROUNDING_TURNS_OVER_METRES = 0.001;
 
 // A polygon over the triangle's plane triangulated, facing up as the triangle does: its corners
 // are vertices of the cut, at these places.
-void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<uint32_t>& vertices,
+void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<FitCorner>& vertices,
                      const std::vector<AreaPoint>& places) {
     // in metres from the first corner, so that thinness is measured as the ground has it
     g.points.clear();
@@ -168,18 +175,91 @@ void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<ui
     for (size_t k = 0; k + 3 <= g.ears.size(); k += 3) {
         uint32_t* e = &g.ears[k];
         double turn = turnOf(g.points[e[0]], g.points[e[1]], g.points[e[2]]);
+        auto same = [&](uint32_t a, uint32_t b) {
+            return vertices[a].original == vertices[b].original &&
+                   vertices[a].index == vertices[b].index;
+        };
         // two corners on one vertex, or a sliver the printed places cannot hold
-        if (turn == 0 || vertices[e[0]] == vertices[e[1]] || vertices[e[1]] == vertices[e[2]] ||
-            vertices[e[0]] == vertices[e[2]]) {
-            continue;
-        }
+        if (turn == 0 || same(e[0], e[1]) || same(e[1], e[2]) || same(e[0], e[2])) continue;
         if ((turn > 0) != (facing > 0)) std::swap(e[1], e[2]);
         g.fitted.triangles.push_back(
-            {{{true, vertices[e[0]]}, {true, vertices[e[1]]}, {true, vertices[e[2]]}},
-             g.whole[w].definition,
-             true,
-             NONE});
+            {{vertices[e[0]], vertices[e[1]], vertices[e[2]]}, g.whole[w].definition, true, NONE});
     }
+}
+
+double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b);
+
+// The faces' points on the outline between its own, by place: the pieces outside take them.
+void collectExtras(Folding& g) {
+    std::vector<uint32_t> firstPointOf;
+    for (uint32_t k = 0; k < g.fitted.points.size(); ++k) {
+        const NewPointPlace& point = g.fitted.points[k];
+        if (point.vertex == NO_VERTEX || point.onOriginal != NO_ORIGINAL) continue;
+        g.pointOf.try_emplace({point.vertex, point.definition}, k);
+        if (point.vertex >= firstPointOf.size()) firstPointOf.resize(point.vertex + 1, NONE);
+        if (firstPointOf[point.vertex] == NONE) firstPointOf[point.vertex] = k;
+    }
+    std::vector<uint32_t> vertices = g.fitted.onOutlineEdges;
+    std::sort(vertices.begin(), vertices.end());
+    vertices.erase(std::unique(vertices.begin(), vertices.end()), vertices.end());
+    for (uint32_t vertex : vertices) {
+        if (vertex >= firstPointOf.size() || firstPointOf[vertex] == NONE) continue;
+        AreaPoint place;
+        degreesOf(g.cut, g.fitted.points[firstPointOf[vertex]].at, place.lon, place.lat);
+        g.extras.push_back({place, vertex});
+    }
+    std::sort(g.extras.begin(), g.extras.end(),
+              [](const auto& a, const auto& b) { return a.first.lon < b.first.lon; });
+}
+
+// The new point of an edited vertex for a definition: the faces' own, or one made like it.
+FitCorner pointFor(Folding& g, uint32_t vertex, uint32_t definition) {
+    auto found = g.pointOf.find({vertex, definition});
+    if (found != g.pointOf.end()) return {false, found->second};
+    auto other = g.pointOf.lower_bound({vertex, 0});
+    NewPointPlace point = g.fitted.points[other->second];
+    point.definition = definition, point.texture = -1;
+    g.pointOf[{vertex, definition}] = uint32_t(g.fitted.points.size());
+    g.fitted.points.push_back(point);
+    return {false, uint32_t(g.fitted.points.size() - 1)};
+}
+
+// Each side of a piece's rings that runs along the outline takes the faces' points on it, in
+// order, so that the piece and the faces share every vertex there.
+void takeExtras(Folding& g, uint32_t w, std::vector<FitCorner>& vertices,
+                std::vector<AreaPoint>& places) {
+    std::vector<FitCorner> corners;
+    std::vector<AreaPoint> at;
+    std::vector<uint32_t> starts;
+    std::vector<std::pair<double, uint32_t>> along;
+    for (size_t ring = 0; ring <= g.holeStarts.size(); ++ring) {
+        size_t first = ring == 0 ? 0 : g.holeStarts[ring - 1];
+        size_t end = ring < g.holeStarts.size() ? g.holeStarts[ring] : places.size();
+        if (ring > 0) starts.push_back(uint32_t(corners.size()));
+        for (size_t k = first; k < end; ++k) {
+            corners.push_back(vertices[k]), at.push_back(places[k]);
+            const AreaPoint &a = places[k], &b = places[k + 1 < end ? k + 1 : first];
+            auto from = std::lower_bound(
+                g.extras.begin(), g.extras.end(), std::min(a.lon, b.lon) - 1e-7,
+                [](const auto& extra, double lon) { return extra.first.lon < lon; });
+            along.clear();
+            for (auto e = from;
+                 e != g.extras.end() && e->first.lon <= std::max(a.lon, b.lon) + 1e-7; ++e) {
+                if (metresFromEdge(e->first, a, b) > ON_EDGE_METRES ||
+                    metresApart(e->first, a) <= SAME_PLACE_METRES ||
+                    metresApart(e->first, b) <= SAME_PLACE_METRES) {
+                    continue;
+                }
+                along.push_back({metresApart(e->first, a), uint32_t(e - g.extras.begin())});
+            }
+            std::sort(along.begin(), along.end());
+            for (const auto& [distance, extra] : along) {
+                corners.push_back(pointFor(g, g.extras[extra].second, g.whole[w].definition));
+                at.push_back(g.extras[extra].first);
+            }
+        }
+    }
+    vertices = std::move(corners), places = std::move(at), g.holeStarts = std::move(starts);
 }
 
 bool cornerPlaces(Folding& g, uint32_t w, AreaPoint (&t)[3], double& facing) {
@@ -201,12 +281,15 @@ bool addOutsidePieces(Folding& g, uint32_t w) {
     for (const AreaPolygon& part : g.parts) {
         std::vector<AreaPoint> places;
         flattenPolygon(part, places, g.holeStarts);
-        std::vector<uint32_t> vertices(places.size());
+        std::vector<FitCorner> vertices(places.size());
         for (size_t k = 0; k < places.size(); ++k) {
             bool read;
-            if (!vertexAt(g, w, t, places[k], vertices[k])) return false;
-            places[k] = placeOfVertex(g.cut, vertices[k], read);
+            uint32_t vertex;
+            if (!vertexAt(g, w, t, places[k], vertex)) return false;
+            vertices[k] = {true, vertex};
+            places[k] = placeOfVertex(g.cut, vertex, read);
         }
+        if (!g.extras.empty()) takeExtras(g, w, vertices, places);
         addTriangulated(g, w, facing, vertices, places);
     }
     return true;
@@ -232,7 +315,6 @@ double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b
 }
 
 // The outline's points that a split triangle's new triangles put on its edges, by edge.
-constexpr double ON_EDGE_METRES = 0.001;
 bool pointsOnSplitEdges(Folding& g, std::vector<std::pair<EdgeKey, AreaPoint>>& onEdges) {
     for (const auto& [w, v] : g.onOutline) {
         if (!g.leaving[w] || !g.split[w]) continue;
@@ -265,7 +347,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
     for (uint32_t w = 0; w < g.whole.size(); ++w) {
         if (g.leaving[w]) continue;
         const uint32_t* c = g.whole[w].corners;
-        std::vector<uint32_t> vertices;
+        std::vector<FitCorner> vertices;
         std::vector<AreaPoint> places;
         AreaPoint t[3];
         double facing = 0;
@@ -280,7 +362,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
         if (!cut) continue;
         const int32_t corners[3] = {int32_t(c[0]), int32_t(c[1]), int32_t(c[2])};
         for (int k = 0; k < 3; ++k) {
-            vertices.push_back(c[k]), places.push_back(t[k]);
+            vertices.push_back({true, c[k]}), places.push_back(t[k]);
             EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
             auto first = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
             auto last = first;
@@ -293,7 +375,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
             for (const AreaPoint& p : along) {
                 StoredVertex made;
                 if (!outlineVertex(g.cut, corners, t, p, made, g.scratch)) return false;
-                vertices.push_back(uint32_t(g.cut.mesh.vertices.count));
+                vertices.push_back({true, uint32_t(g.cut.mesh.vertices.count)});
                 g.cut.mesh.vertices.push(made);
                 places.push_back(p);
             }
@@ -334,6 +416,7 @@ void outlineCornersAsPoints(Folding& g) {
 
 Status foldPiecesIntoTriangles(Cut& cut, const OutlinePieces& outline, FittedCut& fitted) {
     Folding g{cut, outline, fitted};
+    collectExtras(g);
     matchPiecesToTriangles(g);
     markTriangles(g);
     // a changed triangle goes out whole: its unchanged pieces go in again with the changed ones

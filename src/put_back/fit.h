@@ -54,14 +54,18 @@ struct FittedCut {
     std::vector<uint8_t> backAsItWas;      // per removed triangle: a face gives it back unchanged
     std::vector<FittedTriangle> triangles;
     std::vector<NewPointPlace> points;
+    // edited vertices the faces put on the clipped cut's edge between its points, once each
+    // edge: the pieces outside the outline take them too
+    std::vector<uint32_t> onOutlineEdges;
 };
 
 /// Reads the edited file (its vertices and texture coordinates into `edited`) and fits its faces
 /// into the cut as they come: into the triangles of `triangles` (the cut's own, or its clipped
-/// pieces, over the cut's vertex table). Fails (editMisfits) naming the first place where the faces
+/// pieces, over the cut's vertex table; `clipped` says the pieces' edge runs along an outline,
+/// where the faces may add points). Fails (editMisfits) naming the first place where the faces
 /// do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face down;
 /// (readEdited) when the file is bad or a face's material names no definition of the cut.
-Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles,
+Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, bool clipped,
                     const std::vector<Material>& materials, const std::string& editedPath,
                     EditedCut& edited, FittedCut& fitted);
 

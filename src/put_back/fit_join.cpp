@@ -139,9 +139,103 @@ void weldNewPoints(Fitting& f) {
     }
 }
 
+namespace {
+
+// Where an outline id stands, in the cut's metres.
+Metres metresOfId(const Fitting& f, uint32_t id) {
+    if (id < f.originals.positions) return positionMetres(f.cut, f.originals, id);
+    const EditedVertex& v = f.edited.vertices[id - f.originals.positions];
+    return {v.x, v.y, v.z};
+}
+
+double metresOffSegment(const Metres& p, const Metres& a, const Metres& b, double& along) {
+    double dx = b.x - a.x, dz = b.z - a.z, length = dx * dx + dz * dz;
+    along = length > 0 ? ((p.x - a.x) * dx + (p.z - a.z) * dz) / length : 0;
+    double s = std::clamp(along, 0.0, 1.0);
+    return std::hypot(a.x + s * dx - p.x, a.z + s * dz - p.z);
+}
+
+constexpr double ON_SEGMENT_METRES = 0.001;
+
+// The faces' open edges from u to w through new points on the segment between them, in order.
+bool chainAlong(const Fitting& f, const std::vector<std::pair<uint32_t, uint32_t>>& from,
+                uint32_t u, uint32_t w, std::vector<uint32_t>& chain) {
+    const Metres start = metresOfId(f, u), end = metresOfId(f, w);
+    chain.clear();
+    double reached = 0;
+    for (uint32_t at = u; at != w;) {
+        uint32_t next = NONE;
+        double nearest = 1;
+        auto first = std::lower_bound(from.begin(), from.end(), std::pair(at, 0u));
+        for (auto e = first; e != from.end() && e->first == at && next != w; ++e) {
+            double along;
+            if (e->second == w) {
+                next = w;
+            } else if (e->second >= f.originals.positions &&
+                       metresOffSegment(metresOfId(f, e->second), start, end, along) <=
+                           ON_SEGMENT_METRES &&
+                       along > reached && along < nearest) {
+                next = e->second, nearest = along;
+            }
+        }
+        if (next == NONE || chain.size() > f.edited.vertices.size()) return false;
+        if (next != w) chain.push_back(next), reached = nearest;
+        at = next;
+    }
+    return !chain.empty();
+}
+
+// A cut clipped along an outline may have its edge there met by faces with new points on it
+// (the flattening's band shortens the edges of its outer rim): each edge of the hole that the
+// faces meet as a chain of new points along it is taken as that chain, and the points are noted
+// for the pieces outside, which take them too.
+void bridgeOutlineEdges(const Fitting& f, OpenEdges& hole, const OpenEdges& faces) {
+    std::vector<std::pair<uint32_t, uint32_t>> from;  // the faces' open edges, directed, by start
+    for (const auto& [key, net] : faces) {
+        uint32_t a = uint32_t(key >> 32), b = uint32_t(key);
+        if (net > 0) from.push_back({a, b});
+        if (net < 0) from.push_back({b, a});
+    }
+    std::sort(from.begin(), from.end());
+    OpenEdges bridged;
+    std::vector<uint32_t> chain;
+    for (auto it = hole.begin(); it != hole.end();) {
+        auto [key, net] = *it;
+        uint32_t u = uint32_t(key >> 32), w = uint32_t(key);
+        if (net < 0) std::swap(u, w);
+        if (std::abs(net) != 1 || std::binary_search(faces.begin(), faces.end(), *it) ||
+            !chainAlong(f, from, u, w, chain)) {
+            ++it;
+            continue;
+        }
+        uint32_t previous = u;
+        for (uint32_t point : chain) {
+            bridged.push_back({uint64_t(previous) << 32 | point, 0});
+            f.fitted.onOutlineEdges.push_back(point - f.originals.positions);
+            previous = point;
+        }
+        bridged.push_back({uint64_t(previous) << 32 | w, 0});
+        it = hole.erase(it);
+    }
+    if (bridged.empty()) return;
+    for (auto& [key, net] : bridged) {  // as open edges: the lower id first, the winding in net
+        uint32_t a = uint32_t(key >> 32), b = uint32_t(key);
+        key = a < b ? key : uint64_t(b) << 32 | a;
+        net = a < b ? 1 : -1;
+    }
+    hole.insert(hole.end(), bridged.begin(), bridged.end());
+    std::sort(hole.begin(), hole.end());
+}
+
+}  // namespace
+
 Status compareOutlines(const Fitting& f) {
     OpenEdges hole = holeOutline(f), faces = changedOutline(f);
     if (hole == faces) return {};
+    if (f.clipped) {
+        bridgeOutlineEdges(f, hole, faces);
+        if (hole == faces) return {};
+    }
     for (const auto& [edge, net] : hole) {
         for (uint32_t id : {uint32_t(edge >> 32), uint32_t(edge)}) {
             if (id < f.originals.positions && !f.usedPosition[id]) {

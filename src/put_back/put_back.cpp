@@ -101,8 +101,8 @@ Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths
     }
     plan.materials = tileMaterials(cut, paths);
     const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
-    if (Status status =
-            fitEditedCut(cut, triangles, plan.materials, paths.wavefront, plan.edited, plan.fitted);
+    if (Status status = fitEditedCut(cut, triangles, outline != nullptr, plan.materials,
+                                     paths.wavefront, plan.edited, plan.fitted);
         !status.ok()) {
         if (outline && status.failure == Failure::editMisfits) {
             if (Status other = checkSameOutline(cut, plan.fitted, plan.edited); !other.ok()) {
