@@ -6,8 +6,8 @@
 # of that size; with ONLY_BINARY=1 it measures the binary forms only, with ONLY_PUT_BACK=1 the
 # put-back only (python3 raises the cut's inside for it), with ONLY_CACHE=1 the cached 7z runs,
 # with ONLY_AREA=1 the cuts along a 10,000-corner area, with ONLY_OUTLINE=1 the put-back along
-# it, with ONLY_FLOORS=1 each path against its floor (one line a ratio). The 7z form needs 7zz
-# (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
+# it, with ONLY_FLATTEN=1 the flattening along it, with ONLY_FLOORS=1 each path against its
+# floor (one line a ratio). The 7z form needs 7zz (Debian 7zip) and bsdtar (libarchive-tools). The whole-tile runs of the binary forms take turns
 # (WHOLE_RUNS rounds, default 5), so that the machine's slower and faster spells fall on all.
 set -euo pipefail
 BUILD=$(cd "${1:-build}" && pwd)
@@ -365,6 +365,31 @@ outlineBench() {
     rm -f "$WORK"/outline_*/back.dsf
 }
 
+# The flattening along the same 10,000-corner area (blend 100 m) against the clipped put-back of
+# a raised cut along it, the runs taking turns; the peak memory of each.
+flattenBench() {
+    local dsf=$WORK/tile_${SIZE_MIB}m.dsf
+    [ -s "$WORK/outline_clipped/raised.obj" ] || outlineBench > /dev/null
+    local flat=$WORK/flatten
+    mkdir -p "$flat"
+    printf '[mesh_carver]\ninput_file=%s\narea_file=%s\noutput_tile=flat.dsf\nblend_m=100\n' \
+        "$dsf" "$WORK/small_area.geojson" > "$flat/mesh_carver.ini"
+    local times=""
+    for _ in $(seq "$RUNS"); do
+        times="$times$(cd "$WORK/outline_clipped" && elapsed "$TOOL" put-back)"
+        times="$times $(cd "$flat" && elapsed "$TOOL" flatten)"$'\n'
+    done
+    local putBack flatten
+    putBack=$(printf '%s' "$times" | awk 'NF { print $1 }' | median)
+    flatten=$(printf '%s' "$times" | awk 'NF { print $2 }' | median)
+    printf '%-44s %8.3f s  peak %s KiB  %s\n' "flatten along the area, blend 100 m" "$flatten" \
+        "$(cd "$flat" && peakKiB "$TOOL" flatten)" "$(cd "$flat" && "$TOOL" flatten | tail -1 | tr -d '\r')"
+    printf '%-44s %8.3f s  peak %s KiB\n' "  clipped put-back along it, raised" "$putBack" \
+        "$(cd "$WORK/outline_clipped" && peakKiB "$TOOL" put-back)"
+    printf '%-44s %.2fx the clipped put-back\n' "  flatten" "$(echo "$flatten / $putBack" | bc -l)"
+    rm -f "$flat"/flat.dsf* "$WORK"/outline_*/back.dsf
+}
+
 # Each path against its floor, one line a ratio, the runs of a line taking turns (medians): the
 # text tile's small window against wc -l of the same file, with its peak memory; the binary
 # tile's small window and whole tile with clip=1 against the same windows without it.
@@ -404,6 +429,11 @@ fi
 
 if [ -n "${ONLY_OUTLINE:-}" ]; then
     outlineBench
+    exit 0
+fi
+
+if [ -n "${ONLY_FLATTEN:-}" ]; then
+    flattenBench
     exit 0
 fi
 
@@ -495,4 +525,5 @@ cacheBench
 putBackBench
 areaBench
 outlineBench
+flattenBench
 floorsBench

@@ -730,7 +730,7 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         double level;  // the height inside; NAN: some plane
         const char* said;
     } cases[] = {
-        {tin, tin, "", NAN, "flattened XTST to a plane falling "},
+        {tin, tin, "preview_file=change.svg\n", NAN, "flattened XTST to a plane falling "},
         {DSF + "tin_small.txt", tin, "flatten_to=level\n", 0, "flattened XTST to its mean level, "},
         {DSF + "tin_small.7z.dsf", tin, "flatten_to=airport\nblend_m=40\n", 1500 * 0.3048,
          "flattened XTST to 457.2 m"},
@@ -752,6 +752,23 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         ASSERT_EQ(run.status, 0) << c.keys << run.console << run.errors;
         EXPECT_NE(run.console.find(c.said), std::string::npos) << run.console;
         EXPECT_NE(run.console.find("Tile written: flat.dsf"), std::string::npos) << run.console;
+        if (c.keys.find("preview_file") != std::string::npos) {
+            // the change drawn: lowered blue and raised red apart, the outline, the band dashed
+            const std::string svg = test::readFile(dir / "change.svg");
+            for (const char* part : {"flattened XTST, blend 100 m: the change in height",
+                                     "stroke-dasharray", ">lowered ", ">raised "}) {
+                EXPECT_NE(svg.find(part), std::string::npos) << part;
+            }
+            size_t bluer = 0, redder = 0;
+            for (size_t at = svg.find("fill=\"#"); at != std::string::npos;
+                 at = svg.find("fill=\"#", at + 1)) {
+                int red = std::stoi(svg.substr(at + 7, 2), nullptr, 16);
+                int blue = std::stoi(svg.substr(at + 11, 2), nullptr, 16);
+                bluer += blue > red + 40, redder += red > blue + 40;
+            }
+            EXPECT_GE(bluer, 3u);  // colours, one path each
+            EXPECT_GE(redder, 3u);
+        }
         const auto after = tileSurface(dir / "flat.dsf");
         EXPECT_EQ(openEdges(after), openEdges(before)) << c.keys;
         double blend = c.keys.find("blend_m=0") != std::string::npos    ? 0
@@ -814,8 +831,12 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
             }
         }
         // no edge of the band longer than a quarter of it (within the places' quantisation)
-        if (blend > 0) EXPECT_LT(longestInBand, blend / 4 + 0.05) << c.keys;
-        if (c.level > 0 && blend > 0) EXPECT_GT(easedCount, 1000u) << c.keys;
+        if (blend > 0) {
+            EXPECT_LT(longestInBand, blend / 4 + 0.05) << c.keys;
+        }
+        if (c.level > 0 && blend > 0) {
+            EXPECT_GT(easedCount, 1000u) << c.keys;
+        }
         EXPECT_GT(inside.size(), 100u) << c.keys;
         EXPECT_GT(past, 1000u) << c.keys;
         EXPECT_LT(worstOffPlane(inside), 0.01) << c.keys;

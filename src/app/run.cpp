@@ -310,6 +310,8 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
     RunPaths edited = paths;
     edited.wavefront = temp.path + ".flattened.obj";
     FlattenReport report;
+    ChangeMap change{{}, {}, {}, &airport, &band, {}};
+    if (!paths.preview.empty()) report.change = &change;
     PutBackPlan plan;
     plan.precisePoints = true;  // new ground a few millimetres from the outline's points
     Status status = writeFlattenedCut(cut, outline, airport, target, blend,
@@ -318,7 +320,13 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
     removeFile(edited.wavefront);
     if (!status.ok()) return status;
     endLine(console);
-    writeLine(console, flattenReportLine(read.name, target, report, blend));
+    const std::string said = flattenReportLine(read.name, target, report, blend);
+    writeLine(console, said);
+    if (report.change) {
+        change.title = "flattened " + read.name + ", blend " + doubleToText(blend) +
+                       " m: the change in height";
+        if (Status status = writeChangePreview(cut, change, paths); !status.ok()) return status;
+    }
     return writeBack(cut, trace, plan, paths, hold, console, settings.outputTile);
 }
 

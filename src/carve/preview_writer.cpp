@@ -1,10 +1,12 @@
 // A look at the cut before importing it: a standalone SVG top view, north up, at true
 // proportions, each triangle coloured by its mean height, the window, the origin, a legend, a
 // scale bar and a title. Large cuts are drawn as a grid of mean heights, so the file stays small.
+// A flattening's picture is drawn the same way, coloured by how much each triangle moved.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,23 @@ std::string rampColour(int level) {
                   int(std::lround(RAMP[stop][0] * (1 - t) + RAMP[stop + 1][0] * t)),
                   int(std::lround(RAMP[stop][1] * (1 - t) + RAMP[stop + 1][1] * t)),
                   int(std::lround(RAMP[stop][2] * (1 - t) + RAMP[stop + 1][2] * t)));
+    return text;
+}
+
+// lowered blue, unchanged white, raised red, at seven stops
+constexpr unsigned char CHANGE_RAMP[7][3] = {
+    {0x21, 0x66, 0xac}, {0x67, 0xa9, 0xcf}, {0xd1, 0xe5, 0xf0}, {0xf7, 0xf7, 0xf7},
+    {0xfd, 0xdb, 0xc7}, {0xef, 0x8a, 0x62}, {0xb2, 0x18, 0x2b}};
+
+std::string changeColour(int level) {
+    double at = double(level) / (COLOURS - 1) * 6;
+    int stop = std::min(int(at), 5);
+    double t = at - stop;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x",
+                  int(std::lround(CHANGE_RAMP[stop][0] * (1 - t) + CHANGE_RAMP[stop + 1][0] * t)),
+                  int(std::lround(CHANGE_RAMP[stop][1] * (1 - t) + CHANGE_RAMP[stop + 1][1] * t)),
+                  int(std::lround(CHANGE_RAMP[stop][2] * (1 - t) + CHANGE_RAMP[stop + 1][2] * t)));
     return text;
 }
 
@@ -122,26 +141,33 @@ double meanHeight(const MeshBuffers& mesh, size_t t) {
     return sum / 3;
 }
 
+// What a picture colours: triangles by the plan of their corners, each at one of the levels.
+struct Shading {
+    size_t triangles = 0;
+    std::function<Plan(size_t triangle, int corner)> corner;
+    std::function<double(size_t triangle)> value;  // what a cell of the grid averages
+    std::function<int(double value)> level;
+    std::string (*colour)(int level) = rampColour;
+};
+
 // Triangles grouped by colour, one path per colour.
-void writeTriangles(OutputFile& out, const MeshBuffers& mesh, const Frame& f, const Heights& h) {
-    size_t triangles = mesh.indices.count / 3;
+void writeTriangles(OutputFile& out, const Shading& s, const Frame& f) {
     std::vector<std::vector<uint32_t>> byLevel(COLOURS);
-    for (size_t t = 0; t < triangles; ++t) {
-        byLevel[size_t(levelOf(meanHeight(mesh, t * 3), h))].push_back(uint32_t(t));
+    for (size_t t = 0; t < s.triangles; ++t) {
+        byLevel[size_t(s.level(s.value(t)))].push_back(uint32_t(t));
     }
-    std::string edges = triangles <= MOST_TRIANGLES_WITH_EDGES
+    std::string edges = s.triangles <= MOST_TRIANGLES_WITH_EDGES
                             ? " stroke=\"#000\" stroke-opacity=\"0.3\" stroke-width=\"0.5\""
                             : "";
     for (int level = 0; level < COLOURS; ++level) {
         if (byLevel[size_t(level)].empty()) continue;
-        writeText(out, "<path fill=\"" + rampColour(level) + "\"" + edges + " d=\"");
+        writeText(out, "<path fill=\"" + s.colour(level) + "\"" + edges + " d=\"");
         std::string text;  // one triangle's part of the path, reused
         for (uint32_t t : byLevel[size_t(level)]) {
             text.clear();
-            for (size_t k = 0; k < 3; ++k) {
-                const StoredVertex& v = mesh.vertices[size_t(mesh.indices[t * 3 + k])];
+            for (int k = 0; k < 3; ++k) {
                 text += k == 0 ? 'M' : 'L';
-                appendPoint(text, f, planOf(v, f));
+                appendPoint(text, f, s.corner(t, k));
             }
             text += 'Z';
             writeText(out, text);
@@ -150,31 +176,30 @@ void writeTriangles(OutputFile& out, const MeshBuffers& mesh, const Frame& f, co
     }
 }
 
-// Cells of at most 256 x 256 over the drawing, each coloured by the mean height of the
+// Cells of at most 256 x 256 over the drawing, each coloured by the mean value of the
 // triangles whose centre falls in it.
-void writeGrid(OutputFile& out, const MeshBuffers& mesh, const Frame& f, double widthM,
-               double heightM, const Heights& h) {
+void writeGrid(OutputFile& out, const Shading& s, const Frame& f, double widthM, double heightM) {
     double cell = std::max(widthM, heightM) / GRID_CELLS;
     int columns = std::max(1, int(std::ceil(widthM / cell))),
         rows = std::max(1, int(std::ceil(heightM / cell)));
     std::vector<double> sums(size_t(columns) * rows, 0);
     std::vector<uint32_t> counts(sums.size(), 0);
-    for (size_t t = 0; t + 3 <= mesh.indices.count; t += 3) {
+    for (size_t t = 0; t < s.triangles; ++t) {
         double east = 0, south = 0;
-        for (size_t k = 0; k < 3; ++k) {
-            Plan p = planOf(mesh.vertices[size_t(mesh.indices[t + k])], f);
+        for (int k = 0; k < 3; ++k) {
+            Plan p = s.corner(t, k);
             east += p.east / 3, south += p.south / 3;
         }
         int c = std::clamp(int((east - f.west) / cell), 0, columns - 1);
         int r = std::clamp(int((south - f.north) / cell), 0, rows - 1);
-        sums[size_t(r) * columns + c] += meanHeight(mesh, t);
+        sums[size_t(r) * columns + c] += s.value(t);
         ++counts[size_t(r) * columns + c];
     }
     std::string side = number(cell * f.scale, 2);
     for (int level = 0; level < COLOURS; ++level) {
         std::string d;
         for (size_t i = 0; i < sums.size(); ++i) {
-            if (counts[i] == 0 || levelOf(sums[i] / counts[i], h) != level) continue;
+            if (counts[i] == 0 || s.level(sums[i] / counts[i]) != level) continue;
             double x = pxX(f, f.west + double(i % columns) * cell);
             double y = pxY(f, f.north + double(i / columns) * cell);
             d += 'M';
@@ -184,8 +209,16 @@ void writeGrid(OutputFile& out, const MeshBuffers& mesh, const Frame& f, double 
             for (const char* step : {"h", "v", "h-"}) d.append(step).append(side);
             d += 'Z';
         }
-        if (!d.empty())
-            writeLine(out, "<path fill=\"" + rampColour(level) + "\" d=\"" + d + "\"/>");
+        if (!d.empty()) writeLine(out, "<path fill=\"" + s.colour(level) + "\" d=\"" + d + "\"/>");
+    }
+}
+
+void writeShading(OutputFile& out, const Shading& s, const Frame& f, double widthM,
+                  double heightM) {
+    if (s.triangles <= MOST_TRIANGLES_DRAWN) {
+        writeTriangles(out, s, f);
+    } else {
+        writeGrid(out, s, f, widthM, heightM);
     }
 }
 
@@ -211,14 +244,15 @@ struct Drawing {
     double heightPx = 0;             // of the map, between the title and the footer
 };
 
-// The frame that holds the window and every vertex; false when the cut has no finite extent.
-bool layOut(const Cut& cut, Drawing& d) {
+// The frame that holds the window and every vertex (the window alone, without the mesh); false
+// when the cut has no finite extent.
+bool layOut(const Cut& cut, Drawing& d, bool withVertices = true) {
     const SelectionWindow& w = cut.window;
     Frame& f = d.frame;
     double west = 0, east = metresEast(w.longMax, w.longMin, f.middleCosine);
     double north = -metresNorth<double>(w.latMax, w.latMin), south = 0;
     const MeshBuffers& mesh = cut.mesh;
-    for (size_t i = 0; i < mesh.vertices.count; ++i) {
+    for (size_t i = 0; withVertices && i < mesh.vertices.count; ++i) {
         Plan p = planOf(mesh.vertices[i], f);
         west = std::min(west, p.east), east = std::max(east, p.east);
         north = std::min(north, p.south), south = std::max(south, p.south);
@@ -248,20 +282,23 @@ void writeTitle(OutputFile& out, const Cut& cut, const std::string& inputPath, d
                        doubleToText(w.longMax) + "</text>");
 }
 
+Plan planOfPlace(const Frame& f, double lon, double lat) {
+    return {metresEast(lon, f.window.longMin, f.middleCosine),
+            metresNorth<double>(f.window.latMin, lat)};
+}
+
 // The area's rings (outlines and holes) as one path, where the cut follows an area.
-void writeAreaOutline(OutputFile& out, const CutArea& area, const Frame& f) {
-    const SelectionWindow& w = f.window;
+void writeAreaOutline(OutputFile& out, const CutArea& area, const Frame& f,
+                      std::string_view stroke = "stroke=\"#d62728\" stroke-width=\"2\"") {
     std::string path = "<path d=\"";
     for (const AreaRing& ring : areaRings(area)) {
         for (size_t k = 0; k < ring.size(); ++k) {
-            Plan p{metresEast(ring[k].lon, w.longMin, f.middleCosine),
-                   metresNorth<double>(w.latMin, ring[k].lat)};
             path += k == 0 ? "M" : " L";
-            appendPoint(path, f, p);
+            appendPoint(path, f, planOfPlace(f, ring[k].lon, ring[k].lat));
         }
         path += " Z ";
     }
-    writeLine(out, path + "\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"/>");
+    writeLine(out, path + "\" fill=\"none\" " + std::string(stroke) + "/>");
 }
 
 // The window as a dashed rectangle (the area's outline instead, when the cut follows one), then
@@ -319,7 +356,96 @@ void writeLegend(OutputFile& out, const Drawing& d, bool hasTriangles) {
                        lengthText(bar) + "</text>");
 }
 
+// The change's ramp from the most lowered to the most raised, the two lines, a scale bar.
+void writeChangeLegend(OutputFile& out, const Drawing& d, double most) {
+    const Frame& f = d.frame;
+    double y = TITLE_PX + d.heightPx + 20;
+    writeLine(out, "<defs><linearGradient id=\"change\">");
+    for (int k = 0; k <= 6; ++k) {
+        writeLine(out, "<stop offset=\"" + number(k / 6.0, 3) + "\" stop-color=\"" +
+                           changeColour(k * (COLOURS - 1) / 6) + "\"/>");
+    }
+    writeLine(out, "</linearGradient></defs>");
+    writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"" + number(y + 14, 0) +
+                       "\">lowered " + number(most, 1) + " m</text>");
+    writeLine(out, "<rect x=\"" + number(MARGIN_PX + 120, 0) + "\" y=\"" + number(y, 0) +
+                       "\" width=\"200\" height=\"18\" fill=\"url(#change)\"/>");
+    writeLine(out, "<text x=\"" + number(MARGIN_PX + 330, 0) + "\" y=\"" + number(y + 14, 0) +
+                       "\">raised " + number(most, 1) + " m</text>");
+    writeLine(out, "<text x=\"" + number(MARGIN_PX + 120, 0) + "\" y=\"" + number(y + 36, 0) +
+                       "\">white: unchanged</text>");
+    double lines = MARGIN_PX + 460;
+    writeLine(out, "<path d=\"M" + number(lines, 0) + " " + number(y + 9, 0) +
+                       "h30\" stroke=\"#000\" stroke-width=\"2\"/>");
+    writeLine(out, "<text x=\"" + number(lines + 36, 0) + "\" y=\"" + number(y + 14, 0) +
+                       "\">outline</text>");
+    writeLine(out, "<path d=\"M" + number(lines, 0) + " " + number(y + 31, 0) +
+                       "h30\" stroke=\"#000\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>");
+    writeLine(out, "<text x=\"" + number(lines + 36, 0) + "\" y=\"" + number(y + 36, 0) +
+                       "\">band's outer edge</text>");
+    double bar = scaleBarMetres(d.widthM);
+    double barX = WIDTH_PX - MARGIN_PX - bar * f.scale;
+    writeLine(out, "<path d=\"M" + number(barX, 2) + " " + number(y + 18, 0) + "v-8h" +
+                       number(bar * f.scale, 2) +
+                       "v8\" fill=\"none\" stroke=\"#000\" stroke-width=\"2\"/>");
+    writeLine(out, "<text x=\"" + number(barX, 2) + "\" y=\"" + number(y + 36, 0) + "\">" +
+                       lengthText(bar) + "</text>");
+}
+
 }  // namespace
+
+Status writeChangePreview(const Cut& cut, const ChangeMap& map, const RunPaths& paths) {
+    if (paths.preview.empty()) return {};
+    const SelectionWindow& w = cut.window;
+    Drawing d{{w, cosineOfLatitude<double>((w.latMin + w.latMax) / 2), 0, 0, 1}, {}, 0, 0, 0};
+    if (!layOut(cut, d, false)) {  // the ground that changed lies inside the window
+        return failedWith(Failure::writePreview,
+                          "the cut's vertices lie too far apart to be drawn (their extent is not "
+                          "a finite number of metres)");
+    }
+    WholeFile file;
+    if (Status status = openWholeFile(file, paths.preview, paths.input, Failure::writePreview);
+        !status.ok()) {
+        return status;
+    }
+    OutputFile& out = file.out;
+    double most = 0;
+    for (double change : map.change) most = std::max(most, std::fabs(change));
+    std::string size =
+        number(WIDTH_PX, 0) + "\" height=\"" + number(TITLE_PX + d.heightPx + FOOTER_PX, 0);
+    writeLine(out, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
+                       "\" viewBox=\"0 0 " + number(WIDTH_PX, 0) + " " +
+                       number(TITLE_PX + d.heightPx + FOOTER_PX, 0) +
+                       "\" font-family=\"sans-serif\" font-size=\"14\">");
+    writeLine(out, "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>");
+    writeLine(out, "<text x=\"" + number(MARGIN_PX, 0) + "\" y=\"26\" font-size=\"16\">" +
+                       escaped(fileNameOf(paths.input)) + ": " + escaped(map.title) + "</text>");
+    Shading change;
+    change.triangles = map.triangles.size() / 3;
+    change.corner = [&](size_t t, int k) {
+        const AreaPoint& p = map.places[map.triangles[3 * t + size_t(k)]];
+        return planOfPlace(d.frame, p.lon, p.lat);
+    };
+    change.value = [&](size_t t) {
+        const uint32_t* c = &map.triangles[3 * t];
+        return (map.change[c[0]] + map.change[c[1]] + map.change[c[2]]) / 3;
+    };
+    change.level = [&](double value) {
+        if (!(most > 0)) return COLOURS / 2;
+        return std::clamp(int(std::lround((value / most + 1) / 2 * (COLOURS - 1))), 0, COLOURS - 1);
+    };
+    change.colour = changeColour;
+    writeShading(out, change, d.frame, d.widthM, d.heightM);
+    if (map.airport)
+        writeAreaOutline(out, *map.airport, d.frame, "stroke=\"#000\" stroke-width=\"2\"");
+    if (map.band) {
+        writeAreaOutline(out, *map.band, d.frame,
+                         "stroke=\"#000\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"");
+    }
+    writeChangeLegend(out, d, most);
+    writeLine(out, "</svg>");
+    return finishWholeFile(file);
+}
 
 Status writePreview(const Cut& cut, const RunPaths& paths) {
     if (paths.preview.empty()) return {};
@@ -339,11 +465,15 @@ Status writePreview(const Cut& cut, const RunPaths& paths) {
     OutputFile& out = file.out;
     writeTitle(out, cut, paths.input, TITLE_PX + d.heightPx + FOOTER_PX);
     size_t triangles = cut.mesh.indices.count / 3;
-    if (triangles <= MOST_TRIANGLES_DRAWN) {
-        writeTriangles(out, cut.mesh, d.frame, d.heights);
-    } else {
-        writeGrid(out, cut.mesh, d.frame, d.widthM, d.heightM, d.heights);
-    }
+    const MeshBuffers& mesh = cut.mesh;
+    Shading heights;
+    heights.triangles = triangles;
+    heights.corner = [&](size_t t, int k) {
+        return planOf(mesh.vertices[size_t(mesh.indices[3 * t + size_t(k)])], d.frame);
+    };
+    heights.value = [&](size_t t) { return meanHeight(mesh, 3 * t); };
+    heights.level = [&](double height) { return levelOf(height, d.heights); };
+    writeShading(out, heights, d.frame, d.widthM, d.heightM);
     writeWindowAndOrigin(out, cut, d.frame);
     writeLegend(out, d, triangles > 0);
     writeLine(out, "</svg>");

@@ -491,6 +491,14 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
         report.largest = std::max(report.largest, change);
         sum += change;
     }
+    if (report.change) {
+        report.change->places = g.places;
+        report.change->change.resize(g.points.size());
+        for (size_t p = 0; p < g.points.size(); ++p) {
+            report.change->change[p] = heights[p] - g.points[p].height;
+        }
+        report.change->triangles = g.triangles;
+    }
     report.points = g.points.size();
     report.mean = g.points.empty() ? 0 : sum / double(g.points.size());
     return writeGround(g, heights, cut, materials, path);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "carve/writers.h"
 #include "cut/cut.h"
 #include "cut/materials.h"
 #include "flatten/flat_ground.h"
@@ -29,6 +30,7 @@ struct FlattenReport {
     FlatSurface surface;
     double largest = 0, mean = 0;  // the heights' changes, in metres
     size_t points = 0;
+    ChangeMap* change = nullptr;  // given, the ground's change for a picture
 };
 
 /// The ground of a cut clipped along the band's outer edge, made flat inside the airport and
