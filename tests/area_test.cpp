@@ -737,6 +737,7 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         {tin, tin, "flatten_to=1400\nblend_m=0\n", 1400, "flattened XTST to 1400.0 m"},
         // orthophotos and terrains in patches that meet along the airport's western edge
         {textured, textured, "blend_m=40\n", NAN, "flattened XTST to a plane falling "},
+        {textured, textured, "flatten_to=1000\nblend_m=0\n", 1000, "flattened XTST to 1000.0 m"},
     };
     for (const auto& c : cases) {
         const auto before = tileSurface(c.binary);
@@ -817,7 +818,8 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
                     }
                 }
                 // past the band (a metre's margin): the tile's own vertex, at its own height
-                if (metres < std::max(blend, 1.0) + 1) continue;  // no band: one metre
+                // with no band, every vertex outside the outline is the tile's own
+                if (metres < (blend > 0 ? blend + 1 : 0.01)) continue;
                 ++past;
                 auto found = own.find({corner[0], corner[1]});
                 ASSERT_NE(found, own.end()) << corner[0] << " " << corner[1] << " " << c.keys;
@@ -846,6 +848,38 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
                 EXPECT_NEAR(*levels.begin(), c.level, 0.01) << c.keys;
             }
         }
+    }
+}
+
+// A raster tile's triangles are kilometres wide around a small pad: flattened to a height, with
+// and without a band, the pad's vertices take it and the tile stays closed.
+TEST(Flatten, RasterTilesTakeTheNewHeights) {
+    const Ring pad = {{7.0920, 45.2850},
+                      {7.0990, 45.2850},
+                      {7.0990, 45.2890},
+                      {7.0950, 45.2880},
+                      {7.0920, 45.2890}};
+    const auto before = tileSurface(DSF + "raster_small.dsf");
+    for (const char* blend : {"0", "30"}) {
+        test::TempDir dir;
+        test::writeFile(dir / "mesh_carver.ini", "[mesh_carver]\ninput_file=" + DSF +
+                                                     "raster_small.dsf\narea_file=" + AREAS +
+                                                     "raster_pad.geojson\narea=PAD\noutput_tile="
+                                                     "flat.dsf\nflatten_to=2000\nblend_m=" +
+                                                     blend + "\n");
+        test::ToolRun run = test::runTool(dir.path, "", "flatten");
+        ASSERT_EQ(run.status, 0) << blend << run.errors;
+        const auto after = tileSurface(dir / "flat.dsf");
+        EXPECT_EQ(openEdges(after), openEdges(before)) << blend;
+        size_t inside = 0;
+        for (const auto& t : after) {
+            for (const Corner& c : t) {
+                if (placeIn({pad}, c[0], c[1]) <= 0) continue;
+                ++inside;
+                EXPECT_NEAR(c[2], 2000, 0.01) << blend << " " << c[0] << " " << c[1];
+            }
+        }
+        EXPECT_GT(inside, 3u) << blend;
     }
 }
 

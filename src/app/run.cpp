@@ -209,7 +209,8 @@ Status takeFlattenArea(const RunSettings& settings, OutputFile& console, Area& r
     if (Status status = flattenTargetOf(settings.flattenTo, read, target); !status.ok()) {
         return status;
     }
-    // with no band, the ground around meets the flat area over one metre
+    // with no band the cut is clipped along the airport itself (below), taken from a metre
+    // around it: the triangles that only touch the outline come too, to be cut where it does
     Area widened = bandAround(airport, std::max(settings.blendMetres, NO_BAND_METRES));
     if (Status status = prepareArea(widened, fileNameOf(path), band); !status.ok()) return status;
     writeLine(console, "area " + airport.label + ": " + counted(airport.outlines, "outline") +
@@ -305,6 +306,12 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
     if (Status status = checkBandInsideTile(cut, band, read.name, blend); !status.ok()) {
         return status;
     }
+    // without a band, the outline's triangles are split along the airport itself: the pieces
+    // outside it join the flat area to the ground
+    if (blend == 0) {
+        cut.clipRegion =
+            clipRegionOf({window.latMin, window.latMax, window.longMin, window.longMax}, &airport);
+    }
     OutlinePieces outline;
     if (Status status = clipForPutBack(cut, outline); !status.ok()) return status;
     RunPaths edited = paths;
@@ -314,6 +321,7 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
     if (!paths.preview.empty()) report.change = &change;
     PutBackPlan plan;
     plan.precisePoints = true;  // new ground a few millimetres from the outline's points
+    plan.outlineMayRise = blend == 0;
     Status status = writeFlattenedCut(cut, outline, airport, target, blend,
                                       tileMaterials(cut, paths), edited.wavefront, report);
     if (status.ok()) status = planPutBack(cut, &outline, edited, plan);

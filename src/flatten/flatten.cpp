@@ -39,6 +39,7 @@ struct Ground {
     std::vector<uint32_t> triangles, definitions;
     std::map<std::pair<uint32_t, uint32_t>, std::array<double, 2>> photo;  // (point, definition)
     std::multimap<std::pair<int64_t, int64_t>, uint32_t> byCell;  // points by 1e-8 degree cell
+    std::vector<uint8_t> tileOwn;  // per point: one of the tile's own vertices (not the clip's)
 };
 
 // A point of the ground at a place; a place within a millimetre of one met before is that point
@@ -95,6 +96,8 @@ bool collectPieces(const Cut& cut, const OutlinePieces& pieces,
                 SplitText fields = splitFirstField(line);
                 VertexPosition p = readVertexPosition(fields.rest);
                 corners[k] = pointAt(g, {p.lon, p.lat}, metresOf(v, cut.origin), v.elevation);
+                g.tileOwn.resize(g.points.size());
+                if (size_t(mesh.indices[i + k]) < pieces.tileVertices) g.tileOwn[corners[k]] = 1;
                 if (!photo) continue;
                 values.clear();
                 for (SplitText f = splitFirstField(fields.rest); !f.first.empty();
@@ -545,8 +548,15 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
     Heights h;
     auto counts = edgeCounts(g);
     h.fixed.assign(g.points.size(), 0);
+    // the band's outer edge stays on the ground; without a band, the outline's points rise or
+    // fall to the flat area but for the tile's own vertices on it (where it runs along the
+    // tile's edges), which the triangles outside share
+    g.tileOwn.resize(g.points.size());
     for (const auto& [edge, count] : counts) {
-        if (count == 1) h.fixed[uint32_t(edge >> 32)] = h.fixed[uint32_t(edge)] = 1;
+        if (count != 1) continue;
+        for (uint32_t p : {uint32_t(edge >> 32), uint32_t(edge)}) {
+            if (blend > 0 || g.tileOwn[p]) h.fixed[p] = 1;
+        }
     }
     // past the band its distance does not matter: the ground stays
     const NearOutline near = nearOutlineOf(airport, std::max(blend, 1.0) + 1);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "cut/triangulation.h"
@@ -77,6 +78,7 @@ struct Folding {
     // vertex), and the new point of each (vertex, definition)
     std::vector<std::pair<AreaPoint, uint32_t>> extras = {};
     std::map<std::pair<uint32_t, uint32_t>, uint32_t> pointOf = {};
+    std::unordered_map<uint32_t, uint32_t> raised = {};  // outline vertex -> edited vertex
 };
 
 // The cut's base triangles in the order the fit takes them, and the piece each came from.
@@ -262,6 +264,13 @@ void takeExtras(Folding& g, uint32_t w, std::vector<FitCorner>& vertices,
     vertices = std::move(corners), places = std::move(at), g.holeStarts = std::move(starts);
 }
 
+// The corner of a piece at an outline vertex: the vertex, or the point the faces raised it to.
+FitCorner outlineCorner(Folding& g, uint32_t w, uint32_t vertex) {
+    auto raised = g.raised.find(vertex);
+    if (raised == g.raised.end()) return {true, vertex};
+    return pointFor(g, raised->second, g.whole[w].definition);
+}
+
 bool cornerPlaces(Folding& g, uint32_t w, AreaPoint (&t)[3], double& facing) {
     for (int k = 0; k < 3; ++k) {
         bool read;
@@ -286,7 +295,7 @@ bool addOutsidePieces(Folding& g, uint32_t w) {
             bool read;
             uint32_t vertex;
             if (!vertexAt(g, w, t, places[k], vertex)) return false;
-            vertices[k] = {true, vertex};
+            vertices[k] = outlineCorner(g, w, vertex);
             places[k] = placeOfVertex(g.cut, vertex, read);
         }
         if (!g.extras.empty()) takeExtras(g, w, vertices, places);
@@ -314,8 +323,15 @@ double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b
     return std::hypot(ax + s * dx, ay + s * dy);
 }
 
+// An outline point on an edge of a split triangle: the edge, the place, the outline vertex.
+struct OnEdge {
+    EdgeKey edge;
+    AreaPoint at;
+    uint32_t vertex;
+};
+
 // The outline's points that a split triangle's new triangles put on its edges, by edge.
-bool pointsOnSplitEdges(Folding& g, std::vector<std::pair<EdgeKey, AreaPoint>>& onEdges) {
+bool pointsOnSplitEdges(Folding& g, std::vector<OnEdge>& onEdges) {
     for (const auto& [w, v] : g.onOutline) {
         if (!g.leaving[w] || !g.split[w]) continue;
         AreaPoint t[3];
@@ -326,12 +342,11 @@ bool pointsOnSplitEdges(Folding& g, std::vector<std::pair<EdgeKey, AreaPoint>>& 
         for (int k = 0; k < 3; ++k) {
             if (metresFromEdge(at, t[k], t[(k + 1) % 3]) > ON_EDGE_METRES) continue;
             const uint32_t* c = g.whole[w].corners;
-            onEdges.push_back({edgeKey(g.cut, c[k], c[(k + 1) % 3]), at});
+            onEdges.push_back({edgeKey(g.cut, c[k], c[(k + 1) % 3]), at, v});
         }
     }
-    std::sort(onEdges.begin(), onEdges.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.first, a.second.lon, a.second.lat) <
-               std::tie(b.first, b.second.lon, b.second.lat);
+    std::sort(onEdges.begin(), onEdges.end(), [](const OnEdge& a, const OnEdge& b) {
+        return std::tie(a.edge, a.at.lon, a.at.lat) < std::tie(b.edge, b.at.lon, b.at.lat);
     });
     return true;
 }
@@ -340,10 +355,10 @@ bool pointsOnSplitEdges(Folding& g, std::vector<std::pair<EdgeKey, AreaPoint>>& 
 // of their common edge: it leaves too, cut at those points (on its own plane, so the ground is
 // where it was), that no edge of the tile ends on another.
 bool splitNeighboursAtOutlinePoints(Folding& g) {
-    std::vector<std::pair<EdgeKey, AreaPoint>> onEdges;
+    std::vector<OnEdge> onEdges;
     if (!pointsOnSplitEdges(g, onEdges)) return false;
     if (onEdges.empty()) return true;
-    auto byEdge = [](const auto& entry, const EdgeKey& key) { return entry.first < key; };
+    auto byEdge = [](const OnEdge& entry, const EdgeKey& key) { return entry.edge < key; };
     for (uint32_t w = 0; w < g.whole.size(); ++w) {
         if (g.leaving[w]) continue;
         const uint32_t* c = g.whole[w].corners;
@@ -355,7 +370,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
         for (int k = 0; k < 3; ++k) {
             EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
             auto at = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
-            if (at == onEdges.end() || at->first != key) continue;
+            if (at == onEdges.end() || at->edge != key) continue;
             if (!cut && !cornerPlaces(g, w, t, facing)) return false;
             cut = true;
         }
@@ -366,18 +381,21 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
             EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
             auto first = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
             auto last = first;
-            while (last != onEdges.end() && last->first == key) ++last;
-            std::vector<AreaPoint> along;
-            for (auto it = first; it != last; ++it) along.push_back(it->second);
-            auto from = [&](const AreaPoint& p) { return metresApart(p, t[k]); };
+            while (last != onEdges.end() && last->edge == key) ++last;
+            std::vector<OnEdge> along(first, last);
+            auto from = [&](const OnEdge& p) { return metresApart(p.at, t[k]); };
             std::sort(along.begin(), along.end(),
-                      [&](const AreaPoint& a, const AreaPoint& b) { return from(a) < from(b); });
-            for (const AreaPoint& p : along) {
+                      [&](const OnEdge& a, const OnEdge& b) { return from(a) < from(b); });
+            for (const OnEdge& p : along) {
+                places.push_back(p.at);
+                if (g.raised.count(p.vertex)) {  // where the faces put it
+                    vertices.push_back(outlineCorner(g, w, p.vertex));
+                    continue;
+                }
                 StoredVertex made;
-                if (!outlineVertex(g.cut, corners, t, p, made, g.scratch)) return false;
+                if (!outlineVertex(g.cut, corners, t, p.at, made, g.scratch)) return false;
                 vertices.push_back({true, uint32_t(g.cut.mesh.vertices.count)});
                 g.cut.mesh.vertices.push(made);
-                places.push_back(p);
             }
         }
         g.leaving[w] = 1;
@@ -417,6 +435,7 @@ void outlineCornersAsPoints(Folding& g) {
 Status foldPiecesIntoTriangles(Cut& cut, const OutlinePieces& outline, FittedCut& fitted) {
     Folding g{cut, outline, fitted};
     collectExtras(g);
+    g.raised.insert(fitted.raisedOutline.begin(), fitted.raisedOutline.end());
     matchPiecesToTriangles(g);
     markTriangles(g);
     // a changed triangle goes out whole: its unchanged pieces go in again with the changed ones

@@ -317,12 +317,12 @@ void indexOriginals(const Cut& cut, Fitting& f) {
 
 }  // namespace
 
-Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, bool clipped,
+Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, const EdgeFit& edge,
                     const std::vector<Material>& materials, const std::string& editedPath,
                     EditedCut& edited, FittedCut& fitted) {
     fitted = FittedCut{};
     collectRemoved(cut, triangles, fitted.removed);
-    Fitting f{cut, materials, edited, fitted, clipped};
+    Fitting f{cut, materials, edited, fitted, edge};
     indexOriginals(cut, f);
     Status status = readEditedCut(editedPath, edited,
                                   [&f](const EditedFace& face) { return fitFace(f, face); });

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cut/cut.h"
@@ -57,15 +58,26 @@ struct FittedCut {
     // edited vertices the faces put on the clipped cut's edge between its points, once each
     // edge: the pieces outside the outline take them too
     std::vector<uint32_t> onOutlineEdges;
+    // (stored vertex, edited vertex): an outline point the faces gave a new height, which the
+    // pieces outside take
+    std::vector<std::pair<uint32_t, uint32_t>> raisedOutline;
+};
+
+/// How the faces may meet a cut's edge.
+struct EdgeFit {
+    bool clipped = false;  // the edge runs along an outline, through the tile's triangles: the
+                           // faces may add points on it
+    uint32_t firstOutlineVertex = UINT32_MAX;  // the clip's own vertices, from this one on
+    bool outlineMayRise = false;  // those may take new heights (a flattening without a band)
 };
 
 /// Reads the edited file (its vertices and texture coordinates into `edited`) and fits its faces
 /// into the cut as they come: into the triangles of `triangles` (the cut's own, or its clipped
-/// pieces, over the cut's vertex table; `clipped` says the pieces' edge runs along an outline,
-/// where the faces may add points). Fails (editMisfits) naming the first place where the faces
-/// do not meet the terrain around the cut vertex for vertex, leave a hole, overlap or face down;
-/// (readEdited) when the file is bad or a face's material names no definition of the cut.
-Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, bool clipped,
+/// pieces, over the cut's vertex table; `edge` says how the faces may meet its edge). Fails
+/// (editMisfits) naming the first place where the faces do not meet the terrain around the cut
+/// vertex for vertex, leave a hole, overlap or face down; (readEdited) when the file is bad or a
+/// face's material names no definition of the cut.
+Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, const EdgeFit& edge,
                     const std::vector<Material>& materials, const std::string& editedPath,
                     EditedCut& edited, FittedCut& fitted);
 

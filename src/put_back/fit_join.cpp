@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 
 #include "put_back/fitting.h"
 #include "text/whole_numbers.h"
@@ -227,12 +228,134 @@ void bridgeOutlineEdges(const Fitting& f, OpenEdges& hole, const OpenEdges& face
     std::sort(hole.begin(), hole.end());
 }
 
+// An outline position: every stored vertex at it is one the clip made.
+bool isOutlinePosition(const Fitting& f, uint32_t id) {
+    const Originals& o = f.originals;
+    for (uint32_t k = o.storedStart[id]; k < o.storedStart[id + 1]; ++k) {
+        if (o.stored[k].first < f.edge.firstOutlineVertex) return false;
+    }
+    return true;
+}
+
+// Open edges with their ends renamed, as open edges again.
+OpenEdges renamed(const OpenEdges& edges, const std::function<uint32_t(uint32_t)>& name) {
+    std::vector<uint64_t> directed;
+    for (const auto& [key, net] : edges) {
+        uint32_t a = name(uint32_t(key >> 32)), b = name(uint32_t(key));
+        for (int32_t k = 0; k < std::abs(net); ++k) {
+            directed.push_back(net > 0 ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a);
+        }
+    }
+    return openEdgesOf(directed);
+}
+
+// Two triangles of different patches across one edge are clipped apart, and their points where
+// the outline crosses that edge may differ in their last bits: outline positions within a
+// millimetre are one, so that the seam between them does not look open.
+std::vector<uint32_t> weldOutlinePositions(const Fitting& f, OpenEdges& hole, OpenEdges& faces) {
+    const uint32_t positions = f.originals.positions;
+    std::vector<uint32_t> sameAs(positions);
+    for (uint32_t id = 0; id < positions; ++id) sameAs[id] = id;
+    std::vector<std::pair<double, uint32_t>> byX;
+    for (const auto& [key, net] : hole) {
+        for (uint32_t id : {uint32_t(key >> 32), uint32_t(key)}) {
+            if (id < positions && isOutlinePosition(f, id)) {
+                byX.push_back({metresOfId(f, id).x, id});
+            }
+        }
+    }
+    std::sort(byX.begin(), byX.end());
+    byX.erase(std::unique(byX.begin(), byX.end()), byX.end());
+    auto root = [&](uint32_t id) {  // the lowest position of those welded together
+        while (sameAs[id] != id) id = sameAs[id];
+        return id;
+    };
+    bool welded = false;
+    for (size_t k = 0; k < byX.size(); ++k) {
+        const Metres a = metresOfId(f, byX[k].second);
+        for (size_t j = k + 1; j < byX.size() && byX[j].first <= byX[k].first + ON_SEGMENT_METRES;
+             ++j) {
+            const Metres b = metresOfId(f, byX[j].second);
+            if (std::hypot(a.x - b.x, a.z - b.z) > ON_SEGMENT_METRES) continue;
+            uint32_t one = root(byX[k].second), other = root(byX[j].second);
+            sameAs[std::max(one, other)] = std::min(one, other);
+            welded = true;
+        }
+    }
+    if (!welded) return sameAs;
+    for (uint32_t id = 0; id < positions; ++id) sameAs[id] = root(id);
+    auto name = [&](uint32_t id) { return id < positions ? sameAs[id] : id; };
+    hole = renamed(hole, name), faces = renamed(faces, name);
+    return sameAs;
+}
+
+// Without a band the faces meet the clipped cut's outline points with new heights: each new
+// point of the faces' edge at the place of an outline point of the hole's (within a millimetre
+// across) stands for it, and the pieces outside will take it.
+void raiseOutline(const Fitting& f, const std::vector<uint32_t>& sameAs, const OpenEdges& hole,
+                  OpenEdges& faces) {
+    std::vector<std::pair<double, uint32_t>> outline;  // the hole's outline points, by x
+    for (const auto& [key, net] : hole) {
+        for (uint32_t id : {uint32_t(key >> 32), uint32_t(key)}) {
+            if (id < f.originals.positions && isOutlinePosition(f, id)) {
+                outline.push_back({metresOfId(f, id).x, id});
+            }
+        }
+    }
+    std::sort(outline.begin(), outline.end());
+    outline.erase(std::unique(outline.begin(), outline.end()), outline.end());
+    std::vector<std::pair<uint32_t, uint32_t>> standsFor;  // (new point id, outline id)
+    for (const auto& [key, net] : faces) {
+        for (uint32_t id : {uint32_t(key >> 32), uint32_t(key)}) {
+            if (id < f.originals.positions) continue;
+            const Metres at = metresOfId(f, id);
+            auto first = std::lower_bound(outline.begin(), outline.end(),
+                                          std::pair(at.x - ON_SEGMENT_METRES, 0u));
+            for (auto it = first; it != outline.end() && it->first <= at.x + ON_SEGMENT_METRES;
+                 ++it) {
+                const Metres o = metresOfId(f, it->second);
+                if (std::hypot(o.x - at.x, o.z - at.z) <= ON_SEGMENT_METRES) {
+                    standsFor.push_back({id, it->second});
+                    break;
+                }
+            }
+        }
+    }
+    if (standsFor.empty()) return;
+    std::sort(standsFor.begin(), standsFor.end());
+    standsFor.erase(std::unique(standsFor.begin(), standsFor.end()), standsFor.end());
+    faces = renamed(faces, [&](uint32_t id) {
+        auto found = std::lower_bound(standsFor.begin(), standsFor.end(), std::pair(id, 0u));
+        return found != standsFor.end() && found->first == id ? found->second : id;
+    });
+    // every stored vertex of the position, and of those welded to it
+    std::vector<uint32_t> raisedTo(f.originals.positions, NONE);
+    for (const auto& [point, id] : standsFor) raisedTo[id] = point - f.originals.positions;
+    const Originals& o = f.originals;
+    for (uint32_t id = 0; id < o.positions; ++id) {
+        uint32_t edited = raisedTo[sameAs.empty() ? id : sameAs[id]];
+        if (edited == NONE) continue;
+        for (uint32_t k = o.storedStart[id]; k < o.storedStart[id + 1]; ++k) {
+            f.fitted.raisedOutline.push_back({o.stored[k].first, edited});
+        }
+    }
+}
+
 }  // namespace
 
 Status compareOutlines(const Fitting& f) {
     OpenEdges hole = holeOutline(f), faces = changedOutline(f);
     if (hole == faces) return {};
-    if (f.clipped) {
+    std::vector<uint32_t> sameAs;  // per position: the outline position it is one with
+    if (f.edge.clipped) {
+        sameAs = weldOutlinePositions(f, hole, faces);
+        if (hole == faces) return {};
+    }
+    if (f.edge.outlineMayRise) {
+        raiseOutline(f, sameAs, hole, faces);
+        if (hole == faces) return {};
+    }
+    if (f.edge.clipped) {
         bridgeOutlineEdges(f, hole, faces);
         if (hole == faces) return {};
     }

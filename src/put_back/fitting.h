@@ -39,7 +39,7 @@ struct Fitting {
     const std::vector<Material>& materials;
     const EditedCut& edited;
     FittedCut& fitted;
-    bool clipped = false;  // the cut's edge runs along an outline, through the tile's triangles
+    EdgeFit edge = {};
     Originals originals = {};
     std::vector<Triple> own = {};        // the removed triangles by their positions, sorted
     std::vector<uint8_t> reused = {};    // per removed triangle: a face of the file is it

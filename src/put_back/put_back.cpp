@@ -101,8 +101,10 @@ Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths
     }
     plan.materials = tileMaterials(cut, paths);
     const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
-    if (Status status = fitEditedCut(cut, triangles, outline != nullptr, plan.materials,
-                                     paths.wavefront, plan.edited, plan.fitted);
+    EdgeFit edge;
+    if (outline) edge = {true, uint32_t(outline->tileVertices), plan.outlineMayRise};
+    if (Status status = fitEditedCut(cut, triangles, edge, plan.materials, paths.wavefront,
+                                     plan.edited, plan.fitted);
         !status.ok()) {
         if (outline && status.failure == Failure::editMisfits) {
             if (Status other = checkSameOutline(cut, plan.fitted, plan.edited); !other.ok()) {

@@ -31,7 +31,8 @@ struct PutBackPlan {
     NewPoints points;                      // of the new terrain
     ChangedSurface surface;                // where overlays take a new height
     std::vector<uint8_t> leaving;          // per stored triangle: it leaves its primitive
-    bool precisePoints = false;  // new points in pools of millimetre steps, not 0.2 m ones
+    bool precisePoints = false;   // new points in pools of millimetre steps, not 0.2 m ones
+    bool outlineMayRise = false;  // a clipped cut's outline points may take new heights
 };
 
 /// What the put-back wrote, for the report.
