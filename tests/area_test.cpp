@@ -537,6 +537,23 @@ std::vector<std::array<Corner, 3>> tileSurface(const std::string& tile) {
     return surface;
 }
 
+// The photo's texture values of a tile's orthophoto vertices, by place (several patches may
+// have a vertex at one place).
+std::map<std::pair<double, double>, std::set<std::pair<double, double>>> photoValues(
+    const std::string& tile) {
+    std::map<std::pair<double, double>, std::set<std::pair<double, double>>> values;
+    for (const auto& t : trianglesOf(carveFile(tile, -90, 90, -180, 180).object)) {
+        for (const std::string& line : t) {
+            std::istringstream in(line.substr(13));
+            double v[7];
+            size_t count = 0;
+            while (count < 7 && in >> v[count]) ++count;
+            if (count == 7) values[{v[0], v[1]}].insert({v[5], v[6]});
+        }
+    }
+    return values;
+}
+
 // Edges that one triangle alone has, by the places of their ends.
 size_t openEdges(const std::vector<std::array<Corner, 3>>& surface) {
     std::map<std::pair<std::pair<double, double>, std::pair<double, double>>, int> edges;
@@ -772,6 +789,25 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         }
         const auto after = tileSurface(dir / "flat.dsf");
         EXPECT_EQ(openEdges(after), openEdges(before)) << c.keys;
+        if (c.tile == textured) {  // a vertex moved up or down keeps its photo's place
+            const auto photoBefore = photoValues(c.tile),
+                       photoAfter = photoValues(dir / "flat.dsf");
+            size_t kept = 0;
+            for (const auto& [place, values] : photoAfter) {
+                auto found = photoBefore.find(place);
+                if (found == photoBefore.end()) continue;
+                for (const auto& value : values) {
+                    bool same =
+                        std::any_of(found->second.begin(), found->second.end(), [&](auto& v) {
+                            return std::fabs(v.first - value.first) < 1e-6 &&
+                                   std::fabs(v.second - value.second) < 1e-6;
+                        });
+                    EXPECT_TRUE(same) << place.first << " " << place.second << " " << c.keys;
+                    kept += same;
+                }
+            }
+            EXPECT_GT(kept, 1000u) << c.keys;
+        }
         double blend = c.keys.find("blend_m=0") != std::string::npos    ? 0
                        : c.keys.find("blend_m=40") != std::string::npos ? 40
                                                                         : 100;
