@@ -162,13 +162,15 @@ for edit in clipped lowered; do
     printf '%s' "$clipKeys" >> "$WORK/case/mesh_carver.ini"
     VERB=put-back check "put-back of $edit.obj along the airport's outline"
 done
-# the airport flattened, from the binary and the text tile, to its plane and to a height
+# the airport flattened, from the binary and the text tile, to its plane, to a height, and to
+# its level without a band, with the picture of the change
 for input in tin_small.dsf tin_small.txt; do
-    for keys in '' $'flatten_to=1400\r\nblend_m=40\r\n'; do
+    for keys in '' $'flatten_to=1400\r\nblend_m=40\r\n' \
+        $'flatten_to=level\r\nblend_m=0\r\npreview_file=change.svg\r\n'; do
         new_case "$input" apt.dat
         printf '[mesh_carver]\r\ninput_file=%s\r\narea_file=apt.dat\r\narea=XTST\r\noutput_tile=flat_tile\r\n%s' \
             "$input" "$keys" > "$WORK/case/mesh_carver.ini"
-        VERB=flatten check "flatten of XTST in $input ${keys:+(to 1400 m, blend 40 m)}"
+        VERB=flatten check "flatten of XTST in $input${keys:+ with ${keys//$'\r\n'/ }}"
     done
 done
 new_case tin_small.dsf edited_edit.obj edited_edit.mtl
