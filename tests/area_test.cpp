@@ -887,35 +887,50 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
     }
 }
 
-// A raster tile's triangles are kilometres wide around a small pad: flattened to a height, with
-// and without a band, the pad's vertices take it and the tile stays closed.
-TEST(Flatten, RasterTilesTakeTheNewHeights) {
+// Other shapes, flattened to a height: a raster tile's triangles kilometres wide around a small
+// pad (with and without a band), an apt.dat boundary closing with a curve, a hole touching its
+// outline. The tile stays closed; the pad's vertices take the height.
+TEST(Flatten, OtherShapesKeepTheTileClosed) {
     const Ring pad = {{7.0920, 45.2850},
                       {7.0990, 45.2850},
                       {7.0990, 45.2890},
                       {7.0950, 45.2880},
                       {7.0920, 45.2890}};
-    const auto before = tileSurface(DSF + "raster_small.dsf");
-    for (const char* blend : {"0", "30"}) {
+    const struct {
+        const char* tile;
+        std::string area;
+        const char* blend;
+        std::vector<Ring> rings;  // where every vertex is at the height
+    } cases[] = {
+        {"raster_small.dsf", "raster_pad.geojson\narea=PAD", "0", {pad}},
+        {"raster_small.dsf", "raster_pad.geojson\narea=PAD", "30", {pad}},
+        {"tin_small.dsf", "odd_airports.dat\narea=XSPL", "40", {}},
+        {"tin_small.dsf", "odd_airports.dat\narea=XSPL", "0", {}},
+        {"tin_small.dsf", "odd_airports.dat\narea=XTCH", "0", {}},
+    };
+    for (const auto& c : cases) {
+        const auto before = tileSurface(DSF + c.tile);
         test::TempDir dir;
-        test::writeFile(dir / "mesh_carver.ini", "[mesh_carver]\ninput_file=" + DSF +
-                                                     "raster_small.dsf\narea_file=" + AREAS +
-                                                     "raster_pad.geojson\narea=PAD\noutput_tile="
-                                                     "flat.dsf\nflatten_to=2000\nblend_m=" +
-                                                     blend + "\n");
+        test::writeFile(dir / "mesh_carver.ini",
+                        "[mesh_carver]\ninput_file=" + DSF + c.tile + "\narea_file=" + AREAS +
+                            c.area + "\noutput_tile=flat.dsf\nflatten_to=2000\nblend_m=" + c.blend +
+                            "\n");
         test::ToolRun run = test::runTool(dir.path, "", "flatten");
-        ASSERT_EQ(run.status, 0) << blend << run.errors;
+        ASSERT_EQ(run.status, 0) << c.area << run.errors;
+        EXPECT_NE(run.console.find("to 2000.0 m"), std::string::npos) << run.console;
         const auto after = tileSurface(dir / "flat.dsf");
-        EXPECT_EQ(openEdges(after), openEdges(before)) << blend;
+        EXPECT_EQ(openEdges(after), openEdges(before)) << c.area << " " << c.blend;
+        if (c.rings.empty()) continue;
         size_t inside = 0;
         for (const auto& t : after) {
-            for (const Corner& c : t) {
-                if (placeIn({pad}, c[0], c[1]) <= 0) continue;
+            for (const Corner& corner : t) {
+                if (placeIn(c.rings, corner[0], corner[1]) <= 0) continue;
                 ++inside;
-                EXPECT_NEAR(c[2], 2000, 0.01) << blend << " " << c[0] << " " << c[1];
+                EXPECT_NEAR(corner[2], 2000, 0.01)
+                    << c.blend << " " << corner[0] << " " << corner[1];
             }
         }
-        EXPECT_GT(inside, 3u) << blend;
+        EXPECT_GT(inside, 3u) << c.blend;
     }
 }
 

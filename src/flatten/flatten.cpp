@@ -469,12 +469,14 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
                          FlattenReport& report) {
     Ground g;
     if (!collectPieces(cut, pieces, materials, g)) return keptLinesFailure(cut);
-    const double margin = 1.0 / 3600;  // the outline's region, the window's edges far from it
-    ClipRegion outline = clipRegionOf({airport.south - margin, airport.north + margin,
-                                       airport.west - margin, airport.east + margin},
-                                      &airport);
-    splitAlongOutline(g, cut, outline);
-    splitAtEdgePoints(g, cut);
+    if (blend > 0) {  // without a band the cut is clipped along the outline already
+        const double margin = 1.0 / 3600;  // the outline's region, the window's edges far from it
+        ClipRegion outline = clipRegionOf({airport.south - margin, airport.north + margin,
+                                           airport.west - margin, airport.east + margin},
+                                          &airport);
+        splitAlongOutline(g, cut, outline);
+        splitAtEdgePoints(g, cut);
+    }
     Heights h;
     auto counts = edgeCounts(g);
     h.fixed.assign(g.points.size(), 0);

@@ -156,6 +156,49 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
     return true;
 }
 
+double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b);
+
+// Whether a place is a corner of the triangle or one of its outline vertices (within 1 cm).
+bool knownPlace(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& at) {
+    for (int k = 0; k < 3; ++k) {
+        if (metresApart(at, t[k]) <= SAME_PLACE_METRES) return true;
+    }
+    auto first = std::lower_bound(g.onOutline.begin(), g.onOutline.end(), std::pair(w, 0u));
+    for (auto it = first; it != g.onOutline.end() && it->first == w; ++it) {
+        bool read;
+        if (metresApart(at, placeOfVertex(g.cut, it->second, read)) <= SAME_PLACE_METRES) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The outline's pieces inside and outside a triangle come from two overlays, and one may keep a
+// corner of the outline, nearly in line with its neighbours, that the other left out: a corner
+// the inside pieces do not have, within a millimetre of the line between its neighbours, is left
+// out of the outside piece too, so that both meet edge for edge.
+void dropStrayCorners(Folding& g, uint32_t w, const AreaPoint (&t)[3],
+                      std::vector<AreaPoint>& places) {
+    std::vector<AreaPoint> kept;
+    std::vector<uint32_t> starts;
+    for (size_t ring = 0; ring <= g.holeStarts.size(); ++ring) {
+        size_t first = ring == 0 ? 0 : g.holeStarts[ring - 1];
+        size_t end = ring < g.holeStarts.size() ? g.holeStarts[ring] : places.size();
+        if (ring > 0) starts.push_back(uint32_t(kept.size()));
+        size_t ringStart = kept.size();
+        for (size_t k = first; k < end; ++k) {
+            const AreaPoint& before = kept.size() > ringStart ? kept.back() : places[end - 1];
+            const AreaPoint& after = places[k + 1 < end ? k + 1 : first];
+            if (end - first > 3 && !knownPlace(g, w, t, places[k]) &&
+                metresFromEdge(places[k], before, after) <= ON_EDGE_METRES) {
+                continue;
+            }
+            kept.push_back(places[k]);
+        }
+    }
+    places = std::move(kept), g.holeStarts = std::move(starts);
+}
+
 // Outline points are stored in steps of 2^-11/65535 degree (0.83 mm north): rounded, a corner
 // moves up to half that, so a triangle thinner than a millimetre could turn over.
 constexpr double ROUNDING_TURNS_OVER_METRES = 0.001;
@@ -188,8 +231,6 @@ void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<Fi
             {{vertices[e[0]], vertices[e[1]], vertices[e[2]]}, g.whole[w].definition, true, NONE});
     }
 }
-
-double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b);
 
 // The faces' points on the outline between its own, by place: the pieces outside take them.
 void collectExtras(Folding& g) {
@@ -290,6 +331,7 @@ bool addOutsidePieces(Folding& g, uint32_t w) {
     for (const AreaPolygon& part : g.parts) {
         std::vector<AreaPoint> places;
         flattenPolygon(part, places, g.holeStarts);
+        dropStrayCorners(g, w, t, places);
         std::vector<FitCorner> vertices(places.size());
         for (size_t k = 0; k < places.size(); ++k) {
             bool read;

@@ -149,11 +149,20 @@ Metres metresOfId(const Fitting& f, uint32_t id) {
     return {v.x, v.y, v.z};
 }
 
-double metresOffSegment(const Metres& p, const Metres& a, const Metres& b, double& along) {
-    double dx = b.x - a.x, dz = b.z - a.z, length = dx * dx + dz * dz;
-    along = length > 0 ? ((p.x - a.x) * dx + (p.z - a.z) * dz) / length : 0;
+// The clip's outline runs straight in degrees, and the cut's metres bend a long edge of it by
+// millimetres: how far a place lies from the segment between two others is measured in degrees,
+// scaled to metres around it.
+double metresOffSegment(const Fitting& f, const Metres& p, const Metres& a, const Metres& b,
+                        double& along) {
+    double lon, lat, aLon, aLat, bLon, bLat;
+    degreesOf(f.cut, p, lon, lat), degreesOf(f.cut, a, aLon, aLat), degreesOf(f.cut, b, bLon, bLat);
+    const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
+    double ax = (aLon - lon) * east, ay = (aLat - lat) * METRES_PER_DEGREE;
+    double dx = (bLon - aLon) * east, dy = (bLat - aLat) * METRES_PER_DEGREE;
+    double length = dx * dx + dy * dy;
+    along = length > 0 ? -(ax * dx + ay * dy) / length : 0;
     double s = std::clamp(along, 0.0, 1.0);
-    return std::hypot(a.x + s * dx - p.x, a.z + s * dz - p.z);
+    return std::hypot(ax + s * dx, ay + s * dy);
 }
 
 constexpr double ON_SEGMENT_METRES = 0.001;
@@ -173,7 +182,7 @@ bool chainAlong(const Fitting& f, const std::vector<std::pair<uint32_t, uint32_t
             if (e->second == w) {
                 next = w;
             } else if (e->second >= f.originals.positions &&
-                       metresOffSegment(metresOfId(f, e->second), start, end, along) <=
+                       metresOffSegment(f, metresOfId(f, e->second), start, end, along) <=
                            ON_SEGMENT_METRES &&
                        along > reached && along < nearest) {
                 next = e->second, nearest = along;
