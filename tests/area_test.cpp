@@ -623,6 +623,37 @@ TEST(Areas, ClippedCutsGoBackAlongTheOutline) {
             edited += "f " + std::to_string(face[size_t(k)]) + " " +
                       std::to_string(face[size_t(k + 1) % 3]) + " " + top + "\n";
         }
+        // and one edge along the outline cut in two at its middle, its face in two
+        std::map<std::pair<int, int>, int> uses;
+        const auto faces = facesOf(edited);
+        bool split = false;
+        for (const auto& f : faces) {
+            for (size_t k = 0; k < 3; ++k) ++uses[std::minmax(f[k], f[(k + 1) % 3])];
+        }
+        for (const auto& f : faces) {
+            size_t k = 0;
+            while (k < 3 && uses[std::minmax(f[k], f[(k + 1) % 3])] != 1) ++k;
+            if (k == 3) continue;
+            const auto &a = v[size_t(f[k] - 1)], &b = v[size_t(f[(k + 1) % 3] - 1)];
+            std::ostringstream middle;
+            middle.precision(10);
+            middle << "v " << (a[0] + b[0]) / 2 << " " << (a[1] + b[1]) / 2 << " "
+                   << (a[2] + b[2]) / 2 << "\n";
+            const std::string m = std::to_string(v.size() + 2);
+            const std::string faceLine = "f " + std::to_string(f[0]) + " " + std::to_string(f[1]) +
+                                         " " + std::to_string(f[2]);
+            const std::string p = std::to_string(f[k]), q = std::to_string(f[(k + 1) % 3]),
+                              r = std::to_string(f[(k + 2) % 3]);
+            size_t line = edited.find(faceLine);
+            if (line == std::string::npos) continue;  // a face written with texture numbers
+            edited.replace(line, faceLine.size(),
+                           "f " + p + " " + m + " " + r + "\nf " + m + " " + q + " " + r);
+            at = edited.find("\nf ");
+            edited.insert(at + 1, middle.str());
+            split = true;
+            break;
+        }
+        EXPECT_TRUE(split);
         test::writeFile(dir / "edited.obj", edited);
         std::filesystem::copy(dir / "cut.mtl", dir / "edited.mtl");
         run = putBack(DSF + tile, "edited.obj");
