@@ -207,15 +207,15 @@ void bridgeOutlineEdges(const Fitting& f, OpenEdges& hole, const OpenEdges& face
         if (net < 0) from.push_back({b, a});
     }
     std::sort(from.begin(), from.end());
-    OpenEdges bridged;
+    OpenEdges kept, bridged;
     std::vector<uint32_t> chain;
-    for (auto it = hole.begin(); it != hole.end();) {
-        auto [key, net] = *it;
+    for (const auto& edge : hole) {
+        auto [key, net] = edge;
         uint32_t u = uint32_t(key >> 32), w = uint32_t(key);
         if (net < 0) std::swap(u, w);
-        if (std::abs(net) != 1 || std::binary_search(faces.begin(), faces.end(), *it) ||
+        if (std::abs(net) != 1 || std::binary_search(faces.begin(), faces.end(), edge) ||
             !chainAlong(f, from, u, w, chain)) {
-            ++it;
+            kept.push_back(edge);
             continue;
         }
         uint32_t previous = u;
@@ -225,7 +225,6 @@ void bridgeOutlineEdges(const Fitting& f, OpenEdges& hole, const OpenEdges& face
             previous = point;
         }
         bridged.push_back({uint64_t(previous) << 32 | w, 0});
-        it = hole.erase(it);
     }
     if (bridged.empty()) return;
     for (auto& [key, net] : bridged) {  // as open edges: the lower id first, the winding in net
@@ -233,6 +232,7 @@ void bridgeOutlineEdges(const Fitting& f, OpenEdges& hole, const OpenEdges& face
         key = a < b ? key : uint64_t(b) << 32 | a;
         net = a < b ? 1 : -1;
     }
+    hole = std::move(kept);
     hole.insert(hole.end(), bridged.begin(), bridged.end());
     std::sort(hole.begin(), hole.end());
 }
