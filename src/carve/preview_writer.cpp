@@ -34,16 +34,23 @@ constexpr unsigned char RAMP[11][3] = {{0x44, 0x01, 0x54}, {0x48, 0x24, 0x75}, {
                                        {0x22, 0xa8, 0x84}, {0x44, 0xbf, 0x70}, {0x7a, 0xd1, 0x51},
                                        {0xbd, 0xdf, 0x26}, {0xfd, 0xe7, 0x25}};
 
-std::string rampColour(int level) {
-    double at = double(level) / (COLOURS - 1) * 10;
-    int stop = std::min(int(at), 9);
+// The colour of a level, 0 to COLOURS - 1, along a ramp of stops evenly spaced.
+template <size_t STOPS>
+std::string colourOnRamp(const unsigned char (&ramp)[STOPS][3], int level) {
+    double at = double(level) / (COLOURS - 1) * (STOPS - 1);
+    int stop = std::min(int(at), int(STOPS) - 2);
     double t = at - stop;
+    int parts[3];
+    for (int k = 0; k < 3; ++k) {
+        parts[k] = int(std::lround(ramp[stop][k] * (1 - t) + ramp[stop + 1][k] * t));
+    }
     char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x",
-                  int(std::lround(RAMP[stop][0] * (1 - t) + RAMP[stop + 1][0] * t)),
-                  int(std::lround(RAMP[stop][1] * (1 - t) + RAMP[stop + 1][1] * t)),
-                  int(std::lround(RAMP[stop][2] * (1 - t) + RAMP[stop + 1][2] * t)));
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", parts[0], parts[1], parts[2]);
     return text;
+}
+
+std::string rampColour(int level) {
+    return colourOnRamp(RAMP, level);
 }
 
 // lowered blue, unchanged white, raised red, at seven stops
@@ -52,15 +59,7 @@ constexpr unsigned char CHANGE_RAMP[7][3] = {
     {0xfd, 0xdb, 0xc7}, {0xef, 0x8a, 0x62}, {0xb2, 0x18, 0x2b}};
 
 std::string changeColour(int level) {
-    double at = double(level) / (COLOURS - 1) * 6;
-    int stop = std::min(int(at), 5);
-    double t = at - stop;
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x",
-                  int(std::lround(CHANGE_RAMP[stop][0] * (1 - t) + CHANGE_RAMP[stop + 1][0] * t)),
-                  int(std::lround(CHANGE_RAMP[stop][1] * (1 - t) + CHANGE_RAMP[stop + 1][1] * t)),
-                  int(std::lround(CHANGE_RAMP[stop][2] * (1 - t) + CHANGE_RAMP[stop + 1][2] * t)));
-    return text;
+    return colourOnRamp(CHANGE_RAMP, level);
 }
 
 void appendNumber(std::string& text, double value, int decimals) {
