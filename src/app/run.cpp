@@ -270,9 +270,38 @@ Status putBack(const RunSettings& settings, TempFile& temp, OutputFile& console)
     return writeBack(cut, trace, plan, paths, hold, console, settings.outputTile);
 }
 
+// The cut a flattening changes, with where it came from: the band's window (said, when taken
+// from the area), the tile's blocks inside the band, the band checked against the tile's edges,
+// and the cut clipped along the band's outer edge, or along the airport itself without a band.
+Status cutAroundAirport(const RunSettings& settings, const RunPaths& paths, TempFile& temp,
+                        OutputFile& console, const CutArea& airport, const CutArea& band,
+                        const std::string& name, TileTrace& trace, Cut& cut,
+                        OutlinePieces& outline) {
+    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
+    if (settings.windowFromArea) {
+        window = windowAroundArea(band, AREA_MARGIN_METRES);
+        writeWindowFromArea(console, window);
+    }
+    window.area = &band, window.clip = true;
+    Selection selection =
+        selectBlocks(window, paths.input, temp, console, cacheOf(settings), &trace);
+    if (!selection.status.ok()) return selection.status;
+    cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
+    if (!cut.status.ok()) return cut.status;
+    const double blend = settings.blendMetres;
+    if (Status status = checkBandInsideTile(cut, band, name, blend); !status.ok()) return status;
+    // without a band, the outline's triangles are split along the airport itself: the pieces
+    // outside it join the flat area to the ground
+    if (blend == 0) {
+        cut.clipRegion =
+            clipRegionOf({window.latMin, window.latMax, window.longMin, window.longMax}, &airport);
+    }
+    return clipForPutBack(cut, outline);
+}
+
 // The flattening, step by step: the tile held, the airport and the band around it, the cut
-// clipped along the band's outer edge with where it came from, the flattened ground written as
-// an edited cut, and that put back as the put-back puts any edit back.
+// around the airport, the flattened ground written as an edited cut and fitted as the put-back
+// fits any edit, the report and its picture, the tile written.
 Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console) {
     const RunPaths paths = pathsOf(settings);
     const double blend = settings.blendMetres;
@@ -291,29 +320,14 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
         !status.ok()) {
         return status;
     }
-    SelectionWindow window{settings.latMin, settings.latMax, settings.longMin, settings.longMax};
-    if (settings.windowFromArea) {
-        window = windowAroundArea(band, AREA_MARGIN_METRES);
-        writeWindowFromArea(console, window);
-    }
-    window.area = &band, window.clip = true;
     TileTrace trace;
-    Selection selection =
-        selectBlocks(window, paths.input, temp, console, cacheOf(settings), &trace);
-    if (!selection.status.ok()) return selection.status;
-    Cut cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
-    if (!cut.status.ok()) return cut.status;
-    if (Status status = checkBandInsideTile(cut, band, read.name, blend); !status.ok()) {
+    Cut cut;
+    OutlinePieces outline;
+    if (Status status = cutAroundAirport(settings, paths, temp, console, airport, band, read.name,
+                                         trace, cut, outline);
+        !status.ok()) {
         return status;
     }
-    // without a band, the outline's triangles are split along the airport itself: the pieces
-    // outside it join the flat area to the ground
-    if (blend == 0) {
-        cut.clipRegion =
-            clipRegionOf({window.latMin, window.latMax, window.longMin, window.longMax}, &airport);
-    }
-    OutlinePieces outline;
-    if (Status status = clipForPutBack(cut, outline); !status.ok()) return status;
     RunPaths edited = paths;
     edited.wavefront = temp.path + ".flattened.obj";
     FlattenReport report;
@@ -328,8 +342,7 @@ Status flatten(const RunSettings& settings, TempFile& temp, OutputFile& console)
     removeFile(edited.wavefront);
     if (!status.ok()) return status;
     endLine(console);
-    const std::string said = flattenReportLine(read.name, target, report, blend);
-    writeLine(console, said);
+    writeLine(console, flattenReportLine(read.name, target, report, blend));
     if (report.change) {
         change.title = "flattened " + read.name + ", blend " + doubleToText(blend) +
                        " m: the change in height";
