@@ -41,11 +41,7 @@ def ini_text(op, tile, wavefront):
         "input_file=%s" % tile, "output_file=object.obj",
         "nb_max_vertex=%d" % CAPACITY, "nb_max_tris=%d" % CAPACITY,
         "wavefront_file=%s" % wavefront] + area_lines(area_file, op.area, op.clip)
-    if op.xplane_folder:
-        lines.append("xplane_folder=%s" % bpy.path.abspath(op.xplane_folder))
-    if op.scenery_folder:
-        lines.append("scenery_folder=%s" % bpy.path.abspath(op.scenery_folder))
-    return "\n".join(lines) + "\n"
+    return "\n".join(lines + op.folder_lines()) + "\n"
 
 
 def window_said(console):
@@ -95,7 +91,8 @@ def keep_for_the_way_back(collection, op, tile, console, window, objects):
         obj["mesh_carver_matrix"] = flat_matrix(obj.matrix_world)
 
 
-class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
+class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper, tool.ToolChoice,
+                                  tool.SceneryFolders):
     """Carve a latitude/longitude window out of a DSF tile's terrain and import it, textured"""
     bl_idname = "import_scene.dsf_window"
     bl_label = "DSF terrain window (mesh_carver)"
@@ -110,13 +107,6 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
                         min=-180, max=180, precision=6)
     east: FloatProperty(name="East", description="Eastern edge of the window, degrees",
                         min=-180, max=180, precision=6)
-    xplane_folder: StringProperty(
-        name="Simulator folder", subtype="DIR_PATH",
-        description="Optional: the simulator's folder, for the textures of library terrains")
-    scenery_folder: StringProperty(
-        name="Scenery folder", subtype="DIR_PATH",
-        description="Optional: the tile's scenery pack, when the tile is not in its "
-                    "'Earth nav data' folder")
     area_file: StringProperty(
         name="Area file", subtype="FILE_PATH",
         description="Optional: cut along an area too: an apt.dat, a GeoJSON or a KML file; with "
@@ -127,10 +117,6 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
     clip: BoolProperty(
         name="Clip along the outline",
         description="Cut the triangles along the area's outline (or the window's edges)")
-    tool_path: StringProperty(
-        name="mesh_carver program", subtype="FILE_PATH",
-        description="Optional: the program; empty: the one in the add-on's preferences, on the "
-                    "PATH or beside the add-on")
 
     def draw(self, context):
         layout = self.layout
@@ -152,9 +138,7 @@ class IMPORT_SCENE_OT_dsf_window(bpy.types.Operator, ImportHelper):
         layout.prop(self, "tool_path")
 
     def invoke(self, context, event):
-        prefs = tool.preferences(context)
-        if prefs and not self.tool_path:
-            self.tool_path = prefs.tool_path
+        self.take_preferred_tool(context)
         if self.filepath:  # a tile dropped onto the viewport: only the window is left to ask
             if hasattr(ImportHelper, "invoke_popup"):
                 return self.invoke_popup(context)

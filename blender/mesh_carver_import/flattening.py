@@ -11,9 +11,6 @@ from bpy_extras.io_utils import ImportHelper
 
 from . import carving, tool
 
-# How often the dialog's flattening looks at the running tool.
-POLL_SECONDS = 0.2
-
 TARGETS = [
     ("plane", "Plane", "The plane nearest the ground inside the area: a gentle slope stays"),
     ("level", "Level", "One height: the ground's mean inside the area"),
@@ -32,10 +29,7 @@ def ini_text(op, tile, output_tile):
     lines = ["[mesh_carver]", "input_file=%s" % tile, "output_tile=%s" % output_tile,
              "area_file=%s" % bpy.path.abspath(op.area_file), "area=%s" % op.area,
              "flatten_to=%s" % target, "blend_m=%s" % number_text(op.blend_m)]
-    for key in ("xplane_folder", "scenery_folder"):
-        if getattr(op, key):
-            lines.append("%s=%s" % (key, bpy.path.abspath(getattr(op, key))))
-    return "\n".join(lines) + "\n"
+    return "\n".join(lines + op.folder_lines()) + "\n"
 
 
 def report_line(console):
@@ -46,7 +40,8 @@ def report_line(console):
     return console.splitlines()[-1] if console else ""
 
 
-class IMPORT_SCENE_OT_dsf_flatten(bpy.types.Operator, ImportHelper):
+class IMPORT_SCENE_OT_dsf_flatten(bpy.types.Operator, ImportHelper, tool.ToolChoice,
+                                  tool.SceneryFolders, tool.RunWhileBlenderGoesOn):
     """Flatten an airport inside its boundary in a DSF tile (mesh_carver), eased back to the land
     around it, and import the flattened ground for a look"""
     bl_idname = "import_scene.dsf_flatten"
@@ -71,17 +66,6 @@ class IMPORT_SCENE_OT_dsf_flatten(bpy.types.Operator, ImportHelper):
         name="Output tile", subtype="FILE_PATH",
         description="The tile to write; empty: the tile itself, its original kept once beside "
                     "it as NAME.original")
-    xplane_folder: StringProperty(
-        name="Simulator folder", subtype="DIR_PATH",
-        description="Optional: the simulator's folder, for the textures of library terrains")
-    scenery_folder: StringProperty(
-        name="Scenery folder", subtype="DIR_PATH",
-        description="Optional: the tile's scenery pack, when the tile is not in its "
-                    "'Earth nav data' folder")
-    tool_path: StringProperty(
-        name="mesh_carver program", subtype="FILE_PATH",
-        description="Optional: the program; empty: the one in the add-on's preferences, on the "
-                    "PATH or beside the add-on")
 
     def draw(self, context):
         layout = self.layout
@@ -99,9 +83,7 @@ class IMPORT_SCENE_OT_dsf_flatten(bpy.types.Operator, ImportHelper):
         layout.prop(self, "tool_path")
 
     def invoke(self, context, event):
-        prefs = tool.preferences(context)
-        if prefs and not self.tool_path:
-            self.tool_path = prefs.tool_path
+        self.take_preferred_tool(context)
         return ImportHelper.invoke(self, context, event)
 
     def execute(self, context):
@@ -117,26 +99,9 @@ class IMPORT_SCENE_OT_dsf_flatten(bpy.types.Operator, ImportHelper):
         self.written = os.path.abspath(bpy.path.abspath(self.output_tile)) \
             if self.output_tile else self.tile
         self.folder = tempfile.mkdtemp(prefix="mesh_carver_")
-        self.run = tool.ToolRun(self.folder, ini_text(self, self.tile, self.written),
-                                [program, "flatten"])
-        if bpy.app.background or context.window is None:  # a script's call: it waits
-            self.run.wait()
-            return self.finish(context)
-        # from the dialog: Blender goes on while the tool runs, the status bar says what it does
-        self.timer = context.window_manager.event_timer_add(POLL_SECONDS, window=context.window)
-        context.window_manager.modal_handler_add(self)
-        context.workspace.status_text_set("mesh_carver: flattening")
-        return {"RUNNING_MODAL"}
-
-    def modal(self, context, event):
-        if event.type != "TIMER":
-            return {"PASS_THROUGH"}
-        if not self.run.finished():
-            context.workspace.status_text_set("mesh_carver: " + (self.run.said() or "flattening"))
-            return {"PASS_THROUGH"}
-        context.window_manager.event_timer_remove(self.timer)
-        context.workspace.status_text_set(None)
-        return self.finish(context)
+        run = tool.ToolRun(self.folder, ini_text(self, self.tile, self.written),
+                           [program, "flatten"])
+        return self.run_tool(context, run, "flattening")
 
     def finish(self, context):
         console, failure = self.run.outcome()

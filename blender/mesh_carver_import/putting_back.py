@@ -15,8 +15,6 @@ from . import carving, tool
 
 # The import's placement, as the file stores it, against the object's now: float noise only.
 PLACEMENT_TOLERANCE = 1e-6
-# How often the dialog's export looks at the running tool.
-POLL_SECONDS = 0.2
 
 
 def cut_collection(context, name):
@@ -122,7 +120,8 @@ def ini_text(collection, wavefront, output_tile):
     return "\n".join(lines) + "\n"
 
 
-class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
+class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper, tool.ToolChoice,
+                                 tool.RunWhileBlenderGoesOn):
     """Put the edited terrain of an imported DSF window back into the tile (mesh_carver)"""
     bl_idname = "export_scene.dsf_window"
     bl_label = "DSF terrain window back into the tile (mesh_carver)"
@@ -134,10 +133,6 @@ class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
     collection: StringProperty(
         name="Collection",
         description="The collection the DSF terrain window import made; empty: the active one")
-    tool_path: StringProperty(
-        name="mesh_carver program", subtype="FILE_PATH",
-        description="Optional: the program; empty: the one in the add-on's preferences, on the "
-                    "PATH or beside the add-on")
 
     def draw(self, context):
         self.layout.prop(self, "collection")
@@ -150,9 +145,7 @@ class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
             return {"CANCELLED"}
         self.collection = collection.name
         self.filepath = collection["tile"]  # the tile's own name, in its folder
-        prefs = tool.preferences(context)
-        if prefs and not self.tool_path:
-            self.tool_path = prefs.tool_path
+        self.take_preferred_tool(context)
         context.window_manager.fileselect_add(self)
         return {"RUNNING_MODAL"}
 
@@ -182,28 +175,9 @@ class EXPORT_SCENE_OT_dsf_window(bpy.types.Operator, ExportHelper):
             shutil.rmtree(self.folder, ignore_errors=True)
             self.report({"ERROR"}, "Blender could not export the terrain: %s" % error)
             return {"CANCELLED"}
-        self.run = tool.ToolRun(self.folder, ini_text(collection, wavefront, self.output_tile),
-                                [program, "put-back"])
-        if bpy.app.background or context.window is None:  # a script's call: it waits
-            self.run.wait()
-            return self.finish(context)
-        # from the dialog: Blender goes on while the tool runs, the status bar says what it does
-        self.timer = context.window_manager.event_timer_add(POLL_SECONDS, window=context.window)
-        context.window_manager.modal_handler_add(self)
-        context.workspace.status_text_set("mesh_carver: putting the terrain back")
-        return {"RUNNING_MODAL"}
-
-    def modal(self, context, event):
-        if event.type != "TIMER":
-            return {"PASS_THROUGH"}
-        if not self.run.finished():
-            said = self.run.said()
-            context.workspace.status_text_set(
-                "mesh_carver: " + (said or "putting the terrain back"))
-            return {"PASS_THROUGH"}
-        context.window_manager.event_timer_remove(self.timer)
-        context.workspace.status_text_set(None)
-        return self.finish(context)
+        run = tool.ToolRun(self.folder, ini_text(collection, wavefront, self.output_tile),
+                           [program, "put-back"])
+        return self.run_tool(context, run, "putting the terrain back")
 
     def finish(self, context):
         console, failure = self.run.outcome()

@@ -154,3 +154,60 @@ def run_in(folder, ini_text, arguments):
     run = ToolRun(folder, ini_text, arguments)
     run.wait()
     return run.outcome()
+
+
+# How often a dialog's run looks at the running tool.
+POLL_SECONDS = 0.2
+
+
+class ToolChoice:
+    """The program field of a dialog, filled from the preferences when it opens."""
+    tool_path: StringProperty(
+        name="mesh_carver program", subtype="FILE_PATH",
+        description="Optional: the program; empty: the one in the add-on's preferences, on the "
+                    "PATH or beside the add-on")
+
+    def take_preferred_tool(self, context):
+        prefs = preferences(context)
+        if prefs and not self.tool_path:
+            self.tool_path = prefs.tool_path
+
+
+class SceneryFolders:
+    """Where the terrains' textures come from: the simulator's folder and the tile's pack."""
+    xplane_folder: StringProperty(
+        name="Simulator folder", subtype="DIR_PATH",
+        description="Optional: the simulator's folder, for the textures of library terrains")
+    scenery_folder: StringProperty(
+        name="Scenery folder", subtype="DIR_PATH",
+        description="Optional: the tile's scenery pack, when the tile is not in its "
+                    "'Earth nav data' folder")
+
+    def folder_lines(self):
+        return ["%s=%s" % (key, bpy.path.abspath(getattr(self, key)))
+                for key in ("xplane_folder", "scenery_folder") if getattr(self, key)]
+
+
+class RunWhileBlenderGoesOn:
+    """An operator that runs the tool and ends in its finish(context): a script's call waits
+    for it; from a dialog Blender goes on, the status bar saying what the tool does."""
+
+    def run_tool(self, context, run, doing):
+        self.run, self.doing = run, doing
+        if bpy.app.background or context.window is None:
+            run.wait()
+            return self.finish(context)
+        self.timer = context.window_manager.event_timer_add(POLL_SECONDS, window=context.window)
+        context.window_manager.modal_handler_add(self)
+        context.workspace.status_text_set("mesh_carver: " + doing)
+        return {"RUNNING_MODAL"}
+
+    def modal(self, context, event):
+        if event.type != "TIMER":
+            return {"PASS_THROUGH"}
+        if not self.run.finished():
+            context.workspace.status_text_set("mesh_carver: " + (self.run.said() or self.doing))
+            return {"PASS_THROUGH"}
+        context.window_manager.event_timer_remove(self.timer)
+        context.workspace.status_text_set(None)
+        return self.finish(context)
