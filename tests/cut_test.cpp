@@ -1,11 +1,17 @@
 #include "cut/cut.h"
+#include "cut/quick_look.h"
 #include "cut/selection.h"
+#include "text/fields.h"
+#include "text/numbers.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <optional>
+#include <random>
 
+#include "spelled_tiles.h"
 #include "test_support.h"
 
 namespace mc {
@@ -28,7 +34,8 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     TempFile temp{dir / "mesh_carver.tmp"};
     Selection found;
     found.window = window;
-    selectFromText(dir / "tile.txt", temp, console, found, nullptr, blockSize, splitFrom);
+    selectFromText(dir / "tile.txt", temp, console, found, nullptr, blockSize,
+                   TextPassWay{.splitFrom = splitFrom});
     result.failure = found.status.failure;
     result.keptCount = found.keptCount;
     for (const BlockPatch& p : found.terrain.keptPatches) {
@@ -40,6 +47,43 @@ PassOutput select(const test::TempDir& dir, const SelectionWindow& window, size_
     result.console = test::readFile(dir / "console");
     result.temp = test::readFile(temp.path);
     return result;
+}
+
+// Around a window's edges, in both hemispheres, a longitude in any spelling the number reading
+// takes is never judged outside by the quick look when that reading keeps it; a plain decimal
+// well outside still is (the look keeps its use).
+TEST(QuickLook, NeverRejectsWhatTheFullReadingKeeps) {
+    std::mt19937_64 random(42);
+    const double offsets[] = {0,     1e-12, -1e-12, 1e-9,    -1e-9, 5e-5, -5e-5, 1e-4,
+                              -1e-4, 2e-4,  -2e-4,  1.01e-3, -1e-3, 0.3,  -0.3};
+    int judgedOutside = 0;
+    for (int round = 0; round < 4000; ++round) {
+        double scale = std::pow(10.0, round % 6);
+        double longMin = std::round((double(random() % 3590000) / 1e4 - 179.5) * scale) / scale;
+        double width = 0.001 + double(random() % 3000) / 1e4;
+        SelectionWindow window{0, 1, longMin, longMin + width};
+        LongitudeUnits units = unitsOf(window);
+        for (double edge : {window.longMin, window.longMax}) {
+            for (double offset : offsets) {
+                for (int s = 0; s < int(test::Spelling::count); ++s) {
+                    std::string text = test::spelled(edge + offset, test::Spelling(s), random);
+                    std::string_view field = splitFirstField(text).first;
+                    double value = parseNumber(field);
+                    bool outside = isSurelyOutside(units, field);
+                    judgedOutside += outside;
+                    if (window.longMin < value && value < window.longMax) {
+                        ASSERT_FALSE(outside)
+                            << text << " in " << longMin << " to " << window.longMax;
+                    } else if (test::Spelling(s) == test::Spelling::plain &&
+                               (value < longMin - 4e-4 || value > window.longMax + 4e-4)) {
+                        ASSERT_TRUE(outside)
+                            << text << " in " << longMin << " to " << window.longMax;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(judgedOutside, 4000 * 2 * 4);
 }
 
 TEST(SelectionPass, SameResultForEveryReadBlockSize) {

@@ -114,7 +114,8 @@ Selection selectBlocks(const SelectionWindow& window, const std::string& inputPa
     if (InputForm form = detectInputForm(inputPath); form != InputForm::text) {
         selectFromBinary(form, inputPath, cache, temp, console, found, trace);
     } else {
-        selectFromText(inputPath, temp, console, found, trace);
+        selectFromText(inputPath, temp, console, found, trace, DEFAULT_READ_BLOCK,
+                       textPassWayFromEnvironment());
     }
     return found;
 }

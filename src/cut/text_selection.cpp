@@ -6,12 +6,15 @@
 #include <optional>
 #include <thread>
 
+#include "cut/quick_look.h"
 #include "cut/raster_intake.h"
 #include "cut/selection.h"
 #include "cut/tile_trace.h"
 #include "platform/helper_thread.h"
+#include "platform/platform.h"
 #include "text/console.h"
 #include "text/line_reader.h"
+#include "text/numbers.h"
 
 namespace mc {
 
@@ -20,39 +23,6 @@ namespace {
 // Outside a block only the keyword matters, so a longer line is skipped unread.
 constexpr size_t HEAD_LIMIT = 64 << 10;
 constexpr uint64_t MAX_PINNED_BLOCK = 16 << 20;
-
-// Longitudes in ten-thousandths of a degree, whole ones only, the window widened by one: a
-// number printed with four decimals or more lies within one of its first four.
-struct LongitudeUnits {
-    int64_t low, high;
-};
-
-LongitudeUnits unitsOf(const SelectionWindow& window) {
-    return {int64_t(std::floor(window.longMin * 1e4)) - 1,
-            int64_t(std::ceil(window.longMax * 1e4)) + 1};
-}
-
-// Whether a longitude printed as [-]D.DDDD... (one to three whole digits, four decimals or more)
-// lies surely outside the window, from its first four decimals; false for any other form.
-bool isSurelyOutside(LongitudeUnits units, std::string_view text) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    bool negative = p < end && *p == '-';
-    p += negative;
-    int64_t whole = 0;
-    int digits = 0;
-    for (; p < end && *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits)
-        whole = whole * 10 + (*p - '0');
-    if (digits == 0 || digits > 3 || p >= end || *p != '.' || end - p < 5) return false;
-    int64_t value = whole;
-    for (int k = 1; k <= 4; ++k) {
-        if (p[k] < '0' || p[k] > '9') return false;
-        value = value * 10 + (p[k] - '0');
-    }
-    // the number lies in [value, value + 1] units, or in [-value - 1, -value]
-    int64_t low = negative ? -value - 1 : value, high = negative ? -value : value + 1;
-    return high < units.low || units.high < low;
-}
 
 // Most vertices of a tile miss the window in longitude already; the latitude is read only then,
 // unless clip=1 needs it for the block's box.
@@ -271,25 +241,28 @@ uint64_t blockStartFrom(FileHandle handle, uint64_t from, uint64_t size, std::ve
 constexpr double MOST_SQUARE_DEGREES_IN_PARTS = 0.25;
 
 // Where the parts start (the first at 0), each at a block: one part for a small file, a large
-// window or a machine of one core; with `splitFrom` (the tests') two, the second from there.
+// window or a machine of one core, unless the way asks for parts (the tests': a number of equal
+// parts, or two, the second from `splitFrom`).
 std::vector<uint64_t> partStarts(const std::string& inputPath, const SelectionWindow& window,
-                                 std::optional<uint64_t> splitFrom) {
+                                 const TextPassWay& way) {
     std::vector<uint64_t> starts = {0};
     int64_t size = fileSize(inputPath);
     uint64_t parts =
         std::min<uint64_t>(MOST_PARTS, uint64_t(std::max<int64_t>(size, 0)) / PART_FROM_BYTES);
     double squareDegrees = std::max(0.0, window.latMax - window.latMin) *
                            std::max(0.0, window.longMax - window.longMin);
-    if (!splitFrom && (parts < 2 || std::thread::hardware_concurrency() < 2 ||
-                       !(squareDegrees <= MOST_SQUARE_DEGREES_IN_PARTS))) {
+    if (way.parts > 0) {
+        parts = way.parts;
+    } else if (!way.splitFrom && (parts < 2 || std::thread::hardware_concurrency() < 2 ||
+                                  !(squareDegrees <= MOST_SQUARE_DEGREES_IN_PARTS))) {
         return starts;
     }
     FileHandle handle = openReadHandle(inputPath);
     if (handle == NO_FILE) return starts;
     std::vector<char> bytes;
     std::vector<uint64_t> places;
-    if (splitFrom) {
-        places.push_back(*splitFrom);
+    if (way.splitFrom) {
+        places.push_back(*way.splitFrom);
     } else {
         for (uint64_t k = 1; k < parts; ++k) places.push_back(uint64_t(size) / parts * k);
     }
@@ -316,7 +289,8 @@ struct LaterPart {
     std::string readError = {};  // why reading failed, when it did
 };
 
-void readLaterPart(LaterPart& part, const std::string& inputPath, OutputFile& console) {
+void readLaterPart(LaterPart& part, const std::string& inputPath, bool quickLook,
+                   OutputFile& console) {
     LineReader input;
     if (!openForReading(input, inputPath)) {
         part.readError = "cannot open it again: " + systemErrorText();
@@ -326,7 +300,7 @@ void readLaterPart(LaterPart& part, const std::string& inputPath, OutputFile& co
     OutputFile unused;    // a later part copies nothing as it reads
     ProgressMeter quiet;  // nor says anything on the terminal
     TextPass pass{part.found.window,
-                  unitsOf(part.found.window),
+                  unitsOf(part.found.window, quickLook),
                   input,
                   unused,
                   console,
@@ -393,13 +367,14 @@ bool takeInLaterPart(TextPass& first, LaterPart& part, OutputFile& out, LineRead
 struct PartQueue {
     std::vector<LaterPart>& parts;
     const std::string& inputPath;
+    bool quickLook;
     OutputFile& console;
     std::atomic<size_t> next = 0;
 };
 
 void readQueuedParts(PartQueue& queue) {
     for (size_t k; (k = queue.next.fetch_add(1)) < queue.parts.size();) {
-        readLaterPart(queue.parts[k], queue.inputPath, queue.console);
+        readLaterPart(queue.parts[k], queue.inputPath, queue.quickLook, queue.console);
     }
 }
 
@@ -432,9 +407,19 @@ Status takeInParts(TextPass& pass, std::vector<LaterPart>& parts, OutputFile& ou
 
 }  // namespace
 
+TextPassWay textPassWayFromEnvironment() {
+    TextPassWay way;
+    std::string asked = environmentValue("MESH_CARVER_TEXT_PASS");
+    if (asked == "plain") way.quickLook = false, way.parts = 1;
+    if (asked.starts_with("parts=")) {
+        way.parts = uint32_t(std::clamp(parseInteger(std::string_view(asked).substr(6)), 0, 64));
+    }
+    return way;
+}
+
 void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& console,
                     Selection& found, TileTrace* trace, size_t readBlockSize,
-                    std::optional<uint64_t> splitFrom) {
+                    const TextPassWay& way) {
     LineReader input;
     if (!openForReading(input, inputPath, readBlockSize)) {
         found.status =
@@ -449,14 +434,14 @@ void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& co
     }
     // a large tile in parts read by two threads at once; the put-back's trace wants one pass
     std::vector<uint64_t> starts =
-        trace ? std::vector<uint64_t>{0} : partStarts(inputPath, found.window, splitFrom);
+        trace ? std::vector<uint64_t>{0} : partStarts(inputPath, found.window, way);
     std::vector<LaterPart> parts(starts.size() - 1);
     for (size_t k = 0; k < parts.size(); ++k) {
         parts[k].first = starts[k + 1];
         parts[k].limit = k + 2 < starts.size() ? starts[k + 2] : UINT64_MAX;
         parts[k].found.window = found.window;
     }
-    PartQueue queue{parts, inputPath, console};
+    PartQueue queue{parts, inputPath, way.quickLook, console};
     HelperThread second;
     if (!parts.empty()) {
         readPart(input, 0, starts[1]);
@@ -465,7 +450,9 @@ void selectFromText(const std::string& inputPath, TempFile& temp, OutputFile& co
     }
     startProgress(meter, parts.empty() ? uint64_t(fileSize(inputPath)) : starts[1], "Reading");
     input.progress = &meter;
-    TextPass pass{found.window, unitsOf(found.window), input, out, console, meter, found, trace};
+    TextPass pass{
+        found.window, unitsOf(found.window, way.quickLook), input, out, console, meter, found,
+        trace};
     readTextTile(pass);
     clearProgress(meter);
     readQueuedParts(queue);

@@ -87,6 +87,8 @@ std::vector<FolderFile> filesInFolder(const std::string& folder);
 /// ~/.cache/mesh_carver; %LOCALAPPDATA%\mesh_carver\cache on Windows. Empty when the system
 /// names no such place.
 std::string userCacheFolder();
+/// The value of an environment variable; empty when it is not set.
+std::string environmentValue(const char* name);
 /// Makes the folder and those above it that are missing; false when one cannot be made.
 bool makeFolders(const std::string& path);
 /// Marks a file as used now: its modification time becomes the present.

@@ -430,6 +430,11 @@ std::string userCacheFolder() {
     return {};
 }
 
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
 bool makeFolders(const std::string& path) {
     // each folder from the top; those that exist refuse quietly
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {

@@ -85,6 +85,11 @@ std::string userCacheFolder() {
     return {};
 }
 
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
 bool makeFolders(const std::string& path) {
     // each folder from the top; those that exist (a drive's root among them) refuse quietly
     for (size_t at = path.find_first_of("\\/", 1);; at = path.find_first_of("\\/", at + 1)) {
