@@ -74,9 +74,9 @@ void extentOf(const dsf::Tile& tile, uint32_t pool, int plane, double& low, doub
     low = std::min(first, last), high = std::max(first, last);
 }
 
-const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
+// Worked out once a pool, out of line: the call per primitive and vertex below stays a load.
+[[gnu::noinline]] const PoolWindow& learnPoolWindow(TileWindow& tw, uint32_t pool) {
     PoolWindow& w = tw.pools[pool];
-    if (w.known) return w;
     uint32_t planes = tw.tile.pools[pool].planeCount;
     const SelectionWindow& win = tw.window;
     w.longitude = planes > LONGITUDE_PLANE
@@ -95,6 +95,11 @@ const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
                 coversEveryValue(w.latitude, planes > LATITUDE_PLANE);
     w.known = true;
     return w;
+}
+
+inline const PoolWindow& poolWindow(TileWindow& tw, uint32_t pool) {
+    const PoolWindow& w = tw.pools[pool];
+    return w.known ? w : learnPoolWindow(tw, pool);
 }
 
 uint16_t rawOrZero(dsf::PointValues& values, const dsf::Pool& pool, int plane, uint32_t index) {
