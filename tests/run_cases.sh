@@ -66,4 +66,25 @@ PRE="printf '[mesh_carver]\n'>mesh_carver.ini" run missing_key "" lat_min=1
 PRE="$BIN >/dev/null" run pb_area put-back lat_min=45.49 lat_max=45.56 long_min=7.49 long_max=7.57 input_file=$D/dsf/tin_small.txt output_file=cut.obj wavefront_file=cut.obj.wf.obj nb_max_vertex=100000 nb_max_tris=300000 output_tile=o.txt area_file=$D/areas/apt.dat area=XTST
 PRE="$BIN >/dev/null" run pb_mesh_small put-back "${WIN_WHOLE[@]}" input_file=$D/dsf/mesh_small.dsf output_file=cut.obj wavefront_file=cut.obj.wf.obj nb_max_vertex=100000 nb_max_tris=300000 output_tile=o.dsf
 PRE="$BIN >/dev/null" run pb_textured put-back lat_min=45.52 lat_max=45.53 long_min=7.52 long_max=7.53 "input_file=$D/textured/pack/Earth nav data/+40+000/+45+007.dsf" output_file=cut.obj wavefront_file=cut.obj.wf.obj nb_max_vertex=100000 nb_max_tris=300000 "scenery_folder=$D/textured/pack" xplane_folder=$D/textured/xplane output_tile=o.dsf
+# flatten: every flatten_to, without a band, curves, holes, crossings, each tile form, the raster
+# pad and the textured pack, with the picture of the change
+TEXTURED="$D/textured/pack/Earth nav data/+40+000/+45+007.dsf"
+for f in $D/dsf/tin_small.dsf $D/dsf/tin_small.txt $D/dsf/tin_small.7z.dsf; do
+  for to in plane level airport 1400; do
+    for blend in 0 40 100; do
+      run "flat_$(basename $f)_${to}_$blend" flatten input_file=$f area_file=$D/areas/apt.dat area=XTST output_tile=flat.dsf flatten_to=$to blend_m=$blend preview_file=change.svg
+    done
+  done
+done
+for shape in XSPL XCOR XTWO XBOW XTCH XSHR; do
+  for blend in 0 30 60; do
+    run "flat_${shape}_$blend" flatten input_file=$D/dsf/tin_small.dsf area_file=$D/areas/odd_airports.dat area=$shape output_tile=flat.dsf flatten_to=plane blend_m=$blend preview_file=change.svg
+  done
+done
+for blend in 0 30; do
+  run "flat_raster_$blend" flatten input_file=$D/dsf/raster_small.dsf area_file=$D/areas/raster_pad.geojson area=PAD output_tile=flat.dsf flatten_to=2000 blend_m=$blend
+  run "flat_textured_$blend" flatten "input_file=$TEXTURED" area_file=$D/areas/apt.dat area=XTST output_tile=flat.dsf blend_m=$blend "scenery_folder=$D/textured/pack" xplane_folder=$D/textured/xplane
+done
+PRE="cp $D/dsf/tin_small.dsf t.dsf" run flat_inplace flatten input_file=t.dsf area_file=$D/areas/apt.dat area=XTST output_tile=t.dsf blend_m=40
+run flat_refused flatten input_file=$D/dsf/tin_small.dsf area_file=$D/areas/apt.dat area=XTST output_tile=flat.dsf blend_m=60000
 echo "$n cases"
