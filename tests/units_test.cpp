@@ -253,7 +253,7 @@ TEST(Fit, EveryCornerOfAnUneditedCutIsItsOriginalPoint) {
         EditedCut edited;
         FittedCut fitted;
         Status status =
-            fitEditedCut(c.cut, c.cut.mesh, {}, materials, paths.wavefront, edited, fitted);
+            fitEditedCut(c.cut, c.cut.mesh, {}, materials, {paths.wavefront}, edited, fitted);
         ASSERT_TRUE(status.ok()) << tile << ": " << status.reason;
         EXPECT_EQ(fitted.triangles.size(), fitted.removed.size()) << tile;
         EXPECT_TRUE(fitted.points.empty()) << tile;

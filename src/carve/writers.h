@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cut/change_map.h"
 #include "cut/cut.h"
 #include "cut/run_paths.h"
 
@@ -29,17 +30,6 @@ Status writeWavefront(const Cut& cut, const RunPaths& paths);
 /// 100,000 triangles a grid of at most 256 x 256 cells), the window, the origin, a legend, a
 /// scale bar and a title. The same bytes on every run.
 Status writePreview(const Cut& cut, const RunPaths& paths);
-
-/// What a flattening changed: its ground's points (longitude, latitude), the new height less the
-/// ground's at each, its triangles (three points each), the airport and its band, a title.
-struct ChangeMap {
-    std::vector<AreaPoint> places;
-    std::vector<double> change;
-    std::vector<uint32_t> triangles;
-    const CutArea* airport = nullptr;
-    const CutArea* band = nullptr;
-    std::string title;
-};
 
 /// The change as a top view, as writePreview draws a cut: triangles coloured from the most
 /// lowered (blue) through unchanged (white) to the most raised (red), the airport's outline, the

@@ -395,4 +395,17 @@ std::vector<AreaRing> areaRings(const CutArea& area) {
     return rings;
 }
 
+namespace {
+
+std::string counted(size_t count, const char* what) {
+    return intToText(int64_t(count)) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string areaSummary(const CutArea& area) {
+    return "area " + area.label + ": " + counted(area.outlines, "outline") + ", " +
+           counted(area.holes, "hole") + ", " + counted(area.corners, "corner");
+}
+
 }  // namespace mc

@@ -35,6 +35,9 @@ constexpr double SAME_PLACE_METRES = 0.01;
 /// no valid polygon.
 Status prepareArea(const Area& area, const std::string& fileName, CutArea& prepared);
 
+/// "area LFLB from apt.dat: 1 outline, 2 holes, 412 corners", as the console says it.
+std::string areaSummary(const CutArea& area);
+
 /// Whether a point lies strictly inside the area: inside an outline and outside its holes, on no
 /// ring. The edges looked at are those of the point's band of longitude, not all of them.
 bool isInsideArea(const CutArea& area, double lon, double lat);

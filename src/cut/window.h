@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "cut/area.h"
 #include "cut/frame.h"
+#include "text/whole_numbers.h"
 
 namespace mc {
 
@@ -38,6 +40,9 @@ inline bool isInsideCut(const SelectionWindow& window, double lon, double lat) {
            (!window.area || isInsideArea(*window.area, lon, lat));
 }
 
+/// A window the ini leaves to the area is the area's, widened by this much.
+constexpr double AREA_MARGIN_METRES = 10;
+
 /// The smallest window holding the area, widened by `metres` on every side (in longitude at the
 /// latitude farthest from the equator, so that it is at least that wide everywhere).
 inline SelectionWindow windowAroundArea(const CutArea& area, double metres) {
@@ -45,6 +50,13 @@ inline SelectionWindow windowAroundArea(const CutArea& area, double metres) {
     double lat = metres / METRES_PER_DEGREE;
     double lon = lat / std::max(cosineOfLatitude<double>(farthest), 1e-9);
     return {area.south - lat, area.north + lat, area.west - lon, area.east + lon, &area};
+}
+
+/// "window from the area: lat 45.49 to 45.56, long 7.49 to 7.57", as the console says the window
+/// it took from the area (the add-on reads it back).
+inline std::string windowFromAreaLine(const SelectionWindow& w) {
+    return "window from the area: lat " + doubleToText(w.latMin) + " to " + doubleToText(w.latMax) +
+           ", long " + doubleToText(w.longMin) + " to " + doubleToText(w.longMax);
 }
 
 }  // namespace mc

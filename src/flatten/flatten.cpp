@@ -12,10 +12,8 @@
 
 #include "cut/triangulation.h"
 #include "flatten/near_outline.h"
-#include "put_back/fitting.h"
 #include "text/fields.h"
 #include "text/numbers.h"
-#include "text/output_file.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
@@ -372,78 +370,57 @@ Status surfaceOf(const Ground& g, const Heights& h, const CutArea& airport,
     return {};
 }
 
-// A line's fields after its keyword, into a buffer: numbers fixed to some decimals, numbers whole.
-struct LineText {
-    char text[256];
-    char* end = text;
-    explicit LineText(std::string_view keyword) {
-        end = std::copy(keyword.begin(), keyword.end(), text);
-    }
-    void number(double value, int decimals) {
-        *end++ = ' ';
-        end = std::to_chars(end, text + sizeof text - 32, value, std::chars_format::fixed, decimals)
-                  .ptr;
-    }
-    void whole(size_t value, char before) {
-        *end++ = before;
-        end = std::to_chars(end, text + sizeof text - 32, value).ptr;
-    }
-    std::string_view view() const { return {text, size_t(end - text)}; }
-};
+// A value as the Wavefront file of the ground held it: fixed to so many decimals, read back.
+double asPrinted(double value, int decimals) {
+    char text[400];
+    char* end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+    return parseNumber(std::string_view(text, size_t(end - text)));
+}
 
-// The Wavefront file of the new ground: its points at their new heights, the photo values of
-// orthophoto faces as texture coordinates, faces by definition.
-Status writeGround(const Ground& g, const std::vector<double>& heights, const Cut& cut,
-                   const std::vector<Material>& materials, const std::string& path) {
-    OutputFile out;
-    FileHandle handle = createWriteHandle(path);
-    if (handle == NO_FILE) {
-        return failedWith(Failure::writeTile, "cannot write " + path + ": " + systemErrorText());
-    }
-    attachDescriptor(out, handle);
-    writeText(out, "# mesh_carver: the flattened ground, for the put-back\no flattened\n");
+// The new ground as an edited cut: its points at their new heights, the photo values of
+// orthophoto faces as texture coordinates, faces by definition; every value and line as its
+// Wavefront file (a comment, the object, the points, the coordinates, then each definition's
+// material and faces) would have given them to the put-back.
+void groundAsEditedCut(const Ground& g, const std::vector<double>& heights, const Cut& cut,
+                       const std::vector<Material>& materials, EditedMesh& made) {
+    made = {};
     const double originElevation = cut.mesh.vertices[size_t(cut.origin.index)].elevation;
     for (size_t p = 0; p < g.points.size(); ++p) {
-        LineText line("v");
         double y = heights[p] == g.points[p].height ? g.at[p].y : heights[p] - originElevation;
-        line.number(g.at[p].x, 6), line.number(y, 6), line.number(g.at[p].z, 6);
-        writeLine(out, line.view());
+        made.cut.vertices.push_back(
+            {asPrinted(g.at[p].x, 6), asPrinted(y, 6), asPrinted(g.at[p].z, 6)});
     }
-    std::map<std::pair<uint32_t, uint32_t>, size_t> textureOf;
+    std::map<std::pair<uint32_t, uint32_t>, int32_t> textureOf;
     for (const auto& [key, uv] : g.photo) {
-        textureOf[key] = textureOf.size() + 1;
-        LineText line("vt");
-        line.number(uv[0], 9), line.number(uv[1], 9);
-        writeLine(out, line.view());
+        textureOf[key] = int32_t(textureOf.size());
+        made.cut.textures.push_back(asPrinted(uv[0], 9));
+        made.cut.textures.push_back(asPrinted(uv[1], 9));
     }
     std::map<uint32_t, std::vector<size_t>> byDefinition;
     for (size_t k = 0; k < g.definitions.size(); ++k) byDefinition[g.definitions[k]].push_back(k);
+    uint32_t line = uint32_t(2 + g.points.size() + g.photo.size());
     for (const auto& [definition, faces] : byDefinition) {
-        writeText(out, "usemtl ");
-        writeLine(out, materialOf(materials, definition).name);
+        ++line;  // usemtl
+        made.cut.materials.push_back(materialOf(materials, definition).name);
         for (size_t k : faces) {
-            LineText line("f");
+            made.faces.push_back({uint32_t(made.corners.size()), 3,
+                                  uint32_t(made.cut.materials.size() - 1), ++line});
             for (int j = 0; j < 3; ++j) {
                 uint32_t p = g.triangles[3 * k + j];
-                line.whole(p + 1, ' ');
                 auto texture = textureOf.find({p, definition});
-                if (texture != textureOf.end()) line.whole(texture->second, '/');
+                made.corners.push_back({p, texture == textureOf.end() ? -1 : texture->second});
             }
-            writeLine(out, line.view());
         }
     }
-    if (!closeFile(out)) {
-        return failedWith(Failure::writeTile, "writing " + path + " failed: " + out.error);
-    }
-    return {};
 }
 
 }  // namespace
 
-Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
-                         const FlattenTarget& target, double blend,
-                         const std::vector<Material>& materials, const std::string& path,
-                         FlattenReport& report) {
+Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
+                     const FlattenTarget& target, double blend,
+                     const std::vector<Material>& materials, EditedMesh& made,
+                     FlattenReport& report) {
     Ground g;
     if (!collectPieces(cut, pieces, materials, g)) return keptLinesFailure(cut);
     if (blend > 0) {  // without a band the cut is clipped along the outline already
@@ -494,7 +471,8 @@ Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& a
     }
     report.points = g.points.size();
     report.mean = g.points.empty() ? 0 : sum / double(g.points.size());
-    return writeGround(g, heights, cut, materials, path);
+    groundAsEditedCut(g, heights, cut, materials, made);
+    return {};
 }
 
 }  // namespace mc

@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "carve/writers.h"
+#include "cut/change_map.h"
 #include "cut/cut.h"
+#include "cut/edited_cut.h"
 #include "cut/materials.h"
+#include "cut/outline_pieces.h"
 #include "flatten/flat_ground.h"
-#include "put_back/along_outline.h"
 #include "scenery/area_files.h"
 
 namespace mc {
@@ -36,13 +37,12 @@ struct FlattenReport {
 /// The ground of a cut clipped along the band's outer edge, made flat inside the airport and
 /// eased back over the band: split along the airport's outline, its band's triangles halved
 /// until no edge is longer than a quarter of the band, new heights everywhere but on the band's
-/// outer edge, written as a Wavefront file at `path` for the put-back. Fails (flattenGround)
-/// when no ground lies inside the airport; (writeTile) when the file cannot be written;
-/// (readTemp) when the kept lines cannot be read.
-Status writeFlattenedCut(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
-                         const FlattenTarget& target, double blend,
-                         const std::vector<Material>& materials, const std::string& path,
-                         FlattenReport& report);
+/// outer edge, made as an edited cut for the put-back. Fails (flattenGround) when no ground lies
+/// inside the airport; (readTemp) when the kept lines cannot be read.
+Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
+                     const FlattenTarget& target, double blend,
+                     const std::vector<Material>& materials, EditedMesh& made,
+                     FlattenReport& report);
 
 /// "flattened XTST to a plane falling 0.42% towards 118 degrees; heights changed by up to 12.3 m
 /// (mean 2.1 m); blend 100 m"

@@ -7,17 +7,10 @@
 #include <vector>
 
 #include "cut/cut.h"
+#include "cut/outline_pieces.h"
 #include "put_back/fit.h"
 
 namespace mc {
-
-/// The clipped pieces a fit takes, over the cut's vertex table: the tile's vertices, then the
-/// new ones on the outline.
-struct OutlinePieces {
-    MeshBuffers pieces;                    // runs and indices; the vertices are the cut's
-    std::vector<uint32_t> triangleBefore;  // per piece: the cut's triangle it is part of
-    size_t tileVertices = 0;               // vertices from this one on lie on the outline
-};
 
 /// Clips a cut assembled with its trace as the carve clipped it (the origin becomes the clipped
 /// cut's), while the cut keeps the tile's triangles; the outline's new vertices go after the

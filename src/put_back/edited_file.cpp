@@ -1,6 +1,7 @@
 // The edited Wavefront file read as it streams, face by face.
 #include "put_back/edited_file.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "text/fields.h"
@@ -216,6 +217,29 @@ Status readEditedCut(const std::string& path, EditedCut& edited, const FaceTaker
     if (r.faces == 0) {
         return failedWith(Failure::readEdited,
                           path + " has no face outside its overlay objects: nothing to put back");
+    }
+    return {};
+}
+
+Status takeEditedMesh(const EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace) {
+    edited.vertices = mesh.cut.vertices;
+    edited.textures = mesh.cut.textures;
+    // names that are one without their suffixes are one material, as usemtl lines are read
+    edited.materials.clear();
+    std::vector<uint32_t> materialOf;
+    for (const std::string& name : mesh.cut.materials) {
+        std::string bare = withoutBlenderSuffix(name);
+        auto known = std::find(edited.materials.begin(), edited.materials.end(), bare);
+        materialOf.push_back(uint32_t(known - edited.materials.begin()));
+        if (known == edited.materials.end()) edited.materials.push_back(std::move(bare));
+    }
+    if (mesh.faces.empty()) {
+        return failedWith(Failure::readEdited, "the ground made has no face: nothing to put back");
+    }
+    for (const EditedMesh::Face& face : mesh.faces) {
+        EditedFace taken{mesh.corners.data() + face.firstCorner, face.cornerCount,
+                         materialOf[face.material], face.line};
+        if (Status status = takeFace(taken); !status.ok()) return status;
     }
     return {};
 }

@@ -6,35 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "cut/edited_cut.h"
 #include "text/status.h"
 
 namespace mc {
-
-struct EditedVertex {
-    double x, y, z;  // metres: east, up, south, from the cut's origin
-};
-struct EditedCorner {
-    uint32_t vertex;  // from 0
-    int32_t texture;  // from 0; -1 when the face gives none
-};
-struct EditedFace {
-    const EditedCorner* corners;
-    uint32_t cornerCount;
-    uint32_t material;  // into EditedCut::materials
-    uint32_t line;      // where the face is in the file
-};
-
-/// The file's vertices and texture coordinates, and the materials its faces name, as far as it
-/// has been read.
-struct EditedCut {
-    std::vector<EditedVertex> vertices;
-    std::vector<double> textures;        // u and v, two per texture coordinate
-    std::vector<std::string> materials;  // as named by usemtl, Blender's ".001" suffixes taken off
-};
-
-/// What takes each face of the file outside its overlay objects (those whose name ends in
-/// "_overlay"), as it is read: every vertex and texture coordinate it names came before it.
-using FaceTaker = std::function<Status(const EditedFace& face)>;
 
 /// Reads the file, handing each face over as it comes. Fails (readEdited, with the line and
 /// what is wrong) when it cannot be read, is not a Wavefront file, holds a value that is not a
@@ -42,6 +17,22 @@ using FaceTaker = std::function<Status(const EditedFace& face)>;
 /// fewer than three corners or without a material, or no face at all; and with what the taker
 /// returns when it refuses a face.
 Status readEditedCut(const std::string& path, EditedCut& edited, const FaceTaker& takeFace);
+
+/// Hands an edited mesh made in memory over as readEditedCut hands a file's over: its vertices,
+/// texture coordinates and materials (their Blender suffixes taken off) first, then its faces in
+/// order. Fails as readEditedCut does when it has no face, or with what the taker returns.
+Status takeEditedMesh(const EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace);
+
+/// Where an edited cut comes from: its Wavefront file, or a mesh made in memory.
+struct EditedSource {
+    std::string path;
+    const EditedMesh* made = nullptr;
+};
+/// The edited cut from its source, by readEditedCut or takeEditedMesh.
+inline Status readEdited(const EditedSource& source, EditedCut& edited, const FaceTaker& takeFace) {
+    return source.made ? takeEditedMesh(*source.made, edited, takeFace)
+                       : readEditedCut(source.path, edited, takeFace);
+}
 
 /// A material name without the ".001" Blender adds to names it already has.
 std::string withoutBlenderSuffix(std::string name);

@@ -318,14 +318,14 @@ void indexOriginals(const Cut& cut, Fitting& f) {
 }  // namespace
 
 Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, const EdgeFit& edge,
-                    const std::vector<Material>& materials, const std::string& editedPath,
+                    const std::vector<Material>& materials, const EditedSource& source,
                     EditedCut& edited, FittedCut& fitted) {
     fitted = FittedCut{};
     collectRemoved(cut, triangles, fitted.removed);
     Fitting f{cut, materials, edited, fitted, edge};
     indexOriginals(cut, f);
-    Status status = readEditedCut(editedPath, edited,
-                                  [&f](const EditedFace& face) { return fitFace(f, face); });
+    Status status =
+        readEdited(source, edited, [&f](const EditedFace& face) { return fitFace(f, face); });
     if (!status.ok()) return status;
     f.own = {}, f.firstPoint = {}, f.nextPoint = {};
     fitted.points.shrink_to_fit();  // while the triples above are freed

@@ -71,14 +71,14 @@ struct EdgeFit {
     bool outlineMayRise = false;  // those may take new heights (a flattening without a band)
 };
 
-/// Reads the edited file (its vertices and texture coordinates into `edited`) and fits its faces
+/// Reads the edited cut (its vertices and texture coordinates into `edited`) and fits its faces
 /// into the cut as they come: into the triangles of `triangles` (the cut's own, or its clipped
 /// pieces, over the cut's vertex table; `edge` says how the faces may meet its edge). Fails
 /// (editMisfits) naming the first place where the faces do not meet the terrain around the cut
 /// vertex for vertex, leave a hole, overlap or face down; (readEdited) when the file is bad or a
 /// face's material names no definition of the cut.
 Status fitEditedCut(const Cut& cut, const MeshBuffers& triangles, const EdgeFit& edge,
-                    const std::vector<Material>& materials, const std::string& editedPath,
+                    const std::vector<Material>& materials, const EditedSource& source,
                     EditedCut& edited, FittedCut& fitted);
 
 /// Every base triangle of a mesh (over the cut's vertex table), wound to face up.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "put_back/tile_hold.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
@@ -92,8 +93,8 @@ std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths) {
     return materialsOf(cut, library);
 }
 
-Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths,
-                   PutBackPlan& plan) {
+Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths, PutBackPlan& plan,
+                   const EditedMesh* made) {
     if (!hasBaseTriangles(cut)) {
         return failedWith(Failure::noTerrain,
                           "no terrain triangle has a corner strictly inside the window: there is "
@@ -103,7 +104,7 @@ Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths
     const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
     EdgeFit edge;
     if (outline) edge = {true, uint32_t(outline->tileVertices), plan.outlineMayRise};
-    if (Status status = fitEditedCut(cut, triangles, edge, plan.materials, paths.wavefront,
+    if (Status status = fitEditedCut(cut, triangles, edge, plan.materials, {paths.wavefront, made},
                                      plan.edited, plan.fitted);
         !status.ok()) {
         if (outline && status.failure == Failure::editMisfits) {
@@ -202,6 +203,27 @@ void reportPutBack(OutputFile& console, const std::string& tileName, const PutBa
     writeLine(console, intToText(int64_t(counts.trianglesOut)) + " triangles out, " +
                            intToText(int64_t(counts.trianglesIn)) + " triangles in, " +
                            intToText(int64_t(counts.newPoints)) + " new points");
+}
+
+Status writeBack(const Cut& cut, TileTrace& trace, const PutBackPlan& plan, const RunPaths& paths,
+                 TileHold& hold, OutputFile& console, const std::string& tileName) {
+    if (changesNothing(plan)) {
+        trace = {};
+        if (Status status = checkInputUnchanged(paths, hold); !status.ok()) return status;
+        return leaveTileAsItWas(paths, console, tileName);
+    }
+    announceTile(console);
+    WrittenTile tile;
+    TileWriter write = trace.source.binary ? writeBinaryTile : writeTextTile;
+    if (Status status = write(cut, trace, plan, paths, tile); !status.ok()) return status;
+    trace = {};  // the input's bytes go before the new tile may replace it
+    if (Status status = checkInputUnchanged(paths, hold); !status.ok()) {
+        abandonWholeFile(tile.file);
+        return status;
+    }
+    if (Status status = finishOutputTile(tile.file, paths); !status.ok()) return status;
+    reportPutBack(console, tileName, tile.counts);
+    return {};
 }
 
 }  // namespace mc

@@ -49,10 +49,11 @@ struct WrittenTile {
 /// The cut's materials, their looks from the tile's pack and the simulator's library.
 std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths);
 
-/// Reads the edited file (paths.wavefront) and fits it into the cut, or with clip=1 into its
-/// clipped pieces; nothing is written (the cut's vertex table may gain points on the outline).
-Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths,
-                   PutBackPlan& plan);
+/// Reads the edited file (paths.wavefront), or takes the mesh `made` in memory, and fits it into
+/// the cut, or with clip=1 into its clipped pieces; nothing is written (the cut's vertex table
+/// may gain points on the outline).
+Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths, PutBackPlan& plan,
+                   const EditedMesh* made = nullptr);
 
 /// One tile writer: the cut, where it came from in the tile, the plan and the run's paths in;
 /// the new tile written whole beside output_tile (or nothing, and why not).
@@ -81,6 +82,13 @@ bool changesNothing(const PutBackPlan& plan);
 /// An untouched cut's put-back: output_tile becomes a copy of the input's bytes (a 7z tile stays
 /// 7z), or, when it names the input, nothing is touched; the console says so.
 Status leaveTileAsItWas(const RunPaths& paths, OutputFile& console, const std::string& tileName);
+
+struct TileHold;
+/// The new tile written beside its name, the input let go (the trace's bytes) and checked
+/// unchanged, the tile put in place, the report; or, when the plan changes nothing, the tile
+/// left as it was.
+Status writeBack(const Cut& cut, TileTrace& trace, const PutBackPlan& plan, const RunPaths& paths,
+                 TileHold& hold, OutputFile& console, const std::string& tileName);
 
 /// "Writing output tile", shown before a tile writer starts.
 void announceTile(OutputFile& console);
