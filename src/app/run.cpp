@@ -12,7 +12,7 @@
 #include "put_back/tile_hold.h"
 #include "scenery/area_files.h"
 #include "text/console.h"
-#include "text/file_names.h"
+#include "platform/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {

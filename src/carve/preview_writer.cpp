@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "carve/writers.h"
-#include "text/file_names.h"
+#include "platform/file_names.h"
 #include "text/fixed9.h"
 #include "text/whole_file.h"
 #include "text/whole_numbers.h"

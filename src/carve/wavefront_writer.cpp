@@ -8,8 +8,8 @@
 #include "carve/writers.h"
 #include "cut/frame.h"
 #include "cut/materials.h"
+#include "platform/file_names.h"
 #include "scenery/terrain_library.h"
-#include "text/file_names.h"
 #include "text/fixed6.h"
 #include "text/fixed9.h"
 #include "text/whole_file.h"
@@ -45,10 +45,7 @@ void writeWeldedVertices(OutputFile& out, const MeshBuffers& mesh, const OriginV
 
 // NAME.obj's materials go to NAME.mtl beside it.
 std::string materialPathOf(const std::string& wavefrontPath) {
-    size_t slash = wavefrontPath.rfind('/');
-    size_t dot = wavefrontPath.rfind('.');
-    bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (extension ? wavefrontPath.substr(0, dot) : wavefrontPath) + ".mtl";
+    return folderPartOf(wavefrontPath) + fileStemOf(wavefrontPath) + ".mtl";
 }
 
 std::string absolutePath(const std::string& path) {
@@ -59,7 +56,7 @@ std::string absolutePath(const std::string& path) {
 std::string textureReference(const std::string& texture, const std::string& materialPath) {
     std::string image = absolutePath(texture);
     std::string folder = absolutePath(materialPath);
-    folder = folder.substr(0, folder.rfind('/') + 1);
+    folder = folderPartOf(folder);
     return image.starts_with(folder) ? image.substr(folder.size()) : image;
 }
 

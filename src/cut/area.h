@@ -66,23 +66,9 @@ bool outlineMayCross(const ClipRegion& region, double west, double east, double 
 /// none when nothing of it is inside.
 void clipTriangle(const ClipRegion& region, const AreaPoint (&corners)[3],
                   std::vector<AreaPolygon>& parts);
-/// A polygon's corners in one list, outline then holes, and where each hole starts in it: the
-/// form triangulatePolygon takes.
-inline void flattenPolygon(const AreaPolygon& polygon, std::vector<AreaPoint>& places,
-                           std::vector<uint32_t>& holeStarts) {
-    places.assign(polygon.outline.begin(), polygon.outline.end());
-    holeStarts.clear();
-    for (const AreaRing& hole : polygon.holes) {
-        holeStarts.push_back(uint32_t(places.size()));
-        places.insert(places.end(), hole.begin(), hole.end());
-    }
-}
-
 /// The area widened by a band of this many metres around it, its holes narrowed as much (round
 /// at convex corners), as an area file would give it.
 Area bandAround(const CutArea& area, double metres);
-/// How far a place lies from the area's outline (its holes' rings included), in metres.
-double metresToAreaOutline(const CutArea& area, double lon, double lat);
 
 /// How far a place lies from the region's outline (window edges included), in metres.
 double metresToOutline(const ClipRegion& region, double lon, double lat);

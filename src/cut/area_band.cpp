@@ -66,18 +66,12 @@ Area bandAround(const CutArea& area, double metres) {
 }
 
 double metresToRings(const MultiPolygon& shape, double lon, double lat) {
-    // each edge measured in metres around the place, east scaled by its latitude's cosine
-    const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
     double nearest = INFINITY;
     auto measure = [&](const Polygon::ring_type& ring) {
         for (size_t k = 0; k + 1 < ring.size(); ++k) {
-            double ax = (bg::get<0>(ring[k]) - lon) * east;
-            double ay = (bg::get<1>(ring[k]) - lat) * METRES_PER_DEGREE;
-            double dx = (bg::get<0>(ring[k + 1]) - lon) * east - ax;
-            double dy = (bg::get<1>(ring[k + 1]) - lat) * METRES_PER_DEGREE - ay;
-            double length = dx * dx + dy * dy;
-            double t = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
-            nearest = std::min(nearest, std::hypot(ax + t * dx, ay + t * dy));
+            nearest = std::min(
+                nearest, metresToSegment({lon, lat}, {bg::get<0>(ring[k]), bg::get<1>(ring[k])},
+                                         {bg::get<0>(ring[k + 1]), bg::get<1>(ring[k + 1])}));
         }
     };
     for (const Polygon& polygon : shape) {
@@ -85,10 +79,6 @@ double metresToRings(const MultiPolygon& shape, double lon, double lat) {
         for (const auto& hole : polygon.inners()) measure(hole);
     }
     return nearest;
-}
-
-double metresToAreaOutline(const CutArea& area, double lon, double lat) {
-    return metresToRings(area.index->shape, lon, lat);
 }
 
 }  // namespace mc

@@ -134,11 +134,8 @@ bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3]
 // The corner of the triangle within a centimetre of a place, or -1: a tile vertex that near the
 // outline is on it, or the pieces beside it would be slivers.
 int nearCorner(const AreaPoint (&t)[3], const AreaPoint& at) {
-    double cosine = cosineOfLatitude<double>(at.lat);
     for (int k = 0; k < 3; ++k) {
-        double east = (at.lon - t[k].lon) * cosine * METRES_PER_DEGREE;
-        double north = (at.lat - t[k].lat) * METRES_PER_DEGREE;
-        if (std::hypot(east, north) <= SAME_PLACE_METRES) return k;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return k;
     }
     return -1;
 }

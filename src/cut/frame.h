@@ -9,36 +9,11 @@
 
 #include "cut/chunked_array.h"
 #include "cut/stored_vertex.h"
+#include "geo/places.h"
 
 namespace mc {
 
 constexpr double METRES_PER_UNIT = SCALE_DIVISOR;
-constexpr double DEG_TO_RAD = 3.1415927 / 180;  // the tool's own pi, kept for identical output
-constexpr double METRES_PER_DEGREE = 111120.0;  // of latitude, and of longitude at the equator
-
-/// Degrees and the tool's metres, both ways: north of a latitude, east of a longitude at a
-/// latitude's cosine. The projection of every vertex carries them with a 64-bit significand and
-/// rounds where a value is stored, so that outputs match the tool's to the last bit; drawings
-/// and distances take them in double.
-template <typename Real>
-Real cosineOfLatitude(double lat) {
-    return std::cos(static_cast<Real>(DEG_TO_RAD) * lat);
-}
-template <typename Real>
-Real metresNorth(double lat, double fromLat) {
-    return (static_cast<Real>(lat) - fromLat) * METRES_PER_DEGREE;
-}
-template <typename Real>
-Real latitudeNorthOf(double fromLat, Real north) {
-    return fromLat + north / METRES_PER_DEGREE;
-}
-template <typename Real>
-Real metresEast(double lon, double fromLon, Real cosine) {
-    return (static_cast<Real>(lon) - fromLon) * cosine * METRES_PER_DEGREE;
-}
-inline long double longitudeEastOf(double fromLon, long double east, long double cosine) {
-    return fromLon + east / (cosine * METRES_PER_DEGREE);
-}
 
 constexpr double NO_ORIGIN_Y = -2000000.0;
 /// The highest vertex (first of equals), or none: y then stays at NO_ORIGIN_Y.

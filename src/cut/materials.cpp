@@ -1,7 +1,7 @@
 // The cut's terrain definitions as the Wavefront file's materials, with their looks resolved.
 #include "cut/materials.h"
 
-#include "text/file_names.h"
+#include "platform/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "platform/file_names.h"
 #include "platform/platform.h"
 #include "text/fields.h"
 #include "text/numbers.h"
@@ -113,10 +114,7 @@ Status loadTextRaster(const TextRasterLines& lines, const std::string& tilePath,
     ElevationRaster r;
     if (const char* problem = rasterFromHeader(header, lines.bounds, r)) return refuse(problem);
     std::string rawPath = toPlatformPath(rest);
-    if (!isAbsolutePath(rawPath)) {
-        size_t slash = tilePath.rfind('/');
-        if (slash != std::string::npos) rawPath = tilePath.substr(0, slash + 1) + rawPath;
-    }
+    if (!isAbsolutePath(rawPath)) rawPath = folderPartOf(tilePath) + rawPath;
     ByteBuffer bytes;
     if (!readWholeFile(rawPath, bytes)) {
         return refuse("its pixel file " + rawPath + " cannot be read: " + systemErrorText());

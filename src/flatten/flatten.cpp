@@ -20,8 +20,6 @@ namespace mc {
 
 namespace {
 
-constexpr double ON_OUTLINE_METRES = 0.001;
-
 Status refused(std::string why) {
     return failedWith(Failure::flattenGround, std::move(why));
 }
@@ -43,19 +41,16 @@ struct Ground {
 // A point of the ground at a place; a place within a millimetre of one met before is that point
 // (two triangles' intersections with the outline at one place differ in their last bits).
 constexpr double CELL_DEGREES = 1e-8;
-constexpr double SAME_POINT_METRES = 0.001;
 uint32_t pointAt(Ground& g, const AreaPoint& place, const Metres& at, double height) {
     const int64_t column = int64_t(std::floor(place.lon / CELL_DEGREES));
     const int64_t row = int64_t(std::floor(place.lat / CELL_DEGREES));
-    const double cosine = cosineOfLatitude<double>(place.lat);
     for (int64_t c = column - 1; c <= column + 1; ++c) {
         for (int64_t r = row - 1; r <= row + 1; ++r) {
             auto [first, last] = g.byCell.equal_range({c, r});
             for (auto it = first; it != last; ++it) {
-                const AreaPoint& other = g.places[it->second];
-                double east = (other.lon - place.lon) * cosine * METRES_PER_DEGREE;
-                double north = (other.lat - place.lat) * METRES_PER_DEGREE;
-                if (std::hypot(east, north) <= SAME_POINT_METRES) return it->second;
+                if (metresBetween(place, g.places[it->second]) <= POINT_TOLERANCE_METRES) {
+                    return it->second;
+                }
             }
         }
     }
@@ -147,11 +142,8 @@ uint32_t pointInside(Ground& g, const Cut& cut, const uint32_t (&t)[3], uint32_t
 // point of the outline.
 uint32_t nearCornerOf(Ground& g, const uint32_t (&t)[3], const AreaPoint& place, const Cut& cut,
                       uint32_t definition) {
-    double cosine = cosineOfLatitude<double>(place.lat);
     for (uint32_t corner : t) {
-        double east = (place.lon - g.places[corner].lon) * cosine * METRES_PER_DEGREE;
-        double north = (place.lat - g.places[corner].lat) * METRES_PER_DEGREE;
-        if (std::hypot(east, north) <= SAME_PLACE_METRES) return corner;
+        if (metresBetween(place, g.places[corner]) <= SAME_PLACE_METRES) return corner;
     }
     return pointInside(g, cut, t, definition, place);
 }
@@ -271,7 +263,7 @@ struct Heights {
 double distanceOf(const CutArea& airport, const NearOutline& near, const AreaPoint& p) {
     if (isInsideArea(airport, p.lon, p.lat)) return 0;
     double d = metresToNearOutline(near, p);
-    return d < ON_OUTLINE_METRES ? 0 : d;
+    return d < POINT_TOLERANCE_METRES ? 0 : d;
 }
 
 // A triangle of the ground inside the airport: its corners there or on the outline, and its

@@ -10,11 +10,11 @@
 #include "cut/cut.h"
 #include "cut/selection.h"
 #include "flatten/flatten.h"
+#include "platform/file_names.h"
 #include "put_back/along_outline.h"
 #include "put_back/put_back.h"
 #include "put_back/tile_hold.h"
 #include "text/console.h"
-#include "text/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {

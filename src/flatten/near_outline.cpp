@@ -58,16 +58,11 @@ double metresToNearOutline(const NearOutline& n, const AreaPoint& p) {
     int64_t column = slotOf((p.lon - n.west) / n.cellLon, n.columns);
     int64_t row = slotOf((p.lat - n.south) / n.cellLat, n.rows);
     const size_t cell = size_t(row * n.columns + column);
-    const double east = cosineOfLatitude<double>(p.lat) * METRES_PER_DEGREE;
     double nearest = n.reach;
     for (uint32_t k = n.start[cell]; k < n.start[cell + 1]; ++k) {
         const auto& e = n.edges[n.inCell[k]];
-        double ax = (e[0] - p.lon) * east, ay = (e[1] - p.lat) * METRES_PER_DEGREE;
-        double dx = (e[2] - p.lon) * east - ax, dy = (e[3] - p.lat) * METRES_PER_DEGREE - ay;
-        double length = dx * dx + dy * dy;
-        double t = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
-        double x = ax + t * dx, y = ay + t * dy;
-        if (x * x + y * y < nearest * nearest) nearest = std::sqrt(x * x + y * y);
+        double squared = offsetToSegment(p, {e[0], e[1]}, {e[2], e[3]}).squared();
+        if (squared < nearest * nearest) nearest = std::sqrt(squared);
     }
     return nearest;
 }

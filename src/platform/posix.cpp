@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_names.h"
 #include "platform/platform.h"
 
 namespace mc {
@@ -72,12 +73,6 @@ void notePartial(const std::string& path) {
 
 void forgetPartial() {
     partialName[0] = '\0';
-}
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace

@@ -53,15 +53,6 @@ AreaPoint placeOfVertex(const Cut& cut, uint32_t vertex, bool& read) {
     return {p.lon, p.lat};
 }
 
-// A point within a millimetre of a piece's side lies on it.
-constexpr double ON_EDGE_METRES = 0.001;
-
-double metresApart(const AreaPoint& a, const AreaPoint& b) {
-    double cosine = cosineOfLatitude<double>(a.lat);
-    return std::hypot((a.lon - b.lon) * cosine * METRES_PER_DEGREE,
-                      (a.lat - b.lat) * METRES_PER_DEGREE);
-}
-
 struct Folding {
     Cut& cut;
     const OutlinePieces& outline;
@@ -134,14 +125,14 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
               uint32_t& vertex) {
     const RemovedTriangle& triangle = g.whole[w];
     for (int k = 0; k < 3; ++k) {
-        if (metresApart(at, t[k]) <= SAME_PLACE_METRES) return vertex = triangle.corners[k], true;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return vertex = triangle.corners[k], true;
     }
     double best = SAME_PLACE_METRES;
     vertex = NONE;
     auto first = std::lower_bound(g.onOutline.begin(), g.onOutline.end(), std::pair(w, 0u));
     for (auto it = first; it != g.onOutline.end() && it->first == w; ++it) {
         bool read;
-        double apart = metresApart(at, placeOfVertex(g.cut, it->second, read));
+        double apart = metresBetween(at, placeOfVertex(g.cut, it->second, read));
         if (!read) return false;
         if (apart <= best) best = apart, vertex = it->second;
     }
@@ -156,17 +147,15 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
     return true;
 }
 
-double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b);
-
 // Whether a place is a corner of the triangle or one of its outline vertices (within 1 cm).
 bool knownPlace(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& at) {
     for (int k = 0; k < 3; ++k) {
-        if (metresApart(at, t[k]) <= SAME_PLACE_METRES) return true;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return true;
     }
     auto first = std::lower_bound(g.onOutline.begin(), g.onOutline.end(), std::pair(w, 0u));
     for (auto it = first; it != g.onOutline.end() && it->first == w; ++it) {
         bool read;
-        if (metresApart(at, placeOfVertex(g.cut, it->second, read)) <= SAME_PLACE_METRES) {
+        if (metresBetween(at, placeOfVertex(g.cut, it->second, read)) <= SAME_PLACE_METRES) {
             return true;
         }
     }
@@ -190,7 +179,7 @@ void dropStrayCorners(Folding& g, uint32_t w, const AreaPoint (&t)[3],
             const AreaPoint& before = kept.size() > ringStart ? kept.back() : places[end - 1];
             const AreaPoint& after = places[k + 1 < end ? k + 1 : first];
             if (end - first > 3 && !knownPlace(g, w, t, places[k]) &&
-                metresFromEdge(places[k], before, after) <= ON_EDGE_METRES) {
+                isOnSegment(places[k], before, after)) {
                 continue;
             }
             kept.push_back(places[k]);
@@ -288,12 +277,12 @@ void takeExtras(Folding& g, uint32_t w, std::vector<FitCorner>& vertices,
             along.clear();
             for (auto e = from;
                  e != g.extras.end() && e->first.lon <= std::max(a.lon, b.lon) + 1e-7; ++e) {
-                if (metresFromEdge(e->first, a, b) > ON_EDGE_METRES ||
-                    metresApart(e->first, a) <= SAME_PLACE_METRES ||
-                    metresApart(e->first, b) <= SAME_PLACE_METRES) {
+                if (!isOnSegment(e->first, a, b) ||
+                    metresBetween(e->first, a) <= SAME_PLACE_METRES ||
+                    metresBetween(e->first, b) <= SAME_PLACE_METRES) {
                     continue;
                 }
-                along.push_back({metresApart(e->first, a), uint32_t(e - g.extras.begin())});
+                along.push_back({metresBetween(e->first, a), uint32_t(e - g.extras.begin())});
             }
             std::sort(along.begin(), along.end());
             for (const auto& [distance, extra] : along) {
@@ -356,15 +345,6 @@ EdgeKey edgeKey(const Cut& cut, uint32_t a, uint32_t b) {
     return key;
 }
 
-double metresFromEdge(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b) {
-    double cosine = cosineOfLatitude<double>(p.lat) * METRES_PER_DEGREE;
-    double ax = (a.lon - p.lon) * cosine, ay = (a.lat - p.lat) * METRES_PER_DEGREE;
-    double bx = (b.lon - p.lon) * cosine, by = (b.lat - p.lat) * METRES_PER_DEGREE;
-    double dx = bx - ax, dy = by - ay, length = dx * dx + dy * dy;
-    double s = length > 0 ? std::clamp(-(ax * dx + ay * dy) / length, 0.0, 1.0) : 0;
-    return std::hypot(ax + s * dx, ay + s * dy);
-}
-
 // An outline point on an edge of a split triangle: the edge, the place, the outline vertex.
 struct OnEdge {
     EdgeKey edge;
@@ -382,7 +362,7 @@ bool pointsOnSplitEdges(Folding& g, std::vector<OnEdge>& onEdges) {
         if (!cornerPlaces(g, w, t, facing)) return false;
         AreaPoint at = placeOfVertex(g.cut, v, read);
         for (int k = 0; k < 3; ++k) {
-            if (metresFromEdge(at, t[k], t[(k + 1) % 3]) > ON_EDGE_METRES) continue;
+            if (!isOnSegment(at, t[k], t[(k + 1) % 3])) continue;
             const uint32_t* c = g.whole[w].corners;
             onEdges.push_back({edgeKey(g.cut, c[k], c[(k + 1) % 3]), at, v});
         }
@@ -425,7 +405,7 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
             auto last = first;
             while (last != onEdges.end() && last->edge == key) ++last;
             std::vector<OnEdge> along(first, last);
-            auto from = [&](const OnEdge& p) { return metresApart(p.at, t[k]); };
+            auto from = [&](const OnEdge& p) { return metresBetween(p.at, t[k]); };
             std::sort(along.begin(), along.end(),
                       [&](const OnEdge& a, const OnEdge& b) { return from(a) < from(b); });
             for (const OnEdge& p : along) {

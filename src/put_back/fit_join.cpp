@@ -154,18 +154,13 @@ Metres metresOfId(const Fitting& f, uint32_t id) {
 // scaled to metres around it.
 double metresOffSegment(const Fitting& f, const Metres& p, const Metres& a, const Metres& b,
                         double& along) {
-    double lon, lat, aLon, aLat, bLon, bLat;
-    degreesOf(f.cut, p, lon, lat), degreesOf(f.cut, a, aLon, aLat), degreesOf(f.cut, b, bLon, bLat);
-    const double east = cosineOfLatitude<double>(lat) * METRES_PER_DEGREE;
-    double ax = (aLon - lon) * east, ay = (aLat - lat) * METRES_PER_DEGREE;
-    double dx = (bLon - aLon) * east, dy = (bLat - aLat) * METRES_PER_DEGREE;
-    double length = dx * dx + dy * dy;
-    along = length > 0 ? -(ax * dx + ay * dy) / length : 0;
-    double s = std::clamp(along, 0.0, 1.0);
-    return std::hypot(ax + s * dx, ay + s * dy);
+    AreaPoint place, from, to;
+    degreesOf(f.cut, p, place.lon, place.lat), degreesOf(f.cut, a, from.lon, from.lat);
+    degreesOf(f.cut, b, to.lon, to.lat);
+    const SegmentOffset offset = offsetToSegment(place, from, to);
+    along = offset.along;
+    return offset.metres();
 }
-
-constexpr double ON_SEGMENT_METRES = 0.001;
 
 // The faces' open edges from u to w through new points on the segment between them, in order.
 bool chainAlong(const Fitting& f, const std::vector<std::pair<uint32_t, uint32_t>>& from,
@@ -183,7 +178,7 @@ bool chainAlong(const Fitting& f, const std::vector<std::pair<uint32_t, uint32_t
                 next = w;
             } else if (e->second >= f.originals.positions &&
                        metresOffSegment(f, metresOfId(f, e->second), start, end, along) <=
-                           ON_SEGMENT_METRES &&
+                           POINT_TOLERANCE_METRES &&
                        along > reached && along < nearest) {
                 next = e->second, nearest = along;
             }
@@ -282,10 +277,10 @@ std::vector<uint32_t> weldOutlinePositions(const Fitting& f, OpenEdges& hole, Op
     bool welded = false;
     for (size_t k = 0; k < byX.size(); ++k) {
         const Metres a = metresOfId(f, byX[k].second);
-        for (size_t j = k + 1; j < byX.size() && byX[j].first <= byX[k].first + ON_SEGMENT_METRES;
-             ++j) {
+        for (size_t j = k + 1;
+             j < byX.size() && byX[j].first <= byX[k].first + POINT_TOLERANCE_METRES; ++j) {
             const Metres b = metresOfId(f, byX[j].second);
-            if (std::hypot(a.x - b.x, a.z - b.z) > ON_SEGMENT_METRES) continue;
+            if (std::hypot(a.x - b.x, a.z - b.z) > POINT_TOLERANCE_METRES) continue;
             uint32_t one = root(byX[k].second), other = root(byX[j].second);
             sameAs[std::max(one, other)] = std::min(one, other);
             welded = true;
@@ -319,11 +314,11 @@ void raiseOutline(const Fitting& f, const std::vector<uint32_t>& sameAs, const O
             if (id < f.originals.positions) continue;
             const Metres at = metresOfId(f, id);
             auto first = std::lower_bound(outline.begin(), outline.end(),
-                                          std::pair(at.x - ON_SEGMENT_METRES, 0u));
-            for (auto it = first; it != outline.end() && it->first <= at.x + ON_SEGMENT_METRES;
+                                          std::pair(at.x - POINT_TOLERANCE_METRES, 0u));
+            for (auto it = first; it != outline.end() && it->first <= at.x + POINT_TOLERANCE_METRES;
                  ++it) {
                 const Metres o = metresOfId(f, it->second);
-                if (std::hypot(o.x - at.x, o.z - at.z) <= ON_SEGMENT_METRES) {
+                if (std::hypot(o.x - at.x, o.z - at.z) <= POINT_TOLERANCE_METRES) {
                     standsFor.push_back({id, it->second});
                     break;
                 }

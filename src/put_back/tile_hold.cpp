@@ -6,8 +6,8 @@
 #include <cmath>
 #include <thread>
 
+#include "platform/file_names.h"
 #include "text/console.h"
-#include "text/file_names.h"
 #include "text/whole_numbers.h"
 
 namespace mc {
@@ -27,7 +27,7 @@ bool isPartialOf(const std::string& file, const std::string& name) {
 // are left-overs of a run that was killed.
 void removeLeftOvers(const std::string& tile) {
     std::string name = fileNameOf(tile);
-    std::string folder = tile.substr(0, tile.size() - name.size());
+    std::string folder = folderPartOf(tile);
     for (const FolderFile& file : filesInFolder(folder.empty() ? "." : folder)) {
         if (isPartialOf(file.name, name) || isPartialOf(file.name, name + ".original")) {
             removeFile(folder + file.name);

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "cut/frame.h"
+#include "geo/places.h"
+#include "platform/file_names.h"
 #include "scenery/area_reading.h"
-#include "text/file_names.h"
 #include "text/line_reader.h"
 
 namespace mc {
@@ -32,11 +32,6 @@ AreaPoint bezierPoint(const AreaPoint (&p)[4], int degree, double t) {
     double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
     return {a * p[0].lon + b * p[1].lon + c * p[2].lon + d * p[3].lon,
             a * p[0].lat + b * p[1].lat + c * p[2].lat + d * p[3].lat};
-}
-
-double metresBetween(const AreaPoint& a, const AreaPoint& b) {
-    double east = (b.lon - a.lon) * std::cos((a.lat + b.lat) / 2 * std::numbers::pi / 180);
-    return std::hypot(east, b.lat - a.lat) * METRES_PER_DEGREE;
 }
 
 // The segment from one node to the next: straight, or a Bezier from the first node's control
@@ -104,8 +99,8 @@ struct AptReading {
     std::vector<std::string> airports = {};  // every identifier seen, for the nearest names
     std::string airport = {};                // the one the rows belong to
     std::string taken = {};                  // the one whose boundaries are read
-    std::string elevation = {};      // feet, the last header row's
-    std::string elevationText = {};  // the taken airport's
+    std::string elevation = {};              // feet, the last header row's
+    std::string elevationText = {};          // the taken airport's
     bool chosen = false, inBoundary = false, takenDone = false, airportFound = false;
     std::vector<AptBoundary> boundaries = {};  // every 130 of the taken airport
     std::string error = {};
@@ -196,7 +191,8 @@ Status readAptDat(const std::string& path, const std::string& wanted, Area& area
     double feet = 0;
     auto [end, error] = std::from_chars(r.elevationText.data(),
                                         r.elevationText.data() + r.elevationText.size(), feet);
-    area.hasElevation = error == std::errc() && end == r.elevationText.data() + r.elevationText.size() &&
+    area.hasElevation = error == std::errc() &&
+                        end == r.elevationText.data() + r.elevationText.size() &&
                         !r.elevationText.empty();
     area.elevationFeet = area.hasElevation ? feet : 0;
     return {};

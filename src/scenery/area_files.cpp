@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
+#include "platform/file_names.h"
 #include "platform/platform.h"
 #include "scenery/area_reading.h"
-#include "text/file_names.h"
 
 namespace mc {
 

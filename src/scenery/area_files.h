@@ -5,20 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "geo/places.h"
 #include "text/status.h"
 
 namespace mc {
-
-struct AreaPoint {
-    double lon = 0, lat = 0;
-};
-using AreaRing = std::vector<AreaPoint>;
-
-/// An outline and the holes in it, as the file gives them (open or closed, either way round).
-struct AreaPolygon {
-    AreaRing outline;
-    std::vector<AreaRing> holes;
-};
 
 struct Area {
     std::vector<AreaPolygon> polygons;

@@ -1,6 +1,7 @@
 // Terrain definitions resolved as the simulator resolves them: pack files, then libraries.
 #include "scenery/terrain_library.h"
 
+#include "platform/file_names.h"
 #include "platform/platform.h"
 #include "text/line_reader.h"
 #include "text/numbers.h"
@@ -49,11 +50,6 @@ bool isReadableFile(const std::string& path) {
     char first;
     size_t got = 0;
     return readFileStart(path, &first, 1, got);
-}
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 std::string joined(const std::string& folder, std::string_view relative) {
