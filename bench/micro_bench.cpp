@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "carve/writers.h"
-#include "cut/area.h"
+#include "area/area.h"
 #include "cut/cut.h"
 #include "text/fixed6.h"
 #include "text/line_reader.h"

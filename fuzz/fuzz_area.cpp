@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cut/area.h"
+#include "area/area.h"
 #include "scenery/area_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -14,7 +14,7 @@
 #include <random>
 #include <set>
 
-#include "cut/area.h"
+#include "area/area.h"
 #include "run_scenario.h"
 #include "scenery/area_files.h"
 #include "test_support.h"

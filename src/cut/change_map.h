@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cut/area.h"
+#include "area/area.h"
 
 namespace mc {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cut/area.h"
+#include "area/area.h"
 #include "cut/chunked_array.h"
 #include "cut/elevation.h"
 #include "cut/frame.h"

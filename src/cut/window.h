@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "cut/area.h"
+#include "area/area.h"
 #include "cut/frame.h"
 #include "text/whole_numbers.h"
 

@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "cut/triangulation.h"
-#include "flatten/near_outline.h"
+#include "area/near_outline.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 #include "text/whole_numbers.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "carve/writers.h"
-#include "cut/area.h"
+#include "area/area.h"
 #include "cut/cut.h"
 #include "cut/selection.h"
 #include "flatten/flatten.h"

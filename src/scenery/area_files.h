@@ -5,18 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "geo/places.h"
+#include "area/area.h"
 #include "text/status.h"
 
 namespace mc {
-
-struct Area {
-    std::vector<AreaPolygon> polygons;
-    std::string name;    // the airport's identifier, the feature's or the placemark's name
-    std::string format;  // "apt.dat", "GeoJSON" or "KML"
-    double elevationFeet = 0;    // apt.dat: the airport's elevation, from its header row
-    bool hasElevation = false;
-};
 
 /// Apt.dat Bezier boundaries are drawn in straight pieces at most this long along the curve.
 constexpr double BEZIER_PIECE_METRES = 5;

@@ -1,6 +1,7 @@
-// The area a cut follows besides its window: its polygons checked and indexed for the rule (a
-// corner counts when it lies strictly inside the window and strictly inside the area), and the
-// parts of a triangle inside both, for clipping along the outline.
+// The area a cut follows besides its window, as a file describes it and ready for the cut: its
+// polygons checked and indexed for the rule (a corner counts when it lies strictly inside the
+// window and strictly inside the area), the parts of a triangle inside both for clipping along
+// the outline, and the band around it.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "scenery/area_files.h"
+#include "geo/places.h"
 #include "text/status.h"
 
 namespace mc {
+
+/// An area as a file describes it: its polygons, and what the file says of it.
+struct Area {
+    std::vector<AreaPolygon> polygons;
+    std::string name;          // the airport's identifier, the feature's or the placemark's name
+    std::string format;        // "apt.dat", "GeoJSON" or "KML"
+    double elevationFeet = 0;  // apt.dat: the airport's elevation, from its header row
+    bool hasElevation = false;
+};
 
 struct AreaIndex;  // the polygons, and their edges by band of longitude
 

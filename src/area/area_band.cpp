@@ -6,9 +6,9 @@
 // Boost's round join, instantiated here, warns of a point that it always sets
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-#include "cut/area.h"
-#include "cut/area_index.h"
-#include "cut/frame.h"
+#include "area/area.h"
+#include "area/area_index.h"
+#include "geo/places.h"
 
 namespace mc {
 

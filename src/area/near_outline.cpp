@@ -1,10 +1,10 @@
 // The outline's edges by cells, for the distances a flattening asks.
-#include "flatten/near_outline.h"
+#include "area/near_outline.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "cut/frame.h"
+#include "geo/places.h"
 
 namespace mc {
 

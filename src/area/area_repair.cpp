@@ -5,8 +5,8 @@
 #include <cmath>
 #include <map>
 
-#include "cut/area_index.h"
-#include "cut/frame.h"
+#include "area/area_index.h"
+#include "geo/places.h"
 
 namespace mc {
 

@@ -1,12 +1,12 @@
 // An area checked and indexed: its rings corrected, refused where they cross or overlap, and
 // points tested against it band by band or cell by cell.
-#include "cut/area.h"
+#include "area/area.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "cut/area_index.h"
+#include "area/area_index.h"
 #include "text/whole_numbers.h"
 
 namespace mc {

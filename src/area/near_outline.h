@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cut/area.h"
+#include "area/area.h"
 
 namespace mc {
 

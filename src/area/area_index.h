@@ -13,7 +13,7 @@
 #include <boost/geometry.hpp>
 #include <boost/geometry/geometries/point_xy.hpp>
 
-#include "cut/area.h"
+#include "area/area.h"
 
 namespace mc {
 

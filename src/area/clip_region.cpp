@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "cut/area.h"
-#include "cut/area_index.h"
-#include "cut/frame.h"
+#include "area/area.h"
+#include "area/area_index.h"
+#include "geo/places.h"
 
 namespace mc {
 
