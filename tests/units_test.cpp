@@ -12,7 +12,7 @@
 #include "cut/frame.h"
 #include "cut/materials.h"
 #include "cut/tile_trace.h"
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "put_back/fit.h"
 #include "put_back/pieces.h"
 #include "test_support.h"

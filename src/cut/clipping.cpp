@@ -3,10 +3,11 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "area/clipped_parts.h"
 #include "cut/cut.h"
 #include "cut/frame.h"
 #include "cut/materials.h"
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "text/fixed9.h"
 #include "text/whole_numbers.h"
 
@@ -34,9 +35,7 @@ struct Clipping {
     std::vector<int32_t> renumbered = {};  // per old vertex: its number in the new table, or -1
     MeshBuffers mesh = {};                 // the clipped mesh
     std::unordered_map<std::string, int32_t> added = {};  // a new vertex's place -> its number
-    std::vector<AreaPolygon> parts = {};
-    std::vector<PlanePoint> points = {};
-    std::vector<uint32_t> holeStarts = {}, triangles = {};
+    ClippedPart part = {};
 };
 
 bool readPlaces(Clipping& c) {
@@ -159,22 +158,16 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle)
                       c.places[size_t(corners[2])]};
     auto plane = [](const AreaPoint& p) { return PlanePoint{p.lon, p.lat}; };
     double facing = turnOf(plane(t[0]), plane(t[1]), plane(t[2]));
-    clipTriangle(c.region, t, c.parts);
-    for (const AreaPolygon& part : c.parts) {
-        std::vector<AreaPoint> places;
-        flattenPolygon(part, places, c.holeStarts);
-        c.points.clear();
-        for (const AreaPoint& p : places) c.points.push_back(plane(p));
-        c.triangles.clear();
-        triangulatePolygon(c.points, c.holeStarts, c.triangles);
-        for (size_t k = 0; k + 3 <= c.triangles.size(); k += 3) {
-            uint32_t* e = &c.triangles[k];
-            double turn = turnOf(c.points[e[0]], c.points[e[1]], c.points[e[2]]);
+    return forEachClippedPart(c.region, t, PartsOf::inside, c.part, [&](ClippedPart& part) {
+        triangulateInDegrees(part);
+        for (size_t k = 0; k + 3 <= part.triangles.size(); k += 3) {
+            uint32_t* e = &part.triangles[k];
+            double turn = turnOf(part.points[e[0]], part.points[e[1]], part.points[e[2]]);
             if (turn == 0) continue;  // a sliver along an edge holds no surface
             if ((turn > 0) != (facing > 0)) std::swap(e[1], e[2]);
             int32_t numbers[3];
             for (int j = 0; j < 3; ++j) {
-                const AreaPoint& at = places[e[j]];
+                const AreaPoint& at = part.places[e[j]];
                 int corner = nearCorner(t, at);
                 numbers[j] = corner >= 0 ? keepOld(c, corners[corner]) : -1;
                 if (numbers[j] < 0 && !newVertex(c, corners, t, at, numbers[j])) return false;
@@ -183,8 +176,8 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle)
             for (int32_t number : numbers) c.mesh.indices.push(number);
             if (c.origins) c.origins->triangleBefore.push_back(triangle);
         }
-    }
-    return true;
+        return true;
+    });
 }
 
 bool clipRun(Clipping& c, size_t run) {

@@ -10,8 +10,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "cut/triangulation.h"
+#include "area/clipped_parts.h"
 #include "area/near_outline.h"
+#include "geo/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 #include "text/whole_numbers.h"
@@ -154,10 +155,8 @@ void splitAlongOutline(Ground& g, const Cut& cut, const ClipRegion& outline) {
     std::vector<uint32_t> triangles = std::move(g.triangles),
                           definitions = std::move(g.definitions);
     g.triangles.clear(), g.definitions.clear();
-    std::vector<AreaPolygon> parts, outside;
-    std::vector<AreaPoint> places;
-    std::vector<PlanePoint> plane;
-    std::vector<uint32_t> holeStarts, ears, numbers;
+    ClippedPart scratch;
+    std::vector<uint32_t> numbers;
     for (size_t k = 0; k < definitions.size(); ++k) {
         const uint32_t t[3] = {triangles[3 * k], triangles[3 * k + 1], triangles[3 * k + 2]};
         AreaPoint corners[3] = {g.places[t[0]], g.places[t[1]], g.places[t[2]]};
@@ -169,23 +168,21 @@ void splitAlongOutline(Ground& g, const Cut& cut, const ClipRegion& outline) {
             addTriangle(g, t[0], t[1], t[2], definitions[k]);
             continue;
         }
-        clipTriangle(outline, corners, parts);
-        clipTriangleOutside(outline, corners, outside);
-        parts.insert(parts.end(), outside.begin(), outside.end());
-        for (const AreaPolygon& part : parts) {
-            flattenPolygon(part, places, holeStarts);
-            plane.clear(), numbers.clear();
-            for (const AreaPoint& p : places) {
-                plane.push_back({p.lon, p.lat});
+        auto addPart = [&](ClippedPart& part) {
+            triangulateInDegrees(part);
+            numbers.clear();
+            for (const AreaPoint& p : part.places) {
                 numbers.push_back(nearCornerOf(g, t, p, cut, definitions[k]));
             }
-            ears.clear();
-            triangulatePolygon(plane, holeStarts, ears);
+            const std::vector<uint32_t>& ears = part.triangles;
             for (size_t e = 0; e + 3 <= ears.size(); e += 3) {
                 addTriangle(g, numbers[ears[e]], numbers[ears[e + 1]], numbers[ears[e + 2]],
                             definitions[k]);
             }
-        }
+            return true;
+        };
+        forEachClippedPart(outline, corners, PartsOf::inside, scratch, addPart);
+        forEachClippedPart(outline, corners, PartsOf::outside, scratch, addPart);
     }
 }
 

@@ -10,7 +10,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "cut/triangulation.h"
+#include "area/clipped_parts.h"
+#include "geo/triangulation.h"
 #include "put_back/fitting.h"
 #include "text/fields.h"
 #include "text/whole_numbers.h"
@@ -61,7 +62,7 @@ struct Folding {
     std::vector<uint32_t> wholeOfPiece = {};  // per piece the fit took: its triangle in `whole`
     std::vector<uint8_t> leaving = {}, split = {};
     std::vector<std::pair<uint32_t, uint32_t>> onOutline = {};  // (triangle, outline vertex)
-    std::vector<AreaPolygon> parts = {};
+    ClippedPart part = {};
     std::vector<PlanePoint> points = {};
     std::vector<uint32_t> holeStarts = {}, ears = {};
     VertexScratch scratch = {};
@@ -316,23 +317,23 @@ bool addOutsidePieces(Folding& g, uint32_t w) {
     AreaPoint t[3];
     double facing;
     if (!cornerPlaces(g, w, t, facing)) return false;
-    clipTriangleOutside(g.cut.clipRegion, t, g.parts);
-    for (const AreaPolygon& part : g.parts) {
-        std::vector<AreaPoint> places;
-        flattenPolygon(part, places, g.holeStarts);
-        dropStrayCorners(g, w, t, places);
-        std::vector<FitCorner> vertices(places.size());
-        for (size_t k = 0; k < places.size(); ++k) {
-            bool read;
-            uint32_t vertex;
-            if (!vertexAt(g, w, t, places[k], vertex)) return false;
-            vertices[k] = outlineCorner(g, w, vertex);
-            places[k] = placeOfVertex(g.cut, vertex, read);
-        }
-        if (!g.extras.empty()) takeExtras(g, w, vertices, places);
-        addTriangulated(g, w, facing, vertices, places);
-    }
-    return true;
+    return forEachClippedPart(g.cut.clipRegion, t, PartsOf::outside, g.part,
+                              [&](ClippedPart& part) {
+                                  std::vector<AreaPoint>& places = part.places;
+                                  g.holeStarts = part.holeStarts;
+                                  dropStrayCorners(g, w, t, places);
+                                  std::vector<FitCorner> vertices(places.size());
+                                  for (size_t k = 0; k < places.size(); ++k) {
+                                      bool read;
+                                      uint32_t vertex;
+                                      if (!vertexAt(g, w, t, places[k], vertex)) return false;
+                                      vertices[k] = outlineCorner(g, w, vertex);
+                                      places[k] = placeOfVertex(g.cut, vertex, read);
+                                  }
+                                  if (!g.extras.empty()) takeExtras(g, w, vertices, places);
+                                  addTriangulated(g, w, facing, vertices, places);
+                                  return true;
+                              });
 }
 
 // An edge of the tile by the places of its ends, whichever triangle and patch has it.

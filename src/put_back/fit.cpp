@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <tuple>
 
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "put_back/fitting.h"
 #include "text/fields.h"
 #include "text/numbers.h"

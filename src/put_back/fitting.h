@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "put_back/fit.h"
 
 namespace mc {

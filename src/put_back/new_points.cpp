@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
 

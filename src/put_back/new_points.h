@@ -9,7 +9,7 @@
 
 #include "cut/cut.h"
 #include "cut/materials.h"
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 #include "put_back/edited_file.h"
 #include "put_back/fit.h"
 

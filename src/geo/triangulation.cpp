@@ -1,5 +1,5 @@
 // Ear clipping of polygons with holes, seen from above.
-#include "cut/triangulation.h"
+#include "geo/triangulation.h"
 
 #include <algorithm>
 #include <cmath>
