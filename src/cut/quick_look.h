@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "cut/window.h"
@@ -21,6 +22,23 @@ inline LongitudeUnits unitsOf(const SelectionWindow& window, bool quickLook = tr
     if (!quickLook) return {INT64_MIN, INT64_MAX};
     return {int64_t(std::floor(window.longMin * 1e4)) - 1,
             int64_t(std::ceil(window.longMax * 1e4)) + 1};
+}
+
+// Whether the bytes from q to the end of the field are all digits. With eight to twelve
+// decimals (the scenery tools print nine) the last eight bytes, decimals all, are tested as one
+// word; fewer or more are tested one by one.
+inline bool digitsToEnd(const char* firstDecimal, const char* q, const char* end) {
+    const char* lastEight = end - 8;
+    if (lastEight >= firstDecimal && lastEight <= q) {
+        uint64_t word;
+        std::memcpy(&word, lastEight, 8);
+        return ((word & 0xF0F0F0F0F0F0F0F0) |
+                (((word + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) == 0x3333333333333333;
+    }
+    for (; q < end; ++q) {
+        if (*q < '0' || *q > '9') return false;
+    }
+    return true;
 }
 
 // Whether a longitude written as a plain decimal, [-]D.DDDD... (one to three whole digits, four
@@ -42,12 +60,9 @@ inline bool isSurelyOutside(LongitudeUnits units, std::string_view text) {
         if (p[k] < '0' || p[k] > '9') return false;
         value = value * 10 + (p[k] - '0');
     }
-    for (const char* q = p + 5; q < end; ++q) {
-        if (*q < '0' || *q > '9') return false;
-    }
     // the number lies in [value, value + 1] units, or in [-value - 1, -value]
     int64_t low = negative ? -value - 1 : value, high = negative ? -value : value + 1;
-    return high < units.low || units.high < low;
+    return (high < units.low || units.high < low) && digitsToEnd(p + 1, p + 5, end);
 }
 
 }  // namespace mc
