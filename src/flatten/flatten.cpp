@@ -272,67 +272,87 @@ bool isInside(const Ground& g, const Heights& h, const CutArea& airport, const u
     return isInsideArea(airport, lon, lat);
 }
 
+// The ground's triangles parted: the band's, whose edges are shortened, and those inside, which
+// keep their size; the band's outer edge (edges one triangle alone has), and per edge of a
+// triangle inside, the edge it is a piece of (itself, until it is halved).
+struct BandParts {
+    std::vector<uint32_t> band, bandDefinitions, inside, insideDefinitions;
+    std::unordered_set<uint64_t> outerEdge;
+    std::unordered_map<uint64_t, uint64_t> insideEdgeOf;
+};
+
+BandParts bandPartsOf(const Ground& g, const Heights& h, const CutArea& airport) {
+    BandParts parts;
+    for (size_t k = 0; k < g.definitions.size(); ++k) {
+        const uint32_t* c = &g.triangles[3 * k];
+        bool flat = isInside(g, h, airport, c);
+        std::vector<uint32_t>& triangles = flat ? parts.inside : parts.band;
+        triangles.insert(triangles.end(), c, c + 3);
+        (flat ? parts.insideDefinitions : parts.bandDefinitions).push_back(g.definitions[k]);
+    }
+    for (const auto& [edge, count] : edgeCounts(g)) {
+        if (count == 1) parts.outerEdge.insert(edge);
+    }
+    for (size_t k = 0; k < parts.inside.size(); k += 3) {
+        for (int j = 0; j < 3; ++j) {
+            uint64_t edge = edgeKey(parts.inside[k + j], parts.inside[k + (j + 1) % 3]);
+            parts.insideEdgeOf[edge] = edge;
+        }
+    }
+    return parts;
+}
+
+// A point m made halfway along the edge a-b of the band: its place, where the cut has it, its
+// distance, whether it stays on the ground (on the outer edge), the edge inside it lies on, and
+// the photo values halfway.
+void notePointMade(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
+                   BandParts& parts, Heights& h, uint32_t a, uint32_t b, uint32_t m) {
+    AreaPoint place{(g.places[a].lon + g.places[b].lon) / 2,
+                    (g.places[a].lat + g.places[b].lat) / 2};
+    g.places.push_back(place);
+    g.at.push_back(metresOf(
+        projectPosition(cut.window, {place.lon, place.lat, g.points[m].height}, 0), cut.origin));
+    g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
+                      int64_t(std::floor(place.lat / CELL_DEGREES))},
+                     m});
+    h.distance.push_back(distanceOf(airport, near, place));
+    const uint64_t edge = edgeKey(a, b);
+    const bool outer = parts.outerEdge.erase(edge) > 0;
+    h.fixed.push_back(outer);
+    if (outer) parts.outerEdge.insert({edgeKey(a, m), edgeKey(m, b)});
+    if (auto found = parts.insideEdgeOf.find(edge); found != parts.insideEdgeOf.end()) {
+        const uint64_t whole = found->second;
+        g.onEdges.insert({{uint32_t(whole >> 32), uint32_t(whole)}, m});
+        parts.insideEdgeOf[edgeKey(a, m)] = parts.insideEdgeOf[edgeKey(m, b)] = whole;
+    }
+    for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a; ++it) {
+        auto other = g.photo.find({b, it->first.second});
+        if (other == g.photo.end()) continue;
+        g.photo[{m, it->first.second}] = {(it->second[0] + other->second[0]) / 2,
+                                          (it->second[1] + other->second[1]) / 2};
+    }
+}
+
 // The band's triangles halved until no edge is longer than a quarter of the band; a new point
 // takes its place and photo values halfway. The triangles inside keep their size (the flat
 // surface is planar over them): a point made on an edge they share goes into them afterwards,
 // as the outline's points do. A point made on the band's outer edge stays on the ground there.
 void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
                       double blend, Heights& h) {
-    std::vector<uint32_t> band, bandDefinitions, inside, insideDefinitions;
-    for (size_t k = 0; k < g.definitions.size(); ++k) {
-        const uint32_t* c = &g.triangles[3 * k];
-        bool flat = isInside(g, h, airport, c);
-        (flat ? inside : band).insert((flat ? inside : band).end(), c, c + 3);
-        (flat ? insideDefinitions : bandDefinitions).push_back(g.definitions[k]);
-    }
-    std::unordered_set<uint64_t> outerEdge;
-    for (const auto& [edge, count] : edgeCounts(g)) {
-        if (count == 1) outerEdge.insert(edge);
-    }
-    std::unordered_map<uint64_t, uint64_t> insideEdgeOf;  // a piece of an edge inside has: its edge
-    for (size_t k = 0; k < inside.size(); k += 3) {
-        for (int j = 0; j < 3; ++j) {
-            uint64_t edge = edgeKey(inside[k + j], inside[k + (j + 1) % 3]);
-            insideEdgeOf[edge] = edge;
-        }
-    }
+    BandParts parts = bandPartsOf(g, h, airport);
     g.onEdges.clear();
     EdgeSplitting how;
     how.longest = blend / 4;
     how.isFixed = [](uint32_t, uint32_t) { return false; };
     how.wantsShort = [](const uint32_t*) { return true; };
     how.made = [&](uint32_t a, uint32_t b, uint32_t m) {
-        AreaPoint place{(g.places[a].lon + g.places[b].lon) / 2,
-                        (g.places[a].lat + g.places[b].lat) / 2};
-        g.places.push_back(place);
-        g.at.push_back(
-            metresOf(projectPosition(cut.window, {place.lon, place.lat, g.points[m].height}, 0),
-                     cut.origin));
-        g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
-                          int64_t(std::floor(place.lat / CELL_DEGREES))},
-                         m});
-        h.distance.push_back(distanceOf(airport, near, place));
-        const uint64_t edge = edgeKey(a, b);
-        const bool outer = outerEdge.erase(edge) > 0;
-        h.fixed.push_back(outer);
-        if (outer) outerEdge.insert({edgeKey(a, m), edgeKey(m, b)});
-        if (auto found = insideEdgeOf.find(edge); found != insideEdgeOf.end()) {
-            const uint64_t whole = found->second;
-            g.onEdges.insert({{uint32_t(whole >> 32), uint32_t(whole)}, m});
-            insideEdgeOf[edgeKey(a, m)] = insideEdgeOf[edgeKey(m, b)] = whole;
-        }
-        for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a;
-             ++it) {
-            auto other = g.photo.find({b, it->first.second});
-            if (other == g.photo.end()) continue;
-            g.photo[{m, it->first.second}] = {(it->second[0] + other->second[0]) / 2,
-                                              (it->second[1] + other->second[1]) / 2};
-        }
+        notePointMade(g, cut, airport, near, parts, h, a, b, m);
     };
-    splitLongEdges(band, bandDefinitions, g.points, how);
-    g.triangles = std::move(inside), g.definitions = std::move(insideDefinitions);
-    g.triangles.insert(g.triangles.end(), band.begin(), band.end());
-    g.definitions.insert(g.definitions.end(), bandDefinitions.begin(), bandDefinitions.end());
+    splitLongEdges(parts.band, parts.bandDefinitions, g.points, how);
+    g.triangles = std::move(parts.inside), g.definitions = std::move(parts.insideDefinitions);
+    g.triangles.insert(g.triangles.end(), parts.band.begin(), parts.band.end());
+    g.definitions.insert(g.definitions.end(), parts.bandDefinitions.begin(),
+                         parts.bandDefinitions.end());
     const size_t made = g.points.size();
     splitAtEdgePoints(g, cut);
     for (size_t p = made; p < g.points.size(); ++p) {
