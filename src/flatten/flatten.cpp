@@ -12,6 +12,7 @@
 
 #include "area/clipped_parts.h"
 #include "area/near_outline.h"
+#include "geo/edge_points.h"
 #include "geo/triangulation.h"
 #include "text/fields.h"
 #include "text/numbers.h"
@@ -199,25 +200,17 @@ void splitAtEdgePoints(Ground& g, const Cut& cut) {
     std::vector<std::pair<double, uint32_t>> along;
     for (size_t k = 0; k < definitions.size(); ++k) {
         const uint32_t t[3] = {triangles[3 * k], triangles[3 * k + 1], triangles[3 * k + 2]};
-        ring.clear();
-        int edgesWithPoints = 0, lastWithPoints = 0;
-        for (int j = 0; j < 3; ++j) {
+        auto pointsOn = [&](int j, std::vector<std::pair<double, uint32_t>>& found) {
             uint32_t a = t[j], b = t[(j + 1) % 3];
-            ring.push_back(a);
             auto [first, last] = g.onEdges.equal_range(std::minmax(a, b));
-            along.clear();
             for (auto it = first; it != last; ++it) {
                 if (it->second == a || it->second == b) continue;
                 const GroundPoint &p = g.points[it->second], &o = g.points[a];
-                along.push_back({std::hypot(p.x - o.x, p.y - o.y), it->second});
+                found.push_back({std::hypot(p.x - o.x, p.y - o.y), it->second});
             }
-            std::sort(along.begin(), along.end());
-            size_t before = ring.size();
-            for (const auto& [distance, point] : along) {
-                if (ring.back() != point) ring.push_back(point);
-            }
-            if (ring.size() > before) ++edgesWithPoints, lastWithPoints = j;
-        }
+        };
+        int lastWithPoints = 0;
+        const int edgesWithPoints = ringWithEdgePoints(t, pointsOn, along, ring, lastWithPoints);
         const uint32_t definition = definitions[k];
         if (edgesWithPoints == 0) {
             addTriangle(g, t[0], t[1], t[2], definition);

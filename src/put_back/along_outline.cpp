@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "area/clipped_parts.h"
+#include "geo/edge_points.h"
 #include "geo/triangulation.h"
 #include "put_back/fitting.h"
 #include "text/fields.h"
@@ -382,6 +383,8 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
     if (!pointsOnSplitEdges(g, onEdges)) return false;
     if (onEdges.empty()) return true;
     auto byEdge = [](const OnEdge& entry, const EdgeKey& key) { return entry.edge < key; };
+    std::vector<uint32_t> ring;
+    std::vector<std::pair<double, uint32_t>> along;
     for (uint32_t w = 0; w < g.whole.size(); ++w) {
         if (g.leaving[w]) continue;
         const uint32_t* c = g.whole[w].corners;
@@ -399,27 +402,32 @@ bool splitNeighboursAtOutlinePoints(Folding& g) {
         }
         if (!cut) continue;
         const int32_t corners[3] = {int32_t(c[0]), int32_t(c[1]), int32_t(c[2])};
-        for (int k = 0; k < 3; ++k) {
-            vertices.push_back({true, c[k]}), places.push_back(t[k]);
+        // the ring's ids: 0 to 2 the corners, from 3 on the points of onEdges
+        auto pointsOn = [&](int k, std::vector<std::pair<double, uint32_t>>& found) {
             EdgeKey key = edgeKey(g.cut, c[k], c[(k + 1) % 3]);
-            auto first = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
-            auto last = first;
-            while (last != onEdges.end() && last->edge == key) ++last;
-            std::vector<OnEdge> along(first, last);
-            auto from = [&](const OnEdge& p) { return metresBetween(p.at, t[k]); };
-            std::sort(along.begin(), along.end(),
-                      [&](const OnEdge& a, const OnEdge& b) { return from(a) < from(b); });
-            for (const OnEdge& p : along) {
-                places.push_back(p.at);
-                if (g.raised.count(p.vertex)) {  // where the faces put it
-                    vertices.push_back(outlineCorner(g, w, p.vertex));
-                    continue;
-                }
-                StoredVertex made;
-                if (!outlineVertex(g.cut, corners, t, p.at, made, g.scratch)) return false;
-                vertices.push_back({true, uint32_t(g.cut.mesh.vertices.count)});
-                g.cut.mesh.vertices.push(made);
+            for (auto e = std::lower_bound(onEdges.begin(), onEdges.end(), key, byEdge);
+                 e != onEdges.end() && e->edge == key; ++e) {
+                found.push_back({metresBetween(e->at, t[k]), uint32_t(3 + (e - onEdges.begin()))});
             }
+        };
+        const uint32_t ids[3] = {0, 1, 2};
+        int lastEdge = 0;
+        ringWithEdgePoints(ids, pointsOn, along, ring, lastEdge);
+        for (uint32_t id : ring) {
+            if (id < 3) {
+                vertices.push_back({true, c[id]}), places.push_back(t[id]);
+                continue;
+            }
+            const OnEdge& p = onEdges[id - 3];
+            places.push_back(p.at);
+            if (g.raised.count(p.vertex)) {  // where the faces put it
+                vertices.push_back(outlineCorner(g, w, p.vertex));
+                continue;
+            }
+            StoredVertex made;
+            if (!outlineVertex(g.cut, corners, t, p.at, made, g.scratch)) return false;
+            vertices.push_back({true, uint32_t(g.cut.mesh.vertices.count)});
+            g.cut.mesh.vertices.push(made);
         }
         g.leaving[w] = 1;
         g.holeStarts.clear();
