@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "carve/writers.h"
 #include "area/area.h"
+#include "carve/writers.h"
 #include "cut/cut.h"
 #include "cut/selection.h"
 #include "flatten/flatten.h"
