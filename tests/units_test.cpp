@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <random>
 #include <set>
@@ -13,8 +14,11 @@
 #include "cut/materials.h"
 #include "cut/tile_trace.h"
 #include "geo/triangulation.h"
+#include "put_back/along_outline.h"
 #include "put_back/fit.h"
 #include "put_back/pieces.h"
+#include "put_back/put_back.h"
+#include "scenery/area_files.h"
 #include "test_support.h"
 
 namespace mc {
@@ -260,6 +264,61 @@ TEST(Fit, EveryCornerOfAnUneditedCutIsItsOriginalPoint) {
         for (const FittedTriangle& t : fitted.triangles) {
             EXPECT_FALSE(t.changed) << tile;
             for (const FitCorner& corner : t.corners) EXPECT_TRUE(corner.original) << tile;
+        }
+    }
+}
+
+// A cut clipped along the airport goes back along it: its clipped pieces, fitted unedited and
+// folded back, give every triangle of the tile back as it was; the same edit moved half a metre
+// east is refused, naming a point off the outline it was clipped along.
+TEST(OutlinePieces, AClippedCutFoldsBackAndAMovedOutlineIsNamed) {
+    Area read;
+    CutArea airport;
+    ASSERT_TRUE(readArea(SOURCE_DIR "/tests/data/areas/apt.dat", "XTST", read).ok());
+    ASSERT_TRUE(prepareArea(read, "apt.dat", airport).ok());
+    SelectionWindow window{45.49, 45.56, 7.49, 7.57, &airport, true};
+    TracedCut carved;
+    cutTraced(carved, DSF + "tin_small.dsf", window);
+    ASSERT_TRUE(clipCut(carved.cut, {INT32_MAX, INT32_MAX}).ok());
+    RunPaths paths;
+    paths.input = DSF + "tin_small.dsf";
+    paths.wavefront = carved.dir / "cut.obj";
+    ASSERT_TRUE(writeWavefront(carved.cut, paths).ok());
+    const std::string carvedFile = test::readFile(paths.wavefront);
+    std::string moved;
+    for (std::string_view rest = carvedFile; !rest.empty();) {
+        std::string_view line = rest.substr(0, rest.find('\n'));
+        rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+        char text[100];
+        if (line.starts_with("v ")) {
+            double x, y, z;
+            std::sscanf(std::string(line).c_str(), "v %lf %lf %lf", &x, &y, &z);
+            std::snprintf(text, sizeof text, "v %.6f %.6f %.6f", x + 0.5, y, z);
+            line = text;
+        }
+        moved.append(line).append("\n");
+    }
+    test::writeFile(carved.dir / "moved.obj", moved);
+    for (const char* edit : {"cut.obj", "moved.obj"}) {
+        TracedCut c;
+        cutTraced(c, DSF + "tin_small.dsf", window);
+        OutlinePieces outline;
+        ASSERT_TRUE(clipForPutBack(c.cut, outline).ok());
+        // every piece is part of a triangle of the cut
+        for (uint32_t before : outline.triangleBefore)
+            EXPECT_LT(before, c.cut.mesh.indices.count / 3);
+        RunPaths back = paths;
+        back.wavefront = carved.dir / edit;
+        PutBackPlan plan;
+        Status status = planPutBack(c.cut, &outline, back, plan);
+        if (std::string(edit) == "cut.obj") {
+            ASSERT_TRUE(status.ok()) << status.reason;
+            EXPECT_TRUE(changesNothing(plan));
+        } else {
+            EXPECT_EQ(status.failure, Failure::editMisfits);
+            EXPECT_NE(status.reason.find("off the outline this cut is clipped along"),
+                      std::string::npos)
+                << status.reason;
         }
     }
 }
