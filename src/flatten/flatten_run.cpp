@@ -76,6 +76,7 @@ Status cutAroundAirport(const FlattenJob& job, const SelectionWindow& window, Te
                         OutputFile& console, TileTrace& trace, Cut& cut) {
     Selection selection = selectBlocks(window, job.paths.input, temp, console, job.cache, &trace);
     if (!selection.status.ok()) return selection.status;
+    if (!selection.note.empty()) noteOnStandardError(selection.note);  // as the carve says it
     cut = assembleCut(std::move(selection), {INT32_MAX, INT32_MAX}, console, &trace);
     return cut.status;
 }
