@@ -28,7 +28,7 @@ Outcome carveWith(const test::TempDir& dir, const std::string& way) {
 // A few hundred tiles here; MESH_CARVER_SPELLED_TILES=N carves N.
 TEST(SpelledTiles, QuickLookAndPartsKeepWhatThePlainPassKeeps) {
     const char* asked = std::getenv("MESH_CARVER_SPELLED_TILES");
-    const uint64_t count = asked ? std::strtoull(asked, nullptr, 10) : 200;
+    const uint64_t count = asked ? std::strtoull(asked, nullptr, 10) : 300;
     int kept = 0;
     for (uint64_t seed = 1; seed <= count; ++seed) {
         test::SpelledTile tile = test::spelledTile(seed);
