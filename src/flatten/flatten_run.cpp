@@ -118,7 +118,7 @@ Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const Airport&
 
 // The flattened ground fitted into the clipped cut as the put-back fits any edit; its new
 // points lie a few millimetres from the outline's, and without a band the outline may rise.
-Status planFlattenedTile(Cut& cut, const OutlinePieces& outline, const EditedMesh& ground,
+Status planFlattenedTile(Cut& cut, const OutlinePieces& outline, EditedMesh& ground,
                          const FlattenJob& job, PutBackPlan& plan) {
     plan.precisePoints = true;
     plan.outlineMayRise = job.blendMetres == 0;
@@ -168,16 +168,17 @@ Status flattenAirport(const FlattenJob& job, TempFile& temp, OutputFile& console
     FlattenReport report;
     ChangeMap change{{}, {}, {}, &airport.shape, &airport.band, {}};
     if (!job.paths.preview.empty()) report.change = &change;
+    PutBackPlan plan;
+    plan.materials = tileMaterials(cut, job.paths);  // the ground's and the plan's, looked up once
     if (Status status = flattenGround(cut, outline, airport.shape, airport.target, job.blendMetres,
-                                      tileMaterials(cut, job.paths), ground, report);
+                                      plan.materials, ground, report);
         !status.ok()) {
         return status;
     }
-    PutBackPlan plan;
     if (Status status = planFlattenedTile(cut, outline, ground, job, plan); !status.ok()) {
         return status;
     }
-    ground = {};
+    ground = {};  // its corners and faces: the plan took what it needs
     if (Status status = reportFlattening(cut, job, airport, report, console); !status.ok()) {
         return status;
     }

@@ -221,9 +221,9 @@ Status readEditedCut(const std::string& path, EditedCut& edited, const FaceTaker
     return {};
 }
 
-Status takeEditedMesh(const EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace) {
-    edited.vertices = mesh.cut.vertices;
-    edited.textures = mesh.cut.textures;
+Status takeEditedMesh(EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace) {
+    edited.vertices = std::move(mesh.cut.vertices);
+    edited.textures = std::move(mesh.cut.textures);
     // names that are one without their suffixes are one material, as usemtl lines are read
     edited.materials.clear();
     std::vector<uint32_t> materialOf;

@@ -18,15 +18,16 @@ namespace mc {
 /// returns when it refuses a face.
 Status readEditedCut(const std::string& path, EditedCut& edited, const FaceTaker& takeFace);
 
-/// Hands an edited mesh made in memory over as readEditedCut hands a file's over: its vertices,
+/// Hands an edited mesh made in memory over as readEditedCut hands a file's over (its vertices and
+/// texture coordinates moved out of it, not copied): its vertices,
 /// texture coordinates and materials (their Blender suffixes taken off) first, then its faces in
 /// order. Fails as readEditedCut does when it has no face, or with what the taker returns.
-Status takeEditedMesh(const EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace);
+Status takeEditedMesh(EditedMesh& mesh, EditedCut& edited, const FaceTaker& takeFace);
 
 /// Where an edited cut comes from: its Wavefront file, or a mesh made in memory.
 struct EditedSource {
     std::string path;
-    const EditedMesh* made = nullptr;
+    EditedMesh* made = nullptr;
 };
 /// The edited cut from its source, by readEditedCut or takeEditedMesh.
 inline Status readEdited(const EditedSource& source, EditedCut& edited, const FaceTaker& takeFace) {

@@ -94,13 +94,13 @@ std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths) {
 }
 
 Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths, PutBackPlan& plan,
-                   const EditedMesh* made) {
+                   EditedMesh* made) {
     if (!hasBaseTriangles(cut)) {
         return failedWith(Failure::noTerrain,
                           "no terrain triangle has a corner strictly inside the window: there is "
                           "nothing to put back into (check the window keys)");
     }
-    plan.materials = tileMaterials(cut, paths);
+    if (plan.materials.empty()) plan.materials = tileMaterials(cut, paths);
     const MeshBuffers& triangles = outline ? outline->pieces : cut.mesh;
     EdgeFit edge;
     if (outline) edge = {true, uint32_t(outline->tileVertices), plan.outlineMayRise};

@@ -50,10 +50,11 @@ struct WrittenTile {
 std::vector<Material> tileMaterials(const Cut& cut, const RunPaths& paths);
 
 /// Reads the edited file (paths.wavefront), or takes the mesh `made` in memory, and fits it into
-/// the cut, or with clip=1 into its clipped pieces; nothing is written (the cut's vertex table
-/// may gain points on the outline).
+/// the cut, or with clip=1 into its clipped pieces, with the plan's materials (the tile's, looked
+/// up when the plan has none); nothing is written (the cut's vertex table may gain points on
+/// the outline).
 Status planPutBack(Cut& cut, const OutlinePieces* outline, const RunPaths& paths, PutBackPlan& plan,
-                   const EditedMesh* made = nullptr);
+                   EditedMesh* made = nullptr);
 
 /// One tile writer: the cut, where it came from in the tile, the plan and the run's paths in;
 /// the new tile written whole beside output_tile (or nothing, and why not).
