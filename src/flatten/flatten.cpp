@@ -1,6 +1,7 @@
 // The flattened ground: its band's triangles halved, new heights, and the edited cut the
 // put-back takes.
 #include "flatten/flatten.h"
+#include "flatten/band_mesh.h"
 #include "flatten/ground_mesh.h"
 
 #include <algorithm>
@@ -38,115 +39,6 @@ std::unordered_map<uint64_t, int> edgeCounts(const Ground& g) {
     return counts;
 }
 
-struct Heights {
-    std::vector<double> distance;  // from the airport's outline; 0 inside
-    std::vector<uint8_t> fixed;    // on the band's outer edge: the ground stays
-};
-
-double distanceOf(const CutArea& airport, const NearOutline& near, const AreaPoint& p) {
-    if (isInsideArea(airport, p.lon, p.lat)) return 0;
-    double d = metresToNearOutline(near, p);
-    return d < POINT_TOLERANCE_METRES ? 0 : d;
-}
-
-// A triangle of the ground inside the airport: its corners there or on the outline, and its
-// middle inside (three corners on the outline may span a hole's corner).
-bool isInside(const Ground& g, const Heights& h, const CutArea& airport, const uint32_t* c) {
-    if (h.distance[c[0]] != 0 || h.distance[c[1]] != 0 || h.distance[c[2]] != 0) return false;
-    double lon = (g.places[c[0]].lon + g.places[c[1]].lon + g.places[c[2]].lon) / 3;
-    double lat = (g.places[c[0]].lat + g.places[c[1]].lat + g.places[c[2]].lat) / 3;
-    return isInsideArea(airport, lon, lat);
-}
-
-// The ground's triangles parted: the band's, whose edges are shortened, and those inside, which
-// keep their size; the band's outer edge (edges one triangle alone has), and per edge of a
-// triangle inside, the edge it is a piece of (itself, until it is halved).
-struct BandParts {
-    std::vector<uint32_t> band, bandDefinitions, inside, insideDefinitions;
-    std::unordered_set<uint64_t> outerEdge;
-    std::unordered_map<uint64_t, uint64_t> insideEdgeOf;
-};
-
-BandParts bandPartsOf(const Ground& g, const Heights& h, const CutArea& airport) {
-    BandParts parts;
-    for (size_t k = 0; k < g.definitions.size(); ++k) {
-        const uint32_t* c = &g.triangles[3 * k];
-        bool flat = isInside(g, h, airport, c);
-        std::vector<uint32_t>& triangles = flat ? parts.inside : parts.band;
-        triangles.insert(triangles.end(), c, c + 3);
-        (flat ? parts.insideDefinitions : parts.bandDefinitions).push_back(g.definitions[k]);
-    }
-    for (const auto& [edge, count] : edgeCounts(g)) {
-        if (count == 1) parts.outerEdge.insert(edge);
-    }
-    for (size_t k = 0; k < parts.inside.size(); k += 3) {
-        for (int j = 0; j < 3; ++j) {
-            uint64_t edge = edgeKey(parts.inside[k + j], parts.inside[k + (j + 1) % 3]);
-            parts.insideEdgeOf[edge] = edge;
-        }
-    }
-    return parts;
-}
-
-// A point m made halfway along the edge a-b of the band: its place, where the cut has it, its
-// distance, whether it stays on the ground (on the outer edge), the edge inside it lies on, and
-// the photo values halfway.
-void notePointMade(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
-                   BandParts& parts, Heights& h, uint32_t a, uint32_t b, uint32_t m) {
-    AreaPoint place{(g.places[a].lon + g.places[b].lon) / 2,
-                    (g.places[a].lat + g.places[b].lat) / 2};
-    g.places.push_back(place);
-    g.at.push_back(metresOf(
-        projectPosition(cut.window, {place.lon, place.lat, g.points[m].height}, 0), cut.origin));
-    g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
-                      int64_t(std::floor(place.lat / CELL_DEGREES))},
-                     m});
-    h.distance.push_back(distanceOf(airport, near, place));
-    const uint64_t edge = edgeKey(a, b);
-    const bool outer = parts.outerEdge.erase(edge) > 0;
-    h.fixed.push_back(outer);
-    if (outer) parts.outerEdge.insert({edgeKey(a, m), edgeKey(m, b)});
-    if (auto found = parts.insideEdgeOf.find(edge); found != parts.insideEdgeOf.end()) {
-        const uint64_t whole = found->second;
-        g.onEdges.insert({{uint32_t(whole >> 32), uint32_t(whole)}, m});
-        parts.insideEdgeOf[edgeKey(a, m)] = parts.insideEdgeOf[edgeKey(m, b)] = whole;
-    }
-    for (auto it = g.photo.lower_bound({a, 0}); it != g.photo.end() && it->first.first == a; ++it) {
-        auto other = g.photo.find({b, it->first.second});
-        if (other == g.photo.end()) continue;
-        g.photo[{m, it->first.second}] = {(it->second[0] + other->second[0]) / 2,
-                                          (it->second[1] + other->second[1]) / 2};
-    }
-}
-
-// The band's triangles halved until no edge is longer than a quarter of the band; a new point
-// takes its place and photo values halfway. The triangles inside keep their size (the flat
-// surface is planar over them): a point made on an edge they share goes into them afterwards,
-// as the outline's points do. A point made on the band's outer edge stays on the ground there.
-void shortenBandEdges(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
-                      double blend, Heights& h) {
-    BandParts parts = bandPartsOf(g, h, airport);
-    g.onEdges.clear();
-    EdgeSplitting how;
-    how.longest = blend / 4;
-    how.isFixed = [](uint32_t, uint32_t) { return false; };
-    how.wantsShort = [](const uint32_t*) { return true; };
-    how.made = [&](uint32_t a, uint32_t b, uint32_t m) {
-        notePointMade(g, cut, airport, near, parts, h, a, b, m);
-    };
-    splitLongEdges(parts.band, parts.bandDefinitions, g.points, how);
-    g.triangles = std::move(parts.inside), g.definitions = std::move(parts.insideDefinitions);
-    g.triangles.insert(g.triangles.end(), parts.band.begin(), parts.band.end());
-    g.definitions.insert(g.definitions.end(), parts.bandDefinitions.begin(),
-                         parts.bandDefinitions.end());
-    const size_t made = g.points.size();
-    splitAtEdgePoints(g, cut);
-    for (size_t p = made; p < g.points.size(); ++p) {
-        h.distance.push_back(distanceOf(airport, near, g.places[p]));
-        h.fixed.push_back(0);
-    }
-}
-
 // The surface the ground inside the airport becomes.
 Status surfaceOf(const Ground& g, const Heights& h, const CutArea& airport,
                  const FlattenTarget& target, FlatSurface& surface) {
@@ -155,7 +47,7 @@ Status surfaceOf(const Ground& g, const Heights& h, const CutArea& airport,
     std::vector<std::array<GroundPoint, 3>> inside;
     for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
         const uint32_t* t = &g.triangles[k];
-        if (isInside(g, h, airport, t)) {
+        if (isInsideAirport(g, h, airport, t)) {
             inside.push_back({g.points[t[0]], g.points[t[1]], g.points[t[2]]});
         }
     }
@@ -244,7 +136,7 @@ Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airpo
     for (const AreaPoint& p : g.places) h.distance.push_back(distanceOf(airport, near, p));
     if (Status status = surfaceOf(g, h, airport, target, report.surface); !status.ok())
         return status;
-    shortenBandEdges(g, cut, airport, near, blend, h);
+    if (blend > 0) meshBand(g, cut, airport, near, blend, h);
     std::vector<double> heights(g.points.size());
     double sum = 0;
     for (size_t p = 0; p < g.points.size(); ++p) {

@@ -1,0 +1,476 @@
+// The band meshed anew: every height in it changes, so its triangles need not be the tile's;
+// rows a quarter of the band apart keep the ease a curve with a few triangles.
+#include "flatten/band_mesh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "geo/constrained_triangulation.h"
+
+namespace mc {
+
+namespace {
+
+uint64_t edgeKey(uint32_t a, uint32_t b) {
+    return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
+}
+
+// The band while it is meshed: the mesh, the band as the tile had it (to sample), and per point
+// of the mesh its place, ground, distance and whether it stays on the ground.
+struct Band {
+    ConstrainedTriangulation mesh, tile;
+    std::vector<AreaPoint> places;
+    std::vector<double> ground, distance;
+    std::vector<uint8_t> fixed;
+    // per edge on the band's border, the edge of the ground it is a piece of
+    std::unordered_map<uint64_t, uint64_t> wholeOf;
+    std::unordered_set<uint64_t> outerEdge;  // the ground's own border: the band's outer edge
+    double blend = 0;
+    double across = 0;  // the longest step across the band: a quarter of it
+    double gap = 0;     // between rows: a fifth of the band, the rows' places allowed some play
+    double along = 0;   // between points along a row or a border
+};
+
+// p's weights in the tile's triangle under it, preferring one of `definition` (a point on the
+// border between two terrains takes each one's photo values); NO_TRIANGLE when none is near.
+uint32_t tileTriangleUnder(const Band& b, const PlanePoint& p, uint32_t definition,
+                           double (&w)[3]) {
+    const ConstrainedTriangulation& t = b.tile;
+    const size_t column =
+        size_t(std::clamp(std::floor((p.x - t.west) / t.cell), 0.0, double(t.columns - 1)));
+    const size_t row =
+        size_t(std::clamp(std::floor((p.y - t.south) / t.cell), 0.0, double(t.rows - 1)));
+    uint32_t best = NO_TRIANGLE;
+    double bestOutside = INFINITY;
+    for (uint32_t k : t.byCell[row * t.columns + column]) {
+        const PlanePoint c[3] = {t.points[t.corners[3 * k]], t.points[t.corners[3 * k + 1]],
+                                 t.points[t.corners[3 * k + 2]]};
+        double weights[3];
+        if (!weightsInTriangle(c, p, weights)) continue;
+        double outside = -std::min({weights[0], weights[1], weights[2], 0.0});
+        if (t.tags[k] != definition) outside += 1e-6;  // another terrain's, if none holds it
+        if (outside < bestOutside) {
+            best = k, bestOutside = outside;
+            std::copy(weights, weights + 3, w);
+        }
+    }
+    return best;
+}
+
+// Whether p lies within a micrometre of edge j of triangle k.
+bool isOnEdge(const ConstrainedTriangulation& t, uint32_t k, int j, const PlanePoint& p) {
+    const PlanePoint &a = t.points[t.corners[3 * k + uint32_t(j)]],
+                     &b = t.points[t.corners[3 * k + uint32_t(j + 1) % 3]];
+    return std::fabs(turnOf(a, b, p)) <= 1e-6 * std::hypot(b.x - a.x, b.y - a.y);
+}
+
+// A point of the band at p, in triangle k or (j >= 0) on its edge j: its place and ground from
+// the tile's triangle under it; on the border, its place on the border's line (as the clip has
+// its points) and, on the outer edge, kept on the ground; on the outline, noted for the
+// triangles inside.
+uint32_t addPoint(Band& b, Ground& g, const CutArea& airport, const NearOutline& near, uint32_t k,
+                  int j, const PlanePoint& p) {
+    ConstrainedTriangulation& m = b.mesh;
+    double w[3] = {1, 0, 0};
+    const uint32_t under = tileTriangleUnder(b, p, m.tags[k], w);
+    AreaPoint place{0, 0};
+    double ground = 0;
+    for (int c = 0; c < 3 && under != NO_TRIANGLE; ++c) {
+        const uint32_t corner = b.tile.corners[3 * under + uint32_t(c)];
+        place.lon += w[c] * g.places[corner].lon, place.lat += w[c] * g.places[corner].lat;
+        ground += w[c] * g.points[corner].height;
+    }
+    uint8_t fixed = 0;
+    uint64_t whole = 0;
+    if (j >= 0 && m.kept[3 * k + uint32_t(j)]) {
+        const uint32_t from = m.corners[3 * k + uint32_t(j)],
+                       to = m.corners[3 * k + uint32_t(j + 1) % 3];
+        const PlanePoint &a = m.points[from], &e = m.points[to];
+        const double f = std::clamp(((p.x - a.x) * (e.x - a.x) + (p.y - a.y) * (e.y - a.y)) /
+                                        ((e.x - a.x) * (e.x - a.x) + (e.y - a.y) * (e.y - a.y)),
+                                    0.0, 1.0);
+        place = {b.places[from].lon + f * (b.places[to].lon - b.places[from].lon),
+                 b.places[from].lat + f * (b.places[to].lat - b.places[from].lat)};
+        ground = b.ground[from] + f * (b.ground[to] - b.ground[from]);
+        if (auto found = b.wholeOf.find(edgeKey(from, to)); found != b.wholeOf.end()) {
+            whole = found->second;
+            fixed = b.outerEdge.count(whole) ? 1 : 0;
+        }
+    }
+    const uint32_t at = j >= 0 ? insertOnEdge(m, k, j, p) : insertInTriangle(m, k, p);
+    b.places.push_back(place), b.ground.push_back(ground), b.fixed.push_back(fixed);
+    b.distance.push_back(distanceOf(airport, near, place));
+    if (whole != 0 && !fixed) g.onEdges.insert({{uint32_t(whole >> 32), uint32_t(whole)}, at});
+    return at;
+}
+
+// Per border piece of the band, the edge of the ground it is a piece of; a new point splits a
+// piece in two pieces of the same edge.
+void noteBorderPieces(Band& b) {
+    const ConstrainedTriangulation& m = b.mesh;
+    for (size_t e = 0; e < m.across.size(); ++e) {
+        if (m.across[e] != NO_TRIANGLE) continue;
+        const uint32_t k = uint32_t(e / 3), j = uint32_t(e % 3);
+        const uint64_t edge = edgeKey(m.corners[3 * k + j], m.corners[3 * k + (j + 1) % 3]);
+        b.wholeOf[edge] = edge;
+    }
+}
+
+// After a point went onto a border piece, its two halves are pieces of the same edge.
+void splitBorderPiece(Band& b, uint32_t from, uint32_t to, uint32_t made) {
+    auto found = b.wholeOf.find(edgeKey(from, to));
+    if (found == b.wholeOf.end()) return;
+    const uint64_t whole = found->second;
+    b.wholeOf[edgeKey(from, made)] = whole, b.wholeOf[edgeKey(made, to)] = whole;
+}
+
+// Splits an edge of the mesh at p (a fraction of the way along), keeping its border note.
+void splitEdgeAt(Band& b, Ground& g, const CutArea& airport, const NearOutline& near, uint32_t k,
+                 int j, const PlanePoint& p) {
+    const uint32_t from = b.mesh.corners[3 * k + uint32_t(j)],
+                   to = b.mesh.corners[3 * k + uint32_t(j + 1) % 3];
+    const uint32_t made = addPoint(b, g, airport, near, k, j, p);
+    splitBorderPiece(b, from, to, made);
+}
+
+// The kept edges (the band's borders, the borders between terrains) cut into pieces no longer
+// than a quarter of the band.
+void splitKeptEdges(Band& b, Ground& g, const CutArea& airport, const NearOutline& near) {
+    ConstrainedTriangulation& m = b.mesh;
+    std::vector<std::array<uint32_t, 2>> long_;
+    for (uint32_t k = 0; k < m.tags.size(); ++k) {
+        for (int j = 0; j < 3; ++j) {
+            const uint32_t e = 3 * k + uint32_t(j);
+            if (isGone(m, k) || !m.kept[e] || (m.across[e] != NO_TRIANGLE && m.across[e] < k))
+                continue;
+            const PlanePoint &a = m.points[m.corners[e]],
+                             &c = m.points[m.corners[3 * k + uint32_t(j + 1) % 3]];
+            if (std::hypot(c.x - a.x, c.y - a.y) > b.along) {
+                long_.push_back({m.corners[e], m.corners[3 * k + uint32_t(j + 1) % 3]});
+            }
+        }
+    }
+    for (auto [from, to] : long_) {
+        const PlanePoint a = m.points[from], c = m.points[to];
+        const int pieces = int(std::ceil(std::hypot(c.x - a.x, c.y - a.y) / b.along));
+        for (int n = 1; n < pieces; ++n) {
+            const double f = double(n) / pieces;
+            const PlanePoint p{a.x + f * (c.x - a.x), a.y + f * (c.y - a.y)};
+            uint32_t k = triangleUnder(m, p);
+            if (k == NO_TRIANGLE) continue;
+            int on = -1;
+            for (int j = 0; j < 3 && on < 0; ++j) {
+                if (m.kept[3 * k + uint32_t(j)] && isOnEdge(m, k, j, p)) on = j;
+            }
+            if (on >= 0) splitEdgeAt(b, g, airport, near, k, on, p);
+        }
+    }
+}
+
+// The tile's points inside the band, off its borders, taken out: the ground under the band is
+// sampled from the tile's triangles, and the rows take their place.
+void removeTilePoints(Band& b) {
+    ConstrainedTriangulation& m = b.mesh;
+    std::vector<uint8_t> tried(m.points.size());
+    for (uint32_t k = 0; k < m.tags.size(); ++k) {
+        for (int j = 0; j < 3 && !isGone(m, k); ++j) {
+            const uint32_t p = m.corners[3 * k + uint32_t(j)];
+            if (tried[p] || b.fixed[p]) continue;
+            tried[p] = 1;
+            removePoint(m, k, p);
+        }
+    }
+}
+
+// Points in rows a quarter, a half and three quarters of the band out from the outline, a
+// quarter of the band apart along it, each row half a step on from the one before; on both
+// sides of every ring and around its corners (those that land inside the airport or nearer
+// another edge are left out later).
+std::vector<std::pair<AreaPoint, double>> rowPlaces(const CutArea& airport, double gap,
+                                                    double step) {
+    std::vector<std::pair<AreaPoint, double>> rows;
+    std::vector<PlanePoint> line;  // one row along one side of a ring, metres from its start
+    for (const AreaRing& ring : areaRings(airport)) {
+        if (ring.size() < 3) continue;
+        const AreaPoint origin = ring[0];
+        const double east = METRES_PER_DEGREE * cosineOfLatitude<double>(origin.lat);
+        auto metres = [&](const AreaPoint& p) {
+            return PlanePoint{(p.lon - origin.lon) * east,
+                              (p.lat - origin.lat) * METRES_PER_DEGREE};
+        };
+        for (int row = 1; row <= 4; ++row) {
+            const double d = row * gap;
+            for (double side : {1.0, -1.0}) {
+                // each edge moved out by d, joined around the corners by arcs
+                line.clear();
+                for (size_t i = 0; i + 1 < ring.size(); ++i) {
+                    const PlanePoint p = metres(ring[i]), q = metres(ring[i + 1]);
+                    const double length = std::hypot(q.x - p.x, q.y - p.y);
+                    if (length == 0) continue;
+                    const double here = std::atan2(q.y - p.y, q.x - p.x);
+                    const double nx = -side * std::sin(here) * d, ny = side * std::cos(here) * d;
+                    line.push_back({p.x + nx, p.y + ny});
+                    line.push_back({q.x + nx, q.y + ny});
+                }
+                // the gaps between the edges moved out, at convex corners: arcs
+                std::vector<PlanePoint> joined;
+                joined.reserve(line.size() * 2);
+                for (size_t e = 0; e + 1 < line.size(); e += 2) {
+                    joined.push_back(line[e]), joined.push_back(line[e + 1]);
+                    const size_t n = (e + 2) % line.size();
+                    const PlanePoint corner = metres(ring[(e / 2 + 1) % (ring.size() - 1)]);
+                    const double from =
+                        std::atan2(line[e + 1].y - corner.y, line[e + 1].x - corner.x);
+                    const double to = std::atan2(line[n].y - corner.y, line[n].x - corner.x);
+                    const double turn = std::remainder(to - from, 2 * M_PI);
+                    const int pieces = int(std::ceil(std::fabs(turn) * d / (step / 4)));
+                    for (int k = 1; k < pieces; ++k) {
+                        const double angle = from + turn * k / pieces;
+                        joined.push_back(
+                            {corner.x + d * std::cos(angle), corner.y + d * std::sin(angle)});
+                    }
+                }
+                if (!joined.empty()) joined.push_back(joined.front());
+                // points every step along it, each row half a step on from the one before
+                double next = (row % 2) * step / 2, walked = 0;
+                for (size_t k = 0; k + 1 < joined.size(); ++k) {
+                    const PlanePoint &a = joined[k], &c = joined[k + 1];
+                    const double length = std::hypot(c.x - a.x, c.y - a.y);
+                    for (; next < walked + length; next += step) {
+                        const double f = (next - walked) / length;
+                        const PlanePoint at{a.x + f * (c.x - a.x), a.y + f * (c.y - a.y)};
+                        rows.push_back(
+                            {{origin.lon + at.x / east, origin.lat + at.y / METRES_PER_DEGREE}, d});
+                    }
+                    walked += length;
+                }
+            }
+        }
+    }
+    return rows;
+}
+
+// Points of the mesh filed by cells a step wide, to keep new ones apart from them.
+struct PointCells {
+    double cell;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> byCell;
+    uint64_t keyOf(double x, double y) const {
+        return uint64_t(int64_t(std::floor(x / cell)) + (1 << 30)) << 32 |
+               uint32_t(int64_t(std::floor(y / cell)) + (1 << 30));
+    }
+    void add(const PlanePoint& p, uint32_t n) { byCell[keyOf(p.x, p.y)].push_back(n); }
+    bool anyNear(const std::vector<PlanePoint>& points, const PlanePoint& p, double within) const {
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy) {
+                auto found = byCell.find(keyOf(p.x + dx * cell, p.y + dy * cell));
+                if (found == byCell.end()) continue;
+                for (uint32_t n : found->second) {
+                    if (std::hypot(points[n].x - p.x, points[n].y - p.y) < within) return true;
+                }
+            }
+        }
+        return false;
+    }
+};
+
+double metresToSegment(const PlanePoint& a, const PlanePoint& b, const PlanePoint& p) {
+    const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
+    const double f =
+        length2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length2, 0.0, 1.0) : 0;
+    return std::hypot(a.x + f * dx - p.x, a.y + f * dy - p.y);
+}
+
+// The rows' points put in where they lie in the band at their distance, apart from the points
+// already there and from the kept edges.
+void addRows(Band& b, Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near) {
+    ConstrainedTriangulation& m = b.mesh;
+    PointCells cells{b.along, {}};
+    for (uint32_t k = 0; k < m.tags.size(); ++k) {
+        for (int j = 0; j < 3 && !isGone(m, k); ++j) {
+            const uint32_t p = m.corners[3 * k + uint32_t(j)];
+            if (!cells.anyNear(m.points, m.points[p], 1e-9)) cells.add(m.points[p], p);
+        }
+    }
+    for (const auto& [place, d] : rowPlaces(airport, b.gap, b.along)) {
+        if (std::fabs(distanceOf(airport, near, place) - d) > 0.1 * b.gap) continue;
+        const Metres at =
+            metresOf(projectPosition(cut.window, {place.lon, place.lat, 0}, 0), cut.origin);
+        const PlanePoint p{at.x, -at.z};
+        if (cells.anyNear(m.points, p, 0.6 * b.gap)) continue;
+        const uint32_t k = triangleUnder(m, p);
+        if (k == NO_TRIANGLE) continue;
+        bool nearKept = false;
+        for (int j = 0; j < 3 && !nearKept; ++j) {
+            if (!m.kept[3 * k + uint32_t(j)]) continue;
+            nearKept =
+                metresToSegment(m.points[m.corners[3 * k + uint32_t(j)]],
+                                m.points[m.corners[3 * k + uint32_t(j + 1) % 3]], p) < 0.5 * b.gap;
+        }
+        int on = -1;
+        for (int j = 0; j < 3 && on < 0; ++j) {
+            if (isOnEdge(m, k, j, p)) on = j;
+        }
+        if (nearKept || on >= 0) continue;
+        cells.add(p, addPoint(b, g, airport, near, k, -1, p));
+    }
+}
+
+// Every edge whose ends lie more than a quarter of the band apart across it (their distances
+// from the outline) halved, until none is.
+void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline& near) {
+    ConstrainedTriangulation& m = b.mesh;
+    auto across = [&](uint32_t from, uint32_t to) {
+        const double a = b.fixed[from] ? INFINITY : b.distance[from];
+        const double c = b.fixed[to] ? INFINITY : b.distance[to];
+        if (a == INFINITY && c == INFINITY) return 0.0;
+        return std::fabs(std::min(a, b.blend) - std::min(c, b.blend));
+    };
+    std::vector<std::array<uint32_t, 2>> wide;
+    for (int pass = 0; pass < 40; ++pass) {
+        wide.clear();
+        for (uint32_t k = 0; k < m.tags.size(); ++k) {
+            for (int j = 0; j < 3 && !isGone(m, k); ++j) {
+                const uint32_t e = 3 * k + uint32_t(j);
+                if (m.across[e] != NO_TRIANGLE && m.across[e] < k) continue;
+                const uint32_t from = m.corners[e], to = m.corners[3 * k + uint32_t(j + 1) % 3];
+                const PlanePoint &a = m.points[from], &c = m.points[to];
+                if (across(from, to) > b.across * (1 + 1e-6) &&
+                    std::hypot(c.x - a.x, c.y - a.y) > 0.05) {
+                    wide.push_back({from, to});
+                }
+            }
+        }
+        if (wide.empty()) return;
+        for (auto [from, to] : wide) {
+            const PlanePoint p{(m.points[from].x + m.points[to].x) / 2,
+                               (m.points[from].y + m.points[to].y) / 2};
+            const uint32_t k = triangleUnder(m, p);
+            if (k == NO_TRIANGLE) continue;
+            for (int j = 0; j < 3; ++j) {
+                const uint32_t e = 3 * k + uint32_t(j);
+                const uint32_t a = m.corners[e], c = m.corners[3 * k + uint32_t(j + 1) % 3];
+                if ((a == from && c == to) || (a == to && c == from)) {
+                    splitEdgeAt(b, g, airport, near, k, j, p);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+// The band's new points into the ground, with their photo values per terrain; its triangles
+// after those inside the airport.
+void takeBand(Band& b, Ground& g, const Cut& cut, std::vector<uint32_t>&& inside,
+              std::vector<uint32_t>&& insideDefinitions, Heights& h) {
+    const ConstrainedTriangulation& m = b.mesh;
+    const size_t first = g.points.size();
+    for (size_t p = first; p < m.points.size(); ++p) {
+        const AreaPoint& place = b.places[p - first];
+        Metres at =
+            metresOf(projectPosition(cut.window, {place.lon, place.lat, b.ground[p - first]}, 0),
+                     cut.origin);
+        g.points.push_back({at.x, -at.z, b.ground[p - first]});
+        g.places.push_back(place), g.at.push_back(at);
+        g.byCell.insert({{int64_t(std::floor(place.lon / CELL_DEGREES)),
+                          int64_t(std::floor(place.lat / CELL_DEGREES))},
+                         uint32_t(p)});
+        h.distance.push_back(b.distance[p - first]);
+        h.fixed.push_back(b.fixed[p - first]);
+    }
+    g.tileOwn.resize(g.points.size());
+    std::set<uint32_t> photoTerrains;
+    for (const auto& [key, uv] : g.photo) photoTerrains.insert(key.second);
+    for (uint32_t k = 0; k < m.tags.size(); ++k) {
+        if (isGone(m, k) || !photoTerrains.count(m.tags[k])) continue;
+        for (int j = 0; j < 3; ++j) {
+            const uint32_t p = m.corners[3 * k + uint32_t(j)];
+            if (p < first || g.photo.count({p, m.tags[k]})) continue;
+            double w[3];
+            const uint32_t under = tileTriangleUnder(b, m.points[p], m.tags[k], w);
+            if (under == NO_TRIANGLE || b.tile.tags[under] != m.tags[k]) continue;
+            std::array<double, 2> uv = {0, 0};
+            bool all = true;
+            for (int c = 0; c < 3 && all; ++c) {
+                auto found = g.photo.find({b.tile.corners[3 * under + uint32_t(c)], m.tags[k]});
+                all = found != g.photo.end();
+                if (all) uv[0] += w[c] * found->second[0], uv[1] += w[c] * found->second[1];
+            }
+            if (all) g.photo[{p, m.tags[k]}] = uv;
+        }
+    }
+    g.triangles = std::move(inside), g.definitions = std::move(insideDefinitions);
+    for (uint32_t k = 0; k < m.tags.size(); ++k) {
+        if (isGone(m, k)) continue;
+        g.triangles.insert(g.triangles.end(), &m.corners[3 * k], &m.corners[3 * k + 3]);
+        g.definitions.push_back(m.tags[k]);
+    }
+}
+
+}  // namespace
+
+double distanceOf(const CutArea& airport, const NearOutline& near, const AreaPoint& p) {
+    if (isInsideArea(airport, p.lon, p.lat)) return 0;
+    double d = metresToNearOutline(near, p);
+    return d < POINT_TOLERANCE_METRES ? 0 : d;
+}
+
+bool isInsideAirport(const Ground& g, const Heights& h, const CutArea& airport, const uint32_t* c) {
+    if (h.distance[c[0]] != 0 || h.distance[c[1]] != 0 || h.distance[c[2]] != 0) return false;
+    double lon = (g.places[c[0]].lon + g.places[c[1]].lon + g.places[c[2]].lon) / 3;
+    double lat = (g.places[c[0]].lat + g.places[c[1]].lat + g.places[c[2]].lat) / 3;
+    return isInsideArea(airport, lon, lat);
+}
+
+void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
+              double blend, Heights& h) {
+    std::vector<uint32_t> inside, insideDefinitions, band, bandDefinitions;
+    std::unordered_map<uint64_t, int> counts;
+    for (size_t k = 0; k < g.definitions.size(); ++k) {
+        const uint32_t* c = &g.triangles[3 * k];
+        for (int j = 0; j < 3; ++j) ++counts[edgeKey(c[j], c[(j + 1) % 3])];
+        const bool flat = isInsideAirport(g, h, airport, c);
+        (flat ? inside : band).insert((flat ? inside : band).end(), c, c + 3);
+        (flat ? insideDefinitions : bandDefinitions).push_back(g.definitions[k]);
+    }
+    Band b;
+    b.blend = blend, b.across = blend / 4, b.gap = blend / 5, b.along = blend * 2 / 5;
+    for (const auto& [edge, count] : counts) {
+        if (count == 1) b.outerEdge.insert(edge);
+    }
+    std::vector<PlanePoint> points;
+    points.reserve(g.points.size());
+    for (const GroundPoint& p : g.points) points.push_back({p.x, p.y});
+    b.mesh = constrainedTriangulationOf(
+        points, band, bandDefinitions, b.along, [&](uint32_t first, uint32_t second) {
+            return bandDefinitions[first] != bandDefinitions[second];
+        });
+    b.tile = b.mesh;
+    b.places = g.places;
+    b.ground.reserve(g.points.size());
+    for (const GroundPoint& p : g.points) b.ground.push_back(p.height);
+    b.distance = h.distance, b.fixed = h.fixed;
+    g.onEdges.clear();
+    noteBorderPieces(b);
+    makeDelaunay(b.mesh);
+    removeTilePoints(b);
+    splitKeptEdges(b, g, airport, near);
+    addRows(b, g, cut, airport, near);
+    shortenAcross(b, g, airport, near);
+    // the new points' values, per point from the first new one
+    b.places.erase(b.places.begin(), b.places.begin() + ptrdiff_t(g.points.size()));
+    b.ground.erase(b.ground.begin(), b.ground.begin() + ptrdiff_t(g.points.size()));
+    b.distance.erase(b.distance.begin(), b.distance.begin() + ptrdiff_t(g.points.size()));
+    b.fixed.erase(b.fixed.begin(), b.fixed.begin() + ptrdiff_t(g.points.size()));
+    takeBand(b, g, cut, std::move(inside), std::move(insideDefinitions), h);
+    const size_t made = g.points.size();
+    splitAtEdgePoints(g, cut);
+    for (size_t p = made; p < g.points.size(); ++p) {
+        h.distance.push_back(distanceOf(airport, near, g.places[p]));
+        h.fixed.push_back(0);
+    }
+}
+
+}  // namespace mc
