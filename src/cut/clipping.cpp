@@ -140,8 +140,9 @@ int nearCorner(const AreaPoint (&t)[3], const AreaPoint& at) {
 }
 
 // Whether a piece as its vertices are printed would face the other way than its triangle, or be
-// thinner than a centimetre (its least height: twice its area over its longest edge).
-bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facing) {
+// thinner than the origins' `thinnest` (its least height: twice its area over its longest edge).
+bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facing,
+              const ClipOrigins* origins) {
     const StoredVertex &a = mesh.vertices[size_t(numbers[0])],
                        &b = mesh.vertices[size_t(numbers[1])],
                        &d = mesh.vertices[size_t(numbers[2])];
@@ -149,7 +150,8 @@ bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facin
     double longest = std::max({std::hypot(b.x - a.x, b.z - a.z), std::hypot(d.x - b.x, d.z - b.z),
                                std::hypot(a.x - d.x, a.z - d.z)}) *
                      METRES_PER_UNIT;
-    return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= SAME_PLACE_METRES);
+    const double thinnest = origins ? origins->thinnest : SAME_PLACE_METRES;
+    return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= thinnest);
 }
 
 // The triangle's parts inside the outline, triangulated, each facing as the triangle did.
@@ -172,7 +174,7 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle)
                 numbers[j] = corner >= 0 ? keepOld(c, corners[corner]) : -1;
                 if (numbers[j] < 0 && !newVertex(c, corners, t, at, numbers[j])) return false;
             }
-            if (isSliver(c.mesh, numbers, facing)) continue;
+            if (isSliver(c.mesh, numbers, facing, c.origins)) continue;
             for (int32_t number : numbers) c.mesh.indices.push(number);
             if (c.origins) c.origins->triangleBefore.push_back(triangle);
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -13,6 +14,9 @@
 namespace mc {
 
 namespace {
+
+// The band's outer edge follows its arcs by chords, up to a metre inside them.
+constexpr double RIM_PLAY_METRES = 1.5;
 
 uint64_t edgeKey(uint32_t a, uint32_t b) {
     return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
@@ -119,6 +123,19 @@ void noteBorderPieces(Band& b) {
     }
 }
 
+// Whether points may go onto an edge of the mesh: any but a border piece that is neither the
+// outline (which the triangles inside share) nor the band's outer edge: a slit the clip left in
+// the ground where it dropped a piece too thin to keep stays as the put-back has it.
+bool maySplit(const Band& b, uint32_t from, uint32_t to) {
+    auto found = b.wholeOf.find(edgeKey(from, to));
+    if (found == b.wholeOf.end()) return true;  // inside the band (a border between terrains)
+    const uint64_t whole = found->second;
+    if (!b.outerEdge.count(whole)) return true;  // the outline
+    const uint32_t ends[2] = {uint32_t(whole >> 32), uint32_t(whole)};
+    return b.distance[ends[0]] >= b.blend - RIM_PLAY_METRES &&
+           b.distance[ends[1]] >= b.blend - RIM_PLAY_METRES;
+}
+
 // After a point went onto a border piece, its two halves are pieces of the same edge.
 void splitBorderPiece(Band& b, uint32_t from, uint32_t to, uint32_t made) {
     auto found = b.wholeOf.find(edgeKey(from, to));
@@ -148,7 +165,8 @@ void splitKeptEdges(Band& b, Ground& g, const CutArea& airport, const NearOutlin
                 continue;
             const PlanePoint &a = m.points[m.corners[e]],
                              &c = m.points[m.corners[3 * k + uint32_t(j + 1) % 3]];
-            if (std::hypot(c.x - a.x, c.y - a.y) > b.along) {
+            if (std::hypot(c.x - a.x, c.y - a.y) > b.along &&
+                maySplit(b, m.corners[e], m.corners[3 * k + uint32_t(j + 1) % 3])) {
                 long_.push_back({m.corners[e], m.corners[3 * k + uint32_t(j + 1) % 3]});
             }
         }
@@ -323,10 +341,7 @@ void addRows(Band& b, Ground& g, const Cut& cut, const CutArea& airport, const N
 void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline& near) {
     ConstrainedTriangulation& m = b.mesh;
     auto across = [&](uint32_t from, uint32_t to) {
-        const double a = b.fixed[from] ? INFINITY : b.distance[from];
-        const double c = b.fixed[to] ? INFINITY : b.distance[to];
-        if (a == INFINITY && c == INFINITY) return 0.0;
-        return std::fabs(std::min(a, b.blend) - std::min(c, b.blend));
+        return std::fabs(std::min(b.distance[from], b.blend) - std::min(b.distance[to], b.blend));
     };
     std::vector<std::array<uint32_t, 2>> wide;
     for (int pass = 0; pass < 40; ++pass) {
@@ -337,7 +352,7 @@ void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline
                 if (m.across[e] != NO_TRIANGLE && m.across[e] < k) continue;
                 const uint32_t from = m.corners[e], to = m.corners[3 * k + uint32_t(j + 1) % 3];
                 const PlanePoint &a = m.points[from], &c = m.points[to];
-                if (across(from, to) > b.across * (1 + 1e-6) &&
+                if (across(from, to) > b.across * (1 + 1e-6) && maySplit(b, from, to) &&
                     std::hypot(c.x - a.x, c.y - a.y) > 0.05) {
                     wide.push_back({from, to});
                 }
@@ -409,6 +424,39 @@ void takeBand(Band& b, Ground& g, const Cut& cut, std::vector<uint32_t>&& inside
     }
 }
 
+// The points no triangle uses any more (the tile's, taken out of the band) dropped, the others
+// renumbered in their order.
+void dropUnusedPoints(Ground& g, Heights& h) {
+    std::vector<uint32_t> numberOf(g.points.size(), NO_TRIANGLE);
+    for (uint32_t p : g.triangles) numberOf[p] = 0;
+    g.tileOwn.resize(g.points.size());  // the points made since are not the tile's
+    uint32_t kept = 0;
+    for (size_t p = 0; p < numberOf.size(); ++p) {
+        if (numberOf[p] == NO_TRIANGLE) continue;
+        numberOf[p] = kept;
+        g.points[kept] = g.points[p], g.places[kept] = g.places[p], g.at[kept] = g.at[p];
+        g.tileOwn[kept] = g.tileOwn[p];
+        h.distance[kept] = h.distance[p], h.fixed[kept] = h.fixed[p];
+        ++kept;
+    }
+    g.points.resize(kept);
+    g.places.resize(kept), g.at.resize(kept), g.tileOwn.resize(kept);
+    h.distance.resize(kept), h.fixed.resize(kept);
+    for (uint32_t& p : g.triangles) p = numberOf[p];
+    std::map<std::pair<uint32_t, uint32_t>, std::array<double, 2>> photo;
+    for (const auto& [key, uv] : g.photo) {
+        if (numberOf[key.first] != NO_TRIANGLE) photo[{numberOf[key.first], key.second}] = uv;
+    }
+    g.photo = std::move(photo);
+    g.byCell.clear();
+    for (uint32_t p = 0; p < kept; ++p) {
+        g.byCell.insert({{int64_t(std::floor(g.places[p].lon / CELL_DEGREES)),
+                          int64_t(std::floor(g.places[p].lat / CELL_DEGREES))},
+                         p});
+    }
+    g.onEdges.clear();
+}
+
 }  // namespace
 
 double distanceOf(const CutArea& airport, const NearOutline& near, const AreaPoint& p) {
@@ -471,6 +519,7 @@ void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutli
         h.distance.push_back(distanceOf(airport, near, g.places[p]));
         h.fixed.push_back(0);
     }
+    dropUnusedPoints(g, h);
 }
 
 }  // namespace mc

@@ -109,7 +109,10 @@ Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airpo
                      const std::vector<Material>& materials, EditedMesh& made,
                      FlattenReport& report) {
     Ground g;
-    if (!collectPieces(cut, pieces, materials, g)) return keptLinesFailure(cut);
+    // along the band's outer edge the clip's points are the put-back's, one for one however near;
+    // along the outline (no band) two patches' crossings of an edge it runs along are one
+    const double clipWeld = blend > 0 ? 1e-6 : POINT_TOLERANCE_METRES;
+    if (!collectPieces(cut, pieces, materials, clipWeld, g)) return keptLinesFailure(cut);
     if (blend > 0) {  // without a band the cut is clipped along the outline already
         const double margin = 1.0 / 3600;  // the outline's region, the window's edges far from it
         ClipRegion outline = clipRegionOf({airport.south - margin, airport.north + margin,
@@ -157,6 +160,11 @@ Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airpo
         report.change->triangles = g.triangles;
     }
     report.points = g.points.size();
+    for (const AreaRing& ring : areaRings(airport)) {
+        for (size_t k = 0; k + 1 < ring.size(); ++k) {
+            report.outlineMetres += metresBetween(ring[k], ring[k + 1]);
+        }
+    }
     report.mean = g.points.empty() ? 0 : sum / double(g.points.size());
     groundAsEditedCut(g, heights, cut, materials, made);
     return {};

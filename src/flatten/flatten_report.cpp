@@ -53,7 +53,8 @@ std::string flattenReportLine(const std::string& name, const FlattenTarget& targ
                 rounded(report.surface.base, 1) + " m";
     }
     return line + "; heights changed by up to " + rounded(report.largest, 1) + " m (mean " +
-           rounded(report.mean, 1) + " m); blend " + doubleToText(blend) + " m";
+           rounded(report.mean, 1) + " m); blend " + doubleToText(blend) + " m around " +
+           groupedNumber(uint64_t(std::llround(report.outlineMetres))) + " m of outline";
 }
 
 }  // namespace mc

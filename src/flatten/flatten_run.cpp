@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "area/area.h"
@@ -24,6 +25,11 @@ namespace {
 // With no band the cut is taken from a metre around the airport: the triangles that only touch
 // its outline come too, to be cut where it does.
 constexpr double NO_BAND_METRES = 1;
+
+// The flattening keeps the clip's thin pieces (it meshes the band anew, and without a band the
+// thin pieces are flat ground): a dropped piece would leave a slit beside the piece the put-back
+// keeps outside. Only those thinner than a micrometre go, their corners all but in line.
+constexpr double KEPT_PIECE_METRES = 1e-6;
 
 // The airport as read, ready for the cut, what its ground becomes and the band around it.
 struct Airport {
@@ -113,16 +119,35 @@ Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const Airport&
         cut.clipRegion = clipRegionOf(
             {window.latMin, window.latMax, window.longMin, window.longMax}, &airport.shape);
     }
-    return clipForPutBack(cut, outline);
+    return clipForPutBack(cut, outline, KEPT_PIECE_METRES);
+}
+
+// What the put-back found wrong with the ground, said of the flattening's own ground: no file was
+// edited, so the put-back's hints at what a user may have moved or which keys differ are left
+// out, and its faces are the flattened ground's.
+std::string ownGroundMisfit(std::string reason) {
+    for (const char* hint : {": an outline point was moved", ": the faces leave a hole",
+                             ": two of them lie on the same side"}) {
+        if (size_t at = reason.find(hint); at != std::string::npos) reason.resize(at);
+    }
+    for (size_t at; (at = reason.find("the edited faces")) != std::string::npos;) {
+        reason.replace(at, 16, "the flattened ground's faces");
+    }
+    return reason;
 }
 
 // The flattened ground fitted into the clipped cut as the put-back fits any edit; its new
 // points lie a few millimetres from the outline's, and without a band the outline may rise.
 Status planFlattenedTile(Cut& cut, const OutlinePieces& outline, EditedMesh& ground,
-                         const FlattenJob& job, PutBackPlan& plan) {
+                         const FlattenJob& job, const Airport& airport, PutBackPlan& plan) {
     plan.precisePoints = true;
     plan.outlineMayRise = job.blendMetres == 0;
-    return planPutBack(cut, &outline, job.paths, plan, &ground);
+    Status status = planPutBack(cut, &outline, job.paths, plan, &ground);
+    if (status.failure != Failure::editMisfits) return status;
+    return failedWith(Failure::flattenGround,
+                      "the flattened ground of " + airport.read.name +
+                          " does not fit back into the tile, and nothing was written: " +
+                          ownGroundMisfit(status.reason));
 }
 
 // The report's line and, with preview_file, the picture of the change.
@@ -175,7 +200,7 @@ Status flattenAirport(const FlattenJob& job, TempFile& temp, OutputFile& console
         !status.ok()) {
         return status;
     }
-    if (Status status = planFlattenedTile(cut, outline, ground, job, plan); !status.ok()) {
+    if (Status status = planFlattenedTile(cut, outline, ground, job, airport, plan); !status.ok()) {
         return status;
     }
     ground = {};  // its corners and faces: the plan took what it needs

@@ -14,16 +14,18 @@ namespace mc {
 
 namespace {
 
-// A point of the ground at a place; a place within a millimetre of one met before is that point
-// (two triangles' intersections with the outline at one place differ in their last bits).
-uint32_t pointAt(Ground& g, const AreaPoint& place, const Metres& at, double height) {
+// A point of the ground at a place; a place `within` one met before is that point (a
+// millimetre: two triangles' crossings of the outline at one place differ in their last bits,
+// two patches' vertices at one place by their pools' steps).
+uint32_t pointAt(Ground& g, const AreaPoint& place, const Metres& at, double height,
+                 double within = POINT_TOLERANCE_METRES) {
     const int64_t column = int64_t(std::floor(place.lon / CELL_DEGREES));
     const int64_t row = int64_t(std::floor(place.lat / CELL_DEGREES));
     for (int64_t c = column - 1; c <= column + 1; ++c) {
         for (int64_t r = row - 1; r <= row + 1; ++r) {
             auto [first, last] = g.byCell.equal_range({c, r});
             for (auto it = first; it != last; ++it) {
-                if (metresBetween(place, g.places[it->second]) <= POINT_TOLERANCE_METRES) {
+                if (metresBetween(place, g.places[it->second]) <= within) {
                     return it->second;
                 }
             }
@@ -54,6 +56,15 @@ uint32_t pointInside(Ground& g, const Cut& cut, const uint32_t (&t)[3], uint32_t
     weightsInTriangle(corners, {place.lon, place.lat}, w);
     double height = 0;
     for (int k = 0; k < 3; ++k) height += w[k] * g.points[t[k]].height;
+    // a crossing of an edge is made once: the triangle beside it finds it on the edge (where
+    // the outline runs nearly along the edge, the two triangles' crossings lie millimetres apart)
+    for (int k = 0; k < 3; ++k) {
+        if (!(std::fabs(w[k]) < 1e-9)) continue;
+        auto [first, last] = g.onEdges.equal_range(std::minmax(t[(k + 1) % 3], t[(k + 2) % 3]));
+        for (auto it = first; it != last; ++it) {
+            if (metresBetween(place, g.places[it->second]) <= SAME_PLACE_METRES) return it->second;
+        }
+    }
     Metres at =
         metresOf(projectPosition(cut.window, {place.lon, place.lat, height}, 0), cut.origin);
     size_t before = g.points.size();
@@ -76,13 +87,18 @@ uint32_t pointInside(Ground& g, const Cut& cut, const uint32_t (&t)[3], uint32_t
     return point;
 }
 
-// A corner of a part: the triangle's own within a centimetre (no sliver between them), else a
-// point of the outline.
+// A corner of a part: the triangle's nearest own within a millimetre (as a point of the outline
+// would be one with it; two corners may lie a fraction of a millimetre apart), else a point of
+// the outline.
 uint32_t nearCornerOf(Ground& g, const uint32_t (&t)[3], const AreaPoint& place, const Cut& cut,
                       uint32_t definition) {
+    uint32_t nearest = t[0];
     for (uint32_t corner : t) {
-        if (metresBetween(place, g.places[corner]) <= SAME_PLACE_METRES) return corner;
+        if (metresBetween(place, g.places[corner]) < metresBetween(place, g.places[nearest])) {
+            nearest = corner;
+        }
     }
+    if (metresBetween(place, g.places[nearest]) <= POINT_TOLERANCE_METRES) return nearest;
     return pointInside(g, cut, t, definition, place);
 }
 
@@ -90,7 +106,7 @@ uint32_t nearCornerOf(Ground& g, const uint32_t (&t)[3], const AreaPoint& place,
 
 // The clipped pieces (terrain, not overlays), their stored vertices welded by place.
 bool collectPieces(const Cut& cut, const OutlinePieces& pieces,
-                   const std::vector<Material>& materials, Ground& g) {
+                   const std::vector<Material>& materials, double clipWeld, Ground& g) {
     const MeshBuffers& mesh = pieces.pieces;
     std::vector<double> values;
     for (size_t r = 0; r < mesh.runs.size(); ++r) {
@@ -101,14 +117,17 @@ bool collectPieces(const Cut& cut, const OutlinePieces& pieces,
         for (size_t i = mesh.runs[r].firstIndex; i + 3 <= runIndexEnd(mesh, r); i += 3) {
             uint32_t corners[3];
             for (int k = 0; k < 3; ++k) {
-                const StoredVertex& v = cut.mesh.vertices[size_t(mesh.indices[i + k])];
+                const size_t number = size_t(mesh.indices[i + k]);
+                const StoredVertex& v = cut.mesh.vertices[number];
                 std::string_view line;
                 if (!keptLine(cut.lines, sourceOffset(v), line)) return false;
                 SplitText fields = splitFirstField(line);
                 VertexPosition p = readVertexPosition(fields.rest);
-                corners[k] = pointAt(g, {p.lon, p.lat}, metresOf(v, cut.origin), v.elevation);
+                const bool own = number < pieces.tileVertices;
+                corners[k] = pointAt(g, {p.lon, p.lat}, metresOf(v, cut.origin), v.elevation,
+                                     own ? POINT_TOLERANCE_METRES : clipWeld);
                 g.tileOwn.resize(g.points.size());
-                if (size_t(mesh.indices[i + k]) < pieces.tileVertices) g.tileOwn[corners[k]] = 1;
+                if (own) g.tileOwn[corners[k]] = 1;
                 if (!photo) continue;
                 values.clear();
                 for (SplitText f = splitFirstField(fields.rest); !f.first.empty();

@@ -30,13 +30,14 @@ struct Ground {
     std::vector<uint8_t> tileOwn;  // per point: one of the tile's own vertices (not the clip's)
 };
 
-/// Points are filed by cells this many degrees wide, to find one within a millimetre.
+/// Points are filed by cells this many degrees wide, to find one near a place.
 constexpr double CELL_DEGREES = 1e-8;
 
-/// The clipped pieces (terrain, not overlays), their stored vertices welded by place; false
-/// when a kept line cannot be read.
+/// The clipped pieces (terrain, not overlays), their stored vertices welded by place: the tile's
+/// own within a millimetre (two patches' differ by their pools' steps), the clip's new ones
+/// within `clipWeld`; false when a kept line cannot be read.
 bool collectPieces(const Cut& cut, const OutlinePieces& pieces,
-                   const std::vector<Material>& materials, Ground& g);
+                   const std::vector<Material>& materials, double clipWeld, Ground& g);
 
 /// Every triangle the outline crosses split along it, the parts inside and outside sharing
 /// their corners on the outline with the neighbours' (one point a place).

@@ -19,8 +19,9 @@
 
 namespace mc {
 
-Status clipForPutBack(Cut& cut, OutlinePieces& outline) {
+Status clipForPutBack(Cut& cut, OutlinePieces& outline, double thinnest) {
     ClipOrigins origins;
+    origins.thinnest = thinnest;
     if (Status status = clipCut(cut, {INT32_MAX, INT32_MAX}, &origins); !status.ok()) {
         return status;
     }
