@@ -8,7 +8,7 @@ rounded corners, a hole, a corridor, an outline crossing itself), flattened to i
 blend of 0, 30, 60 or 100 m. Per run: the status, the triangles out and in (and the band's ideal
 count, 37 x the outline's metres / blend_m + the triangles out), and the flattened tile's open
 edges (count and length) and down-facing faces against the original's, read from a whole-tile
-Wavefront carve.
+Wavefront carve (vertices by place: two of the tile's pools may hold one place).
 The last lines sum it up. Nothing here is timed.
 """
 import json
@@ -81,14 +81,18 @@ def surface(tool, folder, tile):
     status, _, errors = run(tool, folder, "", ini)
     if status != 0:
         raise SystemExit("carving the whole tile failed: " + errors)
-    points, edges, down = [], {}, 0
+    points, keys, edges, down = [], [], {}, 0
     for line in open(os.path.join(folder, "whole.obj")):
         if line.startswith("v "):
             points.append(tuple(float(v) for v in line.split()[1:4]))
+            # a vertex by its place (a millimetre across, a centimetre up): two of a tile's pools
+            # may each hold a vertex at one place, and surfaces meeting there leave no gap
+            x, y, z = points[-1]
+            keys.append((round(x * 1000), round(y * 100), round(z * 1000)))
         elif line.startswith("f "):
             c = [int(f.split("/")[0]) - 1 for f in line.split()[1:]]
             for i in range(len(c)):
-                key = tuple(sorted((c[i], c[(i + 1) % len(c)])))
+                key = tuple(sorted((keys[c[i]], keys[c[(i + 1) % len(c)]])))
                 edges[key] = edges.get(key, 0) + 1
             (ax, _, az), (bx, _, bz), (dx, _, dz) = (points[c[0]], points[c[1]], points[c[2]])
             # the file's axes: x east, z south; faces wound to face up turn clockwise in x, z
@@ -96,7 +100,9 @@ def surface(tool, folder, tile):
                 down += 1
     # the origin (the highest vertex) moves with the flattening: count and length do not
     opened = [(a, b) for (a, b), n in edges.items() if n == 1]
-    length = sum(math.dist(points[a], points[b]) for a, b in opened)
+    length = sum(math.dist((a[0] / 1000, a[1] / 100, a[2] / 1000), (b[0] / 1000, b[1] / 100,
+                                                                     b[2] / 1000))
+                  for a, b in opened)
     return (len(opened), round(length, 3)), down
 
 

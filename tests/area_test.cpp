@@ -12,7 +12,9 @@
 #include <iomanip>
 #include <map>
 #include <random>
+#include <regex>
 #include <set>
+#include <sstream>
 
 #include "area/area.h"
 #include "run_scenario.h"
@@ -996,6 +998,179 @@ TEST(Flatten, WhatCannotBeFlattenedIsRefused) {
         EXPECT_NE(run.console.find(c.line), std::string::npos) << c.keys << run.console;
         EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.keys << run.errors;
         EXPECT_FALSE(test::fileExists(dir / "flat.dsf")) << c.keys;
+    }
+}
+
+// An outline in one of the shapes real boundaries take, around a place: wavy rings, square
+// corners, a hole, a narrow corridor out to a lobe.
+struct GeneratedAirport {
+    std::string shape;
+    std::vector<Ring> rings;
+};
+
+GeneratedAirport generatedAirport(std::mt19937& random, double lon, double lat, double size) {
+    auto uniform = [&](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
+    const char* shapes[] = {"wavy", "corners", "hole", "corridor"};
+    GeneratedAirport airport{shapes[random() % 4], {}};
+    const int corners = 8 + int(random() % 60), waves = int(random() % 6);
+    const double depth = uniform(0, 0.35), east = std::cos(lat * M_PI / 180);
+    Ring outline;
+    for (int k = 0; k < corners; ++k) {
+        double a = 2 * M_PI * k / corners, r = size * (1 + depth * std::sin(waves * a));
+        if (airport.shape == "corners")
+            r /= std::max(std::fabs(std::cos(a)), std::fabs(std::sin(a)));
+        outline.push_back({lon + r * std::cos(a) / east, lat + r * std::sin(a)});
+    }
+    if (airport.shape == "corridor") {
+        const double w = size * 0.05, x = size / east;
+        Ring arm = {{lon + 0.9 * x, lat - w},     {lon + 1.8 * x, lat - w},
+                    {lon + 1.8 * x, lat - 3 * w}, {lon + 2.2 * x, lat - 3 * w},
+                    {lon + 2.2 * x, lat + 3 * w}, {lon + 1.8 * x, lat + 3 * w},
+                    {lon + 1.8 * x, lat + w},     {lon + 0.9 * x, lat + w}};
+        outline.erase(outline.begin());
+        outline.insert(outline.begin(), arm.begin(), arm.end());
+    }
+    airport.rings.push_back(outline);
+    if (airport.shape == "hole") {
+        Ring hole;
+        for (auto it = outline.rbegin(); it != outline.rend(); ++it) {
+            hole.push_back({lon + 0.3 * (it->first - lon), lat + 0.3 * (it->second - lat)});
+        }
+        airport.rings.push_back(hole);
+    }
+    return airport;
+}
+
+std::string geoJsonOf(const std::vector<Ring>& rings) {
+    std::ostringstream text;
+    text << std::setprecision(12) << R"({"type": "Feature", "id": "GEN", "geometry": )"
+         << R"({"type": "Polygon", "coordinates": [)";
+    for (size_t r = 0; r < rings.size(); ++r) {
+        text << (r ? ", [" : "[");
+        for (size_t k = 0; k <= rings[r].size(); ++k) {
+            const auto& [x, y] = rings[r][k % rings[r].size()];
+            text << (k ? ", [" : "[") << x << ", " << y << "]";
+        }
+        text << "]";
+    }
+    text << "]}}";
+    return text.str();
+}
+
+double metresToRings(const std::vector<Ring>& rings, double lon, double lat) {
+    double metres = INFINITY;
+    const double east = std::cos(lat * M_PI / 180) * 111120;
+    for (const Ring& ring : rings) {
+        for (size_t k = 0; k < ring.size(); ++k) {
+            auto [x1, y1] = ring[k];
+            auto [x2, y2] = ring[(k + 1) % ring.size()];
+            double ax = (x1 - lon) * east, ay = (y1 - lat) * 111120;
+            double dx = (x2 - x1) * east, dy = (y2 - y1) * 111120;
+            double s = std::clamp(-(ax * dx + ay * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+            metres = std::min(metres, std::hypot(ax + s * dx, ay + s * dy));
+        }
+    }
+    return metres;
+}
+
+// Edges that one triangle alone has, their ends welded within a millimetre: a tile's pools may
+// each hold a vertex at one place, and surfaces meeting there leave no gap.
+size_t openEdgesByPlace(const std::vector<std::array<Corner, 3>>& surface) {
+    const double cell = 1e-8;  // degrees, about a millimetre
+    std::map<std::pair<int64_t, int64_t>, std::pair<double, double>> welded;
+    auto weld = [&](const Corner& c) {
+        const int64_t x = int64_t(std::floor(c[0] / cell)), y = int64_t(std::floor(c[1] / cell));
+        for (int64_t i = x - 1; i <= x + 1; ++i) {
+            for (int64_t j = y - 1; j <= y + 1; ++j) {
+                auto found = welded.find({i, j});
+                if (found != welded.end() && std::fabs(found->second.first - c[0]) <= cell &&
+                    std::fabs(found->second.second - c[1]) <= cell) {
+                    return found->second;
+                }
+            }
+        }
+        return welded[{x, y}] = {c[0], c[1]};
+    };
+    std::vector<std::array<Corner, 3>> one = surface;
+    for (auto& t : one) {
+        for (Corner& c : t) std::tie(c[0], c[1]) = weld(c);
+    }
+    return openEdges(one);
+}
+
+// Triangles turned the other way than most of the surface's, of those at least a centimetre
+// thick (a thinner one's turn is in the places' last printed digits).
+size_t facingAgainst(const std::vector<std::array<Corner, 3>>& surface) {
+    size_t positive = 0, counted = 0;
+    for (const auto& t : surface) {
+        const double east = std::cos(t[0][1] * M_PI / 180) * 111120, north = 111120;
+        double longest = 0;
+        for (int k = 0; k < 3; ++k) {
+            longest = std::max(longest, std::hypot((t[(k + 1) % 3][0] - t[k][0]) * east,
+                                                   (t[(k + 1) % 3][1] - t[k][1]) * north));
+        }
+        const double turn = ((t[1][0] - t[0][0]) * (t[2][1] - t[0][1]) -
+                             (t[1][1] - t[0][1]) * (t[2][0] - t[0][0])) *
+                            east * north;
+        if (!(std::fabs(turn) / longest >= 0.01)) continue;
+        ++counted, positive += turn > 0;
+    }
+    return std::min(positive, counted - positive);
+}
+
+// Generated outlines in the shapes real boundaries take, flattened to a height with bands from
+// none to wide on the TIN and the raster sample: the tile's open edges stay exactly the
+// original's, no triangle turns over, every vertex inside lies at the height and every one in
+// the band at its eased height. A dozen here; MESH_CARVER_FLATTEN_OUTLINES=N flattens N.
+TEST(Flatten, GeneratedOutlinesKeepTheTileClosed) {
+    const char* asked = std::getenv("MESH_CARVER_FLATTEN_OUTLINES");
+    const uint64_t count = asked ? std::strtoull(asked, nullptr, 10) : 12;
+    const struct {
+        const char* tile;
+        double lon, lat, size;  // where the airports go, how big (degrees)
+    } tiles[] = {{"tin_small.dsf", 7.525, 45.525, 0.012},
+                 {"raster_small.dsf", 7.0955, 45.287, 0.0015}};
+    std::vector<std::array<Corner, 3>> before[2] = {tileSurface(DSF + tiles[0].tile),
+                                                    tileSurface(DSF + tiles[1].tile)};
+    const double blends[] = {0, 30, 60, 10, 150, 400};
+    const double height = 1200;
+    for (uint64_t seed = 1; seed <= count; ++seed) {
+        std::mt19937 random{uint32_t(seed)};
+        const size_t t = seed % 3 == 0 ? 1 : 0;
+        const double blend = blends[random() % (t == 1 ? 4 : 6)];
+        const double size = std::uniform_real_distribution<double>(0.4, 1)(random) * tiles[t].size;
+        const GeneratedAirport airport = generatedAirport(random, tiles[t].lon, tiles[t].lat, size);
+        const std::string what = "seed " + std::to_string(seed) + ", " + airport.shape +
+                                 ", blend " + std::to_string(int(blend));
+        test::TempDir dir;
+        test::writeFile(dir / "airport.geojson", geoJsonOf(airport.rings));
+        test::writeFile(dir / "mesh_carver.ini",
+                        "[mesh_carver]\ninput_file=" + DSF + tiles[t].tile +
+                            "\narea_file=airport.geojson\narea=GEN\noutput_tile=flat.dsf\n"
+                            "flatten_to=1200\nblend_m=" +
+                            std::to_string(int(blend)) + "\n");
+        test::ToolRun run = test::runTool(dir.path, "", "flatten");
+        ASSERT_EQ(run.status, 0) << what << run.errors;
+        const auto after = tileSurface(dir / "flat.dsf");
+        EXPECT_EQ(openEdgesByPlace(after), openEdgesByPlace(before[t])) << what;
+        EXPECT_EQ(facingAgainst(after), facingAgainst(before[t])) << what;
+        for (const auto& triangle : after) {
+            for (const Corner& corner : triangle) {
+                const int place = placeIn(airport.rings, corner[0], corner[1]);
+                const double metres = metresToRings(airport.rings, corner[0], corner[1]);
+                if (place > 0 && metres > 0.01) {
+                    EXPECT_NEAR(corner[2], height, 0.01) << what;
+                } else if (blend > 0 && metres > 0.01 && metres < blend - 1.5) {
+                    double x = metres / blend, ground = heightAt(before[t], corner[0], corner[1]);
+                    double eased = height + (ground - height) * (3 * x * x - 2 * x * x * x);
+                    double slope = std::fabs(ground - height) * 6 * x * (1 - x) / blend;
+                    EXPECT_NEAR(corner[2], eased, 0.05 + 0.007 * slope)
+                        << what << " at " << corner[0] << " " << corner[1];
+                }
+            }
+        }
     }
 }
 
