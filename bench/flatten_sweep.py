@@ -96,7 +96,11 @@ def surface(tool, folder, tile):
                 edges[key] = edges.get(key, 0) + 1
             (ax, _, az), (bx, _, bz), (dx, _, dz) = (points[c[0]], points[c[1]], points[c[2]])
             # the file's axes: x east, z south; faces wound to face up turn clockwise in x, z
-            if (bx - ax) * (dz - az) - (bz - az) * (dx - ax) > 0:
+            # (a face thinner than a centimetre has its turn in the stored places' last steps)
+            turn = (bx - ax) * (dz - az) - (bz - az) * (dx - ax)
+            longest = max(math.dist((ax, az), (bx, bz)), math.dist((bx, bz), (dx, dz)),
+                          math.dist((dx, dz), (ax, az)))
+            if turn > 0 and turn >= 0.01 * longest:
                 down += 1
     # the origin (the highest vertex) moves with the flattening: count and length do not
     opened = [(a, b) for (a, b), n in edges.items() if n == 1]

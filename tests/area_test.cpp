@@ -523,6 +523,21 @@ TEST(Areas, BadAreasAreRefusedWithTheirReason) {
     }
 }
 
+// What a flattening put in against its budget: at most 37 x the outline's metres (as its report
+// says them) / blend_m triangles more than it took out, the band of triangles with edges a
+// quarter of it across; with no band, at most 4 x the triangles it took out.
+void expectLean(const test::ToolRun& run, double blend, const std::string& what) {
+    std::smatch counts, outline;
+    ASSERT_TRUE(std::regex_search(run.console, counts,
+                                  std::regex("(\\d+) triangles out, (\\d+) triangles in")))
+        << what;
+    ASSERT_TRUE(std::regex_search(run.console, outline, std::regex("around ([\\d,]+) m of")))
+        << what;
+    const double out = std::stod(counts[1]), in = std::stod(counts[2]);
+    const double metres = std::stod(std::regex_replace(outline[1].str(), std::regex(","), ""));
+    EXPECT_LE(in, blend > 0 ? 37 * metres / blend + out : 4 * out) << what;
+}
+
 // The terrain of a whole tile as its carve shows it: each triangle's corners as longitude,
 // latitude and elevation.
 using Corner = std::array<double, 3>;
@@ -802,6 +817,11 @@ TEST(Flatten, TheAirportIsMadeEvenInsideItsOutline) {
         test::ToolRun run = test::runTool(dir.path, "", "flatten");
         ASSERT_EQ(run.status, 0) << c.keys << run.console << run.errors;
         EXPECT_NE(run.console.find(c.said), std::string::npos) << run.console;
+        expectLean(run,
+                   c.keys.find("blend_m=0") != std::string::npos    ? 0
+                   : c.keys.find("blend_m=40") != std::string::npos ? 40
+                                                                    : 100,
+                   c.keys);
         EXPECT_NE(run.console.find("Tile written: flat.dsf"), std::string::npos) << run.console;
         if (c.keys.find("preview_file") != std::string::npos) {
             // the change drawn: lowered blue and raised red apart, the outline, the band dashed
@@ -956,6 +976,9 @@ TEST(Flatten, OtherShapesKeepTheTileClosed) {
         test::ToolRun run = test::runTool(dir.path, "", "flatten");
         ASSERT_EQ(run.status, 0) << c.area << run.errors;
         EXPECT_NE(run.console.find("to 2000.0 m"), std::string::npos) << run.console;
+        // without a band, a few kilometre-wide triangles around an outline of many corners take
+        // more pieces than four each
+        if (std::string(c.blend) != "0") expectLean(run, std::stod(c.blend), c.area);
         const auto after = tileSurface(dir / "flat.dsf");
         EXPECT_EQ(openEdges(after), openEdges(before)) << c.area << " " << c.blend;
         if (c.rings.empty()) continue;

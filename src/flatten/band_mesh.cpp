@@ -15,6 +15,9 @@ namespace mc {
 
 namespace {
 
+// Points along the band's borders lie this many rows' steps apart.
+constexpr double BORDER_STEPS = 1.5;
+
 // The band's outer edge follows its arcs by chords, up to a metre inside them.
 constexpr double RIM_PLAY_METRES = 1.5;
 
@@ -35,7 +38,8 @@ struct Band {
     double blend = 0;
     double across = 0;  // the longest step across the band: a quarter of it
     double gap = 0;     // between rows: a fifth of the band, the rows' places allowed some play
-    double along = 0;   // between points along a row or a border
+    double along = 0;   // between points along a row
+    double border = 0;  // between points along a border: a row of triangles leans on it
 };
 
 // p's weights in the tile's triangle under it, preferring one of `definition` (a point on the
@@ -165,7 +169,7 @@ void splitKeptEdges(Band& b, Ground& g, const CutArea& airport, const NearOutlin
                 continue;
             const PlanePoint &a = m.points[m.corners[e]],
                              &c = m.points[m.corners[3 * k + uint32_t(j + 1) % 3]];
-            if (std::hypot(c.x - a.x, c.y - a.y) > b.along &&
+            if (std::hypot(c.x - a.x, c.y - a.y) > b.border &&
                 maySplit(b, m.corners[e], m.corners[3 * k + uint32_t(j + 1) % 3])) {
                 long_.push_back({m.corners[e], m.corners[3 * k + uint32_t(j + 1) % 3]});
             }
@@ -173,7 +177,7 @@ void splitKeptEdges(Band& b, Ground& g, const CutArea& airport, const NearOutlin
     }
     for (auto [from, to] : long_) {
         const PlanePoint a = m.points[from], c = m.points[to];
-        const int pieces = int(std::ceil(std::hypot(c.x - a.x, c.y - a.y) / b.along));
+        const int pieces = int(std::ceil(std::hypot(c.x - a.x, c.y - a.y) / b.border));
         for (int n = 1; n < pieces; ++n) {
             const double f = double(n) / pieces;
             const PlanePoint p{a.x + f * (c.x - a.x), a.y + f * (c.y - a.y)};
@@ -485,6 +489,7 @@ void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutli
     }
     Band b;
     b.blend = blend, b.across = blend / 4, b.gap = blend / 5, b.along = blend * 2 / 5;
+    b.border = b.along * BORDER_STEPS;
     for (const auto& [edge, count] : counts) {
         if (count == 1) b.outerEdge.insert(edge);
     }
