@@ -1,6 +1,8 @@
 // The flattened ground's arithmetic: the plane and level that fit the ground, the ease back to
-// it, the fall as the report says it, and the band's long edges halved without a T-junction.
+// it, the fall as the report says it; the band's constrained Delaunay mesh.
 #include "flatten/flat_ground.h"
+
+#include "geo/constrained_triangulation.h"
 
 #include <gtest/gtest.h>
 
@@ -90,82 +92,107 @@ TEST(FlatGround, TheEaseIsSmoothAtBothEdgesOfTheBand) {
     EXPECT_EQ(groundShare(0.5, 0), 1);
 }
 
-// Long edges halved: where the fixed edges (the outer edge, which stays whole) are short enough,
-// every edge is at most the length asked; an edge inside has exactly two triangles, and the area
-// and the winding are kept; one new point a halved edge.
-TEST(FlatGround, LongEdgesAreHalvedWithoutTJunctions) {
-    std::mt19937 random(5);
-    for (uint32_t side : {1u, 3u, 8u}) {
+// The band's mesh: a jittered grid in two terrains (west and east of a ragged line), made
+// Delaunay, points put in anywhere (some on edges) and the grid's inner points taken out: every
+// triangle turns counter-clockwise, each terrain covers what it covered, the region's border and
+// the terrains' border stay edges (one triangle on the border, two across the terrains' one),
+// and no edge that may flip has its far corner inside the other triangle's circle.
+TEST(ConstrainedTriangulation, StaysDelaunayAndKeepsItsEdges) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random{seed};
+        const uint32_t side = 3 + seed * 3;
         Grid g = gridOf(
-            side, [](double x, double) { return x / 10; }, random);
-        auto area = [&](const Grid& m) {
-            double sum = 0;
-            for (size_t k = 0; k + 3 <= m.triangles.size(); k += 3) {
-                const GroundPoint &a = m.points[m.triangles[k]], &b = m.points[m.triangles[k + 1]],
-                                  &c = m.points[m.triangles[k + 2]];
-                double turn = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+            side, [](double, double) { return 0.0; }, random);
+        std::vector<PlanePoint> points;
+        for (const GroundPoint& p : g.points) points.push_back({p.x, p.y});
+        std::vector<uint32_t> tags;
+        for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
+            tags.push_back(points[g.triangles[k]].x + points[g.triangles[k + 1]].x +
+                                       points[g.triangles[k + 2]].x >
+                                   1500
+                               ? 1
+                               : 0);
+        }
+        auto areas = [](const ConstrainedTriangulation& t) {
+            std::array<double, 2> sum = {0, 0};
+            for (uint32_t k = 0; k < t.tags.size(); ++k) {
+                if (isGone(t, k)) continue;
+                const double turn =
+                    turnOf(t.points[t.corners[3 * k]], t.points[t.corners[3 * k + 1]],
+                           t.points[t.corners[3 * k + 2]]);
                 EXPECT_GT(turn, 0);
-                sum += turn / 2;
+                sum[t.tags[k]] += turn / 2;
             }
             return sum;
         };
-        double before = area(g);
-        const size_t original = g.points.size();
-        auto onBorder = [&](uint32_t a, uint32_t b) {
-            auto border = [&](const GroundPoint& p) {
-                return p.x == 0 || p.y == 0 || p.x == 1000 || p.y == 1000;
-            };
-            const GroundPoint &p = g.points[a], &q = g.points[b];
-            return border(p) && border(q) && (p.x == q.x || p.y == q.y);
-        };
-        size_t made = 0;
-        std::vector<uint32_t> tags(g.triangles.size() / 3);
-        for (size_t k = 0; k < tags.size(); ++k) tags[k] = uint32_t(k % 2);
-        auto tagged = [&](const Grid& m, const std::vector<uint32_t>& tags) {
-            Grid odd = m;
-            odd.triangles.clear();
-            for (size_t k = 0; k < tags.size(); ++k) {
-                if (tags[k]) {
-                    odd.triangles.insert(odd.triangles.end(), m.triangles.begin() + long(3 * k),
-                                         m.triangles.begin() + long(3 * k + 3));
+        ConstrainedTriangulation t =
+            constrainedTriangulationOf(points, g.triangles, tags, 50,
+                                       [&](uint32_t a, uint32_t b) { return tags[a] != tags[b]; });
+        const auto before = areas(t);
+        makeDelaunay(t);
+        std::uniform_real_distribution<double> place(1, 999);
+        for (int n = 0; n < 200; ++n) {
+            const PlanePoint p{place(random), place(random)};
+            const uint32_t k = triangleUnder(t, p);
+            ASSERT_NE(k, NO_TRIANGLE);
+            if (n % 5 == 0) {  // on the middle of one of its edges that may flip
+                for (int j = 0; j < 3; ++j) {
+                    if (t.kept[3 * k + uint32_t(j)]) continue;
+                    const PlanePoint &a = t.points[t.corners[3 * k + uint32_t(j)]],
+                                     &b = t.points[t.corners[3 * k + uint32_t(j + 1) % 3]];
+                    insertOnEdge(t, k, j, {(a.x + b.x) / 2, (a.y + b.y) / 2});
+                    break;
                 }
-            }
-            return area(odd);
-        };
-        const double oddBefore = tagged(g, tags);
-        EdgeSplitting how{130, onBorder, [](const uint32_t*) { return true; },
-                          [&](uint32_t a, uint32_t b, uint32_t m) {
-                              ++made;
-                              EXPECT_EQ(m, g.points.size() - 1);
-                              EXPECT_DOUBLE_EQ(g.points[m].height,
-                                               (g.points[a].height + g.points[b].height) / 2);
-                          }};
-        splitLongEdges(g.triangles, tags, g.points, how);
-        ASSERT_EQ(tags.size(), g.triangles.size() / 3);
-        // the triangles tagged 1 still cover what they covered
-        EXPECT_NEAR(tagged(g, tags), oddBefore, 1e-6 * oddBefore);
-        EXPECT_EQ(made, g.points.size() - original);
-        EXPECT_NEAR(area(g), before, 1e-6 * before);
-        std::map<std::pair<uint32_t, uint32_t>, int> edges;
-        for (size_t k = 0; k + 3 <= g.triangles.size(); k += 3) {
-            for (int j = 0; j < 3; ++j) {
-                uint32_t a = g.triangles[k + j], b = g.triangles[k + (j + 1) % 3];
-                ++edges[std::minmax(a, b)];
-            }
-        }
-        for (const auto& [edge, count] : edges) {
-            const GroundPoint &a = g.points[edge.first], &b = g.points[edge.second];
-            if (onBorder(edge.first, edge.second)) {
-                EXPECT_EQ(count, 1);
-                EXPECT_NEAR(std::hypot(b.x - a.x, b.y - a.y), 1000.0 / side, 1e-9);
             } else {
-                EXPECT_EQ(count, 2);
-                // where the fixed edges are short enough, nothing is left longer than asked
-                if (1000.0 / side <= 130) {
-                    EXPECT_LE(std::hypot(b.x - a.x, b.y - a.y), 130);
+                insertInTriangle(t, k, p);
+            }
+        }
+        size_t removed = 0;
+        for (uint32_t k = 0; k < t.tags.size(); ++k) {
+            for (int j = 0; j < 3 && !isGone(t, k); ++j) {
+                if (t.corners[3 * k + uint32_t(j)] < points.size() &&
+                    removePoint(t, k, t.corners[3 * k + uint32_t(j)])) {
+                    ++removed;
                 }
             }
         }
+        EXPECT_GT(removed, side) << "seed " << seed;
+        const auto after = areas(t);
+        for (int tag = 0; tag < 2; ++tag) EXPECT_NEAR(after[tag], before[tag], 1e-6) << seed;
+        std::map<std::pair<uint32_t, uint32_t>, std::vector<uint32_t>> beside;
+        for (uint32_t k = 0; k < t.tags.size(); ++k) {
+            for (int j = 0; j < 3 && !isGone(t, k); ++j) {
+                beside[std::minmax(t.corners[3 * k + uint32_t(j)],
+                                   t.corners[3 * k + uint32_t(j + 1) % 3])]
+                    .push_back(k);
+            }
+        }
+        double border = 0;
+        for (const auto& [edge, triangles] : beside) {
+            const PlanePoint &a = t.points[edge.first], &b = t.points[edge.second];
+            ASSERT_LE(triangles.size(), 2u);
+            if (triangles.size() == 1) {
+                border += std::hypot(b.x - a.x, b.y - a.y);
+                continue;
+            }
+            const uint32_t k = triangles[0], other = triangles[1];
+            if (t.tags[k] != t.tags[other]) continue;  // the terrains' border: kept
+            uint32_t far = 0;
+            for (int j = 0; j < 3; ++j) {
+                const uint32_t c = t.corners[3 * other + uint32_t(j)];
+                if (c != edge.first && c != edge.second) far = c;
+            }
+            const PlanePoint &p = t.points[t.corners[3 * k]], &q = t.points[t.corners[3 * k + 1]],
+                             &r = t.points[t.corners[3 * k + 2]], &d = t.points[far];
+            // the far corner's distance from the circle's centre, against its radius
+            const double ax = p.x - d.x, ay = p.y - d.y, bx = q.x - d.x, by = q.y - d.y,
+                         cx = r.x - d.x, cy = r.y - d.y;
+            const double inside = (ax * ax + ay * ay) * (bx * cy - cx * by) -
+                                  (bx * bx + by * by) * (ax * cy - cx * ay) +
+                                  (cx * cx + cy * cy) * (ax * by - bx * ay);
+            EXPECT_LE(inside, 1e-6 * std::pow(ax * ax + ay * ay + bx * bx + by * by, 2)) << seed;
+        }
+        EXPECT_NEAR(border, 4000, 1e-6) << "seed " << seed;
     }
 }
 

@@ -1,11 +1,9 @@
 // The ground a flattening makes, on plain data in local metres (x east, y north): the even
-// surface that fits the ground inside an area, the ease from it back to the ground around, and
-// the band's triangles made small enough for the ease to be a curve.
+// surface that fits the ground inside an area, and the ease from it back to the ground around.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 namespace mc {
@@ -49,23 +47,5 @@ struct Fall {
     double percent = 0, bearing = 0;
 };
 Fall fallOf(const FlatSurface& s);
-
-/// Triangles over numbered points (three each, wound as they are), split until no edge is longer
-/// than `longest`, except the edges `isFixed` names, which stay whole (and the triangles whose
-/// longest-edge path ends on one, which cannot be split further without them): a triangle with a
-/// long edge follows its longest edges to one that is the longest of the triangles on both its
-/// sides, which is halved, with both triangles, so that no edge ever ends on another (an edge
-/// inside is shared by exactly two triangles, as before) and the triangles keep their shape.
-/// Each new point goes at the end of `points`, halfway (height too); `made(a, b, point)` is told.
-/// `tags` (one a triangle) go with both halves.
-struct EdgeSplitting {
-    double longest = 0;
-    std::function<bool(uint32_t, uint32_t)> isFixed;  // an edge that stays whole
-    // a triangle that must have short edges (the others are halved only beside one that must)
-    std::function<bool(const uint32_t*)> wantsShort;
-    std::function<void(uint32_t, uint32_t, uint32_t)> made;  // (a, b, the new point)
-};
-void splitLongEdges(std::vector<uint32_t>& triangles, std::vector<uint32_t>& tags,
-                    std::vector<GroundPoint>& points, const EdgeSplitting& how);
 
 }  // namespace mc
