@@ -207,65 +207,60 @@ void removeTilePoints(Band& b) {
     }
 }
 
-// Points in rows a quarter, a half and three quarters of the band out from the outline, a
-// quarter of the band apart along it, each row half a step on from the one before; on both
-// sides of every ring and around its corners (those that land inside the airport or nearer
-// another edge are left out later).
+// A ring (metres, closed) moved out by d to one side: each edge moved, joined around the corners
+// by arcs of pieces a quarter step long (at a corner turning the other way, the moved edges
+// cross, and the arc backs up between them).
+void movedRing(const std::vector<PlanePoint>& ring, double d, double side, double step,
+               std::vector<PlanePoint>& moved) {
+    moved.clear();
+    for (size_t i = 0; i + 1 < ring.size(); ++i) {
+        const PlanePoint &p = ring[i], &q = ring[i + 1];
+        const double here = std::atan2(q.y - p.y, q.x - p.x);
+        const double nx = -side * std::sin(here) * d, ny = side * std::cos(here) * d;
+        if (!moved.empty()) {  // the arc around p from the edge before
+            const PlanePoint& last = moved.back();
+            const double from = std::atan2(last.y - p.y, last.x - p.x);
+            const double turn = std::remainder(std::atan2(ny, nx) - from, 2 * M_PI);
+            const int pieces = int(std::ceil(std::fabs(turn) * d / (step / 4)));
+            for (int k = 1; k < pieces; ++k) {
+                const double angle = from + turn * k / pieces;
+                moved.push_back({p.x + d * std::cos(angle), p.y + d * std::sin(angle)});
+            }
+        }
+        moved.push_back({p.x + nx, p.y + ny}), moved.push_back({q.x + nx, q.y + ny});
+    }
+    if (!moved.empty()) moved.push_back(moved.front());
+}
+
+// Points in rows a fifth, two, three and four fifths of the band out from the outline, `step`
+// apart along each, each row half a step on from the one before; on both sides of every ring
+// (those that land inside the airport or nearer another edge are left out later).
 std::vector<std::pair<AreaPoint, double>> rowPlaces(const CutArea& airport, double gap,
                                                     double step) {
     std::vector<std::pair<AreaPoint, double>> rows;
-    std::vector<PlanePoint> line;  // one row along one side of a ring, metres from its start
-    for (const AreaRing& ring : areaRings(airport)) {
-        if (ring.size() < 3) continue;
-        const AreaPoint origin = ring[0];
+    std::vector<PlanePoint> ring, moved;  // metres from the ring's first corner
+    for (const AreaRing& corners : areaRings(airport)) {
+        if (corners.size() < 3) continue;
+        const AreaPoint origin = corners[0];
         const double east = METRES_PER_DEGREE * cosineOfLatitude<double>(origin.lat);
-        auto metres = [&](const AreaPoint& p) {
-            return PlanePoint{(p.lon - origin.lon) * east,
-                              (p.lat - origin.lat) * METRES_PER_DEGREE};
-        };
+        ring.clear();
+        for (const AreaPoint& p : corners) {
+            const PlanePoint at{(p.lon - origin.lon) * east,
+                                (p.lat - origin.lat) * METRES_PER_DEGREE};
+            if (ring.empty() || at.x != ring.back().x || at.y != ring.back().y) ring.push_back(at);
+        }
         for (int row = 1; row <= 4; ++row) {
-            const double d = row * gap;
             for (double side : {1.0, -1.0}) {
-                // each edge moved out by d, joined around the corners by arcs
-                line.clear();
-                for (size_t i = 0; i + 1 < ring.size(); ++i) {
-                    const PlanePoint p = metres(ring[i]), q = metres(ring[i + 1]);
-                    const double length = std::hypot(q.x - p.x, q.y - p.y);
-                    if (length == 0) continue;
-                    const double here = std::atan2(q.y - p.y, q.x - p.x);
-                    const double nx = -side * std::sin(here) * d, ny = side * std::cos(here) * d;
-                    line.push_back({p.x + nx, p.y + ny});
-                    line.push_back({q.x + nx, q.y + ny});
-                }
-                // the gaps between the edges moved out, at convex corners: arcs
-                std::vector<PlanePoint> joined;
-                joined.reserve(line.size() * 2);
-                for (size_t e = 0; e + 1 < line.size(); e += 2) {
-                    joined.push_back(line[e]), joined.push_back(line[e + 1]);
-                    const size_t n = (e + 2) % line.size();
-                    const PlanePoint corner = metres(ring[(e / 2 + 1) % (ring.size() - 1)]);
-                    const double from =
-                        std::atan2(line[e + 1].y - corner.y, line[e + 1].x - corner.x);
-                    const double to = std::atan2(line[n].y - corner.y, line[n].x - corner.x);
-                    const double turn = std::remainder(to - from, 2 * M_PI);
-                    const int pieces = int(std::ceil(std::fabs(turn) * d / (step / 4)));
-                    for (int k = 1; k < pieces; ++k) {
-                        const double angle = from + turn * k / pieces;
-                        joined.push_back(
-                            {corner.x + d * std::cos(angle), corner.y + d * std::sin(angle)});
-                    }
-                }
-                if (!joined.empty()) joined.push_back(joined.front());
-                // points every step along it, each row half a step on from the one before
+                movedRing(ring, row * gap, side, step, moved);
                 double next = (row % 2) * step / 2, walked = 0;
-                for (size_t k = 0; k + 1 < joined.size(); ++k) {
-                    const PlanePoint &a = joined[k], &c = joined[k + 1];
+                for (size_t k = 0; k + 1 < moved.size(); ++k) {
+                    const PlanePoint &a = moved[k], &c = moved[k + 1];
                     const double length = std::hypot(c.x - a.x, c.y - a.y);
                     for (; next < walked + length; next += step) {
                         const double f = (next - walked) / length;
-                        const PlanePoint at{a.x + f * (c.x - a.x), a.y + f * (c.y - a.y)};
-                        rows.push_back(
-                            {{origin.lon + at.x / east, origin.lat + at.y / METRES_PER_DEGREE}, d});
+                        rows.push_back({{origin.lon + (a.x + f * (c.x - a.x)) / east,
+                                         origin.lat + (a.y + f * (c.y - a.y)) / METRES_PER_DEGREE},
+                                        row * gap});
                     }
                     walked += length;
                 }
