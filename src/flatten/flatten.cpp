@@ -1,4 +1,4 @@
-// The flattened ground: its band's triangles halved, new heights, and the edited cut the
+// The flattened ground: its band meshed anew, new heights, and the edited cut the
 // put-back takes.
 #include "flatten/flatten.h"
 #include "flatten/band_mesh.h"

@@ -36,8 +36,8 @@ struct FlattenReport {
 };
 
 /// The ground of a cut clipped along the band's outer edge, made flat inside the airport and
-/// eased back over the band: split along the airport's outline, its band's triangles halved
-/// until no edge is longer than a quarter of the band, new heights everywhere but on the band's
+/// eased back over the band: split along the airport's outline, its band meshed anew (no edge
+/// reaching further across it than a quarter of it), new heights everywhere but on the band's
 /// outer edge, made as an edited cut for the put-back. Fails (flattenGround) when no ground lies
 /// inside the airport; (readTemp) when the kept lines cannot be read.
 Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
