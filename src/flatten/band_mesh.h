@@ -1,6 +1,5 @@
-// The band around a flattened airport meshed anew: rows of points at a quarter of the band
-// apart, Delaunay between the band's borders, the ground under them sampled from the tile's
-// triangles.
+// The band around a flattened airport meshed anew: rows of points a fifth of the band apart,
+// Delaunay between the band's borders, the ground under them sampled from the tile's triangles.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +28,10 @@ bool isInsideAirport(const Ground& g, const Heights& h, const CutArea& airport,
 
 /// The band's triangles (those not inside the airport) replaced by a constrained Delaunay mesh
 /// of the same region: its border (the outline, the band's outer edge) and the borders between
-/// terrains kept, split into pieces at most a quarter of the band long; rows of points at a
-/// quarter, half and three quarters of the band from the outline; every edge whose ends lie
-/// more than a quarter of the band apart across it halved. A new point takes its place, ground
+/// terrains kept, split into pieces at most three fifths of the band long; the tile's points
+/// inside taken out; rows of points at one to four fifths of the band from the outline, two
+/// fifths apart along them; every edge whose ends lie more than a quarter of the band apart
+/// across it halved. A new point takes its place, ground
 /// and photo values from the tile's triangle under it; one on the outer edge stays on the
 /// ground; one on the outline goes into the triangles inside too.
 void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
