@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numbers>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -220,7 +221,7 @@ void movedRing(const std::vector<PlanePoint>& ring, double d, double side, doubl
         if (!moved.empty()) {  // the arc around p from the edge before
             const PlanePoint& last = moved.back();
             const double from = std::atan2(last.y - p.y, last.x - p.x);
-            const double turn = std::remainder(std::atan2(ny, nx) - from, 2 * M_PI);
+            const double turn = std::remainder(std::atan2(ny, nx) - from, 2 * std::numbers::pi);
             const int pieces = int(std::ceil(std::fabs(turn) * d / (step / 4)));
             for (int k = 1; k < pieces; ++k) {
                 const double angle = from + turn * k / pieces;
