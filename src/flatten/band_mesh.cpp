@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "flatten/band_rows.h"
 #include "geo/constrained_triangulation.h"
 
 namespace mc {
@@ -21,10 +21,6 @@ constexpr double BORDER_STEPS = 1.5;
 
 // The band's outer edge follows its arcs by chords, up to a metre inside them.
 constexpr double RIM_PLAY_METRES = 1.5;
-
-uint64_t edgeKey(uint32_t a, uint32_t b) {
-    return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
-}
 
 // The band while it is meshed: the mesh, the band as the tile had it (to sample), and per point
 // of the mesh its place, ground, distance and whether it stays on the ground.
@@ -208,69 +204,6 @@ void removeTilePoints(Band& b) {
     }
 }
 
-// A ring (metres, closed) moved out by d to one side: each edge moved, joined around the corners
-// by arcs of pieces a quarter step long (at a corner turning the other way, the moved edges
-// cross, and the arc backs up between them).
-void movedRing(const std::vector<PlanePoint>& ring, double d, double side, double step,
-               std::vector<PlanePoint>& moved) {
-    moved.clear();
-    for (size_t i = 0; i + 1 < ring.size(); ++i) {
-        const PlanePoint &p = ring[i], &q = ring[i + 1];
-        const double here = std::atan2(q.y - p.y, q.x - p.x);
-        const double nx = -side * std::sin(here) * d, ny = side * std::cos(here) * d;
-        if (!moved.empty()) {  // the arc around p from the edge before
-            const PlanePoint& last = moved.back();
-            const double from = std::atan2(last.y - p.y, last.x - p.x);
-            const double turn = std::remainder(std::atan2(ny, nx) - from, 2 * std::numbers::pi);
-            const int pieces = int(std::ceil(std::fabs(turn) * d / (step / 4)));
-            for (int k = 1; k < pieces; ++k) {
-                const double angle = from + turn * k / pieces;
-                moved.push_back({p.x + d * std::cos(angle), p.y + d * std::sin(angle)});
-            }
-        }
-        moved.push_back({p.x + nx, p.y + ny}), moved.push_back({q.x + nx, q.y + ny});
-    }
-    if (!moved.empty()) moved.push_back(moved.front());
-}
-
-// Points in rows a fifth, two, three and four fifths of the band out from the outline, `step`
-// apart along each, each row half a step on from the one before; on both sides of every ring
-// (those that land inside the airport or nearer another edge are left out later).
-std::vector<std::pair<AreaPoint, double>> rowPlaces(const CutArea& airport, double gap,
-                                                    double step) {
-    std::vector<std::pair<AreaPoint, double>> rows;
-    std::vector<PlanePoint> ring, moved;  // metres from the ring's first corner
-    for (const AreaRing& corners : areaRings(airport)) {
-        if (corners.size() < 3) continue;
-        const AreaPoint origin = corners[0];
-        const double east = METRES_PER_DEGREE * cosineOfLatitude<double>(origin.lat);
-        ring.clear();
-        for (const AreaPoint& p : corners) {
-            const PlanePoint at{(p.lon - origin.lon) * east,
-                                (p.lat - origin.lat) * METRES_PER_DEGREE};
-            if (ring.empty() || at.x != ring.back().x || at.y != ring.back().y) ring.push_back(at);
-        }
-        for (int row = 1; row <= 4; ++row) {
-            for (double side : {1.0, -1.0}) {
-                movedRing(ring, row * gap, side, step, moved);
-                double next = (row % 2) * step / 2, walked = 0;
-                for (size_t k = 0; k + 1 < moved.size(); ++k) {
-                    const PlanePoint &a = moved[k], &c = moved[k + 1];
-                    const double length = std::hypot(c.x - a.x, c.y - a.y);
-                    for (; next < walked + length; next += step) {
-                        const double f = (next - walked) / length;
-                        rows.push_back({{origin.lon + (a.x + f * (c.x - a.x)) / east,
-                                         origin.lat + (a.y + f * (c.y - a.y)) / METRES_PER_DEGREE},
-                                        row * gap});
-                    }
-                    walked += length;
-                }
-            }
-        }
-    }
-    return rows;
-}
-
 // Points of the mesh filed by cells a step wide, to keep new ones apart from them.
 struct PointCells {
     double cell;
@@ -293,13 +226,6 @@ struct PointCells {
         return false;
     }
 };
-
-double metresToSegment(const PlanePoint& a, const PlanePoint& b, const PlanePoint& p) {
-    const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
-    const double f =
-        length2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length2, 0.0, 1.0) : 0;
-    return std::hypot(a.x + f * dx - p.x, a.y + f * dy - p.y);
-}
 
 // The rows' points put in where they lie in the band at their distance, apart from the points
 // already there and from the kept edges.
@@ -324,8 +250,8 @@ void addRows(Band& b, Ground& g, const Cut& cut, const CutArea& airport, const N
         for (int j = 0; j < 3 && !nearKept; ++j) {
             if (!m.kept[3 * k + uint32_t(j)]) continue;
             nearKept =
-                metresToSegment(m.points[m.corners[3 * k + uint32_t(j)]],
-                                m.points[m.corners[3 * k + uint32_t(j + 1) % 3]], p) < 0.5 * b.gap;
+                distanceToSegment(p, m.points[m.corners[3 * k + uint32_t(j)]],
+                                  m.points[m.corners[3 * k + uint32_t(j + 1) % 3]]) < 0.5 * b.gap;
         }
         int on = -1;
         for (int j = 0; j < 3 && on < 0; ++j) {

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "area/near_outline.h"
 #include "geo/triangulation.h"
@@ -23,10 +22,6 @@ namespace {
 
 Status refused(std::string why) {
     return failedWith(Failure::flattenGround, std::move(why));
-}
-
-uint64_t edgeKey(uint32_t a, uint32_t b) {
-    return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
 }
 
 // The edges one triangle alone has: the band's outer edge, which the ground around meets.
@@ -102,17 +97,14 @@ void groundAsEditedCut(const Ground& g, const std::vector<double>& heights, cons
     }
 }
 
-}  // namespace
-
-Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
-                     const FlattenTarget& target, double blend,
-                     const std::vector<Material>& materials, EditedMesh& made,
-                     FlattenReport& report) {
-    Ground g;
+// The ground to flatten: the clipped pieces welded into one mesh and, with a band, split along
+// the outline. False when a kept line cannot be read.
+bool groundOf(const Cut& cut, const OutlinePieces& pieces, const CutArea& airport, double blend,
+              const std::vector<Material>& materials, Ground& g) {
     // along the band's outer edge the clip's points are the put-back's, one for one however near;
     // along the outline (no band) two patches' crossings of an edge it runs along are one
     const double clipWeld = blend > 0 ? 1e-6 : POINT_TOLERANCE_METRES;
-    if (!collectPieces(cut, pieces, materials, clipWeld, g)) return keptLinesFailure(cut);
+    if (!collectPieces(cut, pieces, materials, clipWeld, g)) return false;
     if (blend > 0) {  // without a band the cut is clipped along the outline already
         const double margin = 1.0 / 3600;  // the outline's region, the window's edges far from it
         ClipRegion outline = clipRegionOf({airport.south - margin, airport.north + margin,
@@ -121,25 +113,31 @@ Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airpo
         splitAlongOutline(g, cut, outline);
         splitAtEdgePoints(g, cut);
     }
+    return true;
+}
+
+// Per point, whether it stays on the ground and how far it lies from the outline. The band's
+// outer edge stays; without a band, the outline's points rise or fall to the flat area but for
+// the tile's own vertices on it (where it runs along the tile's edges), which the triangles
+// outside share. Past the band the distance does not matter: the ground stays.
+Heights heightsOf(Ground& g, const CutArea& airport, const NearOutline& near, double blend) {
     Heights h;
-    auto counts = edgeCounts(g);
     h.fixed.assign(g.points.size(), 0);
-    // the band's outer edge stays on the ground; without a band, the outline's points rise or
-    // fall to the flat area but for the tile's own vertices on it (where it runs along the
-    // tile's edges), which the triangles outside share
     g.tileOwn.resize(g.points.size());
-    for (const auto& [edge, count] : counts) {
+    for (const auto& [edge, count] : edgeCounts(g)) {
         if (count != 1) continue;
         for (uint32_t p : {uint32_t(edge >> 32), uint32_t(edge)}) {
             if (blend > 0 || g.tileOwn[p]) h.fixed[p] = 1;
         }
     }
-    // past the band its distance does not matter: the ground stays
-    const NearOutline near = nearOutlineOf(airport, std::max(blend, 1.0) + 1);
     for (const AreaPoint& p : g.places) h.distance.push_back(distanceOf(airport, near, p));
-    if (Status status = surfaceOf(g, h, airport, target, report.surface); !status.ok())
-        return status;
-    if (blend > 0) meshBand(g, cut, airport, near, blend, h);
+    return h;
+}
+
+// Each point's new height, and the report's largest and mean change, its picture's change and
+// the outline's length.
+std::vector<double> newHeights(const Ground& g, const Heights& h, const CutArea& airport,
+                               double blend, FlattenReport& report) {
     std::vector<double> heights(g.points.size());
     double sum = 0;
     for (size_t p = 0; p < g.points.size(); ++p) {
@@ -166,6 +164,23 @@ Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airpo
         }
     }
     report.mean = g.points.empty() ? 0 : sum / double(g.points.size());
+    return heights;
+}
+
+}  // namespace
+
+Status flattenGround(Cut& cut, const OutlinePieces& pieces, const CutArea& airport,
+                     const FlattenTarget& target, double blend,
+                     const std::vector<Material>& materials, EditedMesh& made,
+                     FlattenReport& report) {
+    Ground g;
+    if (!groundOf(cut, pieces, airport, blend, materials, g)) return keptLinesFailure(cut);
+    const NearOutline near = nearOutlineOf(airport, std::max(blend, 1.0) + 1);
+    Heights h = heightsOf(g, airport, near, blend);
+    if (Status status = surfaceOf(g, h, airport, target, report.surface); !status.ok())
+        return status;
+    if (blend > 0) meshBand(g, cut, airport, near, blend, h);
+    const std::vector<double> heights = newHeights(g, h, airport, blend, report);
     groundAsEditedCut(g, heights, cut, materials, made);
     return {};
 }

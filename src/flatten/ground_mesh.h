@@ -30,6 +30,11 @@ struct Ground {
     std::vector<uint8_t> tileOwn;  // per point: one of the tile's own vertices (not the clip's)
 };
 
+/// An edge of the ground by its ends, whichever way a triangle runs along it.
+inline uint64_t edgeKey(uint32_t a, uint32_t b) {
+    return a < b ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a;
+}
+
 /// Points are filed by cells this many degrees wide, to find one near a place.
 constexpr double CELL_DEGREES = 1e-8;
 

@@ -2,6 +2,7 @@
 // triangles (which may hold holes).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +16,14 @@ struct PlanePoint {
 /// north).
 inline double turnOf(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+/// How far a point lies from the segment a-b (from its nearer end past them).
+inline double distanceToSegment(const PlanePoint& p, const PlanePoint& a, const PlanePoint& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
+    double f = length2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / length2 : 0;
+    f = f < 0 ? 0 : f > 1 ? 1 : f;
+    return std::hypot(a.x + f * dx - p.x, a.y + f * dy - p.y);
 }
 
 /// The barycentric weights of a point in a triangle; false, the weights untouched, for a
