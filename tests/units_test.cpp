@@ -37,12 +37,13 @@ double ringArea(const std::vector<PlanePoint>& points, size_t first, size_t end)
 }
 
 // A star-shaped outline around the origin with square holes on a ring inside it, each wound
-// against the outline: simple whatever the radii drawn.
+// against the outline: simple whatever the radii drawn. With `touching`, a thin hole also meets
+// the outline at one of its corners (as a clip leaves a part between two rings that touch).
 struct Shape {
     std::vector<PlanePoint> points;
     std::vector<uint32_t> holeStarts;
 };
-Shape randomShape(std::mt19937_64& random, bool clockwise) {
+Shape randomShape(std::mt19937_64& random, bool clockwise, bool touching = false) {
     std::uniform_real_distribution<double> radius(6, 10), jitter(-0.3, 0.3);
     Shape s;
     int holes = std::uniform_int_distribution<int>(0, 4)(random);
@@ -63,6 +64,16 @@ Shape randomShape(std::mt19937_64& random, bool clockwise) {
                                 {cx - half, cy + half}};
         for (int k = 0; k < 4; ++k) s.points.push_back(square[clockwise ? k : 3 - k]);
     }
+    if (touching) {
+        const PlanePoint at = s.points[size_t(random() % uint64_t(corners))];
+        const double turn = (clockwise ? 1 : -1) * 0.035;  // two degrees either side
+        auto inward = [&](double by) {
+            return PlanePoint{0.8 * (at.x * std::cos(by) - at.y * std::sin(by)),
+                              0.8 * (at.x * std::sin(by) + at.y * std::cos(by))};
+        };
+        s.holeStarts.push_back(uint32_t(s.points.size()));
+        s.points.insert(s.points.end(), {at, inward(turn), inward(-turn)});
+    }
     return s;
 }
 
@@ -70,7 +81,7 @@ TEST(Triangulation, KeepsTheAreaAndTheWindingOfEverySimplePolygonWithHoles) {
     std::mt19937_64 random(31);
     for (int round = 0; round < 400; ++round) {
         bool clockwise = round % 2 == 1;
-        Shape s = randomShape(random, clockwise);
+        Shape s = randomShape(random, clockwise, round % 4 >= 2);
         size_t outlineEnd = s.holeStarts.empty() ? s.points.size() : s.holeStarts[0];
         double area = ringArea(s.points, 0, outlineEnd);
         for (size_t h = 0; h < s.holeStarts.size(); ++h) {

@@ -67,10 +67,30 @@ size_t copyFacing(const std::vector<PlanePoint>& points, const std::vector<uint3
     return to;
 }
 
+// A hole that touches the polygon at a corner (as a clip leaves a part pinched between two
+// rings that meet at a point) is joined there, with no bridge: the polygon walks round the hole
+// from that corner and back to it. A bridge elsewhere would leave the corner twice in the
+// polygon with nothing between its copies, and an ear across them of no area.
+bool joinAtSharedCorner(const std::vector<PlanePoint>& points, std::vector<uint32_t>& polygon,
+                        const std::vector<uint32_t>& hole) {
+    for (size_t to = 0; to < polygon.size(); ++to) {
+        for (size_t m = 0; m < hole.size(); ++m) {
+            if (!samePlace(points[polygon[to]], points[hole[m]])) continue;
+            std::vector<uint32_t> joined(polygon.begin(), polygon.begin() + long(to) + 1);
+            for (size_t k = 1; k < hole.size(); ++k) joined.push_back(hole[(m + k) % hole.size()]);
+            joined.insert(joined.end(), polygon.begin() + long(to), polygon.end());
+            polygon = std::move(joined);
+            return true;
+        }
+    }
+    return false;
+}
+
 // Joins a hole (wound against the outline) to the polygon by a bridge from its easternmost
 // corner to a corner of the polygon that it sees, entered and left the same way.
 void bridgeHole(const std::vector<PlanePoint>& points, std::vector<uint32_t>& polygon,
                 const std::vector<uint32_t>& hole, double sense) {
+    if (joinAtSharedCorner(points, polygon, hole)) return;
     size_t m = 0;
     for (size_t k = 1; k < hole.size(); ++k) {
         if (points[hole[k]].x > points[hole[m]].x) m = k;
