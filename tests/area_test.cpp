@@ -1025,18 +1025,19 @@ TEST(Flatten, WhatCannotBeFlattenedIsRefused) {
 }
 
 // An outline in one of the shapes real boundaries take, around a place: wavy rings, square
-// corners, a hole, a narrow corridor out to a lobe.
+// corners, a hole, a narrow corridor out to a lobe, a ring crossing itself where a few of its
+// corners were drawn in the wrong order.
 struct GeneratedAirport {
     std::string shape;
     std::vector<Ring> rings;
 };
 
-GeneratedAirport generatedAirport(std::mt19937& random, double lon, double lat, double size) {
+GeneratedAirport generatedAirport(std::mt19937& random, const char* shape, double lon, double lat,
+                                  double size) {
     auto uniform = [&](double low, double high) {
         return std::uniform_real_distribution<double>(low, high)(random);
     };
-    const char* shapes[] = {"wavy", "corners", "hole", "corridor"};
-    GeneratedAirport airport{shapes[random() % 4], {}};
+    GeneratedAirport airport{shape, {}};
     const int corners = 8 + int(random() % 60), waves = int(random() % 6);
     const double depth = uniform(0, 0.35), east = std::cos(lat * M_PI / 180);
     Ring outline;
@@ -1054,6 +1055,12 @@ GeneratedAirport generatedAirport(std::mt19937& random, double lon, double lat, 
                     {lon + 1.8 * x, lat + w},     {lon + 0.9 * x, lat + w}};
         outline.erase(outline.begin());
         outline.insert(outline.begin(), arm.begin(), arm.end());
+    }
+    if (airport.shape == "crossing") {
+        const size_t from = random() % corners, length = 2 + random() % 3;
+        for (size_t k = 0; k < length / 2; ++k) {
+            std::swap(outline[(from + k) % corners], outline[(from + length - 1 - k) % corners]);
+        }
     }
     airport.rings.push_back(outline);
     if (airport.shape == "hole") {
@@ -1164,7 +1171,9 @@ TEST(Flatten, GeneratedOutlinesKeepTheTileClosed) {
         const size_t t = seed % 3 == 0 ? 1 : 0;
         const double blend = blends[random() % (t == 1 ? 4 : 6)];
         const double size = std::uniform_real_distribution<double>(0.4, 1)(random) * tiles[t].size;
-        const GeneratedAirport airport = generatedAirport(random, tiles[t].lon, tiles[t].lat, size);
+        const char* shapes[] = {"wavy", "corners", "hole", "corridor", "crossing"};
+        const GeneratedAirport airport =
+            generatedAirport(random, shapes[seed % 5], tiles[t].lon, tiles[t].lat, size);
         const std::string what = "seed " + std::to_string(seed) + ", " + airport.shape +
                                  ", blend " + std::to_string(int(blend));
         test::TempDir dir;
@@ -1175,7 +1184,8 @@ TEST(Flatten, GeneratedOutlinesKeepTheTileClosed) {
                             "flatten_to=1200\nblend_m=" +
                             std::to_string(int(blend)) + "\n");
         test::ToolRun run = test::runTool(dir.path, "", "flatten");
-        ASSERT_EQ(run.status, 0) << what << run.errors;
+        EXPECT_EQ(run.status, 0) << what << run.errors;
+        if (run.status != 0) continue;
         const auto after = tileSurface(dir / "flat.dsf");
         EXPECT_EQ(openEdgesByPlace(after), openEdgesByPlace(before[t])) << what;
         EXPECT_EQ(facingAgainst(after), facingAgainst(before[t])) << what;
@@ -1188,8 +1198,11 @@ TEST(Flatten, GeneratedOutlinesKeepTheTileClosed) {
                 } else if (blend > 0 && metres > 0.01 && metres < blend - 1.5) {
                     double x = metres / blend, ground = heightAt(before[t], corner[0], corner[1]);
                     double eased = height + (ground - height) * (3 * x * x - 2 * x * x * x);
+                    // the tool's outline leaves out corners within a centimetre of straight,
+                    // and a new point's place is kept to a few millimetres: where the ease is
+                    // steep, that is more than its height's millimetre
                     double slope = std::fabs(ground - height) * 6 * x * (1 - x) / blend;
-                    EXPECT_NEAR(corner[2], eased, 0.05 + 0.007 * slope)
+                    EXPECT_NEAR(corner[2], eased, 0.05 + 0.015 * slope)
                         << what << " at " << corner[0] << " " << corner[1];
                 }
             }
