@@ -183,6 +183,15 @@ for input in tin_small.dsf tin_small.txt; do
         VERB=flatten check "flatten of XTST in $input${keys:+ with ${keys//$'\r\n'/ }}"
     done
 done
+# an outline that crosses itself (the area is what it encloses) and one of curves with split
+# handles, flattened with a narrow band
+for area in XBOW XSPL; do
+    new_case tin_small.dsf odd_airports.dat
+    printf '[mesh_carver]\r\ninput_file=tin_small.dsf\r\narea_file=odd_airports.dat\r\narea=%s\r\n' \
+        "$area" > "$WORK/case/mesh_carver.ini"
+    printf 'output_tile=flat_tile\r\nblend_m=30\r\n' >> "$WORK/case/mesh_carver.ini"
+    VERB=flatten check "flatten of $area in tin_small.dsf with blend_m=30"
+done
 new_case tin_small.dsf edited_edit.obj edited_edit.mtl
 putBackIni tin_small.dsf 'edited_edit.obj' | sed 's/out_tile/tin_small.dsf/' > "$WORK/case/mesh_carver.ini"
 VERB=put-back check "put-back over the input itself"
