@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numbers>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -302,6 +303,121 @@ void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline
     }
 }
 
+// A triangle of the band is thin when its least angle is under this. One whose least angle lies
+// between two kept edges, or with a corner on a border piece shorter than CLOSE_CORNERS of the
+// band, is as thin as its borders make it: good shapes there would take points as close as the
+// border's own (the outline's close corners, the band's edge along a curve of them), far more
+// than the band's rows. The round joins of the band's edge step 0.087 of the band: refined.
+constexpr double LEAST_ANGLE_DEGREES = 20;
+constexpr double CLOSE_CORNERS = 0.065;
+
+// The centre of the circle through a triangle's corners.
+PlanePoint circleCentre(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
+    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
+    const double d = 2 * (bx * cy - by * cx);
+    const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    return {a.x + (cy * b2 - by * c2) / d, a.y + (bx * c2 - cx * b2) / d};
+}
+
+// Per point of the band, whether it ends a kept piece shorter than CLOSE_CORNERS of the band.
+std::vector<uint8_t> closeBorderCorners(const Band& b) {
+    const ConstrainedTriangulation& m = b.mesh;
+    std::vector<uint8_t> close(m.points.size());
+    for (uint32_t e = 0; e < m.corners.size(); ++e) {
+        const uint32_t k = e / 3;
+        if (isGone(m, k) || !m.kept[e]) continue;
+        const uint32_t from = m.corners[e], to = m.corners[3 * k + (e + 1) % 3];
+        const PlanePoint &a = m.points[from], &c = m.points[to];
+        if (std::hypot(c.x - a.x, c.y - a.y) < b.blend * CLOSE_CORNERS) {
+            close[from] = close[to] = 1;
+        }
+    }
+    return close;
+}
+
+// Whether triangle k is thinner than its borders make it: its least angle under the bound, not
+// between two kept edges, no corner where the border's corners lie close.
+bool isNeedlesslyThin(const Band& b, const std::vector<uint8_t>& closeCorners, uint32_t k) {
+    const ConstrainedTriangulation& m = b.mesh;
+    double length[3];
+    for (int j = 0; j < 3; ++j) {
+        const uint32_t p = m.corners[3 * k + uint32_t(j)];
+        if (p < closeCorners.size() && closeCorners[p]) return false;
+        const PlanePoint &from = m.points[p],
+                         &to = m.points[m.corners[3 * k + uint32_t(j + 1) % 3]];
+        length[j] = std::hypot(to.x - from.x, to.y - from.y);
+    }
+    const int shortest = int(std::min_element(length, length + 3) - length);
+    const double twiceArea = turnOf(m.points[m.corners[3 * k]], m.points[m.corners[3 * k + 1]],
+                                    m.points[m.corners[3 * k + 2]]);
+    if (!(twiceArea > 0)) return false;
+    // the least angle faces the shortest side: its sine is twice the area over the other two
+    const double sine = twiceArea / (length[(shortest + 1) % 3] * length[(shortest + 2) % 3]);
+    if (sine >= std::sin(LEAST_ANGLE_DEGREES * std::numbers::pi / 180)) return false;
+    // the least angle's sides: the edges after and before the shortest
+    return !(m.kept[3 * k + uint32_t(shortest + 1) % 3] &&
+             m.kept[3 * k + uint32_t(shortest + 2) % 3]);
+}
+
+// The kept edge of triangle k that p lies in the circle on (the edge its diameter), or -1: a
+// point there would make a thin triangle against the edge.
+int crowdedKeptEdge(const ConstrainedTriangulation& m, uint32_t k, const PlanePoint& p) {
+    for (int j = 0; j < 3; ++j) {
+        if (!m.kept[3 * k + uint32_t(j)]) continue;
+        const PlanePoint &from = m.points[m.corners[3 * k + uint32_t(j)]],
+                         &to = m.points[m.corners[3 * k + uint32_t(j + 1) % 3]];
+        const double half = std::hypot(to.x - from.x, to.y - from.y) / 2;
+        if (std::hypot(p.x - (from.x + to.x) / 2, p.y - (from.y + to.y) / 2) < half) return j;
+    }
+    return -1;
+}
+
+// A thin triangle's circle centre put in: not within a tenth of the rows' spacing of a corner;
+// where it would crowd a kept edge, that edge halved instead if it may be and is longer than a
+// row's step; on an edge, onto it unless the edge is kept.
+void putCentre(Band& b, Ground& g, const CutArea& airport, const NearOutline& near,
+               const PlanePoint& p) {
+    ConstrainedTriangulation& m = b.mesh;
+    const uint32_t k = triangleUnder(m, p);
+    if (k == NO_TRIANGLE) return;
+    int on = -1;
+    for (int j = 0; j < 3; ++j) {
+        const PlanePoint& corner = m.points[m.corners[3 * k + uint32_t(j)]];
+        if (std::hypot(p.x - corner.x, p.y - corner.y) < 0.1 * b.gap) return;
+        if (isOnEdge(m, k, j, p)) on = j;
+    }
+    if (const int crowded = crowdedKeptEdge(m, k, p); crowded >= 0) {
+        const uint32_t from = m.corners[3 * k + uint32_t(crowded)],
+                       to = m.corners[3 * k + uint32_t(crowded + 1) % 3];
+        const PlanePoint &a = m.points[from], &c = m.points[to];
+        if (std::hypot(c.x - a.x, c.y - a.y) > b.along && maySplit(b, from, to)) {
+            splitEdgeAt(b, g, airport, near, k, crowded, {(a.x + c.x) / 2, (a.y + c.y) / 2});
+        }
+        return;
+    }
+    if (on >= 0 && m.kept[3 * k + uint32_t(on)]) return;
+    addPoint(b, g, airport, near, k, on, p);
+}
+
+// Thin triangles of the band given a point at their circle's centre (Chew's and Ruppert's
+// refinement), a pass at a time, up to eight.
+void improveShapes(Band& b, Ground& g, const CutArea& airport, const NearOutline& near) {
+    const ConstrainedTriangulation& m = b.mesh;
+    const std::vector<uint8_t> closeCorners = closeBorderCorners(b);
+    std::vector<PlanePoint> centres;
+    for (int pass = 0; pass < 8; ++pass) {
+        centres.clear();
+        for (uint32_t k = 0; k < m.tags.size(); ++k) {
+            if (isGone(m, k) || !isNeedlesslyThin(b, closeCorners, k)) continue;
+            centres.push_back(circleCentre(m.points[m.corners[3 * k]],
+                                           m.points[m.corners[3 * k + 1]],
+                                           m.points[m.corners[3 * k + 2]]));
+        }
+        if (centres.empty()) return;
+        for (const PlanePoint& p : centres) putCentre(b, g, airport, near, p);
+    }
+}
+
 // The band's new points into the ground, with their photo values per terrain; its triangles
 // after those inside the airport.
 void takeBand(Band& b, Ground& g, const Cut& cut, std::vector<uint32_t>&& inside,
@@ -434,6 +550,8 @@ void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutli
     splitKeptEdges(b, g, airport, near);
     addRows(b, g, cut, airport, near);
     shortenAcross(b, g, airport, near);
+    improveShapes(b, g, airport, near);
+    shortenAcross(b, g, airport, near);  // a centre's new edges may reach across the band
     // the new points' values, per point from the first new one
     b.places.erase(b.places.begin(), b.places.begin() + ptrdiff_t(g.points.size()));
     b.ground.erase(b.ground.begin(), b.ground.begin() + ptrdiff_t(g.points.size()));

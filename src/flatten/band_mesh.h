@@ -31,9 +31,10 @@ bool isInsideAirport(const Ground& g, const Heights& h, const CutArea& airport,
 /// terrains kept, split into pieces at most three fifths of the band long; the tile's points
 /// inside taken out; rows of points at one to four fifths of the band from the outline, two
 /// fifths apart along them; every edge whose ends lie more than a quarter of the band apart
-/// across it halved. A new point takes its place, ground
-/// and photo values from the tile's triangle under it; one on the outer edge stays on the
-/// ground; one on the outline goes into the triangles inside too.
+/// across it halved; triangles with an angle under 20 degrees, but for those their borders make
+/// so, given a point at their circle's centre. A new point takes its place, ground and photo
+/// values from the tile's triangle under it; one on the outer edge stays on the ground; one on
+/// the outline goes into the triangles inside too.
 void meshBand(Ground& g, const Cut& cut, const CutArea& airport, const NearOutline& near,
               double blend, Heights& h);
 
