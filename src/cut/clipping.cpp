@@ -130,17 +130,17 @@ bool newVertex(Clipping& c, const int32_t (&corners)[3], const AreaPoint (&t)[3]
     return true;
 }
 
-// The corner of the triangle within `finest` (a centimetre) of a place, or -1: a tile vertex that
-// near the outline is on it, or the pieces beside it would be slivers.
-int nearCorner(const AreaPoint (&t)[3], const AreaPoint& at, double finest) {
+// The corner of the triangle within a centimetre of a place, or -1: a tile vertex that near the
+// outline is on it, or the pieces beside it would be slivers.
+int nearCorner(const AreaPoint (&t)[3], const AreaPoint& at) {
     for (int k = 0; k < 3; ++k) {
-        if (metresBetween(at, t[k]) <= finest) return k;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return k;
     }
     return -1;
 }
 
 // Whether a piece as its vertices are printed would face the other way than its triangle, or be
-// thinner than the clip's finest step (its least height: twice its area over its longest edge).
+// thinner than the origins' `thinnest` (its least height: twice its area over its longest edge).
 bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facing,
               const ClipOrigins* origins) {
     const StoredVertex &a = mesh.vertices[size_t(numbers[0])],
@@ -150,8 +150,8 @@ bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facin
     double longest = std::max({std::hypot(b.x - a.x, b.z - a.z), std::hypot(d.x - b.x, d.z - b.z),
                                std::hypot(a.x - d.x, a.z - d.z)}) *
                      METRES_PER_UNIT;
-    const double finest = origins ? origins->finest : SAME_PLACE_METRES;
-    return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= finest);
+    const double thinnest = origins ? origins->thinnest : SAME_PLACE_METRES;
+    return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= thinnest);
 }
 
 // The triangle's parts inside the outline, triangulated, each facing as the triangle did.
@@ -170,7 +170,7 @@ bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle)
             int32_t numbers[3];
             for (int j = 0; j < 3; ++j) {
                 const AreaPoint& at = part.places[e[j]];
-                int corner = nearCorner(t, at, c.origins ? c.origins->finest : SAME_PLACE_METRES);
+                int corner = nearCorner(t, at);
                 numbers[j] = corner >= 0 ? keepOld(c, corners[corner]) : -1;
                 if (numbers[j] < 0 && !newVertex(c, corners, t, at, numbers[j])) return false;
             }

@@ -131,11 +131,9 @@ struct ClipOrigins {
     MeshBuffers before;
     std::vector<int32_t> vertexBefore;     // per clipped vertex: its number before, or -1 (new)
     std::vector<uint32_t> triangleBefore;  // per clipped triangle: the triangle it is part of
-    // the clip's finest step: a piece thinner is dropped, and a point it makes nearer than this
-    // to a corner of its triangle is that corner. What is dropped inside leaves a slit beside the
-    // pieces the put-back keeps outside, unless the edit leaves those points out too; a point
-    // moved to a corner turns a thin piece beside it over, which is then dropped
-    double finest = SAME_PLACE_METRES;
+    // a piece thinner is dropped; what is dropped inside leaves a slit beside the pieces the
+    // put-back keeps outside, unless the edit leaves those points out too
+    double thinnest = SAME_PLACE_METRES;
 };
 
 /// A vertex where the outline crosses a triangle, every value interpolated over the triangle

@@ -16,7 +16,6 @@ struct OutlinePieces {
     MeshBuffers pieces;                    // runs and indices; the vertices are the cut's
     std::vector<uint32_t> triangleBefore;  // per piece: the cut's triangle it is part of
     size_t tileVertices = 0;               // vertices from this one on lie on the outline
-    double finest = SAME_PLACE_METRES;     // the clip's: a point nearer a corner is the corner
 };
 
 }  // namespace mc

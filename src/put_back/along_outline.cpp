@@ -19,9 +19,9 @@
 
 namespace mc {
 
-Status clipForPutBack(Cut& cut, OutlinePieces& outline, double finest) {
+Status clipForPutBack(Cut& cut, OutlinePieces& outline, double thinnest) {
     ClipOrigins origins;
-    origins.finest = finest;
+    origins.thinnest = thinnest;
     if (Status status = clipCut(cut, {INT32_MAX, INT32_MAX}, &origins); !status.ok()) {
         return status;
     }
@@ -42,7 +42,6 @@ Status clipForPutBack(Cut& cut, OutlinePieces& outline, double finest) {
         outline.pieces.indices.push(numberOf[size_t(clipped.indices[i])]);
     }
     outline.triangleBefore = std::move(origins.triangleBefore);
-    outline.finest = finest;
     if (cut.origin.index >= 0) cut.origin.index = numberOf[size_t(cut.origin.index)];
     return {};
 }
@@ -129,7 +128,7 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
               uint32_t& vertex) {
     const RemovedTriangle& triangle = g.whole[w];
     for (int k = 0; k < 3; ++k) {
-        if (metresBetween(at, t[k]) <= g.outline.finest) return vertex = triangle.corners[k], true;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return vertex = triangle.corners[k], true;
     }
     double best = SAME_PLACE_METRES;
     vertex = NONE;
@@ -154,7 +153,7 @@ bool vertexAt(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& 
 // Whether a place is a corner of the triangle or one of its outline vertices (within 1 cm).
 bool knownPlace(Folding& g, uint32_t w, const AreaPoint (&t)[3], const AreaPoint& at) {
     for (int k = 0; k < 3; ++k) {
-        if (metresBetween(at, t[k]) <= g.outline.finest) return true;
+        if (metresBetween(at, t[k]) <= SAME_PLACE_METRES) return true;
     }
     auto first = std::lower_bound(g.onOutline.begin(), g.onOutline.end(), std::pair(w, 0u));
     for (auto it = first; it != g.onOutline.end() && it->first == w; ++it) {

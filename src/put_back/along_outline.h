@@ -14,9 +14,8 @@ namespace mc {
 
 /// Clips a cut assembled with its trace as the carve clipped it (the origin becomes the clipped
 /// cut's), while the cut keeps the tile's triangles; the outline's new vertices go after the
-/// tile's in its vertex table. Pieces thinner than `finest` are dropped, and
-/// a point nearer than it to a corner of its triangle is that corner.
-Status clipForPutBack(Cut& cut, OutlinePieces& outline, double finest = SAME_PLACE_METRES);
+/// tile's in its vertex table. Pieces thinner than `thinnest` are dropped.
+Status clipForPutBack(Cut& cut, OutlinePieces& outline, double thinnest = SAME_PLACE_METRES);
 
 /// A fit of the pieces turned into a fit of the cut's triangles: a triangle stays when every
 /// piece of it came back as it was; one that changed leaves its primitive whole, and what the
