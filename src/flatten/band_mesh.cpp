@@ -264,11 +264,21 @@ void addRows(Band& b, Ground& g, const Cut& cut, const CutArea& airport, const N
 }
 
 // Every edge whose ends lie more than a quarter of the band apart across it (their distances
-// from the outline) halved, until none is.
+// from the outline) halved, until none is; but for the edges of a triangle on a slit the clip
+// left, which may not be split: when the slit reaches further across than that, so does one of
+// the triangle's other edges however often they are halved.
 void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline& near) {
     ConstrainedTriangulation& m = b.mesh;
     auto across = [&](uint32_t from, uint32_t to) {
         return std::fabs(std::min(b.distance[from], b.blend) - std::min(b.distance[to], b.blend));
+    };
+    auto onWideSlit = [&](uint32_t k) {
+        for (int j = 0; j < 3 && k != NO_TRIANGLE; ++j) {
+            const uint32_t from = m.corners[3 * k + uint32_t(j)],
+                           to = m.corners[3 * k + uint32_t(j + 1) % 3];
+            if (across(from, to) > b.across && !maySplit(b, from, to)) return true;
+        }
+        return false;
     };
     std::vector<std::array<uint32_t, 2>> wide;
     for (int pass = 0; pass < 40; ++pass) {
@@ -280,7 +290,8 @@ void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline
                 const uint32_t from = m.corners[e], to = m.corners[3 * k + uint32_t(j + 1) % 3];
                 const PlanePoint &a = m.points[from], &c = m.points[to];
                 if (across(from, to) > b.across * (1 + 1e-6) && maySplit(b, from, to) &&
-                    std::hypot(c.x - a.x, c.y - a.y) > 0.05) {
+                    std::hypot(c.x - a.x, c.y - a.y) > 0.05 && !onWideSlit(k) &&
+                    !onWideSlit(m.across[e])) {
                     wide.push_back({from, to});
                 }
             }
