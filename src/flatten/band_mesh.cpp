@@ -322,14 +322,6 @@ void shortenAcross(Band& b, Ground& g, const CutArea& airport, const NearOutline
 constexpr double LEAST_ANGLE_DEGREES = 20;
 constexpr double CLOSE_CORNERS = 0.065;
 
-// The centre of the circle through a triangle's corners.
-PlanePoint circleCentre(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
-    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
-    const double d = 2 * (bx * cy - by * cx);
-    const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
-    return {a.x + (cy * b2 - by * c2) / d, a.y + (bx * c2 - cx * b2) / d};
-}
-
 // Per point of the band, whether it ends a kept piece shorter than CLOSE_CORNERS of the band.
 std::vector<uint8_t> closeBorderCorners(const Band& b) {
     const ConstrainedTriangulation& m = b.mesh;

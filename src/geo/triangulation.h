@@ -26,6 +26,14 @@ inline double distanceToSegment(const PlanePoint& p, const PlanePoint& a, const 
     return std::hypot(a.x + f * dx - p.x, a.y + f * dy - p.y);
 }
 
+/// The centre of the circle through a triangle's corners (not in line).
+inline PlanePoint circleCentre(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
+    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
+    const double d = 2 * (bx * cy - by * cx);
+    const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    return {a.x + (cy * b2 - by * c2) / d, a.y + (bx * c2 - cx * b2) / d};
+}
+
 /// The barycentric weights of a point in a triangle; false, the weights untouched, for a
 /// triangle of no area.
 inline bool weightsInTriangle(const PlanePoint (&t)[3], const PlanePoint& p, double (&w)[3]) {
