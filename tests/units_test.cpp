@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "area/clipped_parts.h"
 #include "carve/writers.h"
 #include "cut/cut.h"
 #include "cut/frame.h"
@@ -152,6 +153,53 @@ TEST(Triangulation, ThinTrianglesAreTurnedIntoThickOnesKeepingTheArea) {
         EXPECT_GE(thinnestHeight(s.points, triangles), thinnest) << "round " << round;
     }
     EXPECT_GT(flippedRounds, 40);
+}
+
+// A clipped triangle's part whose corners lie within a centimetre of the triangle's own (an
+// outline passing that near a corner, from a flattening that once refused its own ground): moved
+// onto them before it is cut, its pieces are wound one way, none all but flat, and they cover
+// the part, so that the pieces beside meet them edge for edge.
+TEST(ClippedParts, CornersMovedOntoTheTrianglesBeforeCuttingLeaveNoFoldedPiece) {
+    const struct {
+        AreaPoint corners[3];
+        std::vector<AreaPoint> part;
+    } cases[] = {
+        {{{12.022440299, 47.030485618}, {12.022362097, 47.030140383}, {12.022745480, 47.030556191}},
+         {{12.022744941, 47.030556066},
+          {12.022745412, 47.030556117},
+          {12.022362097, 47.030140383},
+          {12.022440299, 47.030485618}}},
+        {{{12.022745480, 47.030556191}, {12.022362097, 47.030140383}, {12.022755016, 47.030201419}},
+         {{12.022745482, 47.030556125},
+          {12.022755016, 47.030201419},
+          {12.022362097, 47.030140383},
+          {12.022745412, 47.030556117}}},
+        {{{12.022745480, 47.030556191}, {12.022755016, 47.030201419}, {12.023172732, 47.030453193}},
+         {{12.022745670, 47.030556145},
+          {12.023172732, 47.030453193},
+          {12.022755016, 47.030201419},
+          {12.022745482, 47.030556125}}},
+    };
+    for (const auto& c : cases) {
+        ClippedPart part;
+        part.places = c.part;
+        moveOntoCorners(part, c.corners, 0.01);
+        triangulateInDegrees(part);
+        flipThinPieces(part, ROUNDING_TURNS_OVER_METRES);
+        double whole = 0, pieces = 0;
+        for (size_t k = 0; k < part.metres.size(); ++k) {
+            const PlanePoint &a = part.metres[k], &b = part.metres[(k + 1) % part.metres.size()];
+            whole += a.x * b.y - b.x * a.y;
+        }
+        for (size_t k = 0; k + 3 <= part.triangles.size(); k += 3) {
+            const uint32_t* t = &part.triangles[k];
+            const double turn = turnOf(part.metres[t[0]], part.metres[t[1]], part.metres[t[2]]);
+            EXPECT_GT(turn * whole, 0) << c.part[0].lon;
+            pieces += turn;
+        }
+        EXPECT_GT(thinnestHeight(part.metres, part.triangles), 0.01) << c.part[0].lon;
+        EXPECT_NEAR(pieces, whole, 1e-6 * std::fabs(whole)) << c.part[0].lon;
+    }
 }
 
 TEST(Frame, DegreesAndMetresAreEachOthersInverse) {

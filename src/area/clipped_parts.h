@@ -19,7 +19,12 @@ struct ClippedPart {
     std::vector<uint32_t> holeStarts;
     std::vector<PlanePoint> points;  // the places as longitude, latitude
     std::vector<uint32_t> triangles;
+    std::vector<PlanePoint> metres;  // the places in metres from the first, for thinness
 };
+
+/// Outline points are stored in steps of 2^-11/65535 degree (0.83 mm north): rounded, a corner
+/// moves up to half that, so a triangle thinner than a millimetre could turn over.
+constexpr double ROUNDING_TURNS_OVER_METRES = 0.001;
 
 enum class PartsOf { inside, outside };
 
@@ -39,6 +44,14 @@ bool forEachClippedPart(const ClipRegion& region, const AreaPoint (&corners)[3],
     }
     return true;
 }
+
+/// The part's corners within `near` metres of a corner of the triangle moved onto it, a corner
+/// repeated in a row left once, and rings left with fewer than three corners dropped.
+void moveOntoCorners(ClippedPart& part, const AreaPoint (&corners)[3], double near);
+
+/// The part's triangles thinner than `thinnest` metres turned with a neighbour where that makes
+/// both thicker (after triangulateInDegrees).
+void flipThinPieces(ClippedPart& part, double thinnest);
 
 /// The part's corners triangulated as longitude and latitude: part.triangles, in the winding the
 /// ear clipping gives (callers turn them to face their way).

@@ -191,10 +191,6 @@ void dropStrayCorners(Folding& g, uint32_t w, const AreaPoint (&t)[3],
     places = std::move(kept), g.holeStarts = std::move(starts);
 }
 
-// Outline points are stored in steps of 2^-11/65535 degree (0.83 mm north): rounded, a corner
-// moves up to half that, so a triangle thinner than a millimetre could turn over.
-constexpr double ROUNDING_TURNS_OVER_METRES = 0.001;
-
 // A polygon over the triangle's plane triangulated, facing up as the triangle does: its corners
 // are vertices of the cut, at these places.
 void addTriangulated(Folding& g, uint32_t w, double facing, const std::vector<FitCorner>& vertices,
