@@ -10,6 +10,7 @@
 #include "carve/writers.h"
 #include "cut/cut.h"
 #include "cut/selection.h"
+#include "flatten/band_rim.h"
 #include "flatten/flatten.h"
 #include "platform/file_names.h"
 #include "put_back/along_outline.h"
@@ -26,6 +27,11 @@ namespace {
 // its outline come too, to be cut where it does.
 constexpr double NO_BAND_METRES = 1;
 
+// Where the band's outer edge grazes a tile edge it is drawn further out, a centimetre at a time,
+// up to three; the cut is taken inside the furthest.
+constexpr double RIM_STEP_METRES = 0.01;
+constexpr int RIM_STEPS = 3;
+
 // The flattening keeps the clip's thin pieces (it meshes the band anew, and without a band the
 // thin pieces are flat ground): a dropped piece would leave a slit beside the piece the put-back
 // keeps outside. Only those thinner than a micrometre go, their corners all but in line.
@@ -35,6 +41,7 @@ constexpr double KEPT_PIECE_METRES = 1e-6;
 struct Airport {
     Area read;
     CutArea shape, band;
+    CutArea reach;  // the band at its widest: the cut is taken inside it
     FlattenTarget target;
 };
 
@@ -58,8 +65,18 @@ Status takeAirport(const FlattenJob& job, OutputFile& console, Airport& airport)
         !status.ok()) {
         return status;
     }
-    Area widened = bandAround(airport.shape, std::max(job.blendMetres, NO_BAND_METRES));
-    if (Status status = prepareArea(widened, fileName, airport.band); !status.ok()) return status;
+    const double blend = std::max(job.blendMetres, NO_BAND_METRES);
+    if (Status status = prepareArea(bandAround(airport.shape, blend), fileName, airport.band);
+        !status.ok()) {
+        return status;
+    }
+    airport.reach = airport.band;
+    if (job.blendMetres > 0) {
+        Area widest = bandAround(airport.shape, blend + RIM_STEPS * RIM_STEP_METRES);
+        if (Status status = prepareArea(widest, fileName, airport.reach); !status.ok()) {
+            return status;
+        }
+    }
     writeLine(console, areaSummary(airport.shape));
     return {};
 }
@@ -73,7 +90,7 @@ SelectionWindow windowOfBand(const FlattenJob& job, const Airport& airport, Outp
         window = windowAroundArea(airport.band, AREA_MARGIN_METRES);
         writeLine(console, windowFromAreaLine(window));
     }
-    window.area = &airport.band, window.clip = true;
+    window.area = &airport.reach, window.clip = true;
     return window;
 }
 
@@ -94,7 +111,7 @@ const char* edgeName(size_t side) {
 // The band must stay inside the tile: the neighbouring tile's ground would no longer meet it.
 Status checkBandInsideTile(const Cut& cut, const Airport& airport, double blend) {
     if (!cut.terrain.hasCorner) return {};
-    const CutArea& band = airport.band;
+    const CutArea& band = airport.reach;
     const double west = cut.terrain.west, south = cut.terrain.south;
     const double over[4] = {west - band.west, band.east - (west + 1), south - band.south,
                             band.north - (south + 1)};
@@ -111,13 +128,32 @@ Status checkBandInsideTile(const Cut& cut, const Airport& airport, double blend)
             doubleToText(std::max(0.0, std::floor(blend - metres - 1))) + " it stays inside");
 }
 
+// The band's outer edge drawn a centimetre further out while it grazes a tile edge (the cut,
+// taken inside its widest, holds every triangle it may reach).
+Status drawRim(const Cut& cut, const FlattenJob& job, Airport& airport) {
+    for (int step = 1;; ++step) {
+        bool grazes;
+        if (!rimGrazesTile(cut, airport.band, grazes)) return keptLinesFailure(cut);
+        if (!grazes || step > RIM_STEPS) return {};
+        Area wider = bandAround(airport.shape, job.blendMetres + step * RIM_STEP_METRES);
+        if (Status status = prepareArea(wider, fileNameOf(job.areaFile), airport.band);
+            !status.ok()) {
+            return status;
+        }
+    }
+}
+
 // The cut clipped along the band's outer edge; without a band, along the airport itself, the
 // pieces outside it joining the flat area to the ground.
-Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const Airport& airport,
-                         double blend, OutlinePieces& outline) {
-    if (blend == 0) {
-        cut.clipRegion = clipRegionOf(
-            {window.latMin, window.latMax, window.longMin, window.longMax}, &airport.shape);
+Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const FlattenJob& job,
+                         Airport& airport, OutlinePieces& outline) {
+    const WindowBounds bounds{window.latMin, window.latMax, window.longMin, window.longMax};
+    if (job.blendMetres == 0) {
+        cut.clipRegion = clipRegionOf(bounds, &airport.shape);
+    } else {
+        if (Status status = drawRim(cut, job, airport); !status.ok()) return status;
+        cut.window.area = &airport.band;
+        cut.clipRegion = clipRegionOf(bounds, &airport.band);
     }
     return clipForPutBack(cut, outline, KEPT_PIECE_METRES);
 }
@@ -185,8 +221,7 @@ Status flattenAirport(const FlattenJob& job, TempFile& temp, OutputFile& console
         return status;
     }
     OutlinePieces outline;
-    if (Status status = clipAroundAirport(cut, window, airport, job.blendMetres, outline);
-        !status.ok()) {
+    if (Status status = clipAroundAirport(cut, window, job, airport, outline); !status.ok()) {
         return status;
     }
     EditedMesh ground;
