@@ -154,19 +154,22 @@ bool isSliver(const MeshBuffers& mesh, const int32_t (&numbers)[3], double facin
     return (turn > 0) != (facing > 0) || !(std::fabs(turn) / longest >= thinnest);
 }
 
-// The triangle's parts inside the outline, triangulated, each facing as the triangle did. A
-// part's corners near the triangle's own become them before it is cut into triangles, as the
-// put-back's pieces outside do: moved after, a thin piece between a corner and the outline
-// could turn over and go, leaving a slit beside the piece outside.
+// The triangle's parts inside the outline, triangulated, each facing as the triangle did. A clip
+// that keeps thin pieces (the flattening's) moves a part's corners near the triangle's own onto
+// them before cutting it, as the put-back's pieces outside do: moved after, a thin piece between
+// a corner and the outline could turn over and go, leaving a slit beside the piece outside. A
+// cut clipped for a file keeps the pieces cuts have always had (its thin ones go anyway), so
+// that cuts edited before still go back.
 bool clipTriangleOf(Clipping& c, const int32_t (&corners)[3], uint32_t triangle) {
     AreaPoint t[3] = {c.places[size_t(corners[0])], c.places[size_t(corners[1])],
                       c.places[size_t(corners[2])]};
     auto plane = [](const AreaPoint& p) { return PlanePoint{p.lon, p.lat}; };
     double facing = turnOf(plane(t[0]), plane(t[1]), plane(t[2]));
+    const bool keepsThin = c.origins && c.origins->thinnest < SAME_PLACE_METRES;
     return forEachClippedPart(c.region, t, PartsOf::inside, c.part, [&](ClippedPart& part) {
-        moveOntoCorners(part, t, SAME_PLACE_METRES);
+        if (keepsThin) moveOntoCorners(part, t, SAME_PLACE_METRES);
         triangulateInDegrees(part);
-        flipThinPieces(part, ROUNDING_TURNS_OVER_METRES);
+        if (keepsThin) flipThinPieces(part, ROUNDING_TURNS_OVER_METRES);
         for (size_t k = 0; k + 3 <= part.triangles.size(); k += 3) {
             uint32_t* e = &part.triangles[k];
             double turn = turnOf(part.points[e[0]], part.points[e[1]], part.points[e[2]]);
