@@ -1210,5 +1210,27 @@ TEST(Flatten, GeneratedOutlinesKeepTheTileClosed) {
     }
 }
 
+// An airport (from the flattening sweep) whose band's outer edge runs a metre within 50
+// micrometres of an edge of a generated TIN's triangle without crossing it: the triangle across,
+// which nothing of the band reached, kept that edge whole while the pieces beside it ended on
+// points all but on it, a slit of four open edges once stored.
+TEST(Flatten, ABandGrazingATileEdgeLeavesNoSlit) {
+    test::TempDir dir;
+    const std::string make = "cd '" + dir.path +
+                             "' && '" MAKE_TILE_EXE
+                             "' 3000000 7 12 47 0.05 > tin.txt && '" MAKE_DSF_EXE
+                             "' tin.txt tin.dsf tin_dsf.txt > /dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    test::writeFile(dir / "mesh_carver.ini",
+                    "[mesh_carver]\ninput_file=tin.dsf\narea_file=" + AREAS +
+                        "band_along_edge.geojson\narea=XHUG\noutput_tile=flat.dsf\n"
+                        "flatten_to=plane\nblend_m=60\n");
+    test::ToolRun run = test::runTool(dir.path, "", "flatten");
+    ASSERT_EQ(run.status, 0) << run.errors;
+    const auto before = tileSurface(dir / "tin.dsf"), after = tileSurface(dir / "flat.dsf");
+    EXPECT_EQ(openEdgesByPlace(after), openEdgesByPlace(before));
+    EXPECT_EQ(facingAgainst(after), facingAgainst(before));
+}
+
 }  // namespace
 }  // namespace mc

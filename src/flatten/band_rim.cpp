@@ -32,11 +32,11 @@ bool tilePlaces(const Cut& cut, std::vector<AreaPoint>& places) {
     return true;
 }
 
-// Near the edge but not on it: a corner on it (as on a row of equal latitudes) is a point of
-// both triangles, which the put-back splits the one across at.
+// Near the edge but not on it: a corner within a micrometre of it (as on a row of equal
+// latitudes) is on it, the flattening's clip leaving out pieces thinner than that.
 bool liesBeside(const AreaPoint& p, const AreaPoint& a, const AreaPoint& b) {
     const double metres = metresToSegment(p, a, b);
-    return metres > 0 && metres <= POINT_TOLERANCE_METRES &&
+    return metres > 1e-6 && metres <= POINT_TOLERANCE_METRES &&
            metresBetween(p, a) > SAME_PLACE_METRES && metresBetween(p, b) > SAME_PLACE_METRES;
 }
 

@@ -27,8 +27,8 @@ namespace {
 // its outline come too, to be cut where it does.
 constexpr double NO_BAND_METRES = 1;
 
-// Where the band's outer edge grazes a tile edge it is drawn further out, a centimetre at a time,
-// up to three; the cut is taken inside the furthest.
+// Where the band's outer edge grazes a tile edge it is drawn a centimetre further out, up to three
+// times, and the cut taken again inside it.
 constexpr double RIM_STEP_METRES = 0.01;
 constexpr int RIM_STEPS = 3;
 
@@ -41,7 +41,6 @@ constexpr double KEPT_PIECE_METRES = 1e-6;
 struct Airport {
     Area read;
     CutArea shape, band;
-    CutArea reach;  // the band at its widest: the cut is taken inside it
     FlattenTarget target;
 };
 
@@ -65,17 +64,10 @@ Status takeAirport(const FlattenJob& job, OutputFile& console, Airport& airport)
         !status.ok()) {
         return status;
     }
-    const double blend = std::max(job.blendMetres, NO_BAND_METRES);
-    if (Status status = prepareArea(bandAround(airport.shape, blend), fileName, airport.band);
+    const double band = std::max(job.blendMetres, NO_BAND_METRES);
+    if (Status status = prepareArea(bandAround(airport.shape, band), fileName, airport.band);
         !status.ok()) {
         return status;
-    }
-    airport.reach = airport.band;
-    if (job.blendMetres > 0) {
-        Area widest = bandAround(airport.shape, blend + RIM_STEPS * RIM_STEP_METRES);
-        if (Status status = prepareArea(widest, fileName, airport.reach); !status.ok()) {
-            return status;
-        }
     }
     writeLine(console, areaSummary(airport.shape));
     return {};
@@ -90,7 +82,7 @@ SelectionWindow windowOfBand(const FlattenJob& job, const Airport& airport, Outp
         window = windowAroundArea(airport.band, AREA_MARGIN_METRES);
         writeLine(console, windowFromAreaLine(window));
     }
-    window.area = &airport.reach, window.clip = true;
+    window.area = &airport.band, window.clip = true;
     return window;
 }
 
@@ -111,7 +103,7 @@ const char* edgeName(size_t side) {
 // The band must stay inside the tile: the neighbouring tile's ground would no longer meet it.
 Status checkBandInsideTile(const Cut& cut, const Airport& airport, double blend) {
     if (!cut.terrain.hasCorner) return {};
-    const CutArea& band = airport.reach;
+    const CutArea& band = airport.band;
     const double west = cut.terrain.west, south = cut.terrain.south;
     const double over[4] = {west - band.west, band.east - (west + 1), south - band.south,
                             band.north - (south + 1)};
@@ -128,32 +120,40 @@ Status checkBandInsideTile(const Cut& cut, const Airport& airport, double blend)
             doubleToText(std::max(0.0, std::floor(blend - metres - 1))) + " it stays inside");
 }
 
-// The band's outer edge drawn a centimetre further out while it grazes a tile edge (the cut,
-// taken inside its widest, holds every triangle it may reach).
-Status drawRim(const Cut& cut, const FlattenJob& job, Airport& airport) {
+// The tile's blocks inside the band, its edge kept off the tile's edges: drawn a centimetre
+// further out, the cut taken again, while it grazes one. The band inside the tile.
+Status cutInsideBand(const FlattenJob& job, const SelectionWindow& window, TempFile& temp,
+                     OutputFile& console, TileTrace& trace, Airport& airport, Cut& cut) {
     for (int step = 1;; ++step) {
-        bool grazes;
-        if (!rimGrazesTile(cut, airport.band, grazes)) return keptLinesFailure(cut);
+        if (Status status = cutAroundAirport(job, window, temp, console, trace, cut);
+            !status.ok()) {
+            return status;
+        }
+        if (Status status = checkBandInsideTile(cut, airport, job.blendMetres); !status.ok()) {
+            return status;
+        }
+        bool grazes = false;
+        if (job.blendMetres > 0 && !rimGrazesTile(cut, airport.band, grazes)) {
+            return keptLinesFailure(cut);
+        }
         if (!grazes || step > RIM_STEPS) return {};
         Area wider = bandAround(airport.shape, job.blendMetres + step * RIM_STEP_METRES);
         if (Status status = prepareArea(wider, fileNameOf(job.areaFile), airport.band);
             !status.ok()) {
             return status;
         }
+        trace = {}, cut = {};
+        releaseTempFile(temp);  // the pass takes it again, emptied
     }
 }
 
 // The cut clipped along the band's outer edge; without a band, along the airport itself, the
 // pieces outside it joining the flat area to the ground.
-Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const FlattenJob& job,
-                         Airport& airport, OutlinePieces& outline) {
-    const WindowBounds bounds{window.latMin, window.latMax, window.longMin, window.longMax};
-    if (job.blendMetres == 0) {
-        cut.clipRegion = clipRegionOf(bounds, &airport.shape);
-    } else {
-        if (Status status = drawRim(cut, job, airport); !status.ok()) return status;
-        cut.window.area = &airport.band;
-        cut.clipRegion = clipRegionOf(bounds, &airport.band);
+Status clipAroundAirport(Cut& cut, const SelectionWindow& window, const Airport& airport,
+                         double blend, OutlinePieces& outline) {
+    if (blend == 0) {
+        cut.clipRegion = clipRegionOf(
+            {window.latMin, window.latMax, window.longMin, window.longMax}, &airport.shape);
     }
     return clipForPutBack(cut, outline, KEPT_PIECE_METRES);
 }
@@ -201,8 +201,9 @@ Status reportFlattening(const Cut& cut, const FlattenJob& job, const Airport& ai
 }  // namespace
 
 // The flattening, step by step: the tile held, the airport and the band around it, the window,
-// the cut around the airport, the band against the tile's edges, the cut clipped, the flattened
-// ground, the tile planned with it, the report and its picture, the tile written.
+// the cut inside the band (its edge off the tile's edges, the band inside the tile), the cut
+// clipped, the flattened ground, the tile planned with it, the report and its picture, the tile
+// written.
 Status flattenAirport(const FlattenJob& job, TempFile& temp, OutputFile& console) {
     if (Status status = checkBlend(job.blendMetres); !status.ok()) return status;
     TileHold hold;
@@ -214,14 +215,13 @@ Status flattenAirport(const FlattenJob& job, TempFile& temp, OutputFile& console
     const SelectionWindow window = windowOfBand(job, airport, console);
     TileTrace trace;
     Cut cut;
-    if (Status status = cutAroundAirport(job, window, temp, console, trace, cut); !status.ok()) {
-        return status;
-    }
-    if (Status status = checkBandInsideTile(cut, airport, job.blendMetres); !status.ok()) {
+    if (Status status = cutInsideBand(job, window, temp, console, trace, airport, cut);
+        !status.ok()) {
         return status;
     }
     OutlinePieces outline;
-    if (Status status = clipAroundAirport(cut, window, job, airport, outline); !status.ok()) {
+    if (Status status = clipAroundAirport(cut, window, airport, job.blendMetres, outline);
+        !status.ok()) {
         return status;
     }
     EditedMesh ground;
