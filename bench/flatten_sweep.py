@@ -9,13 +9,14 @@ blend of 0, 30, 60 or 100 m. Per run: the status, the triangles out and in (and 
 count, 37 x the outline's metres / blend_m + the triangles out), and the flattened tile's open
 edges (count and length) and down-facing faces against the original's, read from a whole-tile
 Wavefront carve (vertices by place: two of the tile's pools may hold one place).
-The last lines sum it up. Nothing here is timed.
+The last lines sum it up; the work folder goes unless KEEP_SWEEP is set. Nothing here is timed.
 """
 import json
 import math
 import os
 import random
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -155,6 +156,10 @@ def main():
     print(f"{count} flattenings: {failed} refused, {cracked} with the tile's open edges changed "
           f"or faces down; triangles in against the ideal: median "
           f"{sorted(ratios)[len(ratios) // 2]:.1f}x" if ratios else "")
+    if os.environ.get("KEEP_SWEEP"):  # each airport's folder, to run one again
+        print("kept in " + work)
+    else:  # some 12 MB an airport
+        shutil.rmtree(work)
 
 
 if __name__ == "__main__":
