@@ -246,6 +246,7 @@ OpenEdges renamed(const OpenEdges& edges, const std::function<uint32_t(uint32_t)
     std::vector<uint64_t> directed;
     for (const auto& [key, net] : edges) {
         uint32_t a = name(uint32_t(key >> 32)), b = name(uint32_t(key));
+        if (a == b) continue;  // its ends welded into one: no edge is left
         for (int32_t k = 0; k < std::abs(net); ++k) {
             directed.push_back(net > 0 ? uint64_t(a) << 32 | b : uint64_t(b) << 32 | a);
         }
@@ -255,7 +256,8 @@ OpenEdges renamed(const OpenEdges& edges, const std::function<uint32_t(uint32_t)
 
 // Two triangles of different patches across one edge are clipped apart, and their points where
 // the outline crosses that edge may differ in their last bits: outline positions within a
-// millimetre are one, so that the seam between them does not look open.
+// millimetre are one, and one with a tile vertex that near (a patch that has the vertex, the
+// other a crossing beside it), so that the seam between them does not look open.
 std::vector<uint32_t> weldOutlinePositions(const Fitting& f, OpenEdges& hole, OpenEdges& faces) {
     const uint32_t positions = f.originals.positions;
     std::vector<uint32_t> sameAs(positions);
@@ -263,9 +265,7 @@ std::vector<uint32_t> weldOutlinePositions(const Fitting& f, OpenEdges& hole, Op
     std::vector<std::pair<double, uint32_t>> byX;
     for (const auto& [key, net] : hole) {
         for (uint32_t id : {uint32_t(key >> 32), uint32_t(key)}) {
-            if (id < positions && isOutlinePosition(f, id)) {
-                byX.push_back({metresOfId(f, id).x, id});
-            }
+            if (id < positions) byX.push_back({metresOfId(f, id).x, id});
         }
     }
     std::sort(byX.begin(), byX.end());
@@ -281,6 +281,10 @@ std::vector<uint32_t> weldOutlinePositions(const Fitting& f, OpenEdges& hole, Op
              j < byX.size() && byX[j].first <= byX[k].first + POINT_TOLERANCE_METRES; ++j) {
             const Metres b = metresOfId(f, byX[j].second);
             if (std::hypot(a.x - b.x, a.z - b.z) > POINT_TOLERANCE_METRES) continue;
+            // a tile vertex the outline passes through, and a patch's crossing beside it, too
+            if (!isOutlinePosition(f, byX[k].second) && !isOutlinePosition(f, byX[j].second)) {
+                continue;
+            }
             uint32_t one = root(byX[k].second), other = root(byX[j].second);
             sameAs[std::max(one, other)] = std::min(one, other);
             welded = true;
@@ -365,6 +369,10 @@ Status compareOutlines(const Fitting& f) {
     }
     for (const auto& [edge, net] : hole) {
         for (uint32_t id : {uint32_t(edge >> 32), uint32_t(edge)}) {
+            // an outline point that may rise stands for a face's point at another height
+            if (f.edge.outlineMayRise && id < f.originals.positions && isOutlinePosition(f, id)) {
+                continue;
+            }
             if (id < f.originals.positions && !f.usedPosition[id]) {
                 return misfit(describeMissing(f, id));
             }
